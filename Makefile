@@ -1,0 +1,61 @@
+# The two commands of the README:
+#   make demo   install dependencies, build, run Morvane on the bundled sample card image
+#   make test   install dependencies, build, run every test
+# Further targets: build, bench, test-sanitize, fuzz-smoke, clean.
+
+BUILD      ?= build
+SAN_BUILD  ?= build-san
+FUZZ_BUILD ?= build-fuzz
+JOBS       ?= $(shell nproc)
+SAMPLE     ?= samples/card.img
+SAMPLE_XZ  := samples/card.img.xz
+CMAKE_ARGS ?=
+
+.PHONY: all deps build test demo bench test-sanitize fuzz-smoke clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+$(SAMPLE): $(SAMPLE_XZ)
+	xz -dkc $(SAMPLE_XZ) > $(SAMPLE)
+
+demo: build $(SAMPLE)
+	@bash scripts/demo.sh $(BUILD)/morvane $(SAMPLE)
+
+bench: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+	cmake --build $(BUILD) -j $(JOBS) --target morvane_bench
+	$(BUILD)/bench/morvane_bench
+
+# The whole suite once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-sanitize: deps
+	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DMORVANE_SANITIZE=ON -DMORVANE_BENCH=OFF
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+# Every libFuzzer target for a short while.
+FUZZ_SECONDS ?= 20
+fuzz-smoke: deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	  -DMORVANE_FUZZ=ON -DMORVANE_TESTS=OFF -DMORVANE_BENCH=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@for f in $(FUZZ_BUILD)/fuzz/fuzz_*; do \
+	  [ -x "$$f" ] || continue; \
+	  echo "== $$f"; \
+	  "$$f" -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 -print_final_stats=0 2>&1 | tail -n 3 || exit 1; \
+	done
+
+clean:
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)

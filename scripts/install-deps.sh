@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every package Morvane needs to build and test, from Debian's archive.
+# Safe to run again: it installs only what is missing. Uses sudo when not root.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  zlib1g-dev libjpeg62-turbo-dev libpng-dev libssl-dev libblkid-dev
+  libcli11-dev nlohmann-json3-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+  # tools the tests use to make real file systems and check them
+  dosfstools mtools ntfs-3g exfatprogs hfsutils sleuthkit xz-utils
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

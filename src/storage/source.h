@@ -1,0 +1,92 @@
+// Sources: the read-only medium a scan reads from.
+//
+// A source is an image file, a whole disk or a partition (volume). It is always opened
+// read-only and read by positioned reads of whole sectors. Tests and fuzzers use the
+// in-memory source, which can also be told to fail reads of chosen sectors.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace morvane {
+
+enum class SourceKind { ImageFile, Disk, Partition, Memory };
+
+enum class OpenError {
+  None,
+  NotFound,           // path does not exist
+  IsDirectory,        // path names a folder
+  PermissionDenied,   // exists but may not be read (devices: run as root)
+  SizeQueryFailed,    // opened, but its length could not be learned
+  SectorTooLarge,     // device sector size above kMaxSectorSize
+  Other,
+};
+
+class Source {
+ public:
+  virtual ~Source() = default;
+
+  // Reads exactly `length` bytes at byte `offset`. False on any failure or short read
+  // (the buffer's contents are then unspecified).
+  virtual bool ReadAt(int64_t offset, void* buffer, size_t length) = 0;
+
+  // Length of the source in bytes.
+  virtual int64_t SizeBytes() const = 0;
+
+  // The sector size a device reports (BLKSSZGET); 0 for image files and memory sources,
+  // whose sector size comes from their boot sector or defaults to 512.
+  virtual uint32_t DeviceSectorSize() const { return 0; }
+
+  virtual SourceKind Kind() const = 0;
+  const std::string& Path() const { return path_; }
+
+  // Device number of the block device behind the source (0 for files and memory).
+  virtual uint64_t DeviceNumber() const { return 0; }
+
+ protected:
+  explicit Source(std::string path) : path_(std::move(path)) {}
+
+ private:
+  std::string path_;
+};
+
+struct OpenResult {
+  std::unique_ptr<Source> source;
+  OpenError error = OpenError::None;
+  std::string detail;  // the system's own words, for diagnostics
+};
+
+// Opens a path read-only: a regular file becomes an image-file source, a block device a
+// disk or partition source (partition when sysfs says so).
+OpenResult OpenSource(const std::string& path);
+
+// A source over bytes held in memory. Sectors listed as bad fail every read that
+// touches them (sector size `badSectorSize`).
+class MemorySource : public Source {
+ public:
+  explicit MemorySource(std::vector<uint8_t> bytes, std::string name = "memory")
+      : Source(std::move(name)), bytes_(std::move(bytes)) {}
+
+  bool ReadAt(int64_t offset, void* buffer, size_t length) override;
+  int64_t SizeBytes() const override { return static_cast<int64_t>(bytes_.size()); }
+  SourceKind Kind() const override { return SourceKind::Memory; }
+
+  void SetBadSectors(std::set<int64_t> sectors, uint32_t sectorSize = 512) {
+    bad_ = std::move(sectors);
+    badSectorSize_ = sectorSize;
+  }
+  // Number of ReadAt calls so far (tests use it to prove that nothing was read).
+  uint64_t ReadCalls() const { return readCalls_; }
+  std::vector<uint8_t>& Bytes() { return bytes_; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+  std::set<int64_t> bad_;
+  uint32_t badSectorSize_ = 512;
+  uint64_t readCalls_ = 0;
+};
+
+}  // namespace morvane

@@ -1,0 +1,52 @@
+#include "support/test_support.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+
+namespace morvane::test {
+
+TempDir::TempDir() {
+  static std::atomic<int> counter{0};
+  std::random_device rd;
+  auto base = std::filesystem::temp_directory_path();
+  for (;;) {
+    path_ = base / ("morvane-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) +
+                    "-" + std::to_string(rd() % 100000));
+    if (std::filesystem::create_directory(path_)) break;
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("cannot write " + path);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+int Run(const std::string& command) {
+  int rc = std::system(command.c_str());
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+bool HaveTool(const std::string& tool) {
+  return Run("PATH=$PATH:/sbin:/usr/sbin command -v " + tool + " >/dev/null 2>&1") == 0;
+}
+
+std::string DataPath(const std::string& name) { return std::string(MORVANE_TEST_DATA) + "/" + name; }
+
+}  // namespace morvane::test

@@ -1,0 +1,36 @@
+// Helpers shared by the test binaries: scratch folders, files and external tools.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace morvane::test {
+
+// A fresh folder under the system's temp dir, removed with everything in it on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// Runs a shell command; returns its exit status (output goes to the test log).
+int Run(const std::string& command);
+// True when `tool` is found on PATH (or in /sbin, /usr/sbin).
+bool HaveTool(const std::string& tool);
+
+// Path of a file under tests/data.
+std::string DataPath(const std::string& name);
+
+}  // namespace morvane::test
