@@ -1,0 +1,197 @@
+#include "storage/streams.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <system_error>
+#include <thread>
+
+namespace morvane {
+
+int64_t FileSeek64(int fd, int origin, int64_t offset) {
+  int whence = origin == soCurrent ? SEEK_CUR : origin == soEnd ? SEEK_END : SEEK_SET;
+  off_t r = ::lseek(fd, static_cast<off_t>(offset), whence);
+  return r < 0 ? -1 : static_cast<int64_t>(r);
+}
+
+int64_t TNTHandleStream::Read(void* buffer, int64_t count) {
+  if (count <= 0) return 0;
+  auto* out = static_cast<uint8_t*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    ssize_t n = ::read(handle_, out + done, static_cast<size_t>(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return 0;
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
+int64_t TNTHandleStream::Write(const void* buffer, int64_t count) {
+  if (count <= 0) return 0;
+  auto* in = static_cast<const uint8_t*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    ssize_t n = ::write(handle_, in + done, static_cast<size_t>(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return 0;  // a short write (disk full) is a failed write
+    done += n;
+  }
+  return done;
+}
+
+int64_t TNTHandleStream::Seek(int64_t offset, int origin) { return FileSeek64(handle_, origin, offset); }
+
+int64_t TNTHandleStream::Size() {
+  int64_t here = FileSeek64(handle_, soCurrent, 0);
+  int64_t size = FileSeek64(handle_, soEnd, 0);
+  FileSeek64(handle_, soBeginning, here);
+  return size;
+}
+
+int64_t TNTHandleStream::Position() { return FileSeek64(handle_, soCurrent, 0); }
+
+void TNTHandleStream::SetPosition(int64_t position) { FileSeek64(handle_, soBeginning, position); }
+
+void TNTHandleStream::SetSize(int64_t size) {
+  FileSeek64(handle_, soBeginning, size);
+  if (::ftruncate(handle_, static_cast<off_t>(size)) != 0)
+    throw std::system_error(errno, std::generic_category(), "set end of file");
+}
+
+namespace {
+
+int OpenWithMode(const std::string& name, uint16_t mode) {
+  if (mode == fmCreate) return ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int access = mode & 3;
+  int flags = access == 0 ? O_RDONLY : access == 1 ? O_WRONLY : O_RDWR;
+  int fd = ::open(name.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return fd;
+  // Sharing is advisory on this platform: deny-write and exclusive opens take a lock that
+  // conflicts with writers, so a file being written elsewhere by us is not loaded half-done.
+  int share = (mode >> 4) & 0xF;
+  int lock = share == 2 ? LOCK_SH : (share <= 1 || share == 3) ? LOCK_EX : 0;
+  if (lock != 0 && ::flock(fd, lock | LOCK_NB) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+TNewFileStream::TNewFileStream(const std::string& fileName, uint16_t mode)
+    : TNTHandleStream(OpenWithMode(fileName, mode)), fileHandle_(handle_) {}
+
+TNewFileStream::~TNewFileStream() {
+  if (handle_ >= 0) ::close(handle_);
+}
+
+std::unique_ptr<TNewFileStream> OpenOutputFileStream(const std::string& fileName, uint16_t mode) {
+  if (mode == fmCreate) {
+    // A read-only leftover of an earlier run may be replaced: make it writable first.
+    struct stat st {};
+    if (::stat(fileName.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0)
+      ::chmod(fileName.c_str(), (st.st_mode & 07777) | S_IWUSR);
+  }
+  auto stream = std::make_unique<TNewFileStream>(fileName, mode);
+  if (stream->FileHandle() == -1) return nullptr;
+  return stream;
+}
+
+int64_t MemoryStream::Read(void* buffer, int64_t count) {
+  if (count <= 0 || position_ < 0 || position_ >= Size()) return 0;
+  int64_t n = std::min(count, Size() - position_);
+  std::copy_n(bytes_.data() + position_, n, static_cast<uint8_t*>(buffer));
+  position_ += n;
+  return n;
+}
+
+int64_t MemoryStream::Write(const void* buffer, int64_t count) {
+  if (count <= 0 || position_ < 0) return 0;
+  if (position_ + count > Size()) bytes_.resize(static_cast<size_t>(position_ + count));
+  std::copy_n(static_cast<const uint8_t*>(buffer), count, bytes_.data() + position_);
+  position_ += count;
+  return count;
+}
+
+bool LoadFileToStream(MemoryStream& stream, const std::string& fileName) {
+  std::unique_ptr<TNewFileStream> file;
+  for (int attempt = 0; attempt < 11; ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    file = std::make_unique<TNewFileStream>(fileName, fmOpenRead | fmShareDenyWrite);
+    if (file->FileHandle() != -1) break;
+    file.reset();
+  }
+  if (!file) return false;
+  int64_t size = file->Size();
+  if (size < 0) size = 0;
+  stream.SetSize(size);
+  file->SetPosition(0);
+  int64_t got = size > 0 ? file->Read(stream.Bytes().data(), size) : 0;
+  stream.SetSize(got);  // a file that shrank while being read keeps what was read
+  stream.SetPosition(0);
+  return true;
+}
+
+bool LoadListFromFile(std::vector<std::string>& lines, const std::string& fileName) {
+  MemoryStream stream;
+  if (!LoadFileToStream(stream, fileName)) return false;
+  lines.clear();
+  const auto& b = stream.Bytes();
+  std::string line;
+  for (size_t i = 0; i < b.size(); ++i) {
+    char c = static_cast<char>(b[i]);
+    if (c == '\r' || c == '\n') {
+      lines.push_back(line);
+      line.clear();
+      if (c == '\r' && i + 1 < b.size() && b[i + 1] == '\n') ++i;
+    } else {
+      line += c;
+    }
+  }
+  if (!line.empty()) lines.push_back(line);
+  return true;
+}
+
+std::string ReadNulString(MemoryStream& stream) {
+  std::string s;
+  const auto& b = stream.Bytes();
+  int64_t p = stream.Position();
+  if (p < 0) return s;
+  while (p < stream.Size() && b[static_cast<size_t>(p)] != 0) s += static_cast<char>(b[static_cast<size_t>(p++)]);
+  if (p < stream.Size()) ++p;  // step over the NUL
+  stream.SetPosition(p);
+  return s;
+}
+
+std::string FormatPercent(int64_t total, int64_t done) {
+  // Hundredths of a percent; a total of 0 (an empty range) shows as complete.
+  int64_t v = total > 0 ? static_cast<int64_t>(static_cast<__int128>(done) * 10000 / total) : 10000;
+  std::string t = std::to_string(v);
+  while (t.size() < 3) t.insert(t.begin(), '0');
+  t.insert(t.size() - 2, ".");
+  return t + "%";
+}
+
+std::string FormatDiskSize(int64_t bytes) {
+  auto h = static_cast<uint64_t>((static_cast<unsigned __int128>(static_cast<uint64_t>(bytes)) * 100 + 0x80000) /
+                                 0x100000);
+  std::string unit = "MB";
+  if (h >= 102400) {
+    h = (h + 512) / 1024;
+    unit = "GB";
+  }
+  std::string t = std::to_string(h);
+  // The dot goes before the last two digits; with fewer than three digits it leads.
+  t.insert(t.size() >= 2 ? t.size() - 2 : 0, ".");
+  return t + unit;
+}
+
+}  // namespace morvane
