@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Makes samples/card.img.xz: a 128 MiB FAT32 camera card with a DCIM folder of real photos
+# (JPEG with EXIF shooting times, written by Pillow's libjpeg encoder), a PNG screenshot and
+# a ZIP archive; afterwards some of them are deleted, as a user would before asking us to
+# get them back. Needs: python3 with Pillow (Debian python3-pil), dosfstools, mtools, xz.
+set -euo pipefail
+cd "$(dirname "$0")"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+/usr/bin/python3 - "$work" <<'PY'
+import io, math, random, sys, zipfile
+from PIL import Image
+out = sys.argv[1]
+random.seed(2009)
+
+def photo(w, h, seed):
+    rnd = random.Random(seed)
+    img = Image.new("RGB", (w, h))
+    px = img.load()
+    cx, cy = rnd.uniform(0, w), rnd.uniform(0, h)
+    for y in range(h):
+        for x in range(w):
+            d = math.hypot(x - cx, y - cy)
+            px[x, y] = (int(128 + 127 * math.sin(d / 17.0 + seed)),
+                        int(128 + 127 * math.sin(x / 23.0 + y / 31.0)),
+                        (x * 3 + y * 5 + rnd.randrange(24)) % 256)
+    return img
+
+def exif_for(when):
+    exif = Image.Exif()
+    exif[0x010F] = "Morvane"          # Make
+    exif[0x0110] = "Sample Camera"    # Model
+    exif[0x0132] = when               # DateTime
+    exif.get_ifd(0x8769)[0x9003] = when  # DateTimeOriginal
+    return exif
+
+shots = [("IMG_0001.JPG", "2009:05:01 10:15:00"), ("IMG_0002.JPG", "2009:05:01 23:59:30"),
+         ("IMG_0003.JPG", "2012:08:17 07:30:12"), ("IMG_0004.JPG", "2016:02:29 12:00:00"),
+         ("IMG_0005.JPG", "2021:12:24 18:45:59"), ("IMG_0006.JPG", "2024:06:30 09:00:01")]
+for i, (name, when) in enumerate(shots):
+    img = photo(640 + 64 * i, 480 + 48 * i, i)
+    img.save(f"{out}/{name}", "JPEG", quality=90, exif=exif_for(when).tobytes(),
+             progressive=(i % 3 == 2), subsampling=(0 if i % 2 else 2))
+photo(400, 300, 42).save(f"{out}/SCREEN.PNG", "PNG")
+with zipfile.ZipFile(f"{out}/NOTES.ZIP", "w", zipfile.ZIP_DEFLATED) as z:
+    z.writestr("notes.txt", "Holiday list\n" * 200)
+    z.writestr("todo.txt", "Back up the camera card!\n" * 50)
+PY
+
+img="$work/card.img"
+truncate -s 128M "$img"
+mkfs.fat -F 32 -s 2 -n CAMERA -i 20090501 "$img" >/dev/null
+export MTOOLS_SKIP_CHECK=1
+mmd -i "$img" ::DCIM
+mmd -i "$img" ::DCIM/100CAMER
+for f in "$work"/IMG_*.JPG; do mcopy -i "$img" "$f" ::DCIM/100CAMER/; done
+mcopy -i "$img" "$work/SCREEN.PNG" "$work/NOTES.ZIP" ::
+# The user deletes three photos and the archive.
+mdel -i "$img" ::DCIM/100CAMER/IMG_0002.JPG ::DCIM/100CAMER/IMG_0004.JPG ::DCIM/100CAMER/IMG_0005.JPG ::NOTES.ZIP
+xz -9 -c "$img" > card.img.xz
+echo "wrote samples/card.img.xz ($(stat -c %s card.img.xz) bytes)"
