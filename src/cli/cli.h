@@ -1,0 +1,30 @@
+// The command-line front end: shared pieces of the commands.
+#pragma once
+
+#include <string>
+
+#include "app/startup.h"
+#include "storage/partition.h"
+
+namespace morvane::cli {
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;     // the command could not do its work
+inline constexpr int kExitStartup = 3;    // the branding file is missing or broken
+
+// Prints language text `textId` (and an optional detail line) to stderr; returns kExitFailed.
+int Fail(int textId, const std::string& detail = {});
+// Prints a message of the program's own to stderr; returns kExitFailed.
+int FailText(const std::string& text);
+
+// Opens SOURCE in `model`: a block device as a drive, anything else as an image file.
+// Prints the failure (with a hint to run as root for devices) and returns false on error.
+bool OpenForCommand(PartitionModel& model, const std::string& path);
+
+int RunDrives();
+int RunInfo(const std::string& path, bool json);
+int RunView(const std::string& path, int64_t sector, int64_t count);
+int RunTypes(const std::string& typeList);
+
+}  // namespace morvane::cli

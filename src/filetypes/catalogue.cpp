@@ -1,0 +1,130 @@
+#include "filetypes/catalogue.h"
+
+#include <array>
+
+#include "app/text_lines.h"
+#include "filetypes/type_chooser.h"
+
+namespace morvane {
+
+namespace {
+
+constexpr std::array<TFileTypeEntry, 25> kCatalogue{{
+    {"JPG", 0, kTypeJpg},  {"BMP", 1, kTypeBmp},  {"PNG", 2, kTypePng},  {"RAW", 3, kTypeRaw},
+    {"AVI", 4, kTypeAvi},  {"ASF", 6, kTypeAsf},  {"MOV", 9, kTypeMov},  {"MP4", 7, kTypeMp4},
+    {"3GP", 8, kType3gp},  {"VOB", 12, kTypeVob}, {"MPG", 13, kTypeMpg}, {"WMV", 10, kTypeWmv},
+    {"MTS", 14, kTypeMts}, {"TS", 15, kTypeTs},   {"DAT", 5, kTypeDat},  {"WAV", 11, kTypeWav},
+    {"DOC", 16, kTypeDoc}, {"XLS", 17, kTypeXls}, {"PPT", 18, kTypePpt}, {"AI", 23, kTypeAi},
+    {"CDR", 24, kTypeCdr}, {"RAR", 19, kTypeRar}, {"ZIP", 20, kTypeZip}, {"7Z", 22, kType7z},
+    {"CAB", 21, kTypeCab},
+}};
+
+constexpr bool CatalogueIsConsistent() {
+  uint32_t all = 0;
+  for (const TFileTypeEntry& e : kCatalogue) {
+    if (e.Mask != (1u << e.Bit) || (all & e.Mask) != 0) return false;
+    all |= e.Mask;
+  }
+  return all == kAllFileTypesMask;
+}
+static_assert(CatalogueIsConsistent(), "every kind has exactly one bit of its own");
+
+constexpr std::string_view kPictureList[] = {"Picture", "  JPG", "  BMP", "  PNG"};
+constexpr std::string_view kRawList[] = {"Picture", "  RAW(TIF,DNG,ARW,CR2,NEF,ORF,PEF,SR2,RAF,X3F...)"};
+constexpr std::string_view kVideoList[] = {
+    "Video",    "  AVI",      "  ASF",     "  MOV", "  MP4", "  3GP", "  VOB/MOD",
+    "  MPG",    "  WMV",      "  MTS/TOD", "  TS/M2T", "  DAT", "  WAV"};
+constexpr std::string_view kDocumentList[] = {"Document", "  DOC/DOCX/WPS", "  XLS/XLSX/ET",
+                                              "  PPT/PPTX/DPS"};
+constexpr std::string_view kArchiveList[] = {"Archive", "  RAR", "  ZIP", "  7Z", "  CAB"};
+constexpr std::string_view kVectorList[] = {"Vectorgraph", "  AI/PDF", "  CDR"};
+
+constexpr std::span<const std::string_view> kTreeLists[] = {
+    kPictureList, kRawList, kVideoList, kDocumentList, kArchiveList, kVectorList};
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::string ValidTypeNames() {
+  std::string names;
+  for (const TFileTypeEntry& e : kCatalogue) {
+    names += e.ShortName;
+    names += ", ";
+  }
+  return names + "all";
+}
+
+}  // namespace
+
+std::span<const TFileTypeEntry> FileTypeCatalogue() { return kCatalogue; }
+
+const TFileTypeEntry* FindFileType(std::string_view shortName) {
+  for (const TFileTypeEntry& e : kCatalogue)
+    if (EqualsIgnoringCase(e.ShortName, shortName)) return &e;
+  return nullptr;
+}
+
+std::span<const std::span<const std::string_view>> TypeTreeLists() { return kTreeLists; }
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+  return true;
+}
+
+std::string_view ShortNameOf(std::string_view itemText) {
+  std::string_view text = TrimBlanks(itemText);
+  return text.substr(0, text.find_first_of("/("));
+}
+
+std::optional<uint32_t> ParseTypeList(std::string_view list, std::string& error) {
+  uint32_t mask = 0;
+  bool anyName = false;
+  while (true) {
+    size_t comma = list.find(',');
+    std::string_view name = TrimBlanks(list.substr(0, comma));
+    if (!name.empty()) {
+      anyName = true;
+      if (EqualsIgnoringCase(name, "all")) {
+        mask |= kAllFileTypesMask;
+      } else if (const TFileTypeEntry* entry = FindFileType(name)) {
+        mask |= entry->Mask;
+      } else {
+        error = "unknown file type \"" + std::string(name) + "\"; valid types are " + ValidTypeNames();
+        return std::nullopt;
+      }
+    }
+    if (comma == std::string_view::npos) break;
+    list.remove_prefix(comma + 1);
+  }
+  if (!anyName) {
+    error = "no file type given; valid types are " + ValidTypeNames();
+    return std::nullopt;
+  }
+  return mask;
+}
+
+std::string FormatCatalogue(uint32_t mask) {
+  TypeChooser tree;
+  tree.Populate();
+  std::string out;
+  const std::vector<TTypeTreeNode>& nodes = tree.Nodes();
+  for (size_t g = 0; g < nodes.size(); ++g) {
+    if (!nodes[g].IsGroup()) continue;
+    out += nodes[g].Text + "\n";
+    for (int i : tree.ItemsOf(static_cast<int>(g))) {
+      const TTypeTreeNode& item = nodes[i];
+      const TFileTypeEntry* entry = FindFileType(item.ShortName);
+      bool selected = entry != nullptr && (mask & entry->Mask) != 0;
+      std::string line = std::string("  ") + (selected ? "[x] " : "[ ] ") + item.ShortName;
+      if (item.Text != item.ShortName) {
+        line.resize(11, ' ');
+        line += item.Text;
+      }
+      out += line + "\n";
+    }
+  }
+  return out;
+}
+
+}  // namespace morvane

@@ -1,0 +1,47 @@
+#include "filetypes/catalogue.h"
+
+#include <gtest/gtest.h>
+
+namespace morvane {
+namespace {
+
+TEST(Catalogue, ShortNames) {
+  EXPECT_EQ(ShortNameOf("  DOC/DOCX/WPS"), "DOC");
+  EXPECT_EQ(ShortNameOf("  RAW(TIF,DNG,ARW,CR2,NEF,ORF,PEF,SR2,RAF,X3F...)"), "RAW");
+  EXPECT_EQ(ShortNameOf("  7Z"), "7Z");
+  EXPECT_EQ(ShortNameOf("  AI/PDF "), "AI");
+
+}
+
+TEST(Catalogue, ParseTypeList) {
+  std::string error;
+  EXPECT_EQ(ParseTypeList("jpg", error), kTypeJpg);
+  EXPECT_EQ(ParseTypeList(" Jpg , RAW,mp4 ,", error), kTypeJpg | kTypeRaw | kTypeMp4);
+  EXPECT_EQ(ParseTypeList("ALL", error), kAllFileTypesMask);
+  EXPECT_EQ(ParseTypeList("doc,all", error), kAllFileTypesMask);
+
+  EXPECT_EQ(ParseTypeList("jpg,jpeg", error), std::nullopt);
+  EXPECT_NE(error.find("\"jpeg\""), std::string::npos) << error;
+  for (std::string_view name : {"JPG", "CDR", "CAB", "all"})
+    EXPECT_NE(error.find(name), std::string::npos) << name;
+
+  error.clear();
+  EXPECT_EQ(ParseTypeList("", error), std::nullopt);
+  EXPECT_FALSE(error.empty());
+}
+
+TEST(Catalogue, FormatShowsGroupsAndSelection) {
+  std::string text = FormatCatalogue(kTypeJpg | kTypeVob);
+  EXPECT_EQ(text.substr(0, text.find("Video")),
+            "Picture\n"
+            "  [x] JPG\n"
+            "  [ ] BMP\n"
+            "  [ ] PNG\n"
+            "  [ ] RAW  RAW(TIF,DNG,ARW,CR2,NEF,ORF,PEF,SR2,RAF,X3F...)\n");
+  EXPECT_NE(text.find("  [x] VOB  VOB/MOD\n"), std::string::npos);
+  EXPECT_NE(text.find("Vectorgraph\n  [ ] AI   AI/PDF\n  [ ] CDR\n"), std::string::npos);
+  EXPECT_EQ(text.find("Picture", 1), std::string::npos);  // one Picture group
+}
+
+}  // namespace
+}  // namespace morvane

@@ -1,0 +1,255 @@
+#include "scan/free_space_map.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "scan/sector_map.h"
+#include "storage/bytes.h"
+#include "support/test_support.h"
+
+namespace morvane {
+namespace {
+
+using test::HaveTool;
+
+using test::TempDir;
+
+// The sectors The Sleuth Kit's blkls reports unallocated, converted from its units
+// (sectors for FAT and exFAT, clusters for NTFS) into sectors.
+std::set<int64_t> OracleFreeSectors(const std::string& image, int64_t sectorsPerUnitIfCluster) {
+  std::string listing = image + ".blkls";
+  EXPECT_EQ(test::Run("blkls -A -l '" + image + "' > '" + listing + "'"), 0);
+  std::ifstream in(listing);
+  std::string line;
+  std::set<int64_t> free;
+  int64_t perUnit = 1;
+  while (std::getline(in, line)) {
+    if (line.rfind("blkls|", 0) == 0) perUnit = line.find("Cluster") != std::string::npos ? sectorsPerUnitIfCluster : 1;
+    if (line.empty() || !std::isdigit(static_cast<unsigned char>(line[0]))) continue;
+    int64_t unit = std::stoll(line);
+    for (int64_t s = 0; s < perUnit; ++s) free.insert(unit * perUnit + s);
+  }
+  return free;
+}
+
+struct Mapped {
+  FreeSpaceResult result;
+  std::set<int64_t> freeSectors;
+  int64_t sectorCount = 0;
+};
+
+Mapped MapImage(const std::string& image, const TSourceGeometry& g) {
+  auto opened = OpenSource(image);
+  EXPECT_EQ(opened.error, OpenError::None);
+  TSectorMap map(g.PartitionLastSector + 1);
+  std::atomic<bool> stop{false};
+  Mapped m;
+  m.result = BuildFreeSpaceMap(*opened.source, g, map, stop);
+  m.sectorCount = g.PartitionLastSector + 1;
+  for (int64_t s = 0; s < m.sectorCount; ++s)
+    if (!map.IsSectorClaimed(s)) m.freeSectors.insert(s);
+  return m;
+}
+
+TSourceGeometry Geometry(int64_t bytes, uint32_t spc, uint8_t fs, int32_t phase = 0, uint32_t bps = 512) {
+  TSourceGeometry g;
+  g.PartitionLastSector = bytes / bps - 1;
+  g.SectorSize = bps;
+  g.SectorsPerCluster = spc;
+  g.FsType = fs;
+  g.ClusterPhase = phase;
+  return g;
+}
+
+// Fills a FAT image with files of assorted sizes and deletes some, as a user would.
+void FillFat(const std::string& image, TempDir& dir) {
+  for (int i = 0; i < 6; ++i)
+    test::Run("head -c " + std::to_string(5000 + 37000 * i) + " /dev/urandom > " + dir / ("f" + std::to_string(i)));
+  std::string files;
+  for (int i = 0; i < 6; ++i) files += " " + dir / ("f" + std::to_string(i));
+  ASSERT_EQ(test::Run("MTOOLS_SKIP_CHECK=1 mcopy -i '" + image + "'" + files + " ::"), 0);
+  ASSERT_EQ(test::Run("MTOOLS_SKIP_CHECK=1 mdel -i '" + image + "' ::f1 ::f4"), 0);
+}
+
+TEST(FreeSpaceMap, FatVolumesAgreeWithSleuthKit) {
+  if (!HaveTool("mkfs.fat") || !HaveTool("mcopy") || !HaveTool("blkls")) GTEST_SKIP() << "tools missing";
+  struct Case {
+    const char* fatBits;
+    int sizeMiB;
+    uint32_t spc;
+    uint8_t fs;
+  } cases[] = {{"16", 32, 4, fsFAT16}, {"32", 64, 1, fsFAT32}, {"32", 128, 8, fsFAT32}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("FAT") + c.fatBits + " spc " + std::to_string(c.spc));
+    TempDir dir;
+    std::string image = dir / "fat.img";
+    ASSERT_EQ(test::Run("truncate -s " + std::to_string(c.sizeMiB) + "M " + image + " && mkfs.fat -F " + c.fatBits +
+                  " -s " + std::to_string(c.spc) + " " + image + " >/dev/null 2>&1"),
+              0);
+    FillFat(image, dir);
+    auto m = MapImage(image, Geometry(int64_t{c.sizeMiB} << 20, c.spc, c.fs));
+    EXPECT_TRUE(m.result.built);
+    auto oracle = OracleFreeSectors(image, c.spc);
+    // Sectors past the last whole cluster belong to no cluster; the oracle lists them free.
+    std::set<int64_t> expected;
+    for (int64_t s : oracle)
+      if (m.freeSectors.count(s) || s < m.sectorCount - static_cast<int64_t>(c.spc)) expected.insert(s);
+    EXPECT_EQ(m.freeSectors, expected);
+    EXPECT_GT(m.freeSectors.size(), 1000u);
+  }
+}
+
+TEST(FreeSpaceMap, NtfsBitmapAgreesWithSleuthKit) {
+  if (!HaveTool("mkntfs") || !HaveTool("ntfscp") || !HaveTool("blkls")) GTEST_SKIP() << "tools missing";
+  TempDir dir;
+  std::string image = dir / "ntfs.img";
+  ASSERT_EQ(test::Run("truncate -s 48M " + image + " && mkntfs -F -Q -q -s 512 -c 4096 " + image + " >/dev/null 2>&1"), 0);
+  for (int i = 0; i < 3; ++i) {
+    std::string f = dir / ("n" + std::to_string(i));
+    test::Run("head -c " + std::to_string(100000 * (i + 1)) + " /dev/urandom > " + f);
+    ASSERT_EQ(test::Run("ntfscp -q " + image + " " + f + " n" + std::to_string(i) + " >/dev/null 2>&1"), 0);
+  }
+  auto m = MapImage(image, Geometry(48 << 20, 8, fsNTFS));
+  EXPECT_TRUE(m.result.built);
+  EXPECT_EQ(m.freeSectors, OracleFreeSectors(image, 8));
+}
+
+TEST(FreeSpaceMap, ExFatBitmapAgreesWithSleuthKit) {
+  if (!HaveTool("mkfs.exfat") || !HaveTool("blkls")) GTEST_SKIP() << "tools missing";
+  TempDir dir;
+  std::string image = dir / "exfat.img";
+  ASSERT_EQ(test::Run("truncate -s 64M " + image + " && mkfs.exfat -c 32K " + image + " >/dev/null 2>&1"), 0);
+  auto boot = test::ReadFileBytes(image);
+  ByteView b(boot.data(), 512);
+  auto m = MapImage(image, Geometry(64 << 20, 1u << b.U8(109), fsExFAT, static_cast<int32_t>(b.Le32(88) % 64)));
+  EXPECT_TRUE(m.result.built);
+  EXPECT_EQ(m.freeSectors, OracleFreeSectors(image, 64));
+}
+
+TEST(FreeSpaceMap, HfsBitmapMatchesTheVolumesFreeCount) {
+  if (!HaveTool("hformat") || !HaveTool("hcopy")) GTEST_SKIP() << "hfsutils missing";
+  TempDir dir;
+  std::string image = dir / "hfs.img";
+  std::string data = dir / "data.bin";
+  test::Run("head -c 300000 /dev/urandom > " + data);
+  std::string hfs = "HOME=" + dir.path().string() + " ";  // hfsutils keeps its state in $HOME
+  ASSERT_EQ(test::Run("truncate -s 8M " + image + " && " + hfs + "hformat -l T " + image + " >/dev/null && " + hfs +
+                "hmount " + image + " >/dev/null && " + hfs + "hcopy -r " + data + " :data && " + hfs + "hvol > " +
+                dir / "hvol.txt" + " && " + hfs + "humount >/dev/null"),
+            0);
+  std::ifstream in(dir / "hvol.txt");
+  std::string word, prev;
+  int64_t freeBytes = -1;
+  while (in >> word) {
+    if (word == "bytes" && prev.size() && std::isdigit(static_cast<unsigned char>(prev[0]))) freeBytes = std::stoll(prev);
+    prev = word;
+  }
+  ASSERT_GT(freeBytes, 0);
+  auto boot = test::ReadFileBytes(image);
+  ByteView h(boot.data(), 4096);
+  uint32_t spc = h.Be32(1044) / 512;
+  int32_t firstBlock = h.Be16(1052);
+  int64_t blocks = h.Be16(1042);
+  auto m = MapImage(image, Geometry(8 << 20, spc, fsHFS, firstBlock));
+  EXPECT_TRUE(m.result.built);
+  // Free sectors inside the allocation-block area; the area in front of it is not mapped.
+  int64_t freeInBlocks = 0;
+  for (int64_t s : m.freeSectors)
+    if (s >= firstBlock && s < firstBlock + blocks * spc) ++freeInBlocks;
+  EXPECT_EQ(freeInBlocks * 512, freeBytes);
+}
+
+// Hand-built volumes for the rules a real formatter does not exercise.
+std::vector<uint8_t> Fat16Volume(uint8_t fourthFatByte) {
+  std::vector<uint8_t> v(4096 * 512, 0);
+  auto put16 = [&](size_t o, uint16_t x) { v[o] = x & 0xFF; v[o + 1] = x >> 8; };
+  put16(11, 512);
+  v[13] = 4;       // sectors per cluster
+  put16(14, 1);    // reserved
+  v[16] = 2;       // FATs
+  put16(17, 512);  // root entries: 32 sectors
+  put16(22, 4);    // FAT size
+  v[510] = 0x55;
+  v[511] = 0xAA;
+  size_t fat = 512;
+  v[fat] = 0xF8; v[fat + 1] = 0xFF; v[fat + 2] = 0xFF; v[fat + 3] = fourthFatByte;
+  put16(fat + 4, 0xFFFF);   // cluster 2 in use
+  put16(fat + 10, 0x0007);  // cluster 5 in use
+  return v;
+}
+
+TEST(FreeSpaceMap, FatSignatureAndClusterPlacement) {
+  std::atomic<bool> stop{false};
+  {
+    MemorySource src(Fat16Volume(0xFF));
+    TSectorMap map(4096);
+    auto r = BuildFreeSpaceMap(src, Geometry(4096 * 512, 4, fsFAT16), map, stop);
+    EXPECT_TRUE(r.built);
+    int64_t system = 4 * 2 + 1 + 32;  // 41 sectors in front of the data area
+    EXPECT_EQ(map.CountClaimed(0, system), system);
+    EXPECT_EQ(map.CountClaimed(system, 4), 4);       // cluster 2
+    EXPECT_EQ(map.CountClaimed(system + 4, 8), 0);   // clusters 3, 4
+    EXPECT_EQ(map.CountClaimed(system + 12, 4), 4);  // cluster 5
+    EXPECT_EQ(map.CountClaimed(system + 16, 4096 - system - 16), 0);
+  }
+  {
+    MemorySource src(Fat16Volume(0x7F));  // F8 FF FF 7F is no FAT16 signature
+    TSectorMap map(4096);
+    EXPECT_FALSE(BuildFreeSpaceMap(src, Geometry(4096 * 512, 4, fsFAT16), map, stop).built);
+  }
+}
+
+TEST(FreeSpaceMap, BitmapBitOrderAndEndOfVolume) {
+  // An HFS+ header whose allocation file lies at byte 4096, 8 sectors per block.
+  std::vector<uint8_t> v(64 * 512, 0);
+  auto put32be = [&](size_t o, uint32_t x) { for (int i = 0; i < 4; ++i) v[o + i] = uint8_t(x >> (24 - 8 * i)); };
+  v[1024] = 'H'; v[1025] = '+'; v[1027] = 4;
+  put32be(1064, 4096);  // block size
+  put32be(1068, 8);     // total blocks: one bitmap byte
+  v[4096] = 0x81;       // first and eighth block in use (most significant bit first)
+  MemorySource src(v);
+  std::atomic<bool> stop{false};
+  TSectorMap map(64);
+  auto r = BuildFreeSpaceMap(src, Geometry(64 * 512, 8, fsHFSPlus, 0), map, stop);
+  EXPECT_TRUE(r.built);
+  EXPECT_EQ(map.CountClaimed(0, 8), 8);
+  EXPECT_EQ(map.CountClaimed(8, 48), 0);
+  EXPECT_EQ(map.CountClaimed(56, 8), 8);
+
+  // The same byte on a volume that ends inside the group: blocks beyond it are not claimed.
+  v.resize(60 * 512);
+  TSectorMap small(60);
+  v[4096] = 0xFF;
+  MemorySource full(v);
+  EXPECT_TRUE(BuildFreeSpaceMap(full, Geometry(60 * 512, 8, fsHFSPlus, 0), small, stop).built);
+  EXPECT_EQ(small.CountClaimed(0, 60), 60);
+}
+
+TEST(FreeSpaceMap, CancelAndUnknownFileSystems) {
+  MemorySource src(Fat16Volume(0xFF));
+  std::atomic<bool> stop{true};
+  TSectorMap map(4096);
+  auto other = BuildFreeSpaceMap(src, Geometry(4096 * 512, 1, fsOther), map, stop);
+  EXPECT_FALSE(other.built);
+  EXPECT_FALSE(other.cancelled);
+  EXPECT_EQ(map.CountClaimed(0, 4096), 0);
+
+  if (!HaveTool("mkfs.fat")) GTEST_SKIP() << "mkfs.fat missing";
+  TempDir dir;
+  std::string image = dir / "fat32.img";
+  ASSERT_EQ(test::Run("truncate -s 64M " + image + " && mkfs.fat -F 32 -s 1 " + image + " >/dev/null 2>&1"), 0);
+  auto m = MapImage(image, Geometry(64 << 20, 1, fsFAT32));  // not cancelled: built
+  EXPECT_TRUE(m.result.built);
+  auto opened = OpenSource(image);
+  TSectorMap fat32(64 << 11);
+  auto r = BuildFreeSpaceMap(*opened.source, Geometry(64 << 20, 1, fsFAT32), fat32, stop);
+  EXPECT_TRUE(r.cancelled);
+  EXPECT_FALSE(r.built);
+}
+
+}  // namespace
+}  // namespace morvane
