@@ -1,0 +1,126 @@
+#include "scan/image_backup.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "scan/free_space_map.h"
+#include "scan/scan_context.h"
+#include "storage/streams.h"
+
+namespace morvane {
+namespace {
+
+inline constexpr int64_t kChunkBytes = 0x100000;
+
+// Copies one chunk of consecutive sectors into `buffer`. A chunk that cannot be read whole
+// is read again sector by sector, so that every readable sector reaches the image; an
+// unreadable sector becomes zeros. Returns the number of unreadable sectors.
+int64_t ReadChunk(ScanContext& scan, uint8_t* buffer, int64_t sector, int64_t count) {
+  const int64_t bps = scan.SectorSize();
+  if (scan.ReadSectors(buffer, count * bps, sector * bps) == 0) return 0;
+  int64_t bad = 0;
+  for (int64_t i = 0; i < count; ++i) {
+    uint8_t* at = buffer + i * bps;
+    if (scan.ReadSectors(at, bps, (sector + i) * bps) != 0) {
+      std::memset(at, 0, static_cast<size_t>(bps));
+      ++bad;
+    }
+  }
+  return bad;
+}
+
+// Unclaimed sectors from `sector` on, at most one chunk and never past `last`.
+int64_t ChunkLength(const ScanContext& scan, int64_t sector, int64_t last) {
+  const int64_t maxSectors = kChunkBytes / scan.SectorSize();
+  int64_t n = 1;
+  while (n < maxSectors && sector + n <= last && !scan.SectorMap.IsSectorClaimed(sector + n)) ++n;
+  return n;
+}
+
+}  // namespace
+
+BackupResult RunImageBackup(Source& source, const BackupRequest& request, const ProgressClock& clock,
+                            std::atomic<bool>& SearchStop, BackupObserver& observer) {
+  BackupResult r;
+  const int64_t first = request.FirstSector, last = request.LastSector;
+  r.NextSector = first;
+  // Nothing past the range is read: the image is exactly the range (or its free sectors).
+  ScanSetup setup{request.ScanGeometry, first, last, {}};
+  auto created = ScanContext::Create(source, setup, clock);
+  if (created.Error == ScanSetupError::NoMemory) {
+    r.Outcome = BackupOutcome::NoMemory;
+    return r;
+  }
+  if (!created.Scan) {
+    r.Outcome = BackupOutcome::InvalidRange;
+    return r;
+  }
+  std::unique_ptr<ScanContext> scan = std::move(created.Scan);
+  SearchStop = false;
+
+  if (request.FreeSpaceOnly) {
+    FreeSpaceResult fs = BuildFreeSpaceMap(source, request.DetectedGeometry, scan->SectorMap, SearchStop,
+                                           &scan->Progress, [&](int64_t t, int64_t d) { observer.OnFreeSpaceProgress(t, d); });
+    r.FreeSpaceMapBuilt = fs.built;
+    if (fs.cancelled) {
+      SearchStop = true;
+      r.Outcome = BackupOutcome::CancelledCollecting;
+      return r;
+    }
+    if (!fs.built) {
+      // No usable map: copy every sector rather than leave out what a half-read map claimed.
+      scan = std::move(ScanContext::Create(source, setup, clock).Scan);
+      if (!scan) {
+        r.Outcome = BackupOutcome::NoMemory;
+        return r;
+      }
+    }
+  }
+
+  observer.OnCreatingImage();
+  auto image = OpenOutputFileStream(request.ImagePath, fmCreate);
+  if (!image) {
+    r.Outcome = BackupOutcome::WriteFailed;
+    r.Error = std::strerror(errno);
+    SearchStop = true;
+    return r;
+  }
+
+  std::vector<uint8_t> chunk(static_cast<size_t>(kChunkBytes));
+  const int64_t bps = scan->SectorSize();
+  int64_t sector = first;
+  while (!SearchStop && sector <= last) {
+    if (scan->SectorMap.IsSectorClaimed(sector)) {
+      ++sector;
+    } else {
+      int64_t n = ChunkLength(*scan, sector, last);
+      r.BadSectors += ReadChunk(*scan, chunk.data(), sector, n);
+      if (image->Write(chunk.data(), n * bps) != n * bps) {
+        r.Outcome = BackupOutcome::WriteFailed;
+        r.Error = std::strerror(errno ? errno : ENOSPC);
+        r.NextSector = sector;
+        SearchStop = true;
+        return r;
+      }
+      sector += n;
+      r.SectorsWritten += n;
+    }
+    if (scan->Progress.Due()) observer.OnBackupProgress(sector, last - first + 1, sector - first, r.BadSectors);
+  }
+  r.NextSector = sector;
+  image.reset();
+
+  if (sector <= last) {
+    r.Outcome = BackupOutcome::Cancelled;
+    if (observer.DeletePartialImage()) r.ImageDeleted = ::unlink(request.ImagePath.c_str()) == 0;
+  } else {
+    r.Outcome = r.BadSectors > 0 ? BackupOutcome::FinishedBadSectors : BackupOutcome::Finished;
+  }
+  SearchStop = true;
+  return r;
+}
+
+}  // namespace morvane
