@@ -1,0 +1,43 @@
+// What a scan tells its front end, and the one question it asks.
+//
+// The engine never prints or prompts; it calls these methods on the thread that runs the
+// scan. Every method has a harmless default, so a front end overrides only what it shows.
+// Progress methods are called at most once per progress tick (about five times a second).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "scan/sector_map.h"
+
+namespace morvane {
+
+enum class SaveFailureChoice { Abort, Retry, Ignore };
+
+struct RecoveredFileInfo {
+  std::string Name;          // full path of the written file
+  std::string Extension;     // the type's extension as written, e.g. ".JPG", ".ENC.DOCX"
+  int64_t FirstSector = 0;   // start sector of the file on the source
+  int64_t Length = 0;        // length of the written file in bytes
+  std::vector<SectorRun> Runs;  // the source sectors the file was read from, in file order
+};
+
+class ScanObserver {
+ public:
+  virtual ~ScanObserver() = default;
+
+  // A recognition is reading a file: its start sector and the sector just read (both in
+  // sector units). Front ends show "Sector: " + start + ", " + current.
+  virtual void OnCopyProgress(int64_t fileStartSector, int64_t currentSector) {}
+
+  // A recovered file could not be written. Retry tries again, Abort stops the scan after
+  // the current recognition, Ignore gives the file up and goes on. The default is Ignore:
+  // with nobody to ask, one unwritable file must neither stop the scan nor loop forever.
+  virtual SaveFailureChoice OnSaveFailed(const std::string& fileName) { return SaveFailureChoice::Ignore; }
+
+  // A recovered file has been written completely under its final name.
+  virtual void OnFileRecovered(const RecoveredFileInfo& file) {}
+};
+
+}  // namespace morvane

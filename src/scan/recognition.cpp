@@ -1,0 +1,303 @@
+#include "scan/recognition.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <system_error>
+
+#include "scan/recovered_file.h"
+
+namespace morvane {
+
+using Kind = RecognitionOutput::Kind;
+
+Recognition::Recognition(ScanContext& scan, int64_t startOffset, RecognitionOutput output)
+    : scan_(scan),
+      startOffset_(startOffset),
+      sectorSize_(scan.SectorSize()),
+      kind_(output.kind),
+      fileName_(std::move(output.fileName)),
+      readPosition_(startOffset) {
+  if (startOffset < 0 || startOffset % sectorSize_ != 0) return;
+  const int64_t sector = startOffset / sectorSize_;
+  if (sector > scan.LastSector || scan.SectorMap.IsSectorClaimed(sector)) return;
+  if (kind_ == Kind::File && fileName_.empty()) return;
+  try {
+    if (kind_ == Kind::File) bytes_.reserve(static_cast<size_t>(kOutputBufferBytes + kMaxSectorSize));
+    if (!ClaimAndList(sector) || scan.ReadSectors(first_.data(), sectorSize_, startOffset) != 0) {
+      RollBackClaims(scan.SectorMap, claims_);
+      return;
+    }
+    readPosition_ = startOffset + sectorSize_;
+    if (kind_ == Kind::File) {
+      file_ = OpenOutputFileStream(PartialFileName(fileName_), fmCreate);
+      if (!file_) {
+        RollBackClaims(scan.SectorMap, claims_);
+        return;
+      }
+      partialExists_ = true;
+    }
+    bytes_.assign(first_.begin(), first_.begin() + sectorSize_);
+    firstKept_ = sectorSize_;
+    started_ = true;
+  } catch (const std::bad_alloc&) {
+    RollBackClaims(scan.SectorMap, claims_);
+    file_.reset();
+    if (partialExists_) ::unlink(PartialFileName(fileName_).c_str());
+    partialExists_ = false;
+  }
+}
+
+Recognition::~Recognition() {
+  if (started_ && !committed_) RollBackClaims(scan_.SectorMap, claims_);
+  file_.reset();
+  if (partialExists_) ::unlink(PartialFileName(fileName_).c_str());
+}
+
+// Listed first, so that a sector is never claimed without the list knowing of it.
+bool Recognition::ClaimAndList(int64_t sector) {
+  try {
+    claims_.Add(sector);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  scan_.SectorMap.ClaimSector(sector);
+  return true;
+}
+
+int64_t Recognition::NextUnclaimedSector() {
+  int64_t sector = readPosition_ / sectorSize_;
+  const int64_t last = scan_.LastSector;
+  if (claimedStride_ == 1) {
+    sector = scan_.SectorMap.NextUnclaimedSector(sector, last);
+  } else {
+    while (sector <= last && scan_.SectorMap.IsSectorClaimed(sector)) sector += claimedStride_;
+    if (sector > last) sector = -1;
+  }
+  if (sector >= 0) readPosition_ = sector * sectorSize_;
+  return sector;
+}
+
+// Every sector taken moves the read position on by at least one sector, so a target
+// further away than the rest of the range is never reached: failing at once saves reading
+// up to the range's end only to fail there.
+bool Recognition::Reachable(int64_t target) const {
+  return target - Length() <= scan_.RangeEndOffset() - readPosition_;
+}
+
+bool Recognition::FitsInMemory(int64_t target) const {
+  return kind_ == Kind::File || target - bytesBase_ <= kMaxInMemoryBytes;
+}
+
+// One step of a copy: the skip rule, the claim, then the read (or, for a sector stepped
+// over unread, only the claim).
+bool Recognition::TakeSector(bool read) {
+  const int64_t sector = NextUnclaimedSector();
+  if (sector < 0 || !ClaimAndList(sector)) return false;
+  if (read) {
+    const size_t old = bytes_.size();
+    try {
+      bytes_.resize(old + sectorSize_);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    if (scan_.ReadSectors(bytes_.data() + old, sectorSize_, readPosition_) != 0) {
+      bytes_.resize(old);
+      return false;
+    }
+  } else {
+    bytesBase_ = Length() + sectorSize_;
+    bytes_.clear();
+  }
+  readPosition_ += sectorSize_;
+  scan_.ShowCopyProgress(StartSector(), sector);
+  if (kind_ == Kind::File && static_cast<int64_t>(bytes_.size()) >= kOutputBufferBytes) FlushOutput();
+  return true;
+}
+
+bool Recognition::Fail() {
+  failed_ = true;
+  return false;
+}
+
+bool Recognition::CopySectorRun(int64_t target) {
+  if (!Active()) return false;
+  if (target <= Length()) return true;
+  if (!Reachable(target) || !FitsInMemory(target)) return Fail();
+  while (Length() < target)
+    if (!TakeSector(true)) return Fail();
+  return true;
+}
+
+bool Recognition::StepOver(int64_t target) {
+  if (kind_ != Kind::ClaimOnly) return CopySectorRun(target);
+  if (!Active()) return false;
+  if (target > Length()) {
+    if (!Reachable(target)) return Fail();
+    while (target - Length() >= sectorSize_)
+      if (!TakeSector(false)) return Fail();
+    if (!CopySectorRun(target)) return false;
+  }
+  DropWindowBefore(target);
+  return true;
+}
+
+void Recognition::DropWindowBefore(int64_t offset) {
+  const int64_t behind = offset - bytesBase_;
+  if (behind <= kWindowKeepSectors * sectorSize_) return;
+  const int64_t drop = behind / sectorSize_ * sectorSize_;
+  bytes_.erase(bytes_.begin(), bytes_.begin() + drop);
+  bytesBase_ += drop;
+  scan_.ShowCopyProgress(StartSector(), readPosition_ / sectorSize_);
+}
+
+bool Recognition::Append(ByteView bytes) {
+  if (!Active()) return false;
+  if (!FitsInMemory(Length() + static_cast<int64_t>(bytes.size()))) return Fail();
+  try {
+    bytes_.insert(bytes_.end(), bytes.data(), bytes.data() + bytes.size());
+  } catch (const std::bad_alloc&) {
+    return Fail();
+  }
+  foreignBytes_ += static_cast<int64_t>(bytes.size());
+  if (kind_ == Kind::File && static_cast<int64_t>(bytes_.size()) >= kOutputBufferBytes) FlushOutput();
+  return true;
+}
+
+bool Recognition::ReadBack(int64_t offset, void* buffer, size_t count) const {
+  if (offset < 0 || static_cast<int64_t>(count) > Length() - offset) return false;
+  auto* out = static_cast<uint8_t*>(buffer);
+  int64_t end = offset + static_cast<int64_t>(count);
+  if (end > bytesBase_) {  // the part still held in memory
+    const int64_t from = std::max(offset, bytesBase_);
+    std::memcpy(out + (from - offset), bytes_.data() + (from - bytesBase_), static_cast<size_t>(end - from));
+    end = from;
+  }
+  if (end <= offset) return true;
+  const auto n = static_cast<size_t>(end - offset);
+  if (file_ && !fileFailed_)
+    return file_->Seek(offset, soBeginning) == offset && file_->Read(out, static_cast<int64_t>(n)) == static_cast<int64_t>(n);
+  if (end <= firstKept_) {
+    std::memcpy(out, first_.data() + offset, n);
+    return true;
+  }
+  return false;
+}
+
+ByteView Recognition::Bytes() const {
+  if (kind_ != Kind::Memory) return {};
+  return ByteView(bytes_.data(), bytes_.size());
+}
+
+void Recognition::CutToLength(int64_t length) {
+  if (!Active()) return;
+  length = std::max<int64_t>(length, 0);
+  if (length < Length()) {
+    if (length >= bytesBase_) {
+      bytes_.resize(static_cast<size_t>(length - bytesBase_));
+    } else {
+      bytes_.clear();
+      bytesBase_ = length;
+    }
+    firstKept_ = std::min(firstKept_, length);
+  }
+  const int64_t sourceBytes = std::max<int64_t>(Length() - foreignBytes_, 0);
+  const int64_t keep = (sourceBytes + sectorSize_ - 1) / sectorSize_;
+  while (claims_.SectorCount() > keep) {
+    const int64_t sector = claims_.PopBack();
+    scan_.SectorMap.ReleaseSector(sector);
+    readPosition_ = sector * sectorSize_;
+  }
+}
+
+bool Recognition::AskRetry() {
+  switch (scan_.Observer().OnSaveFailed(fileName_)) {
+    case SaveFailureChoice::Retry:
+      return true;
+    case SaveFailureChoice::Abort:
+      scan_.RunState = rsStopped;
+      return false;
+    case SaveFailureChoice::Ignore:
+      return false;
+  }
+  return false;
+}
+
+// The file is given up: its partial copy is deleted, and what is read from now on is
+// dropped once it leaves the buffer.
+void Recognition::GiveUpFile() {
+  fileFailed_ = true;
+  file_.reset();
+  if (partialExists_) ::unlink(PartialFileName(fileName_).c_str());
+  partialExists_ = false;
+}
+
+// Writes the buffered bytes at their place in the file and empties the buffer.
+void Recognition::FlushOutput() {
+  const auto n = static_cast<int64_t>(bytes_.size());
+  while (!fileFailed_ && n > 0) {
+    if (file_->Seek(bytesBase_, soBeginning) == bytesBase_ && file_->Write(bytes_.data(), n) == n) break;
+    if (!AskRetry()) GiveUpFile();
+  }
+  bytesBase_ += n;
+  bytes_.clear();
+}
+
+bool Recognition::FinishFile() {
+  FlushOutput();
+  while (!fileFailed_) {
+    try {
+      file_->SetSize(Length());
+      break;
+    } catch (const std::system_error&) {
+      if (!AskRetry()) GiveUpFile();
+    }
+  }
+  if (fileFailed_) return false;
+  file_.reset();
+  const std::string partial = PartialFileName(fileName_);
+  while (std::rename(partial.c_str(), fileName_.c_str()) != 0) {
+    if (!AskRetry()) {
+      GiveUpFile();
+      return false;
+    }
+  }
+  partialExists_ = false;
+  return true;
+}
+
+void Recognition::Report(const std::string& fileName) {
+  RecoveredFileInfo info;
+  info.Name = fileName;
+  info.Extension = FileExtension(fileName);
+  info.FirstSector = StartSector();
+  info.Length = Length();
+  info.Runs = claims_.Runs();
+  scan_.Observer().OnFileRecovered(info);
+}
+
+bool Recognition::Save(const std::string& fileName, bool countRecovered) {
+  if (!Active() || kind_ != Kind::Memory) return false;
+  if (!SaveRecoveredFile(scan_, Bytes(), fileName)) return false;
+  wroteFile_ = true;
+  Report(fileName);
+  if (countRecovered) ++scan_.RecoveredCount;
+  return true;
+}
+
+void Recognition::Commit(bool countRecovered) {
+  if (!Active()) return;
+  if (kind_ == Kind::File && FinishFile()) {
+    wroteFile_ = true;
+    Report(fileName_);
+    if (countRecovered) ++scan_.RecoveredCount;
+  }
+  committed_ = true;
+  claims_.Clear();
+  scan_.ClaimClusterTail(readPosition_ / sectorSize_);
+}
+
+}  // namespace morvane

@@ -1,0 +1,187 @@
+// The recognition protocol, written once.
+//
+// Every recogniser creates one Recognition at its start. It refuses a start sector that is
+// already claimed, claims each sector it consumes (stepping over sectors that belong to
+// other files), and either commits — the claims stay, the cluster tail is claimed, the file
+// is finished under its final name — or, on every other way out (an early return, a failed
+// check, an exception), rolls every claim back and deletes the partial file in its
+// destructor. A recogniser then reads as its format's structure walk:
+//
+//   int RecoverThing(ScanContext& scan, const std::string& folder, int64_t startOffset) {
+//     Recognition rec(scan, startOffset,
+//                     folder.empty() ? RecognitionOutput::ClaimOnly()
+//                                    : RecognitionOutput::File(RecoveredFileName(folder, startOffset, ".THG")));
+//     if (!rec.Started() || !rec.FirstBytes().Matches(0, "THNG")) return 0;
+//     int64_t length = rec.FirstBytes().Le32(4);
+//     if (!rec.StepOver(length)) return 0;   // runs past the range or cannot be read
+//     rec.CutToLength(length);
+//     rec.Commit();
+//     return 0;
+//   }
+//
+// A recogniser that needs the whole file to decide (a picture to decode, a document's
+// directory to read) assembles it in Memory and ends with
+//   if (selected) rec.Save(RecoveredFileName(folder, startOffset, ".DOC"));
+//   rec.Commit();
+//
+// Offsets. The output is addressed by its own byte offsets, 0 being the first byte of the
+// start sector; Length() is the number of bytes placed so far (whole sectors, until a cut).
+// The output holds the file's sectors back to back: claimed sectors that were stepped over
+// leave no gap. The same offsets hold in every output kind, so a walk reads the same whether
+// it writes a file or only claims.
+//
+// Output kinds:
+//   File      the file is written while it is read, through a 1 MiB buffer, under a
+//             temporary name that Commit renames into place. A file that cannot be created
+//             refuses the start; one that cannot be written is asked about (Abort / Retry /
+//             Ignore); after Ignore or Abort the walk goes on and its claims are kept, but no
+//             file is written.
+//   Memory    the whole file is assembled in memory (Bytes()), read there directly, and saved
+//             with Save(). Limited to kMaxInMemoryBytes.
+//   ClaimOnly nothing is written; only a window of the most recent bytes is kept. StepOver
+//             claims the whole sectors it passes without reading them, and the window drops
+//             what lies before the walk's position once that exceeds 60 sectors, so claiming
+//             a multi-gigabyte file needs little memory and little reading.
+//
+// Reads go through ScanContext::ReadSectors. The claim list keeps runs of consecutive
+// sectors, so its size follows the file's fragmentation, not its length.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scan/scan_context.h"
+#include "scan/sector_map.h"
+#include "storage/bytes.h"
+#include "storage/geometry.h"
+#include "storage/streams.h"
+
+namespace morvane {
+
+inline constexpr int64_t kOutputBufferBytes = 0x100000;   // file output is written in 1 MiB pieces
+inline constexpr int64_t kMaxInMemoryBytes = 0x7FFFFFFF;  // largest file assembled in memory
+inline constexpr int64_t kWindowKeepSectors = 60;         // claim-only window: compaction threshold
+
+struct RecognitionOutput {
+  enum class Kind { ClaimOnly, Memory, File };
+  Kind kind = Kind::ClaimOnly;
+  std::string fileName;  // final name, File only
+
+  static RecognitionOutput File(std::string fileName) { return {Kind::File, std::move(fileName)}; }
+  static RecognitionOutput Memory() { return {Kind::Memory, {}}; }
+  static RecognitionOutput ClaimOnly() { return {Kind::ClaimOnly, {}}; }
+};
+
+class Recognition {
+ public:
+  // Refuses (Started() false, nothing claimed, nothing created) a start offset that is not
+  // a sector boundary inside the range, a claimed start sector, a start sector that cannot
+  // be read, and a File output that cannot be created. Otherwise the start sector is
+  // claimed and is the output's first sector.
+  Recognition(ScanContext& scan, int64_t startOffset, RecognitionOutput output);
+  ~Recognition();
+  Recognition(const Recognition&) = delete;
+  Recognition& operator=(const Recognition&) = delete;
+
+  bool Started() const { return started_; }
+  // True once a copy has failed (see CopySectorRun).
+  bool Failed() const { return failed_; }
+  int64_t StartOffset() const { return startOffset_; }
+  int64_t StartSector() const { return startOffset_ / sectorSize_; }
+  // The start sector's bytes, available for the whole recognition.
+  ByteView FirstBytes() const { return ByteView(first_.data(), sectorSize_); }
+  // Source byte offset of the next sector to consume.
+  int64_t ReadPosition() const { return readPosition_; }
+  // Bytes placed in the output so far.
+  int64_t Length() const { return bytesBase_ + static_cast<int64_t>(bytes_.size()); }
+  RecognitionOutput::Kind OutputKind() const { return kind_; }
+  // True while the recognition writes a file (File output that has not failed).
+  bool WritesFile() const { return kind_ == RecognitionOutput::Kind::File && !fileFailed_; }
+  const TClaimList& Claims() const { return claims_; }
+
+  // The skip rule: moves the read position over claimed sectors (one sector at a time, or
+  // by the stride set below) and returns the unclaimed sector reached, or -1 when that lies
+  // beyond LastSector.
+  int64_t NextUnclaimedSector();
+  // When a claimed sector is met, step this many sectors at a time (at least 1).
+  void SetClaimedSectorStride(int64_t sectors) { claimedStride_ = sectors < 1 ? 1 : sectors; }
+
+  // Reads further unclaimed sectors into the output until Length() >= target. False when
+  // the range ends first, a read fails, or the memory limit is reached. A false result of
+  // this or of StepOver or Append fails the recognition for good: every later read, save
+  // and commit is refused, and the destructor rolls back.
+  bool CopySectorRun(int64_t target);
+  bool ReadNextSector() { return CopySectorRun(Length() + 1); }
+  // Like CopySectorRun, for a walk that is done with every byte before target. In ClaimOnly
+  // output the whole sectors before target are claimed without being read and the window
+  // is compacted; the other outputs copy everything.
+  bool StepOver(int64_t target);
+  // Appends bytes that do not come from the source (no sector is claimed for them).
+  bool Append(ByteView bytes);
+
+  // Copies output bytes [offset, offset + count) into buffer. False when they are not held
+  // (beyond Length(), or dropped from a ClaimOnly window or a failed file); the start
+  // sector's bytes are always held.
+  bool ReadBack(int64_t offset, void* buffer, size_t count) const;
+  // The whole output of a Memory recognition; empty for the other kinds.
+  ByteView Bytes() const;
+
+  // Cuts the output to its exact length (only ever shortens) and gives back the claimed
+  // sectors that lie wholly beyond it — those read only to look at what followed the file.
+  // The read position moves back to the first sector given back.
+  void CutToLength(int64_t length);
+
+  // Memory output: writes the assembled bytes as fileName (SaveRecoveredFile, with its
+  // Abort / Retry / Ignore question) and reports the file. Counts it when asked and it was
+  // written. The recognition is not ended by this; Commit or the destructor still decide
+  // about the claims.
+  bool Save(const std::string& fileName, bool countRecovered = true);
+
+  // Ends the recognition as a success: File output is finished at Length() and renamed
+  // into place, reported and (when asked) counted; the claims stay and the cluster tail
+  // from the read position is claimed.
+  void Commit(bool countRecovered = true);
+  bool WroteFile() const { return wroteFile_; }
+
+ private:
+  bool Active() const { return started_ && !failed_ && !committed_; }
+  bool Fail();
+  bool Reachable(int64_t target) const;
+  bool FitsInMemory(int64_t target) const;
+  bool TakeSector(bool read);
+  void DropWindowBefore(int64_t offset);
+  bool AskRetry();
+  void FlushOutput();
+  bool FinishFile();
+  void GiveUpFile();
+  void Report(const std::string& fileName);
+  bool ClaimAndList(int64_t sector);
+
+  ScanContext& scan_;
+  const int64_t startOffset_;
+  const uint32_t sectorSize_;
+  const RecognitionOutput::Kind kind_;
+  const std::string fileName_;
+  std::unique_ptr<TNewFileStream> file_;
+  bool partialExists_ = false;
+  bool fileFailed_ = false;
+
+  std::vector<uint8_t> bytes_;  // output bytes [bytesBase_, Length())
+  int64_t bytesBase_ = 0;
+  int64_t foreignBytes_ = 0;    // bytes placed by Append
+  int64_t firstKept_ = 0;       // output bytes [0, firstKept_) are still the start sector
+  std::array<uint8_t, kMaxSectorSize> first_{};
+
+  int64_t readPosition_;
+  int64_t claimedStride_ = 1;
+  TClaimList claims_;
+  bool started_ = false;
+  bool failed_ = false;
+  bool committed_ = false;
+  bool wroteFile_ = false;
+};
+
+}  // namespace morvane

@@ -1,0 +1,58 @@
+#include "scan/scan_context.h"
+
+#include <new>
+
+namespace morvane {
+namespace {
+
+TSourceGeometry Normalised(TSourceGeometry g) {
+  if (g.SectorsPerCluster == 0) g.SectorsPerCluster = 1;
+  if (g.ClusterPhase >= static_cast<int32_t>(g.SectorsPerCluster)) g.ClusterPhase = -1;
+  return g;
+}
+
+ScanSetupError Check(const ScanSetup& setup) {
+  const TSourceGeometry& g = setup.Geometry;
+  if (g.SectorSize < 512 || g.SectorSize > kMaxSectorSize || g.SectorSize % 512 != 0 || g.PartitionLastSector < 0)
+    return ScanSetupError::InvalidGeometry;
+  if (setup.FirstSector < 0 || setup.FirstSector > setup.LastSector || setup.LastSector > g.PartitionLastSector)
+    return ScanSetupError::InvalidRange;
+  return ScanSetupError::None;
+}
+
+}  // namespace
+
+ScanContext::ScanContext(Source& source, const ScanSetup& setup, const ProgressClock& clock, ScanObserver* observer)
+    : ScanGeometry(Normalised(setup.Geometry)),
+      FirstSector(setup.FirstSector),
+      LastSector(setup.LastSector),
+      Options(setup.Options),
+      DetectedClusterPhase(ScanGeometry.ClusterPhase >= 0 ? ScanGeometry.ClusterPhase : 0),
+      SectorMap(ScanGeometry.PartitionLastSector + 1),
+      Progress(clock),
+      source_(source),
+      observer_(observer),
+      readCache_(source, RangeEndOffset(), BytesRead) {}
+
+ScanContextResult ScanContext::Create(Source& source, const ScanSetup& setup, const ProgressClock& clock,
+                                      ScanObserver* observer) {
+  ScanContextResult result;
+  result.Error = Check(setup);
+  if (result.Error != ScanSetupError::None) return result;
+  try {
+    result.Scan.reset(new ScanContext(source, setup, clock, observer));
+  } catch (const std::bad_alloc&) {
+    result.Error = ScanSetupError::NoMemory;
+  }
+  return result;
+}
+
+int64_t ScanContext::ClaimClusterTail(int64_t sector) {
+  const int64_t spc = SectorsPerCluster();
+  if (spc <= 1) return sector;
+  auto offCluster = [&](int64_t s) { return ((s - DetectedClusterPhase) % spc + spc) % spc != 0; };
+  for (; offCluster(sector) && sector < SectorMap.SectorCount(); ++sector) SectorMap.ClaimSector(sector);
+  return sector;
+}
+
+}  // namespace morvane

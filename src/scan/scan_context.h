@@ -1,0 +1,105 @@
+// The state of one scan.
+//
+// The driver creates one ScanContext per scan and hands it by reference to every
+// recogniser. It holds the source and its geometry, the inclusive sector range, the options,
+// the sector map, the read-ahead cache, the counters and the run flags. There is no state
+// of a scan anywhere else, so two scans can run side by side.
+//
+// The counters and run flags are atomics: a front end may read BytesRead and
+// RecoveredCount, and set RunState and SearchStop, from another thread while the scan runs.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "scan/observer.h"
+#include "scan/progress.h"
+#include "scan/read_cache.h"
+#include "scan/scan_options.h"
+#include "scan/sector_map.h"
+#include "storage/geometry.h"
+#include "storage/source.h"
+
+namespace morvane {
+
+enum class ScanSetupError {
+  None,
+  InvalidGeometry,  // sector size not a multiple of 512 in 512..4096, or no sectors
+  InvalidRange,     // not 0 <= FirstSector <= LastSector <= PartitionLastSector
+  NoMemory,         // the sector map could not be allocated ("No enough memory!")
+};
+
+struct ScanSetup {
+  TSourceGeometry Geometry;
+  int64_t FirstSector = 0;
+  int64_t LastSector = -1;
+  ScanOptions Options;
+};
+
+class ScanContext;
+
+struct ScanContextResult {
+  std::unique_ptr<ScanContext> Scan;  // null on error
+  ScanSetupError Error = ScanSetupError::None;
+};
+
+class ScanContext {
+ public:
+  // Checks the setup and allocates the sector map ((PartitionLastSector + 8) div 8 bytes,
+  // zero-filled). A SectorsPerCluster of 0 (a cluster smaller than a sector) counts as 1.
+  // The source, clock and observer must outlive the context; observer may be null.
+  static ScanContextResult Create(Source& source, const ScanSetup& setup, const ProgressClock& clock,
+                                  ScanObserver* observer = nullptr);
+
+  ScanContext(const ScanContext&) = delete;
+  ScanContext& operator=(const ScanContext&) = delete;
+
+  // The cached reader; returns the number of bytes not delivered (0 = success).
+  int64_t ReadSectors(void* buffer, int64_t count, int64_t offset) {
+    return readCache_.ReadSectors(buffer, count, offset);
+  }
+
+  // Claims sectors from `sector` on while (sector - DetectedClusterPhase) mod
+  // SectorsPerCluster is not 0, so the slack behind a file's end up to its cluster boundary
+  // is never examined again. Returns the first sector that was not claimed.
+  int64_t ClaimClusterTail(int64_t sector);
+
+  // Shows copy progress when the progress tick has moved since the last display.
+  void ShowCopyProgress(int64_t fileStartSector, int64_t currentSector) {
+    if (Progress.Due()) Observer().OnCopyProgress(fileStartSector, currentSector);
+  }
+
+  ScanObserver& Observer() { return observer_ ? *observer_ : defaultObserver_; }
+  Source& SourceHandle() { return source_; }
+  uint32_t SectorSize() const { return ScanGeometry.SectorSize; }
+  uint32_t SectorsPerCluster() const { return ScanGeometry.SectorsPerCluster; }
+  // Byte end of the scan range: (LastSector + 1) * SectorSize.
+  int64_t RangeEndOffset() const { return (LastSector + 1) * static_cast<int64_t>(SectorSize()); }
+
+  const TSourceGeometry ScanGeometry;
+  const int64_t FirstSector;
+  const int64_t LastSector;  // inclusive
+  const ScanOptions Options;
+  // Phase of the clusters (sector mod SectorsPerCluster where they begin): the known
+  // ClusterPhase, else 0 until the driver's vote sets it.
+  int32_t DetectedClusterPhase;
+
+  TSectorMap SectorMap;
+  ProgressPacer Progress;
+
+  std::atomic<int32_t> RecoveredCount{0};
+  std::atomic<int64_t> BytesRead{0};
+  std::atomic<morvane::RunState> RunState{rsRunning};  // rsRunning, rsPaused, rsStopped
+  std::atomic<bool> SearchStop{false};
+
+ private:
+  ScanContext(Source& source, const ScanSetup& setup, const ProgressClock& clock, ScanObserver* observer);
+
+  Source& source_;
+  ScanObserver* observer_;
+  ScanObserver defaultObserver_;
+  TReadCache readCache_;
+};
+
+}  // namespace morvane

@@ -1,0 +1,76 @@
+#include "scan/sector_map.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace morvane {
+
+TSectorMap::TSectorMap(int64_t sectorCount) : sectorCount_(std::max<int64_t>(sectorCount, 0)) {
+  // One byte more than needed keeps calloc from being asked for 0 bytes.
+  size_t bytes = static_cast<size_t>((sectorCount_ + 7) / 8) + 1;
+  bits_.reset(static_cast<uint8_t*>(std::calloc(bytes, 1)));
+  if (!bits_) throw std::bad_alloc();
+}
+
+void TSectorMap::SetRun(int64_t first, int64_t count, bool claimed) {
+  if (count <= 0) return;
+  // Clip to the map; beware of first + count overflowing.
+  int64_t end = first > sectorCount_ - count ? sectorCount_ : first + count;
+  int64_t s = std::max<int64_t>(first, 0);
+  auto setOne = [&](int64_t n) { claimed ? ClaimSector(n) : ReleaseSector(n); };
+  for (; s < end && (s & 7) != 0; ++s) setOne(s);
+  if (end - s >= 8) {
+    int64_t whole = (end - s) / 8;
+    std::memset(bits_.get() + Byte(s), claimed ? 0xFF : 0x00, static_cast<size_t>(whole));
+    s += whole * 8;
+  }
+  for (; s < end; ++s) setOne(s);
+}
+
+void TSectorMap::ClaimSectorRun(int64_t first, int64_t count) { SetRun(first, count, true); }
+
+void TSectorMap::ReleaseSectorRun(int64_t first, int64_t count) { SetRun(first, count, false); }
+
+int64_t TSectorMap::NextUnclaimedSector(int64_t from, int64_t last) const {
+  last = std::min(last, sectorCount_ - 1);
+  for (int64_t s = std::max<int64_t>(from, 0); s <= last;) {
+    if ((s & 7) == 0 && bits_[Byte(s)] == 0xFF) {
+      s += 8;
+      continue;
+    }
+    if ((bits_[Byte(s)] & Bit(s)) == 0) return s;
+    ++s;
+  }
+  return -1;
+}
+
+int64_t TSectorMap::CountClaimed(int64_t first, int64_t count) const {
+  int64_t n = 0;
+  for (int64_t s = first; s < first + count; ++s) n += IsSectorClaimed(s) ? 1 : 0;
+  return n;
+}
+
+void TClaimList::Add(int64_t sector) {
+  if (!runs_.empty() && runs_.back().First + runs_.back().Count == sector)
+    ++runs_.back().Count;
+  else
+    runs_.push_back({sector, 1});
+  ++sectorCount_;
+}
+
+int64_t TClaimList::PopBack() {
+  if (runs_.empty()) return -1;
+  SectorRun& last = runs_.back();
+  int64_t sector = last.First + last.Count - 1;
+  if (--last.Count == 0) runs_.pop_back();
+  --sectorCount_;
+  return sector;
+}
+
+void RollBackClaims(TSectorMap& map, TClaimList& claims) {
+  for (const SectorRun& run : claims.Runs()) map.ReleaseSectorRun(run.First, run.Count);
+  claims.Clear();
+}
+
+}  // namespace morvane

@@ -1,0 +1,72 @@
+#include "scan/read_cache.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <vector>
+
+#include "storage/source.h"
+
+namespace morvane {
+namespace {
+
+struct Cache {
+  Cache(size_t sourceBytes, int64_t limit) : source(std::vector<uint8_t>(sourceBytes)), cache(source, limit, bytesRead) {
+    for (size_t i = 0; i < sourceBytes; ++i) source.Bytes()[i] = static_cast<uint8_t>(i * 7 + i / 251);
+  }
+  // Reads through the cache and compares with the source.
+  bool Reads(int64_t offset, int64_t count) {
+    std::vector<uint8_t> buf(static_cast<size_t>(count));
+    return cache.ReadSectors(buf.data(), count, offset) == 0 &&
+           std::equal(buf.begin(), buf.end(), source.Bytes().begin() + offset);
+  }
+  MemorySource source;
+  std::atomic<int64_t> bytesRead{0};
+  TReadCache cache;
+};
+
+TEST(ReadCache, WindowStartsAtTheRequestAndContinuesAtTheFirstUncachedByte) {
+  Cache c(1 << 20, 1 << 20);
+  ASSERT_TRUE(c.Reads(1000, 512));  // window [1000, 1000 + 64 KiB)
+  ASSERT_TRUE(c.Reads(1000 + kReadCacheWindow - 600, 512));
+  EXPECT_EQ(c.source.ReadCalls(), 1u);
+  // 100 bytes before the window's end: those from the cache, the rest from a new window
+  // that starts at the first byte the cache did not hold.
+  const int64_t end = 1000 + kReadCacheWindow;
+  ASSERT_TRUE(c.Reads(end - 100, 512));
+  ASSERT_TRUE(c.Reads(end + kReadCacheWindow - 1, 1));
+  EXPECT_EQ(c.source.ReadCalls(), 2u);
+  EXPECT_EQ(c.bytesRead, 2 * kReadCacheWindow);
+}
+
+TEST(ReadCache, WindowEndsAtTheRangeEndAndNothingBeyondIsRead) {
+  const int64_t limit = 1000 * 512;  // the range ends before the source does
+  Cache c(2000 * 512, limit);
+  ASSERT_TRUE(c.Reads(limit - 512, 512));
+  ASSERT_TRUE(c.Reads(limit - kReadCacheWindow, 512));  // pulled back: still cached
+  uint8_t buf[1024];
+  EXPECT_EQ(c.cache.ReadSectors(buf, 512, limit), 512);
+  EXPECT_EQ(c.cache.ReadSectors(buf, 1024, limit - 512), 512);  // only the part inside
+  EXPECT_EQ(c.source.ReadCalls(), 1u);
+
+  Cache shortRange(40 * 512, 40 * 512);  // shorter than a window: read from byte 0
+  ASSERT_TRUE(shortRange.Reads(30 * 512, 1024));
+  ASSERT_TRUE(shortRange.Reads(0, 512));
+  EXPECT_EQ(shortRange.source.ReadCalls(), 1u);
+  EXPECT_EQ(shortRange.bytesRead, 40 * 512);
+}
+
+TEST(ReadCache, ABadSectorFailsOnlyTheRequestsThatTouchIt) {
+  Cache c(400 * 512, 400 * 512);
+  c.source.SetBadSectors({100});
+  EXPECT_TRUE(c.Reads(90 * 512, 512));  // its window would cover sector 100
+  const uint64_t calls = c.source.ReadCalls();
+  EXPECT_TRUE(c.Reads(91 * 512, 512));
+  EXPECT_EQ(c.source.ReadCalls(), calls + 1);  // read directly: the window is not retried
+  EXPECT_FALSE(c.Reads(99 * 512, 1024));
+  EXPECT_TRUE(c.Reads(101 * 512, 512));
+}
+
+}  // namespace
+}  // namespace morvane

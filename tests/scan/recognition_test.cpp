@@ -1,0 +1,328 @@
+#include "scan/recognition.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "scan/progress.h"
+#include "scan/recovered_file.h"
+#include "scan/scan_context.h"
+#include "storage/source.h"
+#include "support/test_support.h"
+
+namespace morvane {
+namespace {
+
+struct RecordingObserver : ScanObserver {
+  std::vector<RecoveredFileInfo> files;
+  std::vector<std::string> failedSaves;
+  std::vector<SaveFailureChoice> answers;  // in order; Ignore once they run out
+  std::function<void()> beforeAnswer;
+
+  SaveFailureChoice OnSaveFailed(const std::string& fileName) override {
+    failedSaves.push_back(fileName);
+    if (beforeAnswer) beforeAnswer();
+    return failedSaves.size() <= answers.size() ? answers[failedSaves.size() - 1] : SaveFailureChoice::Ignore;
+  }
+  void OnFileRecovered(const RecoveredFileInfo& file) override { files.push_back(file); }
+};
+
+// A scan over an image of zero sectors; the whole image is the range unless told otherwise.
+struct TestScan {
+  TestScan(int64_t sectors, uint32_t sectorSize = 512, uint32_t sectorsPerCluster = 1, int64_t lastSector = -1)
+      : source(std::vector<uint8_t>(static_cast<size_t>(sectors) * sectorSize)), ss(sectorSize) {
+    ScanSetup setup;
+    setup.Geometry.PartitionLastSector = sectors - 1;
+    setup.Geometry.SectorSize = sectorSize;
+    setup.Geometry.SectorsPerCluster = sectorsPerCluster;
+    setup.Geometry.ClusterPhase = 0;
+    setup.LastSector = lastSector < 0 ? sectors - 1 : lastSector;
+    setup.Options.OutputFolder = dir.path().string() + "/";
+    scan = ScanContext::Create(source, setup, clock, &observer).Scan;
+  }
+
+  std::string Path(int64_t sector) const { return RecoveredFileName(scan->Options.OutputFolder, sector * ss, ".TST"); }
+  std::vector<std::string> FilesInFolder() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename());
+    return names;
+  }
+  std::vector<int64_t> Claimed() const {
+    std::vector<int64_t> out;
+    for (int64_t s = 0; s <= scan->LastSector; ++s)
+      if (scan->SectorMap.IsSectorClaimed(s)) out.push_back(s);
+    return out;
+  }
+  // Writes file bytes over the given sectors, one sector's worth each, in order.
+  void Place(const std::vector<uint8_t>& bytes, const std::vector<int64_t>& sectors) {
+    for (size_t i = 0; i * ss < bytes.size(); ++i)
+      std::copy_n(bytes.begin() + i * ss, std::min<size_t>(ss, bytes.size() - i * ss),
+                  source.Bytes().begin() + sectors.at(i) * ss);
+  }
+
+  test::TempDir dir;
+  MemorySource source;
+  uint32_t ss;
+  ProgressClock clock;
+  RecordingObserver observer;
+  std::unique_ptr<ScanContext> scan;
+};
+
+std::vector<int64_t> Range(int64_t first, int64_t last) {
+  std::vector<int64_t> v;
+  for (int64_t s = first; s <= last; ++s) v.push_back(s);
+  return v;
+}
+
+// The test format: "MVTC" and 4 spare bytes, then chunks of a 4-byte tag and a 32-bit
+// little-endian size (header included). The file ends at the first chunk whose tag is not
+// "DATA"; the bytes made here end with such a "STOP" header, which is not part of the file.
+std::vector<uint8_t> ChunkFile(const std::vector<uint32_t>& chunkSizes) {
+  std::vector<uint8_t> b = {'M', 'V', 'T', 'C', 0, 0, 0, 0};
+  for (uint32_t size : chunkSizes) {
+    size_t at = b.size();
+    b.resize(at + size);
+    for (size_t i = at + 8; i < b.size(); ++i) b[i] = static_cast<uint8_t>(i * 13 + i / 509);
+    std::copy_n("DATA", 4, b.begin() + at);
+    for (int i = 0; i < 4; ++i) b[at + 4 + i] = static_cast<uint8_t>(size >> (8 * i));
+  }
+  b.insert(b.end(), {'S', 'T', 'O', 'P', 8, 0, 0, 0});
+  return b;
+}
+int64_t Length(const std::vector<uint8_t>& file) { return static_cast<int64_t>(file.size()) - 8; }
+std::vector<uint8_t> Content(const std::vector<uint8_t>& file) { return {file.begin(), file.end() - 8}; }
+
+// A recogniser of the test format, written on Recognition as a real one would be.
+int64_t RecoverChunkFile(ScanContext& scan, int64_t startOffset, RecognitionOutput output,
+                         const std::string& saveAs = {}) {
+  Recognition rec(scan, startOffset, std::move(output));
+  if (!rec.Started() || !rec.FirstBytes().Matches(0, "MVTC")) return -1;
+  int64_t pos = 8;
+  for (;;) {
+    uint8_t header[8];
+    if (!rec.CopySectorRun(pos + 8) || !rec.ReadBack(pos, header, 8)) return -1;
+    ByteView h(header, 8);
+    if (!h.Matches(0, "DATA") || h.Le32(4) < 8) break;
+    pos += h.Le32(4);
+    if (!rec.StepOver(pos)) return -1;
+  }
+  rec.CutToLength(pos);
+  if (!saveAs.empty()) rec.Save(saveAs);
+  rec.Commit();
+  return pos;
+}
+
+class RecognitionSectorSizes : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(RecognitionSectorSizes, CommittedFileIsExactAndKeepsItsSectorsAndClusterTail) {
+  const uint32_t ss = GetParam();
+  TestScan t(64, ss, 8);
+  auto file = ChunkFile({ss, ss + 92});  // 2 * ss + 100 bytes: three sectors
+  t.Place(file, Range(8, 11));
+
+  EXPECT_EQ(RecoverChunkFile(*t.scan, 8 * ss, RecognitionOutput::File(t.Path(8))), Length(file));
+  EXPECT_EQ(test::ReadFileBytes(t.Path(8)), Content(file));
+  EXPECT_EQ(t.FilesInFolder(), std::vector<std::string>{"TEST_" + SectorName(8 * ss) + ".TST"});
+  EXPECT_EQ(t.Claimed(), Range(8, 15));  // three file sectors and the rest of their cluster
+  EXPECT_EQ(t.scan->RecoveredCount, 1);
+  ASSERT_EQ(t.observer.files.size(), 1u);
+  EXPECT_EQ(t.observer.files[0].Name, t.Path(8));
+  EXPECT_EQ(t.observer.files[0].Length, Length(file));
+  EXPECT_EQ(t.observer.files[0].Runs, (std::vector<SectorRun>{{8, 3}}));
+
+  // The same start again is claimed now: nothing is read or written.
+  uint64_t calls = t.source.ReadCalls();
+  EXPECT_EQ(RecoverChunkFile(*t.scan, 8 * ss, RecognitionOutput::File(t.dir / "TWO.TST")), -1);
+  EXPECT_EQ(t.source.ReadCalls(), calls);
+  EXPECT_EQ(t.FilesInFolder().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(All, RecognitionSectorSizes, ::testing::Values(512u, 1024u, 2048u, 4096u));
+
+TEST(Recognition, ClaimedSectorsAreSteppedOverAndSectorsReadBeyondTheEndGivenBack) {
+  TestScan t(64);
+  for (int64_t s : {10, 12, 13}) t.scan->SectorMap.ClaimSector(s);
+  auto file = ChunkFile({3064});  // exactly six sectors; the STOP header in a seventh
+  t.Place(file, {8, 9, 11, 14, 15, 16, 17});
+
+  EXPECT_EQ(RecoverChunkFile(*t.scan, 8 * 512, RecognitionOutput::Memory(), t.Path(8)), Length(file));
+  EXPECT_EQ(test::ReadFileBytes(t.Path(8)), Content(file));
+  EXPECT_EQ(t.observer.files.at(0).Runs, (std::vector<SectorRun>{{8, 2}, {11, 1}, {14, 3}}));
+  EXPECT_EQ(t.Claimed(), Range(8, 16));  // 17 was read for the STOP header, then released
+}
+
+TEST(Recognition, EveryOtherWayOutRollsBackAndDeletesThePartialFile) {
+  TestScan t(200, 512, 8);
+  t.scan->SectorMap.ClaimSector(3);  // somebody else's
+  t.source.SetBadSectors({150});
+  auto onlyTheOthersClaims = [&] {
+    EXPECT_EQ(t.Claimed(), std::vector<int64_t>{3});
+    EXPECT_TRUE(t.FilesInFolder().empty());
+  };
+  {  // a structure check fails after ten sectors were claimed
+    Recognition rec(*t.scan, 0, RecognitionOutput::File(t.Path(0)));
+    ASSERT_TRUE(rec.CopySectorRun(10 * 512));
+    EXPECT_EQ(rec.Claims().SectorCount(), 10);
+    EXPECT_EQ(t.FilesInFolder(), std::vector<std::string>{"TEST_AAAAAAAA.TST.part"});
+  }
+  onlyTheOthersClaims();
+  EXPECT_THROW(
+      {
+        Recognition rec(*t.scan, 0, RecognitionOutput::File(t.Path(0)));
+        rec.CopySectorRun(20 * 512);
+        throw std::runtime_error("parser gave up");
+      },
+      std::runtime_error);
+  onlyTheOthersClaims();
+  {  // runs that cross LastSector
+    Recognition rec(*t.scan, 0, RecognitionOutput::File(t.Path(0)));
+    uint64_t calls = t.source.ReadCalls();
+    EXPECT_FALSE(rec.CopySectorRun(201 * 512));  // longer than the range: fails before reading
+    EXPECT_EQ(t.source.ReadCalls(), calls);
+  }
+  onlyTheOthersClaims();
+  {  // a sector that cannot be read fails the recognition for good
+    Recognition rec(*t.scan, 0, RecognitionOutput::Memory());
+    EXPECT_TRUE(rec.CopySectorRun(149 * 512));
+    EXPECT_FALSE(rec.CopySectorRun(150 * 512));
+    EXPECT_FALSE(rec.CopySectorRun(151 * 512));
+    rec.Commit();
+  }
+  onlyTheOthersClaims();
+  EXPECT_EQ(t.scan->RecoveredCount, 0);
+}
+
+TEST(Recognition, UnusableStartsAreRefusedWithoutClaimingOrCreating) {
+  TestScan t(32, 512, 1, 23);
+  t.source.SetBadSectors({7});
+  auto refused = [&](int64_t offset, RecognitionOutput out) {
+    Recognition rec(*t.scan, offset, std::move(out));
+    EXPECT_FALSE(rec.Started());
+    EXPECT_FALSE(rec.CopySectorRun(4096));
+  };
+  refused(6 * 512 + 1, RecognitionOutput::Memory());     // not a sector boundary
+  refused(24 * 512, RecognitionOutput::Memory());        // beyond LastSector
+  EXPECT_EQ(t.source.ReadCalls(), 0u);
+  refused(7 * 512, RecognitionOutput::File(t.Path(7)));  // unreadable
+  refused(8 * 512, RecognitionOutput::File(t.dir / "missing/TEST_X.TST"));
+  EXPECT_TRUE(t.Claimed().empty());
+  EXPECT_TRUE(t.FilesInFolder().empty());
+}
+
+TEST(Recognition, ClaimOnlyClaimsWhatAFileWouldWithoutReadingOrWriting) {
+  // Many small chunks (the window is compacted as it goes), then one big chunk (stepped
+  // over without being read), with claimed sectors scattered through the file.
+  std::vector<uint32_t> chunks(300, 700);
+  chunks.push_back(2'000'000);
+  auto file = ChunkFile(chunks);
+  const auto sectors = static_cast<int64_t>(file.size() + 511) / 512;
+  auto recover = [&](TestScan& t, RecognitionOutput out) {
+    std::vector<int64_t> placement;
+    for (int64_t s = 2; static_cast<int64_t>(placement.size()) < sectors; ++s)
+      s % 97 == 0 ? t.scan->SectorMap.ClaimSector(s) : placement.push_back(s);
+    t.Place(file, placement);
+    return RecoverChunkFile(*t.scan, 2 * 512, std::move(out));
+  };
+  TestScan written(sectors + 100, 512, 4), claimed(sectors + 100, 512, 4);
+  ASSERT_EQ(recover(written, RecognitionOutput::File(written.Path(2))), Length(file));
+  ASSERT_EQ(recover(claimed, RecognitionOutput::ClaimOnly()), Length(file));
+
+  EXPECT_EQ(test::ReadFileBytes(written.Path(2)), Content(file));
+  EXPECT_EQ(claimed.Claimed(), written.Claimed());
+  EXPECT_TRUE(claimed.FilesInFolder().empty());
+  EXPECT_TRUE(claimed.observer.files.empty());
+  EXPECT_EQ(claimed.scan->RecoveredCount, 0);
+  EXPECT_LT(claimed.scan->BytesRead, written.scan->BytesRead / 4);  // the big chunk was not read
+}
+
+TEST(Recognition, FileOutputReadsBackWhatItHasAlreadyWritten) {
+  TestScan t(8000);
+  auto& image = t.source.Bytes();
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i % 251);
+  Recognition rec(*t.scan, 0, RecognitionOutput::File(t.Path(0)));
+  const int64_t end = 3 * kOutputBufferBytes + 512;  // three MiB are in the file by now
+  ASSERT_TRUE(rec.CopySectorRun(end));
+  uint8_t got[8];
+  for (int64_t at : {int64_t{10}, 3 * kOutputBufferBytes - 4, end - 8}) {
+    ASSERT_TRUE(rec.ReadBack(at, got, 8)) << at;
+    EXPECT_TRUE(std::equal(got, got + 8, image.begin() + at)) << at;
+  }
+  EXPECT_FALSE(rec.ReadBack(end - 4, got, 8));
+  rec.CutToLength(kOutputBufferBytes / 2);  // back into the part already written
+  ASSERT_TRUE(rec.CopySectorRun(kOutputBufferBytes));
+  rec.Commit();
+  EXPECT_EQ(test::ReadFileBytes(t.Path(0)), std::vector<uint8_t>(image.begin(), image.begin() + kOutputBufferBytes));
+  EXPECT_EQ(t.Claimed(), Range(0, kOutputBufferBytes / 512 - 1));
+}
+
+TEST(Recognition, SaveFailuresAreAskedAboutAndNeverLoseTheClaims) {
+  TestScan t(64);
+  auto file = ChunkFile({1500});
+  for (int64_t s : {0, 10, 20}) t.Place(file, Range(s, s + 2));
+  const std::string later = t.dir / "later/";
+
+  // Retry after the folder has appeared: saved, counted, reported.
+  t.observer.answers = {SaveFailureChoice::Retry, SaveFailureChoice::Ignore, SaveFailureChoice::Abort};
+  t.observer.beforeAnswer = [&] { std::filesystem::create_directory(later); };
+  EXPECT_EQ(RecoverChunkFile(*t.scan, 0, RecognitionOutput::Memory(), later + "A.TST"), Length(file));
+  EXPECT_EQ(test::ReadFileBytes(later + "A.TST"), Content(file));
+  // Ignore, then Abort: nothing written or counted, the sectors stay claimed; Abort stops.
+  EXPECT_EQ(RecoverChunkFile(*t.scan, 10 * 512, RecognitionOutput::Memory(), t.dir / "no/B"), Length(file));
+  EXPECT_EQ(t.scan->RunState, rsRunning);
+  EXPECT_EQ(RecoverChunkFile(*t.scan, 20 * 512, RecognitionOutput::Memory(), t.dir / "no/C"), Length(file));
+  EXPECT_EQ(t.scan->RunState, rsStopped);
+
+  EXPECT_EQ(t.observer.failedSaves.size(), 3u);
+  EXPECT_EQ(t.observer.files.size(), 1u);
+  EXPECT_EQ(t.scan->RecoveredCount, 1);
+  EXPECT_EQ(t.Claimed(), (std::vector<int64_t>{0, 1, 2, 10, 11, 12, 20, 21, 22}));
+}
+
+TEST(Recognition, AFileThatCannotBeWrittenIsAskedAboutOnceAndTheWalkGoesOn) {
+  TestScan t(6000);
+  auto file = ChunkFile({500'000, 1'500'000});
+  t.Place(file, Range(0, 5999));
+  {  // files above 256 KiB are refused to this process for a moment
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 256 * 1024;
+    setrlimit(RLIMIT_FSIZE, &small);
+    EXPECT_EQ(RecoverChunkFile(*t.scan, 0, RecognitionOutput::File(t.Path(0))), Length(file));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
+  }
+  EXPECT_EQ(t.observer.failedSaves, std::vector<std::string>{t.Path(0)});
+  EXPECT_TRUE(t.FilesInFolder().empty());
+  EXPECT_TRUE(t.observer.files.empty());
+  EXPECT_EQ(t.scan->RecoveredCount, 0);
+  EXPECT_EQ(static_cast<int64_t>(t.Claimed().size()), (Length(file) + 511) / 512);
+}
+
+TEST(ScanContext, RefusesBadSetupsAndClaimsClusterTailsFromItsPhase) {
+  MemorySource source(std::vector<uint8_t>(100 * 512));
+  ProgressClock clock;
+  ScanSetup setup;
+  setup.Geometry = {.PartitionLastSector = 99, .SectorSize = 520, .SectorsPerCluster = 8, .ClusterPhase = 3};
+  setup.LastSector = 99;
+  EXPECT_EQ(ScanContext::Create(source, setup, clock).Error, ScanSetupError::InvalidGeometry);
+  setup.Geometry.SectorSize = 512;
+  setup.LastSector = 100;
+  EXPECT_EQ(ScanContext::Create(source, setup, clock).Error, ScanSetupError::InvalidRange);
+  setup.LastSector = 99;
+  auto scan = ScanContext::Create(source, setup, clock).Scan;
+  ASSERT_TRUE(scan);
+  EXPECT_EQ(scan->ClaimClusterTail(5), 11);  // 5..10 claimed, 11 begins a cluster
+  EXPECT_EQ(scan->ClaimClusterTail(11), 11);
+  EXPECT_EQ(scan->SectorMap.CountClaimed(0, 100), 6);
+}
+
+}  // namespace
+}  // namespace morvane

@@ -1,0 +1,50 @@
+#include "scan/sector_map.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace morvane {
+namespace {
+
+std::vector<int64_t> Claimed(const TSectorMap& map) {
+  std::vector<int64_t> out;
+  for (int64_t s = 0; s < map.SectorCount(); ++s)
+    if (map.IsSectorClaimed(s)) out.push_back(s);
+  return out;
+}
+
+TEST(SectorMap, RunsSetExactlyTheirSectorsAndNothingOutsideTheMap) {
+  TSectorMap map(64);
+  map.ClaimSectorRun(5, 20);  // 5..7 singly, 8..23 as two bytes, 24 singly
+  EXPECT_EQ(map.CountClaimed(0, 64), 20);
+  EXPECT_TRUE(map.IsSectorClaimed(5) && map.IsSectorClaimed(24));
+  EXPECT_FALSE(map.IsSectorClaimed(4) || map.IsSectorClaimed(25));
+  EXPECT_EQ(map.NextUnclaimedSector(5, 63), 25);
+  EXPECT_EQ(map.NextUnclaimedSector(5, 24), -1);  // the limit is inclusive
+  map.ReleaseSectorRun(6, 18);
+  EXPECT_EQ(Claimed(map), (std::vector<int64_t>{5, 24}));
+
+  TSectorMap small(13);                 // the last byte is only partly used
+  small.ClaimSectorRun(-4, 6);          // only 0 and 1 are inside
+  small.ClaimSectorRun(10, INT64_MAX);  // 10..12, without overflow
+  EXPECT_EQ(Claimed(small), (std::vector<int64_t>{0, 1, 10, 11, 12}));
+  // Outside the map everything counts as claimed, so no file can ever be given it.
+  EXPECT_TRUE(small.IsSectorClaimed(13) && small.IsSectorClaimed(-1));
+  EXPECT_EQ(small.NextUnclaimedSector(10, 100), -1);
+}
+
+TEST(SectorMap, SectorNumbersBeyondTwoToThe32) {
+  // The map's pages are only touched where sectors are claimed, so this costs little.
+  const int64_t count = (int64_t{1} << 32) + 1000;
+  const int64_t high = (int64_t{1} << 32) + 5;
+  TSectorMap map(count);
+  map.ClaimSectorRun(high, 20);
+  map.ClaimSector(count - 1);
+  EXPECT_FALSE(map.IsSectorClaimed(5));  // not aliased to the low 32 bits
+  EXPECT_EQ(map.NextUnclaimedSector(high, count - 1), high + 20);
+  EXPECT_TRUE(map.IsSectorClaimed(count - 1));
+}
+
+}  // namespace
+}  // namespace morvane
