@@ -15,6 +15,9 @@ namespace morvane {
 
 enum class SaveFailureChoice { Abort, Retry, Ignore };
 
+// The phases of a scan, in the order they run.
+enum class ScanPass { CollectingFreeSpace, Searching, Voting, Recovery, LateJpeg, Streams, Finished };
+
 struct RecoveredFileInfo {
   std::string Name;          // full path of the written file
   std::string Extension;     // the type's extension as written, e.g. ".JPG", ".ENC.DOCX"
@@ -38,6 +41,19 @@ class ScanObserver {
 
   // A recovered file has been written completely under its final name.
   virtual void OnFileRecovered(const RecoveredFileInfo& file) {}
+
+  // The driver's phases and their progress.
+  virtual void OnPhase(ScanPass pass) {}
+  // Bytes of the file system's allocation structure read, of total.
+  virtual void OnFreeSpaceProgress(int64_t total, int64_t done) {}
+  // The search pass is at `sector`; `done` of the range's `rangeSectors` are behind it.
+  virtual void OnSearchProgress(int64_t sector, int64_t rangeSectors, int64_t done, uint32_t found) {}
+  // The cluster-phase vote has weighed `done` of `count` candidates.
+  virtual void OnVoteProgress(int64_t sector, int64_t count, int64_t done) {}
+  // A recovery pass has tried `done` of `count` candidates; `sector` is the latest.
+  virtual void OnRecoveryProgress(ScanPass pass, int64_t done, int64_t count, int64_t sector, int32_t recovered) {}
+  // The work files for stream packets could not be created ("Can't create TMP file!").
+  virtual void OnWorkFilesFailed() {}
 };
 
 }  // namespace morvane

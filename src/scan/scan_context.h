@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "scan/observer.h"
 #include "scan/progress.h"
@@ -92,6 +93,11 @@ class ScanContext {
   std::atomic<int64_t> BytesRead{0};
   std::atomic<morvane::RunState> RunState{rsRunning};  // rsRunning, rsPaused, rsStopped
   std::atomic<bool> SearchStop{false};
+
+  // Samsung camera mode: the cluster in front of a "moov" box that ends with the "mdat"
+  // header of the video's data, kept for the MP4 recogniser.
+  std::vector<uint8_t> LeadClusterBuffer;
+  bool LeadClusterPending = false;
 
  private:
   ScanContext(Source& source, const ScanSetup& setup, const ProgressClock& clock, ScanObserver* observer);

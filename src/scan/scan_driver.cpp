@@ -1,0 +1,357 @@
+#include "scan/scan_driver.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "filetypes/catalogue.h"
+#include "scan/classifier.h"
+#include "scan/file_type_id.h"
+#include "scan/free_space_map.h"
+#include "storage/bytes.h"
+#include "storage/streams.h"
+
+namespace morvane {
+namespace {
+
+bool IsStreamPacket(uint8_t t) {
+  return t == ftMpeg2PackClockZero || t == ftMpeg2PackEarly || t == ftMpeg1Pack || t == ftTs192 || t == ftTs188;
+}
+
+// The kind whose "Found" count a start type adds to; 0 for types that never count.
+uint32_t FoundMask(uint8_t t) {
+  switch (t) {
+    case ftJpegApp:
+    case ftJpegOther: return kTypeJpg;
+    case ftBmp: return kTypeBmp;
+    case ftPng: return kTypePng;
+    case ftTiffRaw:
+    case ftX3f:
+    case ftRaf: return kTypeRaw;
+    case ftOle:
+    case ftOfficeZip: return kOfficeTypesMask;
+    case ftPdf: return kTypeAi;
+    case ftRiffCdr:
+    case ftZipCdr: return kTypeCdr;
+    case ftRiffAvi: return kTypeAvi;
+    case ftAsfFileProperties: return kTypeAsf;
+    case ftRiffCdxa: return kTypeDat;
+    case ftMp4: return kTypeMp4;
+    case ft3gp: return kType3gp;
+    case ftMov: return kTypeMov;
+    case ftAsfOther: return kTypeWmv;
+    case ftRiffWave: return kTypeWav;
+    case ftMpeg2PackClockZero: return kTypeVob;
+    case ftMpeg1PackClockZero: return kTypeMpg;
+    case ftTs192First: return kTypeMts;
+    case ftRar: return kTypeRar;
+    case ftZip: return kTypeZip;
+    case ftCab: return kTypeCab;
+    case ft7z: return kType7z;
+    default: return 0;
+  }
+}
+
+// The kind a stream-pass packet belongs to.
+uint32_t StreamMask(uint8_t t) {
+  switch (t) {
+    case ftMpeg1Pack: return kTypeMpg;
+    case ftTs192: return kTypeMts;
+    case ftTs188: return kTypeTs;
+    case ftMpeg2PackClockZero:
+    case ftMpeg2PackEarly: return kTypeVob;
+    default: return 0;
+  }
+}
+
+// The two work files that keep stream packets out of memory: 8-byte sector numbers and
+// 1-byte types, record i of one belonging to record i of the other. Written and read
+// through buffers, removed when the scan ends.
+class WorkFiles {
+ public:
+  bool Create(const std::string& folder) {
+    startsName_ = folder + kStreamStartsFile;
+    typesName_ = folder + kStreamTypesFile;
+    starts_ = OpenOutputFileStream(startsName_, fmCreate);
+    types_ = starts_ ? OpenOutputFileStream(typesName_, fmCreate) : nullptr;
+    if (!starts_ || !types_) {
+      Remove();
+      return false;
+    }
+    return true;
+  }
+  bool InUse() const { return starts_ != nullptr; }
+  int64_t Count() const { return count_; }
+
+  void Append(int64_t sector, uint8_t type) {
+    uint8_t rec[8];
+    for (int i = 0; i < 8; ++i) rec[i] = static_cast<uint8_t>(static_cast<uint64_t>(sector) >> (8 * i));
+    startBuf_.insert(startBuf_.end(), rec, rec + 8);
+    typeBuf_.push_back(type);
+    ++count_;
+    if (typeBuf_.size() >= kFlushRecords) Flush();
+  }
+
+  // Reads record i (in order, from the start); false at the end or on a read failure.
+  bool Next(int64_t& sector, uint8_t& type) {
+    if (next_ == 0) {
+      Flush();
+      starts_->SetPosition(0);
+      types_->SetPosition(0);
+    }
+    if (next_ >= count_) return false;
+    if (readPos_ == readLen_) {
+      int64_t n = std::min<int64_t>(kFlushRecords, count_ - next_);
+      startBuf_.resize(static_cast<size_t>(n * 8));
+      typeBuf_.resize(static_cast<size_t>(n));
+      if (starts_->Read(startBuf_.data(), n * 8) != n * 8 || types_->Read(typeBuf_.data(), n) != n) return false;
+      readPos_ = 0;
+      readLen_ = n;
+    }
+    sector = static_cast<int64_t>(ByteView(startBuf_.data(), startBuf_.size()).Le64(readPos_ * 8));
+    type = typeBuf_[static_cast<size_t>(readPos_)];
+    ++readPos_;
+    ++next_;
+    return true;
+  }
+  int64_t Position() const { return next_; }
+
+  void Remove() {
+    starts_.reset();
+    types_.reset();
+    if (!startsName_.empty()) std::remove(startsName_.c_str());
+    if (!typesName_.empty()) std::remove(typesName_.c_str());
+  }
+  ~WorkFiles() { Remove(); }
+
+ private:
+  static constexpr size_t kFlushRecords = 8192;
+  void Flush() {
+    if (!typeBuf_.empty()) {
+      starts_->Write(startBuf_.data(), static_cast<int64_t>(startBuf_.size()));
+      types_->Write(typeBuf_.data(), static_cast<int64_t>(typeBuf_.size()));
+    }
+    startBuf_.clear();
+    typeBuf_.clear();
+  }
+  std::string startsName_, typesName_;
+  std::unique_ptr<TNewFileStream> starts_, types_;
+  std::vector<uint8_t> startBuf_, typeBuf_;
+  int64_t count_ = 0, next_ = 0, readPos_ = 0, readLen_ = 0;
+};
+
+struct Candidate {
+  int64_t sector;
+  uint8_t type;
+};
+
+class Driver {
+ public:
+  Driver(ScanContext& scan, const TSourceGeometry& detected, const RecogniserTable& table)
+      : scan_(scan), detected_(detected), table_(table), obs_(scan.Observer()) {}
+
+  ScanReport Run() {
+    scan_.SearchStop = false;
+    if (scan_.Options.FreeSpaceOnly) CollectFreeSpace();
+    if (scan_.Options.TypeMask & kStreamTypesMask) OpenWorkFiles();
+    if (!scan_.SearchStop) {
+      SearchPass();
+      VoteClusterPhase();
+    } else {
+      report_.SearchCancelled = !report_.WorkFilesFailed;
+      scan_.DetectedClusterPhase = KnownPhase() >= 0 ? KnownPhase() : 0;
+    }
+    report_.DetectedClusterPhase = scan_.DetectedClusterPhase;
+    report_.Candidates = static_cast<int64_t>(candidates_.size());
+    report_.StreamCandidates = work_.Count();
+    scan_.SearchStop = true;
+
+    // A stop asked for during the search (the command line's Ctrl-C) still holds.
+    if (scan_.RunState != rsStopped) scan_.RunState = rsRunning;
+    scan_.RecoveredCount = 0;
+    RecoveryPass(ScanPass::Recovery);
+    if (!Stopped()) RecoveryPass(ScanPass::LateJpeg);
+    if (!Stopped() && work_.InUse()) StreamPass();
+    work_.Remove();
+    report_.Stopped = Stopped();
+    report_.RecoveredCount = scan_.RecoveredCount;
+    obs_.OnPhase(ScanPass::Finished);
+    return report_;
+  }
+
+ private:
+  int32_t KnownPhase() const {
+    const auto& g = scan_.ScanGeometry;
+    return g.ClusterPhase < 0 ? -1 : static_cast<int32_t>(g.ClusterPhase % g.SectorsPerCluster);
+  }
+  bool Stopped() const { return scan_.RunState == rsStopped; }
+
+  void CollectFreeSpace() {
+    obs_.OnPhase(ScanPass::CollectingFreeSpace);
+    FreeSpaceResult fs = BuildFreeSpaceMap(scan_.SourceHandle(), detected_, scan_.SectorMap, scan_.SearchStop,
+                                           &scan_.Progress,
+                                           [this](int64_t t, int64_t d) { obs_.OnFreeSpaceProgress(t, d); });
+    mapBuilt_ = fs.built;
+    report_.FreeSpaceMapBuilt = fs.built;
+    report_.FreeSpaceUnavailable = !fs.built && !fs.cancelled;
+    if (fs.cancelled) scan_.SearchStop = true;
+  }
+
+  void OpenWorkFiles() {
+    if (!work_.Create(scan_.Options.OutputFolder)) {
+      report_.WorkFilesFailed = true;
+      obs_.OnWorkFilesFailed();
+      scan_.SearchStop = true;
+    }
+  }
+
+  // Reads sector s through the read-ahead window, or directly when the window fails.
+  bool ReadSector(int64_t s, uint8_t* buffer) {
+    const int64_t bps = scan_.SectorSize();
+    if (scan_.ReadSectors(buffer, bps, s * bps) == 0) return true;
+    if (!scan_.SourceHandle().ReadAt(s * bps, buffer, static_cast<size_t>(bps))) return false;
+    scan_.BytesRead += bps;
+    return true;
+  }
+
+  void Keep(int64_t s, uint8_t t) {
+    if (IsStreamPacket(t)) {
+      if (work_.InUse()) work_.Append(s, t);
+    } else {
+      candidates_.push_back({s, t});
+    }
+    if (FoundMask(t) & scan_.Options.TypeMask) ++report_.FoundCount;
+  }
+
+  void SearchPass() {
+    obs_.OnPhase(ScanPass::Searching);
+    const int64_t first = scan_.FirstSector, last = scan_.LastSector, length = last - first + 1;
+    const int64_t spc = scan_.SectorsPerCluster();
+    const int32_t phase = KnownPhase();
+    // With a known phase only the first sector of each cluster can start a file.
+    const int64_t step = (phase >= 0 && spc > 1) ? spc : 1;
+    int64_t s = first;
+    if (step > 1) s += ((phase - first % spc) % spc + spc) % spc;
+    std::array<uint8_t, kMaxSectorSize> sector{};
+    const TCameraMode camera = scan_.Options.CameraMode;
+    for (; s <= last; s += step) {
+      if (scan_.SearchStop.load(std::memory_order_relaxed)) {
+        report_.SearchCancelled = true;
+        break;
+      }
+      if (!(mapBuilt_ && scan_.SectorMap.IsSectorClaimed(s)) && ReadSector(s, sector.data())) {
+        uint8_t t = ClassifySector(sector.data(), scan_.SectorSize(), camera);
+        if (t != ftNone) Keep(s, t);
+      }
+      if (scan_.Progress.Due()) obs_.OnSearchProgress(s, length, s - first, report_.FoundCount);
+    }
+  }
+
+  void VoteClusterPhase() {
+    const int64_t spc = scan_.SectorsPerCluster();
+    if (KnownPhase() >= 0 || spc <= 1) {
+      scan_.DetectedClusterPhase = KnownPhase() >= 0 ? KnownPhase() : 0;
+      return;
+    }
+    obs_.OnPhase(ScanPass::Voting);
+    report_.ClusterPhaseVoted = true;
+    std::vector<double> score(static_cast<size_t>(spc), 0.0);
+    const int64_t count = static_cast<int64_t>(candidates_.size());
+    for (int64_t k = count - 1; k >= 0; --k) {
+      const Candidate& c = candidates_[static_cast<size_t>(k)];
+      double w = c.type == ftJpegOther ? 0.5
+                 : (c.type == ftMpeg2PackEarly || c.type == ftMpeg1Pack || c.type == ftTs192 ||
+                    c.type == ftTs188 || c.type == ftFsMetadata)
+                     ? 0.0
+                     : 1.0;
+      score[static_cast<size_t>(c.sector % spc)] += w;
+      if (k % 1024 == 0) obs_.OnVoteProgress(c.sector, count, count - 1 - k);
+    }
+    int32_t best = static_cast<int32_t>(std::max_element(score.begin(), score.end()) - score.begin());
+    scan_.DetectedClusterPhase = best;
+    std::erase_if(candidates_, [&](const Candidate& c) { return c.sector % spc != best; });
+    candidates_.shrink_to_fit();
+  }
+
+  // Holds while paused; true when the pass must end (stopped).
+  bool WaitWhilePaused() {
+    while (scan_.RunState == rsPaused) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return Stopped();
+  }
+
+  void ClaimToClusterEnd(int64_t s) {
+    scan_.SectorMap.ClaimSector(s);
+    scan_.ClaimClusterTail(s + 1);
+  }
+
+  // The cluster in front of a "moov" box, kept for the MP4 recogniser when it ends with the
+  // "mdat" header of the file's data.
+  void KeepLeadCluster(int64_t s) {
+    const int64_t spc = scan_.SectorsPerCluster(), bps = scan_.SectorSize();
+    if (s < spc) return;
+    std::vector<uint8_t>& lead = scan_.LeadClusterBuffer;
+    lead.assign(static_cast<size_t>(std::max<int64_t>(0x20000, spc * bps)), 0);
+    if (scan_.ReadSectors(lead.data(), spc * bps, (s - spc) * bps) != 0) return;
+    if (std::memcmp(lead.data() + spc * bps - 4, "mdat", 4) != 0) return;
+    scan_.SectorMap.ClaimSectorRun(s - spc, spc);
+    scan_.LeadClusterPending = true;
+  }
+
+  void Dispatch(const Candidate& c) {
+    const int64_t offset = c.sector * scan_.SectorSize();
+    if (c.type == ftFsMetadata) return ClaimToClusterEnd(c.sector);
+    if (c.type == ftMoovBox) return KeepLeadCluster(c.sector);
+    const RecogniserEntry& entry = table_.Recovery[c.type];
+    if (entry) entry(scan_, offset);
+  }
+
+  void RecoveryPass(ScanPass pass) {
+    obs_.OnPhase(pass);
+    const int64_t count = static_cast<int64_t>(candidates_.size());
+    for (int64_t j = count - 1; j >= 0; --j) {
+      if (WaitWhilePaused()) return;
+      const Candidate& c = candidates_[static_cast<size_t>(j)];
+      if (pass == ScanPass::Recovery) {
+        Dispatch(c);
+      } else if (c.type == ftJpegOther && table_.LateJpeg) {
+        table_.LateJpeg(scan_, c.sector * scan_.SectorSize());
+      }
+      if (scan_.Progress.Due()) obs_.OnRecoveryProgress(pass, count - j, count, c.sector, scan_.RecoveredCount);
+    }
+  }
+
+  void StreamPass() {
+    obs_.OnPhase(ScanPass::Streams);
+    int64_t s = 0;
+    uint8_t t = 0;
+    const int64_t total = work_.Count();
+    while (!WaitWhilePaused() && work_.Next(s, t)) {
+      const RecogniserEntry& entry = table_.Stream[t];
+      if ((StreamMask(t) & scan_.Options.TypeMask) && entry) entry(scan_, s * scan_.SectorSize());
+      if (scan_.Progress.Due()) obs_.OnRecoveryProgress(ScanPass::Streams, work_.Position(), total, s, scan_.RecoveredCount);
+    }
+  }
+
+  ScanContext& scan_;
+  const TSourceGeometry& detected_;
+  const RecogniserTable& table_;
+  ScanObserver& obs_;
+  ScanReport report_;
+  WorkFiles work_;
+  std::vector<Candidate> candidates_;
+  bool mapBuilt_ = false;
+};
+
+}  // namespace
+
+bool CountsAsFound(uint8_t fileTypeId, uint32_t typeMask) { return (FoundMask(fileTypeId) & typeMask) != 0; }
+
+ScanReport RunScan(ScanContext& scan, const TSourceGeometry& detected, const RecogniserTable& recognisers) {
+  Driver driver(scan, detected, recognisers);
+  return driver.Run();
+}
+
+}  // namespace morvane

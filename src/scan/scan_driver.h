@@ -1,0 +1,62 @@
+// The deep scan: the five phases from the first sector of the range to the final count.
+//
+//   1. search pass       classify every sector of the range, collect candidates
+//   2. cluster-phase vote only when the phase is unknown: pick it, drop candidates off it
+//   3. recovery pass     the recognisers on the candidates, from the highest sector down
+//   4. late JPEG pass    JPEGs with an uncommon first marker, again from high to low
+//   5. stream pass       MPEG program- and transport-stream packets from the work files
+//
+// The order decides which file a contested sector goes to: a recogniser that succeeds
+// claims its sectors, and every later one refuses a claimed start and steps over claimed
+// sectors.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+#include "scan/scan_context.h"
+
+namespace morvane {
+
+// A recogniser as the driver calls it: the scan and the candidate's byte offset. The entry
+// decides itself what it passes on (the output folder for selected kinds, claim-only
+// otherwise).
+using RecogniserEntry = std::function<void(ScanContext& scan, int64_t startOffset)>;
+
+// The recognisers of each pass by FileTypeId. An empty entry does nothing: the candidate
+// only occupies its place in the list. Types 100 (file-system metadata) and 37 (the Samsung
+// lead cluster) are handled by the driver itself.
+struct RecogniserTable {
+  std::array<RecogniserEntry, 256> Recovery;  // recovery pass
+  RecogniserEntry LateJpeg;                   // late pass, type 2
+  std::array<RecogniserEntry, 256> Stream;    // stream pass, types 29, 30, 32, 34, 35
+};
+
+// Names of the work files in the output folder.
+inline constexpr const char* kStreamStartsFile = "FILESTAR.TMP";
+inline constexpr const char* kStreamTypesFile = "FILETYPE.TMP";
+
+struct ScanReport {
+  int32_t RecoveredCount = 0;
+  uint32_t FoundCount = 0;          // candidates of selected kinds found by the search pass
+  int64_t Candidates = 0;           // candidates kept for the recovery passes (after the vote)
+  int64_t StreamCandidates = 0;     // packets kept in the work files
+  int32_t DetectedClusterPhase = 0;
+  bool ClusterPhaseVoted = false;
+  bool FreeSpaceMapBuilt = false;   // the search saw free sectors only
+  bool FreeSpaceUnavailable = false;  // the file system gives no map: the option is disabled
+  bool SearchCancelled = false;     // the search pass (or the free-space collection) was cancelled
+  bool WorkFilesFailed = false;     // "Can't create TMP file!"
+  bool Stopped = false;             // Stop (or Abort) ended the recovery passes early
+};
+
+// Whether a candidate type counts as "Found" for the kinds selected in typeMask.
+bool CountsAsFound(uint8_t fileTypeId, uint32_t typeMask);
+
+// Runs the scan synchronously on the calling thread. `detected` is the geometry found when
+// the source was opened (the free-space map reads the file system it names). Another
+// thread may set scan.SearchStop (cancel the search) and scan.RunState (pause, stop).
+ScanReport RunScan(ScanContext& scan, const TSourceGeometry& detected, const RecogniserTable& recognisers);
+
+}  // namespace morvane

@@ -1,0 +1,242 @@
+#include "scan/scan_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <string_view>
+
+#include "filetypes/catalogue.h"
+#include "scan/file_type_id.h"
+#include "storage/streams.h"
+#include "support/test_support.h"
+
+namespace morvane {
+namespace {
+using namespace std::string_literals;
+
+// Sector contents that the classifier takes for the start of a file of each kind.
+const std::string kJpegApp = "\xFF\xD8\xFF\xE0"s;
+const std::string kJpegOther = "\xFF\xD8\xFF\xDB"s;
+const std::string kPdf = "%PDF-1.4"s;
+const std::string kMpeg1Pack = "\x00\x00\x01\xBA\x2F\xFF\xFF\xFF\xFF\x80"s;  // clock not 0: a stream packet
+
+struct Call {
+  std::string pass;
+  int64_t sector;
+  bool operator==(const Call&) const = default;
+};
+
+struct PhaseObserver : ScanObserver {
+  std::vector<ScanPass> phases;
+  std::function<void(ScanPass)> onPhase;
+  bool workFilesFailed = false;
+  void OnPhase(ScanPass p) override {
+    phases.push_back(p);
+    if (onPhase) onPhase(p);
+  }
+  void OnWorkFilesFailed() override { workFilesFailed = true; }
+};
+
+// A scan over an in-memory image, with a recogniser table that records its calls.
+struct DriverScan {
+  explicit DriverScan(int64_t sectors) : image(static_cast<size_t>(sectors) * 512, 0) {
+    setup.Geometry.PartitionLastSector = sectors - 1;
+    setup.LastSector = sectors - 1;
+    setup.Options.OutputFolder = dir.path().string() + "/";
+    auto record = [this](const char* pass) {
+      return [this, pass](ScanContext& scan, int64_t offset) { calls.push_back({pass, offset / scan.SectorSize()}); };
+    };
+    for (uint8_t t : {ftJpegApp, ftPdf, ftGif}) table.Recovery[t] = record("recovery");
+    table.LateJpeg = record("late");
+    table.Stream[ftMpeg1Pack] = record("stream");
+  }
+  void Put(int64_t sector, const std::string& bytes) { std::copy(bytes.begin(), bytes.end(), image.begin() + sector * 512); }
+  ScanReport Run(std::set<int64_t> bad = {}) {
+    MemorySource source(image);
+    source.SetBadSectors(std::move(bad));
+    auto created = ScanContext::Create(source, setup, clock, &observer);
+    EXPECT_TRUE(created.Scan);
+    scan = std::move(created.Scan);
+    TSourceGeometry detected = setup.Geometry;
+    ScanReport r = RunScan(*scan, detected, table);
+    claimed.clear();
+    for (int64_t s = 0; s <= setup.LastSector; ++s)
+      if (scan->SectorMap.IsSectorClaimed(s)) claimed.push_back(s);
+    return r;
+  }
+
+  test::TempDir dir;
+  std::vector<uint8_t> image;
+  ScanSetup setup;
+  ProgressClock clock;
+  PhaseObserver observer;
+  RecogniserTable table;
+  std::vector<Call> calls;
+  std::vector<int64_t> claimed;
+  std::unique_ptr<ScanContext> scan;
+};
+
+TEST(ScanDriver, PassesRunInOrderFromTheHighestCandidateDown) {
+  DriverScan d(64);
+  d.Put(10, kJpegApp);
+  d.Put(20, kJpegOther);  // waits for the late pass although it lies in front of the PDF
+  d.Put(30, kPdf);
+  d.Put(40, kMpeg1Pack);
+  d.Put(50, "GIF89a");  // only occupies its place: no recogniser in the table's sense of the kind
+  auto r = d.Run();
+  std::vector<Call> expected = {{"recovery", 50}, {"recovery", 30}, {"recovery", 10}, {"late", 20}, {"stream", 40}};
+  EXPECT_EQ(d.calls, expected);
+  EXPECT_EQ(r.Candidates, 4);
+  EXPECT_EQ(r.StreamCandidates, 1);
+  EXPECT_EQ(r.FoundCount, 3u);  // two JPEGs and the PDF; GIF and stream continuation packets never count
+  std::vector<ScanPass> phases = {ScanPass::Searching, ScanPass::Recovery, ScanPass::LateJpeg, ScanPass::Streams,
+                                  ScanPass::Finished};
+  EXPECT_EQ(d.observer.phases, phases);
+  EXPECT_TRUE(std::filesystem::is_empty(d.dir.path()));  // the work files are gone
+}
+
+TEST(ScanDriver, UnselectedStreamKindsAreSkippedAndStopEndsThePasses) {
+  DriverScan d(64);
+  d.Put(10, kJpegApp);
+  d.Put(20, kJpegOther);
+  d.Put(30, kPdf);
+  d.Put(40, kMpeg1Pack);
+  d.setup.Options.TypeMask = kAllFileTypesMask & ~kTypeMpg;
+  d.table.Recovery[ftPdf] = [&](ScanContext& scan, int64_t offset) {
+    d.calls.push_back({"recovery", offset / 512});
+    scan.RunState = rsStopped;  // the user presses Stop while the PDF is carved
+  };
+  auto r = d.Run();
+  EXPECT_TRUE(r.Stopped);
+  EXPECT_EQ(d.calls, (std::vector<Call>{{"recovery", 30}}));
+  EXPECT_TRUE(std::filesystem::is_empty(d.dir.path()));
+  EXPECT_EQ(d.observer.phases.back(), ScanPass::Finished);
+}
+
+TEST(ScanDriver, ClusterPhaseVote) {
+  {
+    DriverScan d(64);
+    d.setup.Geometry.SectorsPerCluster = 8;
+    d.setup.Geometry.ClusterPhase = -1;
+    for (int64_t s : {3, 11, 19, 0}) d.Put(s, kPdf);
+    auto r = d.Run();
+    EXPECT_TRUE(r.ClusterPhaseVoted);
+    EXPECT_EQ(r.DetectedClusterPhase, 3);
+    EXPECT_EQ(d.calls, (std::vector<Call>{{"recovery", 19}, {"recovery", 11}, {"recovery", 3}}));
+  }
+  {
+    DriverScan d(64);  // equal votes: the lower phase wins; an uncommon JPEG weighs half
+    d.setup.Geometry.SectorsPerCluster = 8;
+    d.setup.Geometry.ClusterPhase = -1;
+    d.Put(5, kPdf);
+    d.Put(2, kPdf);
+    d.Put(10, kJpegOther);
+    d.Put(13, kJpegOther);
+    d.Put(12, kJpegOther);
+    d.Put(20, kJpegOther);
+    EXPECT_EQ(d.Run().DetectedClusterPhase, 2);  // phases 2 and 5 score 1.5 each, phase 4 only 1
+  }
+  {
+    DriverScan d(64);  // a known phase: only the first sector of each cluster is looked at
+    d.setup.Geometry.SectorsPerCluster = 8;
+    d.setup.Geometry.ClusterPhase = 2;
+    d.Put(10, kPdf);
+    d.Put(12, kPdf);
+    auto r = d.Run();
+    EXPECT_FALSE(r.ClusterPhaseVoted);
+    EXPECT_EQ(d.calls, (std::vector<Call>{{"recovery", 10}}));
+  }
+}
+
+TEST(ScanDriver, MetadataSectorsAreClaimedToTheirClusterEnd) {
+  DriverScan d(64);
+  d.setup.Geometry.SectorsPerCluster = 8;
+  d.setup.Geometry.ClusterPhase = 0;
+  std::string entry(32, '\0');
+  entry.replace(0, 11, "PHOTO   JPG");
+  entry[11] = 0x20;
+  entry[24] = 0x21;  // 2000-01-01
+  entry[25] = 0x28;
+  std::string dir = entry + entry;
+  dir[32] = '\xE5';  // one deleted entry: three points
+  d.Put(16, dir);
+  d.Run();
+  EXPECT_EQ(d.claimed, (std::vector<int64_t>{16, 17, 18, 19, 20, 21, 22, 23}));
+}
+
+TEST(ScanDriver, CancelledSearchStillRunsTheRecoveryPhases) {
+  DriverScan d(64);
+  d.Put(10, kPdf);
+  d.observer.onPhase = [&](ScanPass p) {
+    if (p == ScanPass::Searching) d.scan->SearchStop = true;
+  };
+  auto r = d.Run();
+  EXPECT_TRUE(r.SearchCancelled);
+  EXPECT_EQ(r.Candidates, 0);
+  EXPECT_TRUE(d.calls.empty());
+  EXPECT_EQ(d.observer.phases.back(), ScanPass::Finished);
+}
+
+TEST(ScanDriver, WorkFilesThatCannotBeCreatedSkipTheSearch) {
+  DriverScan d(64);
+  d.Put(10, kPdf);
+  d.setup.Options.OutputFolder = d.dir.path().string() + "/missing/";
+  auto r = d.Run();
+  EXPECT_TRUE(r.WorkFilesFailed);
+  EXPECT_TRUE(d.observer.workFilesFailed);
+  EXPECT_TRUE(d.calls.empty());
+  // Without stream kinds selected no work file is needed and the scan runs.
+  DriverScan e(64);
+  e.Put(10, kPdf);
+  e.setup.Options.OutputFolder = e.dir.path().string() + "/missing/";
+  e.setup.Options.TypeMask = kTypeAi;
+  EXPECT_FALSE(e.Run().WorkFilesFailed);
+  EXPECT_EQ(e.calls, (std::vector<Call>{{"recovery", 10}}));
+}
+
+TEST(ScanDriver, UnreadableSectorsAreSkippedAndTheRangeIsKept) {
+  DriverScan d(200);
+  d.Put(10, kPdf);
+  d.Put(150, kPdf);
+  d.Put(190, kPdf);
+  d.setup.FirstSector = 5;
+  d.setup.LastSector = 160;
+  auto r = d.Run({150});
+  EXPECT_EQ(d.calls, (std::vector<Call>{{"recovery", 10}}));
+  EXPECT_EQ(r.Candidates, 1);
+}
+
+TEST(ScanDriver, FindsFilesBeyondTwoToTheThirtyTwoSectors) {
+  test::TempDir dir;
+  const int64_t sectors = (int64_t{1} << 32) + 4096;
+  const int64_t planted = (int64_t{1} << 32) + 1000;
+  std::string image = dir / "huge.img";
+  ASSERT_EQ(test::Run("truncate -s " + std::to_string(sectors * 512) + " " + image), 0);
+  {
+    auto out = OpenOutputFileStream(image, fmOpenWrite);
+    ASSERT_TRUE(out);
+    out->Seek(planted * 512, soBeginning);
+    out->Write(kPdf.data(), static_cast<int64_t>(kPdf.size()));
+  }
+  auto opened = OpenSource(image);
+  ASSERT_TRUE(opened.source);
+  ScanSetup setup;
+  setup.Geometry.PartitionLastSector = sectors - 1;
+  setup.FirstSector = sectors - 8192;
+  setup.LastSector = sectors - 1;
+  setup.Options.OutputFolder = dir.path().string() + "/";
+  setup.Options.TypeMask = kTypeAi;
+  ProgressClock clock;
+  auto scan = ScanContext::Create(*opened.source, setup, clock).Scan;
+  ASSERT_TRUE(scan);
+  std::vector<int64_t> found;
+  RecogniserTable table;
+  table.Recovery[ftPdf] = [&](ScanContext& s, int64_t offset) { found.push_back(offset); };
+  RunScan(*scan, setup.Geometry, table);
+  EXPECT_EQ(found, (std::vector<int64_t>{planted * 512}));
+}
+
+}  // namespace
+}  // namespace morvane
