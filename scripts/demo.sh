@@ -3,9 +3,19 @@
 set -euo pipefail
 morvane=${1:?path of the morvane program}
 image=${2:?path of the card image}
+out=${3:-demo-output}
 
 echo "== morvane info $image"
 "$morvane" info "$image"
 echo
 echo "== morvane view $image --sector 0   (the boot sector)"
-"$morvane" view "$image" --sector 0
+"$morvane" view "$image" --sector 0 | head -n 6
+echo "   ..."
+echo
+rm -rf "$out"
+mkdir -p "$out"
+echo "== morvane scan $image -o $out --report $out/report.json"
+"$morvane" scan "$image" -o "$out" --report "$out/report.json"
+echo
+echo "== recovered into $out/"
+ls -l "$out" | grep -v '^total' | grep -v ' report.json$' || echo "(nothing recovered)"

@@ -27,4 +27,28 @@ int RunInfo(const std::string& path, bool json);
 int RunView(const std::string& path, int64_t sector, int64_t count);
 int RunTypes(const std::string& typeList);
 
+struct ScanCommandOptions {
+  std::string source, folder;
+  std::string reason, fs, cluster;  // empty: as detected
+  std::string first, last;          // empty: the whole source
+  std::string types = "all";
+  std::string photoFrom, photoTo;   // empty: no limit
+  bool noUndated = false;
+  std::string camera = "normal";
+  bool freeSpaceOnly = false;
+  std::string onWriteError = "ask";
+  std::string report;
+  bool quiet = false;
+};
+int RunScanCommand(const ScanCommandOptions& options);
+
+struct BackupCommandOptions {
+  std::string source, image;
+  std::string first, last;
+  bool freeSpaceOnly = false;
+  bool keepPartial = false;
+  bool quiet = false;
+};
+int RunBackupCommand(const BackupCommandOptions& options);
+
 }  // namespace morvane::cli

@@ -9,6 +9,7 @@
 #include "app/startup.h"
 #include "app/version.h"
 #include "cli/cli.h"
+#include "cli/interrupt.h"
 
 namespace {
 
@@ -57,6 +58,47 @@ int RunCommandLine(int argc, char** argv) {
   typesCmd->add_option("-t,--types", types, "comma-separated short names (jpg,png,raw,doc,...) or 'all'");
   typesCmd->callback([&] { rc = cli::RunTypes(types); });
 
+  cli::ScanCommandOptions so;
+  auto* scan = app.add_subcommand("scan", "Deep scan: find lost files on SOURCE by their content and write them "
+                                          "into FOLDER (which must be on another drive).");
+  scan->add_option("SOURCE", so.source, "image file, disk or partition")->required();
+  scan->add_option("-o,--output", so.folder, "folder for the recovered files")->required();
+  scan->add_option("--reason", so.reason, "why the files were lost: deleted (use the detected file system), "
+                                          "formatted or repartitioned (choose --fs and --cluster)")
+      ->check(CLI::IsMember({"deleted", "formatted", "repartitioned"}));
+  scan->add_option("--fs", so.fs, "the file system the files were on: fat, fat32, ntfs, exfat, hfs, hfs+, other")
+      ->check(CLI::IsMember({"fat", "fat32", "ntfs", "exfat", "hfs", "hfs+", "other"}));
+  scan->add_option("--cluster", so.cluster, "cluster size: 0.5K 1K 2K 4K 8K 16K 32K 64K 128K");
+  scan->add_option("--first", so.first, "first sector of the scan range (default 0)");
+  scan->add_option("--last", so.last, "last sector of the scan range (default the source's last)");
+  scan->add_option("-t,--types", so.types, "kinds to recover, by short name (jpg,png,raw,mp4,doc,...) or 'all'; "
+                                           "see 'morvane types'");
+  scan->add_option("--photo-from", so.photoFrom, "recover photos taken on or after this day (YYYY-MM-DD)");
+  scan->add_option("--photo-to", so.photoTo, "recover photos taken on or before this day (YYYY-MM-DD)");
+  scan->add_flag("--no-undated", so.noUndated, "leave out photos that carry no shooting time");
+  scan->add_option("--camera", so.camera, "camera mode: normal, canon (Canon .MOV & Panasonic .MP4), samsung, "
+                                          "sony (.MOV), ordro (.AVI)")
+      ->check(CLI::IsMember({"normal", "canon", "samsung", "sony", "ordro"}));
+  scan->add_flag("--free-space-only", so.freeSpaceOnly, "search only the sectors the file system marks free");
+  scan->add_option("--on-write-error", so.onWriteError, "when a recovered file cannot be written: ask (when "
+                                                        "standard input is a terminal, else abort), abort, retry, ignore")
+      ->check(CLI::IsMember({"ask", "abort", "retry", "ignore"}));
+  scan->add_option("--report", so.report, "write a JSON report: every recovered file with its sectors and SHA-256");
+  scan->add_flag("-q,--quiet", so.quiet, "no progress display");
+  scan->callback([&] { rc = cli::RunScanCommand(so); });
+
+  cli::BackupCommandOptions bo;
+  auto* backup = app.add_subcommand("backup", "Copy SOURCE (or a sector range of it, or only its free sectors) "
+                                              "into a raw image file on another drive.");
+  backup->add_option("SOURCE", bo.source, "image file, disk or partition")->required();
+  backup->add_option("IMAGE", bo.image, "the image file to write")->required();
+  backup->add_option("--first", bo.first, "first sector to copy (default 0)");
+  backup->add_option("--last", bo.last, "last sector to copy (default the source's last)");
+  backup->add_flag("--free-space-only", bo.freeSpaceOnly, "copy only the sectors the file system marks free");
+  backup->add_flag("--keep-partial", bo.keepPartial, "keep the unfinished image when interrupted (Ctrl-C)");
+  backup->add_flag("-q,--quiet", bo.quiet, "no progress display");
+  backup->callback([&] { rc = cli::RunBackupCommand(bo); });
+
   CLI11_PARSE(app, argc, argv);
   return rc;
 }
@@ -64,6 +106,7 @@ int RunCommandLine(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  morvane::cli::BlockInterrupts();
   try {
     return RunCommandLine(argc, argv);
   } catch (const std::exception& e) {

@@ -1,0 +1,104 @@
+// morvane backup: copies a source (or its free sectors) into a raw image file.
+#include <filesystem>
+#include <iostream>
+
+#include "app/language.h"
+#include "cli/cli.h"
+#include "cli/console.h"
+#include "cli/interrupt.h"
+#include "scan/image_backup.h"
+#include "storage/same_device.h"
+#include "storage/streams.h"
+
+namespace morvane::cli {
+namespace {
+
+const std::string& T(int n) { return FaceTexts().Text(n); }
+
+class ConsoleBackupObserver : public BackupObserver {
+ public:
+  ConsoleBackupObserver(bool quiet, bool keepPartial) : line_(quiet), quiet_(quiet), keepPartial_(keepPartial) {}
+  void OnFreeSpaceProgress(int64_t total, int64_t done) override { line_.Show(T(87) + ": " + FormatPercent(total, done)); }
+  void OnCreatingImage() override {
+    line_.Finish();
+    if (!quiet_) std::cerr << T(37) << ": " << T(38) << "\n";
+  }
+  void OnBackupProgress(int64_t sector, int64_t range, int64_t done, int64_t bad) override {
+    line_.Show(T(41) + std::to_string(sector) + "  " + T(42) + FormatPercent(range, done) +
+               (bad > 0 ? "  " + T(43) + std::to_string(bad) : std::string()));
+  }
+  bool DeletePartialImage() override {
+    line_.Finish();
+    std::cerr << T(44) << " " << (keepPartial_ ? "No (--keep-partial)" : "Yes") << "\n";
+    return !keepPartial_;
+  }
+  ProgressLine& Line() { return line_; }
+
+ private:
+  ProgressLine line_;
+  bool quiet_;
+  bool keepPartial_;
+};
+
+int64_t SectorOr(const std::string& text, int64_t fallback) {
+  if (text.empty()) return fallback;
+  try {
+    size_t used = 0;
+    long long v = std::stoll(text, &used);
+    return used == text.size() ? v : -1;
+  } catch (...) {
+    return -1;
+  }
+}
+
+}  // namespace
+
+int RunBackupCommand(const BackupCommandOptions& o) {
+  PartitionModel model;
+  if (!OpenForCommand(model, o.source)) return kExitFailed;
+  BackupRequest req;
+  req.ScanGeometry = model.ScanGeometry();
+  req.DetectedGeometry = model.DetectedGeometry();
+  req.FirstSector = SectorOr(o.first, 0);
+  req.LastSector = SectorOr(o.last, req.ScanGeometry.PartitionLastSector);
+  req.ImagePath = o.image;
+  if (req.FirstSector < 0 || req.LastSector < req.FirstSector || req.LastSector > req.ScanGeometry.PartitionLastSector)
+    return Fail(35);
+  if (PathIsOnSource(o.image, *model.SourceHandle())) return Fail(36);
+  if (o.freeSpaceOnly && !model.GroupBox1().CheckBox8Enabled)
+    return FailText("--free-space-only needs a recognised file system (FAT, NTFS, exFAT, HFS, HFS+)");
+  req.FreeSpaceOnly = o.freeSpaceOnly;
+
+  ProgressClock clock;
+  std::atomic<bool> stop{false};
+  ConsoleBackupObserver observer(o.quiet, o.keepPartial);
+  InterruptWatch watch([&stop] { stop = true; }, {});
+  BackupResult r = RunImageBackup(*model.SourceHandle(), req, clock, stop, observer);
+  observer.Line().Finish();
+  switch (r.Outcome) {
+    case BackupOutcome::Finished:
+      std::cout << T(47) << "\n";
+      break;
+    case BackupOutcome::FinishedBadSectors:
+      std::cout << T(46) << " (" << r.BadSectors << ")\n";
+      break;
+    case BackupOutcome::Cancelled:
+      std::cerr << "Stopped at sector " << r.NextSector << "; " << r.SectorsWritten << " sectors written"
+                << (r.ImageDeleted ? ", image deleted" : "") << ".\n";
+      return kExitFailed;
+    case BackupOutcome::CancelledCollecting:
+      return kExitFailed;
+    case BackupOutcome::InvalidRange:
+      return Fail(35);
+    case BackupOutcome::NoMemory:
+      return FailText(T(88));
+    case BackupOutcome::WriteFailed:
+      return Fail(40, o.image + ": " + r.Error + "; stopped at sector " + std::to_string(r.NextSector) + " after " +
+                          std::to_string(r.SectorsWritten) + " sectors");
+  }
+  if (o.freeSpaceOnly && !r.FreeSpaceMapBuilt)
+    std::cerr << "The file system gives no free-space map; every sector was copied.\n";
+  return kExitOk;
+}
+
+}  // namespace morvane::cli

@@ -1,0 +1,31 @@
+// Progress on stderr: a live line redrawn in place on a terminal, otherwise a plain line
+// every few seconds. Quiet mode shows nothing.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace morvane::cli {
+
+class ProgressLine {
+ public:
+  explicit ProgressLine(bool quiet);
+  // Shows `text` (the caller calls at most once per progress tick).
+  void Show(const std::string& text);
+  // Ends the live line so that what follows starts on a line of its own.
+  void Finish();
+  bool Terminal() const { return terminal_; }
+
+ private:
+  bool quiet_;
+  bool terminal_;
+  bool drawn_ = false;
+  std::chrono::steady_clock::time_point lastPlain_{};
+};
+
+// "12.5 MB/s", "3m20s" and the like.
+std::string FormatRate(double bytesPerSecond);
+std::string FormatDuration(double seconds);
+
+}  // namespace morvane::cli

@@ -1,0 +1,297 @@
+// morvane scan and morvane backup.
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "app/language.h"
+#include "app/startup.h"
+#include "cli/cli.h"
+#include "cli/console.h"
+#include "cli/interrupt.h"
+#include "filetypes/catalogue.h"
+#include "formats/recognisers.h"
+#include "scan/image_backup.h"
+#include "scan/scan_driver.h"
+#include "scan/scan_options.h"
+#include "storage/same_device.h"
+#include "storage/streams.h"
+
+namespace morvane::cli {
+namespace {
+
+const std::string& T(int n) { return FaceTexts().Text(n); }
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+// The SHA-256 of a file in lower-case hex; empty when it cannot be read.
+std::string Sha256OfFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr);
+  std::vector<char> buf(1 << 20);
+  while (in) {
+    in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
+    EVP_DigestUpdate(ctx.get(), buf.data(), static_cast<size_t>(in.gcount()));
+  }
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned len = 0;
+  EVP_DigestFinal_ex(ctx.get(), md, &len);
+  static const char* hex = "0123456789abcdef";
+  std::string out;
+  for (unsigned i = 0; i < len; ++i) out += {hex[md[i] >> 4], hex[md[i] & 15]};
+  return out;
+}
+
+std::string PhaseName(ScanPass p) {
+  switch (p) {
+    case ScanPass::CollectingFreeSpace: return T(87);
+    case ScanPass::Searching: return T(49);
+    case ScanPass::Voting: return T(10);
+    case ScanPass::Recovery:
+    case ScanPass::LateJpeg:
+    case ScanPass::Streams: return T(24);
+    case ScanPass::Finished: return T(29);
+  }
+  return {};
+}
+
+// Shows the scan on stderr, answers the save-failure question, and keeps the report.
+class ConsoleScanObserver : public ScanObserver {
+ public:
+  explicit ConsoleScanObserver(const ScanCommandOptions& o) : options_(o), line_(o.quiet) {}
+  // The scan's byte counter, for the read rate.
+  void WatchBytes(const std::atomic<int64_t>* bytesRead) { bytesRead_ = bytesRead; }
+
+  void OnPhase(ScanPass p) override {
+    line_.Finish();
+    std::string name = PhaseName(p);
+    if (!options_.quiet && p != ScanPass::Finished && name != shownPhase_) std::cerr << name << "\n";
+    shownPhase_ = name;
+  }
+  void OnFreeSpaceProgress(int64_t total, int64_t done) override {
+    line_.Show(T(51) + FormatPercent(total, done));
+  }
+  void OnSearchProgress(int64_t sector, int64_t range, int64_t done, uint32_t found) override {
+    double elapsed = Seconds(start_), rate = bytesRead_ ? *bytesRead_ / std::max(elapsed, 1e-3) : 0;
+    double left = done > 0 ? elapsed * (range - done) / done : -1;
+    line_.Show(T(51) + FormatPercent(range, done) + "  " + T(50) + std::to_string(sector) + "  " + T(52) +
+               std::to_string(found) + "  " + FormatRate(rate) + "  left " + FormatDuration(left));
+  }
+  void OnVoteProgress(int64_t sector, int64_t count, int64_t done) override {
+    line_.Show(T(51) + FormatPercent(count, done));
+  }
+  void OnRecoveryProgress(ScanPass, int64_t done, int64_t count, int64_t sector, int32_t recovered) override {
+    line_.Show(T(65) + std::to_string(count ? done * 100 / count : 100) + "%  " + T(41) + std::to_string(sector) +
+               "  " + T(25) + std::to_string(recovered));
+  }
+  void OnCopyProgress(int64_t start, int64_t current) override {
+    line_.Show(T(41) + std::to_string(start) + ", " + std::to_string(current));
+  }
+  void OnWorkFilesFailed() override {
+    line_.Finish();
+    std::cerr << "Can't create TMP file!\n";
+  }
+  SaveFailureChoice OnSaveFailed(const std::string& name) override {
+    line_.Finish();
+    std::cerr << T(28) << name << "\n";
+    std::string mode = options_.onWriteError;
+    if (mode == "ask" && !::isatty(STDIN_FILENO)) mode = "abort";
+    if (mode == "retry") return SaveFailureChoice::Retry;
+    if (mode == "ignore") return SaveFailureChoice::Ignore;
+    if (mode == "abort") return SaveFailureChoice::Abort;
+    for (;;) {
+      std::cerr << "[A]bort, [R]etry, [I]gnore? " << std::flush;
+      std::string answer;
+      if (!std::getline(std::cin, answer)) return SaveFailureChoice::Abort;
+      char c = answer.empty() ? ' ' : static_cast<char>(std::tolower(static_cast<unsigned char>(answer[0])));
+      if (c == 'a') return SaveFailureChoice::Abort;
+      if (c == 'r') return SaveFailureChoice::Retry;
+      if (c == 'i') return SaveFailureChoice::Ignore;
+    }
+  }
+  void OnFileRecovered(const RecoveredFileInfo& f) override {
+    if (options_.report.empty()) return;
+    nlohmann::json runs = nlohmann::json::array();
+    for (const auto& r : f.Runs) runs.push_back({r.First, r.Count});
+    files_.push_back({{"name", std::filesystem::path(f.Name).filename().string()},
+                      {"type", f.Extension},
+                      {"firstSector", f.FirstSector},
+                      {"length", f.Length},
+                      {"sectorRuns", runs},
+                      {"sha256", Sha256OfFile(f.Name)}});
+  }
+
+  ProgressLine& Line() { return line_; }
+  nlohmann::json& Files() { return files_; }
+
+ private:
+  const ScanCommandOptions& options_;
+  ProgressLine line_;
+  const std::atomic<int64_t>* bytesRead_ = nullptr;
+  Clock::time_point start_ = Clock::now();
+  std::string shownPhase_;
+  nlohmann::json files_ = nlohmann::json::array();
+};
+
+int ItemOf(const std::vector<std::string_view>& names, const std::string& value) {
+  for (size_t i = 0; i < names.size(); ++i)
+    if (names[i] == value) return static_cast<int>(i);
+  return -1;
+}
+
+bool Refuse(const std::string& text) {
+  FailText(text);
+  return false;
+}
+
+bool ChineseLocale() { return LanguageFromEnvironment() != Language::English; }
+
+// Applies --reason, --fs and --cluster as the scan screen's three lists would.
+bool ApplyGeometryChoices(PartitionModel& model, const ScanCommandOptions& o) {
+  static const std::vector<std::string_view> reasons = {"deleted", "formatted", "repartitioned"};
+  static const std::vector<std::string_view> systems = {"fat", "fat32", "ntfs", "exfat", "hfs", "hfs+", "other"};
+  if (!o.reason.empty()) {
+    int item = ItemOf(reasons, o.reason);
+    if (item < 0) return Refuse("--reason must be deleted, formatted or repartitioned");
+    PartitionResult r = model.ComboBox3Click(item);
+    if (!r.Ok()) std::cerr << T(r.TextId) << "\n";  // taken as "formatted"
+  }
+  bool listsOpen = model.GroupBox1().ComboBox2.Enabled;
+  if ((!o.fs.empty() || !o.cluster.empty()) && !listsOpen)
+    return Refuse("--fs and --cluster need --reason formatted or repartitioned");
+  if (!o.fs.empty()) {
+    int item = ItemOf(systems, o.fs);
+    if (item < 0) return Refuse("--fs must be one of fat, fat32, ntfs, exfat, hfs, hfs+, other");
+    model.ComboBox2Click(item);
+  }
+  if (!o.cluster.empty()) {
+    int item = ClusterItemForText(o.cluster);
+    if (item < 0 || item > 8) return Refuse("--cluster must be one of 0.5K 1K 2K 4K 8K 16K 32K 64K 128K");
+    model.ComboBox1Click(item, true);
+  }
+  return true;
+}
+
+int64_t ParseSectorText(const std::string& text) {
+  try {
+    size_t used = 0;
+    long long v = std::stoll(text, &used);
+    return used == text.size() ? v : -1;
+  } catch (...) {
+    return -1;
+  }
+}
+
+std::string WithSlash(std::string folder) {
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
+void WriteReport(const std::string& path, const ScanCommandOptions& o, const PartitionModel& model,
+                 const ScanReport& r, ConsoleScanObserver& obs, const ScanContext& scan, double seconds) {
+  nlohmann::json j = {{"source", model.SourceName()},
+                      {"outputFolder", o.folder},
+                      {"firstSector", scan.FirstSector},
+                      {"lastSector", scan.LastSector},
+                      {"sectorSize", scan.SectorSize()},
+                      {"sectorsPerCluster", scan.SectorsPerCluster()},
+                      {"clusterPhase", r.DetectedClusterPhase},
+                      {"clusterPhaseVoted", r.ClusterPhaseVoted},
+                      {"found", r.FoundCount},
+                      {"candidates", r.Candidates},
+                      {"streamCandidates", r.StreamCandidates},
+                      {"recovered", r.RecoveredCount},
+                      {"freeSpaceMapBuilt", r.FreeSpaceMapBuilt},
+                      {"searchCancelled", r.SearchCancelled},
+                      {"stopped", r.Stopped},
+                      {"bytesRead", scan.BytesRead.load()},
+                      {"seconds", seconds},
+                      {"files", obs.Files()}};
+  std::ofstream out(path);
+  out << j.dump(2) << "\n";
+  if (!out) std::cerr << "Cannot write the report " << path << "\n";
+}
+
+}  // namespace
+
+int RunScanCommand(const ScanCommandOptions& o) {
+  PartitionModel model;
+  if (!OpenForCommand(model, o.source)) return kExitFailed;
+  if (!ApplyGeometryChoices(model, o)) return kExitFailed;
+
+  // The checks of the start button, in their order.
+  ScanOptions options;
+  std::string error;
+  auto mask = ParseTypeList(o.types, error);
+  if (!mask) return FailText(error);
+  options.TypeMask = *mask;
+  if (options.TypeMask == 0) return Fail(20);
+  std::error_code ec;
+  if (o.folder.empty() || !std::filesystem::is_directory(o.folder, ec)) return Fail(21);
+  if (PathIsOnSource(o.folder, *model.SourceHandle())) return Fail(22);
+  if (options.TypeMask & kPhotoTypesMask) {
+    switch (TakePhotoDateRange(options, o.photoFrom, o.photoTo, !o.noUndated)) {
+      case DateRangeCheck::InvalidFrom:
+        return FailText(std::string(ChineseLocale() ? kInvalidPhotoStartText : kInvalidPhotoStartTextEn));
+      case DateRangeCheck::InvalidTo:
+        return FailText(std::string(ChineseLocale() ? kInvalidPhotoEndText : kInvalidPhotoEndTextEn));
+      case DateRangeCheck::Ok: break;
+    }
+  }
+  model.ComboBox1Click(model.GroupBox1().ComboBox1.ItemIndex, false);
+  options.OutputFolder = WithSlash(o.folder);
+  int camera = CameraModeItemForName(o.camera);
+  if (camera < 0) return FailText("--camera must be one of normal, canon, samsung, sony, ordro");
+  options.CameraMode = CameraModeForItem(camera);
+  if (o.freeSpaceOnly && !model.GroupBox1().CheckBox8Enabled)
+    return FailText("--free-space-only needs a recognised file system (FAT, NTFS, exFAT, HFS, HFS+)");
+  options.FreeSpaceOnly = o.freeSpaceOnly;
+  StartupResult startup = RunStartup(ProgramFolder());
+  options.ThumbnailPixelLimit = startup.thumbnails.ThumbnailPixelLimit;
+  options.ThumbnailSpecialSizes = startup.thumbnails.ThumbnailSpecialSizes;
+
+  ScanSetup setup;
+  setup.Geometry = model.ScanGeometry();
+  setup.FirstSector = ParseSectorText(o.first.empty() ? model.GroupBox1().Edit3 : o.first);
+  setup.LastSector = ParseSectorText(o.last.empty() ? model.GroupBox1().Edit4 : o.last);
+  setup.Options = options;
+  if (setup.FirstSector < 0 || setup.FirstSector > setup.LastSector ||
+      setup.LastSector > setup.Geometry.PartitionLastSector)
+    return Fail(23);
+
+  ProgressClock clock;
+  ConsoleScanObserver observer(o);
+  auto created = ScanContext::Create(*model.SourceHandle(), setup, clock, &observer);
+  if (created.Error == ScanSetupError::NoMemory) return FailText(T(88));
+  if (!created.Scan) return Fail(23);
+  ScanContext& scan = *created.Scan;
+  observer.WatchBytes(&scan.BytesRead);
+  auto started = Clock::now();
+  InterruptWatch watch(
+      [&scan] {
+        scan.SearchStop = true;
+        scan.RunState = rsStopped;
+      },
+      options.OutputFolder);
+  ScanReport report = RunScan(scan, model.DetectedGeometry(), DefaultRecognisers());
+  observer.Line().Finish();
+  double seconds = Seconds(started);
+
+  if (report.FreeSpaceUnavailable) std::cerr << "The file system gives no free-space map; all sectors were searched.\n";
+  if (!o.report.empty()) WriteReport(o.report, o, model, report, observer, scan, seconds);
+  std::cout << T(27) << report.RecoveredCount << "\n";
+  if (!o.quiet)
+    std::cerr << T(52) << report.FoundCount << ", " << FormatRate(scan.BytesRead / std::max(seconds, 1e-3)) << ", "
+              << FormatDuration(seconds) << (report.Stopped || InterruptWatch::Interrupted() ? ", stopped" : "")
+              << "\n";
+  return kExitOk;
+}
+
+}  // namespace morvane::cli
