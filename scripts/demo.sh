@@ -9,8 +9,7 @@ echo "== morvane info $image"
 "$morvane" info "$image"
 echo
 echo "== morvane view $image --sector 0   (the boot sector)"
-"$morvane" view "$image" --sector 0 | head -n 6
-echo "   ..."
+"$morvane" view "$image" --sector 0
 echo
 rm -rf "$out"
 mkdir -p "$out"
