@@ -41,14 +41,7 @@ class ConsoleBackupObserver : public BackupObserver {
 };
 
 int64_t SectorOr(const std::string& text, int64_t fallback) {
-  if (text.empty()) return fallback;
-  try {
-    size_t used = 0;
-    long long v = std::stoll(text, &used);
-    return used == text.size() ? v : -1;
-  } catch (...) {
-    return -1;
-  }
+  return text.empty() ? fallback : ParseSectorNumber(text);
 }
 
 }  // namespace

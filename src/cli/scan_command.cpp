@@ -179,16 +179,6 @@ bool ApplyGeometryChoices(PartitionModel& model, const ScanCommandOptions& o) {
   return true;
 }
 
-int64_t ParseSectorText(const std::string& text) {
-  try {
-    size_t used = 0;
-    long long v = std::stoll(text, &used);
-    return used == text.size() ? v : -1;
-  } catch (...) {
-    return -1;
-  }
-}
-
 std::string WithSlash(std::string folder) {
   if (folder.empty() || folder.back() != '/') folder += '/';
   return folder;
@@ -259,8 +249,8 @@ int RunScanCommand(const ScanCommandOptions& o) {
 
   ScanSetup setup;
   setup.Geometry = model.ScanGeometry();
-  setup.FirstSector = ParseSectorText(o.first.empty() ? model.GroupBox1().Edit3 : o.first);
-  setup.LastSector = ParseSectorText(o.last.empty() ? model.GroupBox1().Edit4 : o.last);
+  setup.FirstSector = ParseSectorNumber(o.first.empty() ? model.GroupBox1().Edit3 : o.first);
+  setup.LastSector = ParseSectorNumber(o.last.empty() ? model.GroupBox1().Edit4 : o.last);
   setup.Options = options;
   if (setup.FirstSector < 0 || setup.FirstSector > setup.LastSector ||
       setup.LastSector > setup.Geometry.PartitionLastSector)

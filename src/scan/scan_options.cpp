@@ -6,15 +6,13 @@
 #include "app/text_lines.h"
 #include "filetypes/catalogue.h"
 #include "scan/datetime.h"
+#include "storage/partition.h"
 
 namespace morvane {
 
 static_assert(kAllTypesMask == kAllFileTypesMask);
 
 namespace {
-
-constexpr std::string_view kClusterSizeItems[] = {"0.5K", "1K",  "2K",  "4K",  "8K",
-                                                  "16K",  "32K", "64K", "128K"};
 
 constexpr std::string_view kCameraModeItems[] = {
     "Normal", "Canon .MOV & Panasonic .MP4", "Samsung .MOV ", "Sony .MOV ", "Ordro .AVI "};

@@ -6,6 +6,7 @@
 // Has() first.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -30,12 +31,12 @@ class ByteView {
 
   uint8_t U8(uint64_t off) const { return Has(off, 1) ? data_[off] : 0; }
 
-  uint16_t Le16(uint64_t off) const { return static_cast<uint16_t>(Le(off, 2)); }
-  uint32_t Le32(uint64_t off) const { return static_cast<uint32_t>(Le(off, 4)); }
-  uint64_t Le64(uint64_t off) const { return Le(off, 8); }
-  uint16_t Be16(uint64_t off) const { return static_cast<uint16_t>(Be(off, 2)); }
-  uint32_t Be32(uint64_t off) const { return static_cast<uint32_t>(Be(off, 4)); }
-  uint64_t Be64(uint64_t off) const { return Be(off, 8); }
+  uint16_t Le16(uint64_t off) const { return Load<uint16_t>(off, false); }
+  uint32_t Le32(uint64_t off) const { return Load<uint32_t>(off, false); }
+  uint64_t Le64(uint64_t off) const { return Load<uint64_t>(off, false); }
+  uint16_t Be16(uint64_t off) const { return Load<uint16_t>(off, true); }
+  uint32_t Be32(uint64_t off) const { return Load<uint32_t>(off, true); }
+  uint64_t Be64(uint64_t off) const { return Load<uint64_t>(off, true); }
 
   // Little- or big-endian unsigned value of 1..8 bytes; 0 when out of range.
   uint64_t Le(uint64_t off, unsigned width) const {
@@ -64,6 +65,19 @@ class ByteView {
   }
 
  private:
+  // One unaligned load and, where the byte order differs from the machine's, a swap.
+  template <typename T>
+  T Load(uint64_t off, bool bigEndian) const {
+    if (!Has(off, sizeof(T))) return 0;
+    T v;
+    std::memcpy(&v, data_ + off, sizeof(T));
+    if (bigEndian != (std::endian::native == std::endian::big)) v = ByteSwap(v);
+    return v;
+  }
+  static uint16_t ByteSwap(uint16_t v) { return __builtin_bswap16(v); }
+  static uint32_t ByteSwap(uint32_t v) { return __builtin_bswap32(v); }
+  static uint64_t ByteSwap(uint64_t v) { return __builtin_bswap64(v); }
+
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
 };

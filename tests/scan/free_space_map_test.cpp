@@ -4,7 +4,8 @@
 
 #include <cstdio>
 #include <fstream>
-#include <set>
+#include <algorithm>
+#include <iterator>
 #include <sstream>
 
 #include "scan/sector_map.h"
@@ -14,45 +15,48 @@
 namespace morvane {
 namespace {
 
+using Sectors = std::vector<int64_t>;  // sorted sector numbers
+
 using test::HaveTool;
 
 using test::TempDir;
 
 // The sectors The Sleuth Kit's blkls reports unallocated, converted from its units
 // (sectors for FAT and exFAT, clusters for NTFS) into sectors.
-std::set<int64_t> OracleFreeSectors(const std::string& image, int64_t sectorsPerUnitIfCluster) {
+Sectors OracleFreeSectors(const std::string& image, int64_t sectorsPerUnitIfCluster) {
   std::string listing = image + ".blkls";
   EXPECT_EQ(test::Run("blkls -A -l '" + image + "' > '" + listing + "'"), 0);
   std::ifstream in(listing);
   std::string line;
-  std::set<int64_t> free;
+  Sectors free;
   int64_t perUnit = 1;
   while (std::getline(in, line)) {
     if (line.rfind("blkls|", 0) == 0) perUnit = line.find("Cluster") != std::string::npos ? sectorsPerUnitIfCluster : 1;
     if (line.empty() || !std::isdigit(static_cast<unsigned char>(line[0]))) continue;
     int64_t unit = std::stoll(line);
-    for (int64_t s = 0; s < perUnit; ++s) free.insert(unit * perUnit + s);
+    for (int64_t s = 0; s < perUnit; ++s) free.push_back(unit * perUnit + s);
   }
+  std::sort(free.begin(), free.end());
+  free.erase(std::unique(free.begin(), free.end()), free.end());
   return free;
 }
 
 // Sectors in one set and not the other, so that a failure names only the differences.
-std::set<int64_t> Difference(const std::set<int64_t>& a, const std::set<int64_t>& b) {
-  std::set<int64_t> d;
-  for (int64_t x : a)
-    if (!b.count(x)) d.insert(x);
+Sectors Difference(const Sectors& a, const Sectors& b) {
+  Sectors d;
+  std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(d));
   return d;
 }
 
 #define EXPECT_SAME_SECTORS(ours, oracle)                                   \
   do {                                                                      \
-    EXPECT_EQ(Difference(ours, oracle), std::set<int64_t>{}) << "free only for us";   \
-    EXPECT_EQ(Difference(oracle, ours), std::set<int64_t>{}) << "free only for the oracle"; \
+    EXPECT_EQ(Difference(ours, oracle), Sectors{}) << "free only for us";   \
+    EXPECT_EQ(Difference(oracle, ours), Sectors{}) << "free only for the oracle"; \
   } while (0)
 
 struct Mapped {
   FreeSpaceResult result;
-  std::set<int64_t> freeSectors;
+  Sectors freeSectors;
   int64_t sectorCount = 0;
 };
 
@@ -65,7 +69,7 @@ Mapped MapImage(const std::string& image, const TSourceGeometry& g) {
   m.result = BuildFreeSpaceMap(*opened.source, g, map, stop);
   m.sectorCount = g.PartitionLastSector + 1;
   for (int64_t s = 0; s < m.sectorCount; ++s)
-    if (!map.IsSectorClaimed(s)) m.freeSectors.insert(s);
+    if (!map.IsSectorClaimed(s)) m.freeSectors.push_back(s);
   return m;
 }
 
@@ -113,11 +117,11 @@ TEST(FreeSpaceMap, FatVolumesAgreeWithSleuthKit) {
     ByteView b(boot.data(), 512);
     int64_t fsSectors = b.Le16(19) ? b.Le16(19) : b.Le32(32);
     int64_t end = fsSectors - static_cast<int64_t>(c.spc);
-    std::set<int64_t> ours, oracle;
+    Sectors ours, oracle;
     for (int64_t s : m.freeSectors)
-      if (s < end) ours.insert(s);
+      if (s < end) ours.push_back(s);
     for (int64_t s : OracleFreeSectors(image, c.spc))
-      if (s < end) oracle.insert(s);
+      if (s < end) oracle.push_back(s);
     EXPECT_SAME_SECTORS(ours, oracle);
     EXPECT_GT(m.freeSectors.size(), 1000u);
   }
