@@ -54,7 +54,9 @@ fuzz-smoke: deps
 	@for f in $(FUZZ_BUILD)/fuzz/fuzz_*; do \
 	  [ -x "$$f" ] || continue; \
 	  echo "== $$f"; \
-	  "$$f" -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 -print_final_stats=0 2>&1 | tail -n 3 || exit 1; \
+	  "$$f" -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 > "$$f.log" 2>&1 \
+	    || { tail -n 40 "$$f.log"; exit 1; }; \
+	  tail -n 1 "$$f.log"; \
 	done
 
 clean:
