@@ -277,3 +277,64 @@ TEST(FreeSpaceMap, CancelAndUnknownFileSystems) {
 
 }  // namespace
 }  // namespace morvane
+
+namespace morvane {
+namespace {
+
+// Allocation structures that point where they must not: no map, no claim beyond the source.
+TEST(FreeSpaceMap, HostileStructuresGiveNoMapAndNoClaimsBeyondTheSource) {
+  std::atomic<bool> stop{false};
+  auto put32 = [](std::vector<uint8_t>& v, size_t o, uint32_t x) { for (int i = 0; i < 4; ++i) v[o + i] = uint8_t(x >> (8 * i)); };
+  {
+    // NTFS: $Bitmap's data run starts far beyond the volume.
+    std::vector<uint8_t> v(64 * 512, 0);
+    v[48] = 1;     // MFT at cluster 1
+    v[64] = 0xF6;  // records of 2^10 bytes
+    size_t rec = 512 + 6 * 1024;
+    std::copy_n("FILE", 4, v.begin() + rec);
+    v[rec + 20] = 56;
+    put32(v, rec + 56, 0x80);
+    put32(v, rec + 60, 0x48);
+    v[rec + 56 + 8] = 1;      // non-resident
+    v[rec + 56 + 32] = 0x40;  // run list offset
+    v[rec + 56 + 0x40] = 0x41;
+    v[rec + 56 + 0x41] = 1;
+    put32(v, rec + 56 + 0x42, 0x7FFFFFFF);
+    put32(v, rec + 56 + 0x48, 0xFFFFFFFF);
+    MemorySource src(v);
+    TSectorMap map(64);
+    EXPECT_FALSE(BuildFreeSpaceMap(src, Geometry(64 * 512, 1, fsNTFS), map, stop).built);
+    EXPECT_EQ(map.CountClaimed(0, 64), 0);
+  }
+  if (test::HaveTool("mkfs.exfat")) {
+    // exFAT: the root directory's second entry is not the allocation bitmap.
+    test::TempDir dir;
+    std::string image = dir / "x.img";
+    ASSERT_EQ(test::Run("truncate -s 16M " + image + " && mkfs.exfat " + image + " >/dev/null 2>&1"), 0);
+    auto v = test::ReadFileBytes(image);
+    ByteView b(v.data(), 512);
+    int64_t heap = b.Le32(88), root = b.Le32(96), spc = int64_t{1} << b.U8(109);
+    v[static_cast<size_t>(((root - 2) * spc + heap) * 512 + 32)] = 0x85;
+    MemorySource src(v);
+    TSectorMap map(static_cast<int64_t>(v.size() / 512));
+    EXPECT_FALSE(BuildFreeSpaceMap(src, Geometry(static_cast<int64_t>(v.size()), spc, fsExFAT), map, stop).built);
+  }
+  {
+    // HFS: a bitmap that claims 65535 blocks on a volume of 64 sectors, all in use.
+    std::vector<uint8_t> v(64 * 512, 0xFF);
+    std::fill(v.begin(), v.begin() + 4096, 0);
+    v[1024] = 'B'; v[1025] = 'D';
+    v[1038] = 0; v[1039] = 3;        // bitmap at sector 3
+    v[1042] = 0xFF; v[1043] = 0xFF;  // 65535 blocks
+    std::fill(v.begin() + 3 * 512, v.begin() + 8 * 512, 0xFF);
+    MemorySource src(v);
+    TSectorMap map(64);
+    auto r = BuildFreeSpaceMap(src, Geometry(64 * 512, 1, fsHFS, 8), map, stop);
+    EXPECT_TRUE(r.built);  // walked up to the end of the volume, not beyond
+    EXPECT_EQ(map.CountClaimed(8, 56), 56);
+    EXPECT_EQ(map.CountClaimed(0, 8), 0);
+  }
+}
+
+}  // namespace
+}  // namespace morvane
