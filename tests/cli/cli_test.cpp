@@ -37,7 +37,7 @@ bool Contains(const std::string& s, const std::string& part) { return s.find(par
 
 std::string SampleImage(test::TempDir& dir) {
   std::string img = dir / "card.img";
-  EXPECT_EQ(test::Run("xz -dc " + test::DataPath("../../samples/card.img.xz") + " > " + img), 0);
+  EXPECT_EQ(test::Run("xz -dc " + test::SampleCardImage() + " > " + img), 0);
   return img;
 }
 

@@ -306,7 +306,7 @@ TEST(ClassifySector, NtfsImageRecordsAndIndexBlocksAreTheOnlyMetadata) {
 }
 
 TEST(ClassifySector, SampleCameraCard) {
-  const std::string packed = test::DataPath("../../samples/card.img.xz");
+  const std::string packed = test::SampleCardImage();
   if (!test::HaveTool("xz") || test::Run("test -f " + packed) != 0) GTEST_SKIP() << "sample card unavailable";
   std::vector<uint8_t> image, chunk(1 << 20);
   std::FILE* pipe = ::popen(("xz -dc " + packed).c_str(), "r");

@@ -49,4 +49,6 @@ bool HaveTool(const std::string& tool) {
 
 std::string DataPath(const std::string& name) { return std::string(MORVANE_TEST_DATA) + "/" + name; }
 
+std::string SampleCardImage() { return std::string(MORVANE_SOURCE_DIR) + "/samples/card.img.xz"; }
+
 }  // namespace morvane::test

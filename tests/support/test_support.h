@@ -32,5 +32,7 @@ bool HaveTool(const std::string& tool);
 
 // Path of a file under tests/data.
 std::string DataPath(const std::string& name);
+// Path of the bundled sample card image (xz-compressed).
+std::string SampleCardImage();
 
 }  // namespace morvane::test
