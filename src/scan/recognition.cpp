@@ -213,18 +213,7 @@ void Recognition::CutToLength(int64_t length) {
   }
 }
 
-bool Recognition::AskRetry() {
-  switch (scan_.Observer().OnSaveFailed(fileName_)) {
-    case SaveFailureChoice::Retry:
-      return true;
-    case SaveFailureChoice::Abort:
-      scan_.RunState = rsStopped;
-      return false;
-    case SaveFailureChoice::Ignore:
-      return false;
-  }
-  return false;
-}
+bool Recognition::AskRetry() { return AskRetryAfterSaveFailure(scan_, fileName_); }
 
 // The file is given up: its partial copy is deleted, and what is read from now on is
 // dropped once it leaves the buffer.

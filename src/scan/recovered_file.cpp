@@ -48,20 +48,23 @@ bool WriteWhole(ByteView bytes, const std::string& fileName) {
 
 }  // namespace
 
-bool SaveRecoveredFile(ScanContext& scan, ByteView bytes, const std::string& fileName) {
-  for (;;) {
-    if (WriteWhole(bytes, fileName)) return true;
-    switch (scan.Observer().OnSaveFailed(fileName)) {
-      case SaveFailureChoice::Retry:
-        continue;
-      case SaveFailureChoice::Abort:
-        scan.RunState = rsStopped;
-        return false;
-      case SaveFailureChoice::Ignore:
-        return false;
-    }
-    return false;
+bool AskRetryAfterSaveFailure(ScanContext& scan, const std::string& fileName) {
+  switch (scan.Observer().OnSaveFailed(fileName)) {
+    case SaveFailureChoice::Retry:
+      return true;
+    case SaveFailureChoice::Abort:
+      scan.RunState = rsStopped;
+      return false;
+    case SaveFailureChoice::Ignore:
+      return false;
   }
+  return false;
+}
+
+bool SaveRecoveredFile(ScanContext& scan, ByteView bytes, const std::string& fileName) {
+  while (!WriteWhole(bytes, fileName))
+    if (!AskRetryAfterSaveFailure(scan, fileName)) return false;
+  return true;
 }
 
 bool SaveRecoveredFile(ScanContext& scan, const MemoryStream& stream, const std::string& fileName) {

@@ -31,6 +31,10 @@ std::string PartialFileName(const std::string& fileName);
 // ".ENC.DOCX"); empty when there is none.
 std::string FileExtension(const std::string& fileName);
 
+// Asks the observer about a file that could not be written: true for Retry; Abort also
+// sets RunState to stopped.
+bool AskRetryAfterSaveFailure(ScanContext& scan, const std::string& fileName);
+
 // Writes bytes as fileName (replacing an earlier file of that name). When that fails the
 // observer is asked: Retry writes again, Abort sets RunState to stopped, Ignore gives up.
 // Returns whether the file was written. Counting and reporting are left to the caller.
