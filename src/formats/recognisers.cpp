@@ -1,10 +1,18 @@
 #include "formats/recognisers.h"
 
+#include "formats/pictures/jpeg.h"
+#include "scan/file_type_id.h"
+
 namespace morvane {
 namespace {
 
 RecogniserTable MakeTable() {
   RecogniserTable t;
+  // JPEGs always get the folder: they are claimed even when JPG is not selected.
+  t.Recovery[ftJpegApp] = [](ScanContext& scan, int64_t offset) {
+    RecoverJpeg(scan, scan.Options.OutputFolder, offset);
+  };
+  t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
   return t;
 }
 

@@ -1,0 +1,36 @@
+#!/usr/bin/python3
+# Makes the sample pictures of the JPEG tests (Pillow). Run from tests/data/jpeg.
+import io
+from PIL import Image
+
+def picture(w, h):
+    img = Image.new("RGB", (w, h))
+    px = img.load()
+    for y in range(h):
+        for x in range(w):
+            px[x, y] = ((x * 7) % 256, (y * 5) % 256, ((x ^ y) * 3) % 256)
+    return img
+
+def exif(date):
+    e = Image.Exif()
+    e[0x8769] = {0x9003: date}
+    return e
+
+main = picture(320, 240)
+main.save("baseline.jpg", quality=85)
+main.save("progressive.jpg", quality=85, progressive=True)
+main.save("subsampling444.jpg", quality=85, subsampling=0)
+# EXIF (big-endian, as Pillow writes it) with DateTimeOriginal; the first also carries a thumbnail.
+thumb = io.BytesIO()
+picture(32, 24).save(thumb, "JPEG")
+e = exif("2009:05:01 23:59:58")
+main.save("exif_thumb.jpg", quality=85, exif=e.tobytes())
+data = bytearray(open("exif_thumb.jpg", "rb").read())
+# A whole small JPEG (ending in FF D9) embedded in an APP2 segment in front of the tables,
+# as cameras embed their thumbnails in APP segments.
+seg = b"\xff\xe2" + (len(thumb.getvalue()) + 2).to_bytes(2, "big") + thumb.getvalue()
+i = data.index(b"\xff\xdb")
+open("exif_thumb.jpg", "wb").write(bytes(data[:i]) + seg + bytes(data[i:]))
+main.save("exif_be.jpg", quality=85, exif=exif("2009:05:02 00:00:00").tobytes())
+# Restart markers every 2 MCU rows (libjpeg-turbo's cjpeg):
+#   djpeg baseline.jpg | cjpeg -restart 2 -quality 80 -outfile restart.jpg

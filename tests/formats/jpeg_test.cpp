@@ -1,0 +1,207 @@
+#include "formats/pictures/jpeg.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "filetypes/catalogue.h"
+#include "formats/recognisers.h"
+#include "scan/recovered_file.h"
+#include "storage/source.h"
+#include "support/test_support.h"
+
+namespace morvane {
+namespace {
+
+std::vector<uint8_t> Sample(const std::string& name) { return test::ReadFileBytes(test::DataPath("jpeg/" + name)); }
+
+int64_t Sectors(size_t bytes) { return static_cast<int64_t>((bytes + 511) / 512); }
+
+// An image of 512-byte sectors with pictures placed in it; scanned or recognised directly.
+struct JpegScan {
+  explicit JpegScan(int64_t sectors) : image(static_cast<size_t>(sectors) * 512, 0) {
+    setup.Geometry.PartitionLastSector = sectors - 1;
+    setup.Geometry.SectorSize = 512;
+    setup.Geometry.SectorsPerCluster = 1;
+    setup.Geometry.ClusterPhase = 0;
+    setup.LastSector = sectors - 1;
+    setup.Options.OutputFolder = dir.path().string() + "/";
+  }
+  // Places bytes over the given sectors, one sector's worth each.
+  void Place(const std::vector<uint8_t>& bytes, const std::vector<int64_t>& sectors) {
+    for (size_t i = 0; i * 512 < bytes.size(); ++i)
+      std::copy_n(bytes.begin() + i * 512, std::min<size_t>(512, bytes.size() - i * 512), image.begin() + sectors.at(i) * 512);
+  }
+  void Place(const std::vector<uint8_t>& bytes, int64_t first) {
+    std::vector<int64_t> s;
+    for (int64_t i = 0; i < Sectors(bytes.size()); ++i) s.push_back(first + i);
+    Place(bytes, s);
+  }
+  ScanContext& Context() {
+    if (!scan) {
+      source = std::make_unique<MemorySource>(image);
+      scan = ScanContext::Create(*source, setup, clock).Scan;
+    }
+    return *scan;
+  }
+  ScanReport RunAll() { return RunScan(Context(), setup.Geometry, DefaultRecognisers()); }
+  int Recover(int64_t sector) { return RecoverJpeg(Context(), setup.Options.OutputFolder, sector * 512); }
+  std::string File(int64_t sector) const { return RecoveredFileName(setup.Options.OutputFolder, sector * 512, ".JPG"); }
+  bool Claimed(int64_t s) { return Context().SectorMap.IsSectorClaimed(s); }
+  int64_t ClaimedCount() {
+    int64_t n = 0;
+    for (int64_t s = 0; s <= setup.LastSector; ++s) n += Claimed(s);
+    return n;
+  }
+  size_t FilesInFolder() const {
+    return std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator());
+  }
+
+  test::TempDir dir;
+  std::vector<uint8_t> image;
+  ScanSetup setup;
+  ProgressClock clock;
+  std::unique_ptr<MemorySource> source;
+  std::unique_ptr<ScanContext> scan;
+};
+
+TEST(RecoverJpeg, ScanRecoversEverySampleByteForByte) {
+  const std::vector<std::string> names = {"baseline.jpg", "progressive.jpg", "restart.jpg", "subsampling444.jpg",
+                                          "exif_thumb.jpg", "exif_be.jpg"};
+  JpegScan t(600);
+  std::vector<int64_t> starts;
+  int64_t at = 3;
+  for (const auto& n : names) {
+    starts.push_back(at);
+    t.Place(Sample(n), at);
+    at += Sectors(Sample(n).size()) + 7;
+  }
+  // The first marker of the last picture is no APP segment: only the late pass tries it.
+  auto other = Sample("baseline.jpg");
+  other.erase(other.begin() + 2, other.begin() + 2 + 2 + (other[4] << 8 | other[5]));
+  ASSERT_EQ(other[3], 0xDB);
+  t.Place(other, at);
+  const ScanReport r = t.RunAll();
+  EXPECT_EQ(r.RecoveredCount, 7);
+  for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(test::ReadFileBytes(t.File(starts[i])), Sample(names[i])) << names[i];
+  EXPECT_EQ(test::ReadFileBytes(t.File(at)), other);
+
+  // The shooting time is the file's modification time, at two-second resolution.
+  struct stat st {};
+  ASSERT_EQ(::stat(t.File(starts[4]).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, *LocalDateTimeToUnix(*EncodeDateTime(2009, 5, 1, 23, 59, 58)));
+}
+
+TEST(RecoverJpeg, FollowsThePictureAroundClaimedSectorsAndGivesBackWhatLiesBehind) {
+  const auto jpeg = Sample("baseline.jpg");
+  const int64_t n = Sectors(jpeg.size());
+  JpegScan t(n + 20);
+  std::vector<int64_t> where;
+  for (int64_t i = 0, s = 0; i < n; ++i, ++s) {
+    if (s == 5 || s == 9 || s == 10) ++s;
+    if (s == 10) ++s;
+    where.push_back(s);
+  }
+  t.Place(jpeg, where);
+  for (int64_t s : {5, 9, 10}) t.Context().SectorMap.ClaimSector(s);
+  EXPECT_EQ(t.Recover(0), static_cast<int>(jpeg.size()));
+  EXPECT_EQ(test::ReadFileBytes(t.File(0)), jpeg);
+  EXPECT_EQ(t.ClaimedCount(), n + 3);
+  EXPECT_FALSE(t.Claimed(where.back() + 1));
+}
+
+TEST(RecoverJpeg, PicturesThatCannotBeAcceptedLeaveNothingBehind) {
+  const auto jpeg = Sample("progressive.jpg");
+  const int64_t n = Sectors(jpeg.size());
+  {  // its end lies beyond LastSector
+    JpegScan t(n + 4);
+    t.Place(jpeg, 2);
+    t.setup.LastSector = n;
+    EXPECT_EQ(t.Recover(2), 0);
+    EXPECT_EQ(t.ClaimedCount(), 0);
+    EXPECT_EQ(t.FilesInFolder(), 0u);
+  }
+  // Broken marker structures: lengths 0, 1, 2, a length past the data, random bytes.
+  std::mt19937 rng(7);
+  std::vector<std::vector<uint8_t>> bad;
+  for (uint8_t len : {0, 1, 2}) bad.push_back({0xFF, 0xD8, 0xFF, 0xE0, 0x00, len, 0xFF, 0xDA, 0, 8, 0xFF, 0xD9});
+  bad.push_back({0xFF, 0xD8, 0xFF, 0xE1, 0xFF, 0xFF});
+  for (int i = 0; i < 20; ++i) {
+    std::vector<uint8_t> v(4096);
+    for (auto& b : v) b = rng() & 0xFF;
+    v[0] = 0xFF; v[1] = 0xD8; v[2] = 0xFF;
+    bad.push_back(v);
+  }
+  for (const auto& b : bad) {
+    JpegScan t(16);
+    t.Place(b, 0);
+    EXPECT_EQ(t.Recover(0), 0);
+    EXPECT_EQ(t.ClaimedCount(), 0);
+    EXPECT_EQ(t.FilesInFolder(), 0u);
+  }
+}
+
+TEST(RecoverJpeg, CompleteStructuresThatDoNotDecodeStayClaimedUnwritten) {
+  // Corrupt entropy data; a one-sector stream with no picture in it; a huge declared size.
+  auto corrupt = Sample("baseline.jpg");
+  for (size_t i = 2000; i < 2600; ++i) corrupt[i] = static_cast<uint8_t>(i * 37);
+  std::vector<uint8_t> single = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0, 0, 0xFF, 0xDA, 0x00, 0x02, 0xFF, 0xD9};
+  auto huge = Sample("baseline.jpg");
+  for (size_t i = 0; i + 9 < huge.size(); ++i)
+    if (huge[i] == 0xFF && huge[i + 1] == 0xC0) { huge[i + 5] = huge[i + 6] = huge[i + 7] = huge[i + 8] = 0xFF; break; }
+  for (const auto* b : {&corrupt, &single, &huge}) {
+    JpegScan t(Sectors(b->size()) + 2);
+    t.Place(*b, 0);
+    EXPECT_EQ(t.Recover(0), 0);
+    EXPECT_EQ(t.ClaimedCount(), Sectors(b->size()));
+    EXPECT_EQ(t.FilesInFolder(), 0u);
+    EXPECT_EQ(t.Context().RecoveredCount, 0);
+  }
+}
+
+TEST(RecoverJpeg, SelectionDateFilterAndThumbnails) {
+  const auto early = Sample("exif_thumb.jpg");  // 2009-05-01 23:59:58
+  const auto late = Sample("exif_be.jpg");      // 2009-05-02 00:00:00
+  const int64_t second = Sectors(early.size()) + 1;
+  const int64_t total = second + Sectors(late.size()) + 1;
+  const double may1 = *EncodeDate(2009, 5, 1);
+  {  // both ends of the range are the same day
+    JpegScan t(total);
+    t.Place(early, 0);
+    t.Place(late, second);
+    t.setup.Options.DateFrom = t.setup.Options.DateTo = may1;
+    EXPECT_GT(t.Recover(0), 0);
+    EXPECT_GT(t.Recover(second), 0);
+    EXPECT_TRUE(std::filesystem::exists(t.File(0)));
+    EXPECT_FALSE(std::filesystem::exists(t.File(second)));
+    EXPECT_EQ(t.ClaimedCount(), Sectors(early.size()) + Sectors(late.size()));
+  }
+  {  // JPG not selected: followed and claimed, nothing written or counted
+    JpegScan t(total);
+    t.Place(early, 0);
+    t.setup.Options.TypeMask = kAllTypesMask & ~kTypeJpg;
+    EXPECT_GT(t.Recover(0), 0);
+    EXPECT_EQ(t.FilesInFolder(), 0u);
+    EXPECT_EQ(t.Context().RecoveredCount, 0);
+    EXPECT_EQ(t.ClaimedCount(), Sectors(early.size()));
+  }
+  for (bool bySpecialSize : {false, true}) {  // a thumbnail is written, its sectors given back
+    JpegScan t(total);
+    t.Place(early, 0);
+    if (bySpecialSize)
+      t.setup.Options.ThumbnailSpecialSizes = std::vector<int32_t>{1, 320 * 240};
+    else
+      t.setup.Options.ThumbnailPixelLimit = 320 * 240;
+    EXPECT_GT(t.Recover(0), 0);
+    EXPECT_TRUE(std::filesystem::exists(t.File(0)));
+    EXPECT_EQ(t.Context().RecoveredCount, 1);
+    EXPECT_EQ(t.ClaimedCount(), 0);
+  }
+}
+
+}  // namespace
+}  // namespace morvane
