@@ -223,7 +223,7 @@ class Driver {
     } else {
       candidates_.push_back({s, t});
     }
-    if (FoundMask(t) & scan_.Options.TypeMask) ++report_.FoundCount;
+    if (CountsAsFound(t, scan_.Options.TypeMask)) ++report_.FoundCount;
   }
 
   void SearchPass() {
