@@ -49,7 +49,7 @@ test-sanitize: deps
 FUZZ_SECONDS ?= 20
 fuzz-smoke: deps
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-	  -DMORVANE_FUZZ=ON -DMORVANE_TESTS=OFF -DMORVANE_BENCH=OFF
+	  -DMORVANE_FUZZ=ON -DMORVANE_TESTS=OFF -DMORVANE_BENCH=OFF -DMORVANE_GUI=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	@for f in $(FUZZ_BUILD)/fuzz/fuzz_*; do \
 	  [ -x "$$f" ] || continue; \
