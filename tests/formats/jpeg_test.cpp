@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "filetypes/catalogue.h"
+#include "formats/pictures/exif.h"
+#include "formats/jpeg_encoder.h"
 #include "formats/recognisers.h"
 #include "scan/recovered_file.h"
 #include "storage/source.h"
@@ -71,7 +73,7 @@ struct JpegScan {
 
 TEST(RecoverJpeg, ScanRecoversEverySampleByteForByte) {
   const std::vector<std::string> names = {"baseline.jpg", "progressive.jpg", "restart.jpg", "subsampling444.jpg",
-                                          "exif_thumb.jpg", "exif_be.jpg"};
+                                          "exif_thumb.jpg", "exif_be.jpg", "exif_le.jpg", "exif_le_nodate.jpg"};
   JpegScan t(600);
   std::vector<int64_t> starts;
   int64_t at = 3;
@@ -86,7 +88,7 @@ TEST(RecoverJpeg, ScanRecoversEverySampleByteForByte) {
   ASSERT_EQ(other[3], 0xDB);
   t.Place(other, at);
   const ScanReport r = t.RunAll();
-  EXPECT_EQ(r.RecoveredCount, 7);
+  EXPECT_EQ(r.RecoveredCount, 9);
   for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(test::ReadFileBytes(t.File(starts[i])), Sample(names[i])) << names[i];
   EXPECT_EQ(test::ReadFileBytes(t.File(at)), other);
 
@@ -94,6 +96,114 @@ TEST(RecoverJpeg, ScanRecoversEverySampleByteForByte) {
   struct stat st {};
   ASSERT_EQ(::stat(t.File(starts[4]).c_str(), &st), 0);
   EXPECT_EQ(st.st_mtime, *LocalDateTimeToUnix(*EncodeDateTime(2009, 5, 1, 23, 59, 58)));
+  // Intel byte order, taken at an odd second: the time is rounded down to the two-second step.
+  ASSERT_EQ(::stat(t.File(starts[6]).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, *LocalDateTimeToUnix(*EncodeDateTime(2014, 7, 15, 10, 20, 30)));
+  EXPECT_EQ(st.st_mtim.tv_nsec, 0);
+  // Without DateTimeOriginal (DateTime and DateTimeDigitized do not count) the file keeps
+  // the time it was written at.
+  ASSERT_EQ(::stat(t.File(starts[7]).c_str(), &st), 0);
+  EXPECT_GT(st.st_mtime, *LocalDateTimeToUnix(*EncodeDate(2021, 1, 1)));
+}
+
+TEST(RecoverJpeg, RealExifBlocksInIntelByteOrder) {
+  const auto dated = Sample("exif_le.jpg");
+  const auto undated = Sample("exif_le_nodate.jpg");
+  const auto d = ReadExifShootingTime(ByteView(dated.data(), dated.size()));
+  EXPECT_TRUE(d.Found);
+  EXPECT_EQ(d.Text, "2014:07:15 10:20:31");
+  EXPECT_EQ(d.Time, *EncodeDateTime(2014, 7, 15, 10, 20, 31));
+  const auto u = ReadExifShootingTime(ByteView(undated.data(), undated.size()));
+  EXPECT_FALSE(u.Found);
+  EXPECT_EQ(u.Time, -1.0);
+
+  // Undated photos left out: only the dated one is written, both stay claimed.
+  const int64_t second = Sectors(dated.size()) + 3;
+  JpegScan t(second + Sectors(undated.size()) + 3);
+  t.Place(dated, 0);
+  t.Place(undated, second);
+  t.setup.Options.KeepUndatedPhotos = false;
+  EXPECT_EQ(t.Recover(0), static_cast<int>(dated.size()));
+  EXPECT_EQ(t.Recover(second), static_cast<int>(undated.size()));
+  EXPECT_EQ(test::ReadFileBytes(t.File(0)), dated);
+  EXPECT_FALSE(std::filesystem::exists(t.File(second)));
+  EXPECT_EQ(t.Context().RecoveredCount, 1);
+  EXPECT_EQ(t.ClaimedCount(), Sectors(dated.size()) + Sectors(undated.size()));
+}
+
+// The picture with comment segments in front of its tables so that it is `length` bytes
+// long: a real JPEG of any size that still decodes in no time.
+std::vector<uint8_t> PaddedTo(const std::vector<uint8_t>& jpeg, size_t length) {
+  std::vector<uint8_t> out(jpeg.begin(), jpeg.begin() + 2);
+  size_t left = length - jpeg.size();
+  while (left > 0) {
+    size_t seg = std::min<size_t>(left, 0xFFFF + 2);
+    if (left - seg > 0 && left - seg < 5) seg -= 5;  // leave room for one more segment
+    out.insert(out.end(), {0xFF, 0xFE, static_cast<uint8_t>((seg - 2) >> 8), static_cast<uint8_t>(seg - 2)});
+    out.resize(out.size() + seg - 4, 0x20);
+    left -= seg;
+  }
+  out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+  return out;
+}
+
+TEST(RecoverJpeg, NoPictureLongerThan32MiBIsCarved) {
+  {  // Noise at quality 100: a single entropy-coded segment of more than 32 MiB.
+    const auto big = test::EncodeJpeg({.Width = 3000, .Height = 3000, .Quality = 100, .Seed = 5, .Noise = 255,
+                                       .FullChroma = true});
+    ASSERT_GT(static_cast<int64_t>(big.size()), kMaxJpegBytes + 512);
+    JpegScan t(Sectors(big.size()) + 8);
+    t.Place(big, 4);
+    EXPECT_EQ(t.Recover(4), 0);
+    EXPECT_EQ(t.ClaimedCount(), 0);
+    EXPECT_EQ(t.FilesInFolder(), 0u);
+    EXPECT_EQ(t.Context().RecoveredCount, 0);
+  }
+  // At the limit: exactly 32 MiB is carved whole, a sector and a byte more is not.
+  const auto base = Sample("baseline.jpg");
+  for (const size_t length : {size_t{kMaxJpegBytes}, size_t{kMaxJpegBytes} + 513}) {
+    const auto padded = PaddedTo(base, length);
+    ASSERT_EQ(padded.size(), length);
+    ASSERT_TRUE(CheckJpegDecodes(ByteView(padded.data(), padded.size())).Ok);
+    JpegScan t(Sectors(length) + 4);
+    t.Place(padded, 0);
+    const bool fits = length == size_t{kMaxJpegBytes};
+    EXPECT_EQ(t.Recover(0), fits ? static_cast<int>(length) : 0) << length;
+    EXPECT_EQ(t.ClaimedCount(), fits ? Sectors(length) : 0) << length;
+    if (fits) EXPECT_EQ(test::ReadFileBytes(t.File(0)), padded);
+    else EXPECT_EQ(t.FilesInFolder(), 0u);
+  }
+}
+
+TEST(RecoverJpeg, AThumbnailStartingOnASectorInsideItsPictureWaitsForTheLatePass) {
+  // Cameras embed a thumbnail whose first marker is its quantisation table (FF D8 FF DB).
+  // When it happens to start on a sector boundary it is a candidate of its own, at a higher
+  // sector than its picture: tried in the recovery pass, it would claim sectors of the
+  // picture before the picture's turn.
+  auto thumb = test::EncodeJpeg({.Width = 32, .Height = 24, .Seed = 3});
+  ASSERT_EQ(thumb[3], 0xE0);
+  thumb.erase(thumb.begin() + 2, thumb.begin() + 4 + (thumb[4] << 8 | thumb[5]));
+  ASSERT_EQ(thumb[3], 0xDB);
+  const auto main = Sample("baseline.jpg");
+  const size_t app0End = 4 + (main[4] << 8 | main[5]);
+  const size_t lead = 1024 - app0End - 4;  // the thumbnail starts at sector 2
+  std::vector<uint8_t> app2 = {0xFF, 0xE2};
+  const size_t segLength = 2 + lead + thumb.size();
+  app2.push_back(static_cast<uint8_t>(segLength >> 8));
+  app2.push_back(static_cast<uint8_t>(segLength));
+  app2.resize(app2.size() + lead, 0);
+  app2.insert(app2.end(), thumb.begin(), thumb.end());
+  std::vector<uint8_t> picture(main.begin(), main.begin() + app0End);
+  picture.insert(picture.end(), app2.begin(), app2.end());
+  picture.insert(picture.end(), main.begin() + app0End, main.end());
+  ASSERT_TRUE(std::equal(thumb.begin(), thumb.end(), picture.begin() + 1024));
+
+  JpegScan t(Sectors(picture.size()) + 4);
+  t.Place(picture, 0);
+  const ScanReport r = t.RunAll();
+  EXPECT_EQ(r.RecoveredCount, 1);
+  EXPECT_EQ(test::ReadFileBytes(t.File(0)), picture);
+  EXPECT_FALSE(std::filesystem::exists(t.File(2)));
 }
 
 TEST(RecoverJpeg, FollowsThePictureAroundClaimedSectorsAndGivesBackWhatLiesBehind) {
