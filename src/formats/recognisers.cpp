@@ -1,5 +1,6 @@
 #include "formats/recognisers.h"
 
+#include "formats/media/mp4.h"
 #include "formats/pictures/jpeg.h"
 #include "scan/file_type_id.h"
 
@@ -12,6 +13,9 @@ RecogniserTable MakeTable() {
   t.Recovery[ftJpegApp] = [](ScanContext& scan, int64_t offset) {
     RecoverJpeg(scan, scan.Options.OutputFolder, offset);
   };
+  // The ISO media family chooses by its brand and TypeMask itself.
+  for (uint8_t id : {ftMp4, ft3gp, ftMov, ftBareMdat})
+    t.Recovery[id] = [](ScanContext& scan, int64_t offset) { RecoverMp4(scan, scan.Options.OutputFolder, offset); };
   t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
   return t;
 }

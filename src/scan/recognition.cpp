@@ -157,12 +157,13 @@ void Recognition::DropWindowBefore(int64_t offset) {
 bool Recognition::Append(ByteView bytes) {
   if (!Active()) return false;
   if (!FitsInMemory(Length() + static_cast<int64_t>(bytes.size()))) return Fail();
+  const int64_t at = Length();
   try {
+    if (bytes.size() > 0) foreign_.emplace_back(at, at + static_cast<int64_t>(bytes.size()));
     bytes_.insert(bytes_.end(), bytes.data(), bytes.data() + bytes.size());
   } catch (const std::bad_alloc&) {
     return Fail();
   }
-  foreignBytes_ += static_cast<int64_t>(bytes.size());
   if (kind_ == Kind::File && static_cast<int64_t>(bytes_.size()) >= kOutputBufferBytes) FlushOutput();
   return true;
 }
@@ -204,7 +205,13 @@ void Recognition::CutToLength(int64_t length) {
     }
     firstKept_ = std::min(firstKept_, length);
   }
-  const int64_t sourceBytes = std::max<int64_t>(Length() - foreignBytes_, 0);
+  // Appended bytes cut away no longer stand for sectors; those that remain never did.
+  int64_t foreignBytes = 0;
+  for (auto& [first, end] : foreign_) {
+    end = std::min(end, Length());
+    if (end > first) foreignBytes += end - first;
+  }
+  const int64_t sourceBytes = std::max<int64_t>(Length() - foreignBytes, 0);
   const int64_t keep = (sourceBytes + sectorSize_ - 1) / sectorSize_;
   while (claims_.SectorCount() > keep) {
     const int64_t sector = claims_.PopBack();

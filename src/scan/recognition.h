@@ -51,6 +51,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "scan/scan_context.h"
@@ -171,7 +172,7 @@ class Recognition {
 
   std::vector<uint8_t> bytes_;  // output bytes [bytesBase_, Length())
   int64_t bytesBase_ = 0;
-  int64_t foreignBytes_ = 0;    // bytes placed by Append
+  std::vector<std::pair<int64_t, int64_t>> foreign_;  // output ranges [first, end) placed by Append
   int64_t firstKept_ = 0;       // output bytes [0, firstKept_) are still the start sector
   std::array<uint8_t, kMaxSectorSize> first_{};
 

@@ -157,6 +157,22 @@ TEST(Recognition, ClaimedSectorsAreSteppedOverAndSectorsReadBeyondTheEndGivenBac
   EXPECT_EQ(t.Claimed(), Range(8, 16));  // 17 was read for the STOP header, then released
 }
 
+TEST(Recognition, AppendedBytesStandForNoSectorEvenWhenTheCutFallsBeforeThem) {
+  for (int64_t cut : {int64_t{3000}, int64_t{1200}}) {  // behind the appended bytes; inside the own ones
+    TestScan t(16);
+    Recognition rec(*t.scan, 0, RecognitionOutput::File(t.Path(0)));
+    ASSERT_TRUE(rec.CopySectorRun(1024));                       // sectors 0 and 1
+    ASSERT_TRUE(rec.Append(ByteView(std::vector<uint8_t>(1024, 7).data(), 1024)));
+    ASSERT_TRUE(rec.CopySectorRun(3072));                       // sectors 2 and 3
+    rec.CutToLength(cut);
+    rec.Commit();
+    EXPECT_EQ(test::ReadFileBytes(t.Path(0)).size(), static_cast<size_t>(cut));
+    // 3000 bytes are 1976 of the source: four sectors; 1200 bytes hold 1024 of the source
+    // and 176 appended ones: two sectors, not zero.
+    EXPECT_EQ(t.Claimed(), Range(0, cut == 3000 ? 3 : 1));
+  }
+}
+
 TEST(Recognition, EveryOtherWayOutRollsBackAndDeletesThePartialFile) {
   TestScan t(200, 512, 8);
   t.scan->SectorMap.ClaimSector(3);  // somebody else's

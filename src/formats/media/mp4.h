@@ -1,0 +1,33 @@
+// The MP4 / MOV / 3GP recogniser.
+//
+// Files of the ISO base media family are followed box by box along their top level (the
+// 32-bit size and type of each box, or the 64-bit size when the 32-bit one is 1), from the
+// start sector through the following unclaimed sectors. The file ends before the first box
+// of a type that a plain camera or muxer file does not have at its top level (a fragment,
+// "meta", anything unknown), before a box of size 0, or where the scan range ends. The
+// bytes are copied unchanged and cut to the exact length.
+//
+// The brand of the "ftyp" box decides the kind: "mp4…" is MP4, "3gp…" is 3GP, every other
+// brand (the QuickTime "qt  ", "isom", …) is MOV. A kind that is not selected is still
+// followed and claimed, but only sectors holding box headers are read. The camera modes:
+//   Canon/Panasonic  a bare "mdat" start is a candidate of its own, written as .MDAT
+//                    (when MOV is selected; not counted as a recovered file);
+//   Samsung          the cluster that the driver kept from in front of a "moov" box is
+//                    spliced in as the second cluster of the next file written;
+//   Sony             claimed sectors are stepped over 4 MiB at a time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "scan/scan_context.h"
+
+namespace morvane {
+
+inline constexpr int64_t kSonyClaimedStepBytes = 0x400000;  // 4 MiB
+inline constexpr int64_t kMp4LongFirstBox = 256;             // first boxes this long only in .MDAT
+
+// Carves the file starting at startOffset. Always returns 0.
+int RecoverMp4(ScanContext& scan, const std::string& outputFolder, int64_t startOffset);
+
+}  // namespace morvane

@@ -1,0 +1,471 @@
+#include "formats/media/mp4.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "filetypes/catalogue.h"
+#include "formats/recognisers.h"
+#include "scan/recovered_file.h"
+#include "storage/source.h"
+#include "support/test_support.h"
+
+namespace morvane {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Sample(const std::string& name) { return test::ReadFileBytes(test::DataPath("mp4/" + name)); }
+
+int64_t Sectors(size_t bytes, int64_t sectorSize = 512) {
+  return (static_cast<int64_t>(bytes) + sectorSize - 1) / sectorSize;
+}
+
+void PutBe32(Bytes& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+}
+void PutBe64(Bytes& b, size_t at, uint64_t v) {
+  PutBe32(b, at, static_cast<uint32_t>(v >> 32));
+  PutBe32(b, at + 4, static_cast<uint32_t>(v));
+}
+
+// A box of `total` bytes (header included) whose payload repeats `fill`.
+Bytes Box(const char* type, uint32_t total, uint8_t fill = 0x5A) {
+  Bytes b(std::max<uint32_t>(total, 8), fill);
+  PutBe32(b, 0, total);
+  std::copy_n(type, 4, b.begin() + 4);
+  return b;
+}
+// Only the 8-byte header of a box of `total` bytes.
+Bytes Header(const char* type, uint32_t total) {
+  Bytes b = Box(type, 8);
+  PutBe32(b, 0, total);
+  return b;
+}
+Bytes Ftyp(const char* brand = "mp42") {
+  Bytes b = Box("ftyp", 24, 0);
+  std::copy_n(brand, 4, b.begin() + 8);
+  std::copy_n("isom", 4, b.begin() + 16);
+  return b;
+}
+Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+// The top-level boxes of a sample up to (not including) the first box of this type.
+Bytes PrefixBefore(const Bytes& file, const char* type) {
+  size_t pos = 0;
+  while (pos + 8 <= file.size() && !std::equal(type, type + 4, file.begin() + pos + 4))
+    pos += (size_t{file[pos]} << 24) | (size_t{file[pos + 1]} << 16) | (size_t{file[pos + 2]} << 8) | file[pos + 3];
+  return Bytes(file.begin(), file.begin() + std::min(pos, file.size()));
+}
+
+// An image of 512-byte sectors (random bytes unless told otherwise) with files placed in
+// it; recognised directly or scanned whole.
+struct Card {
+  explicit Card(int64_t sectors, uint32_t sectorsPerCluster = 1, bool randomFill = true)
+      : image(static_cast<size_t>(sectors) * 512, 0) {
+    if (randomFill) {
+      std::mt19937 rng(2024);
+      for (auto& b : image) b = rng() & 0xFF;
+    }
+    setup.Geometry.PartitionLastSector = sectors - 1;
+    setup.Geometry.SectorSize = 512;
+    setup.Geometry.SectorsPerCluster = sectorsPerCluster;
+    setup.Geometry.ClusterPhase = 0;
+    setup.LastSector = sectors - 1;
+    setup.Options.OutputFolder = dir.path().string() + "/";
+  }
+  // Places bytes over the given sectors, one sector's worth each.
+  void Place(const Bytes& bytes, const std::vector<int64_t>& sectors) {
+    ASSERT_LE(sectors.at(static_cast<size_t>(Sectors(bytes.size()) - 1)), setup.Geometry.PartitionLastSector);
+    for (size_t i = 0; i * 512 < bytes.size(); ++i)
+      std::copy_n(bytes.begin() + i * 512, std::min<size_t>(512, bytes.size() - i * 512), image.begin() + sectors.at(i) * 512);
+  }
+  void Place(const Bytes& bytes, int64_t first) { Place(bytes, Run(first, Sectors(bytes.size()))); }
+  static std::vector<int64_t> Run(int64_t first, int64_t count) {
+    std::vector<int64_t> s;
+    for (int64_t i = 0; i < count; ++i) s.push_back(first + i);
+    return s;
+  }
+  ScanContext& Context() {
+    if (!scan) {
+      source = std::make_unique<MemorySource>(image);
+      scan = ScanContext::Create(*source, setup, clock).Scan;
+    }
+    return *scan;
+  }
+  ScanReport RunAll() { return RunScan(Context(), setup.Geometry, DefaultRecognisers()); }
+  void Recover(int64_t sector) { RecoverMp4(Context(), setup.Options.OutputFolder, sector * 512); }
+  std::string File(int64_t sector, const std::string& ext) const {
+    return RecoveredFileName(setup.Options.OutputFolder, sector * 512, ext);
+  }
+  bool Claimed(int64_t s) { return Context().SectorMap.IsSectorClaimed(s); }
+  std::vector<int64_t> ClaimedSectors() {
+    std::vector<int64_t> v;
+    for (int64_t s = 0; s <= setup.LastSector; ++s)
+      if (Claimed(s)) v.push_back(s);
+    return v;
+  }
+  int64_t ClaimedCount() { return static_cast<int64_t>(ClaimedSectors().size()); }
+  std::vector<std::string> Files() const {
+    std::vector<std::string> v;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) v.push_back(e.path().filename().string());
+    std::sort(v.begin(), v.end());
+    return v;
+  }
+
+  test::TempDir dir;
+  Bytes image;
+  ScanSetup setup;
+  ProgressClock clock;
+  std::unique_ptr<MemorySource> source;
+  std::unique_ptr<ScanContext> scan;
+};
+
+TEST(RecoverMp4, ScanRecoversEveryMuxerSampleByteForByteUnderItsBrandsExtension) {
+  struct Case {
+    const char* name;
+    const char* ext;
+  };
+  // ffmpeg's default brand "isom" and every brand other than mp4*/3gp* give .MOV.
+  const std::vector<Case> cases = {{"mp41.mp4", ".MP4"},      {"mp42.mp4", ".MP4"},  {"isom.mp4", ".MOV"},
+                                   {"faststart.mp4", ".MP4"}, {"quicktime.mov", ".MOV"}, {"mobile.3gp", ".3GP"},
+                                   {"largesize.mp4", ".MP4"}, {"fragmented.mp4", ".MOV"}};
+  int64_t total = 4;
+  for (const auto& c : cases) total += Sectors(Sample(c.name).size()) + 5;
+  Card t(total);
+  std::vector<int64_t> starts;
+  int64_t at = 3, expectClaimed = 0;
+  for (const auto& c : cases) {
+    const Bytes file = Sample(c.name);
+    starts.push_back(at);
+    t.Place(file, at);
+    at += Sectors(file.size()) + 5;
+  }
+  const ScanReport r = t.RunAll();
+  EXPECT_EQ(r.RecoveredCount, static_cast<int>(cases.size()));
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Bytes file = Sample(cases[i].name);
+    // A fragment ("moof") ends the walk: only the header part is carved.
+    const Bytes expected = cases[i].name == std::string("fragmented.mp4") ? PrefixBefore(file, "moof") : file;
+    EXPECT_EQ(test::ReadFileBytes(t.File(starts[i], cases[i].ext)), expected) << cases[i].name;
+    expectClaimed += Sectors(expected.size());
+    // The sector after the file (random bytes, no box) was looked at and given back.
+    EXPECT_FALSE(t.Claimed(starts[i] + Sectors(expected.size()))) << cases[i].name;
+  }
+  EXPECT_EQ(PrefixBefore(Sample("fragmented.mp4"), "moof").size(), 845u);
+  EXPECT_EQ(t.ClaimedCount(), expectClaimed);
+  EXPECT_EQ(t.Files().size(), cases.size());
+}
+
+TEST(RecoverMp4, TheWalkEndsBeforeUnknownBoxesZeroOrShortSizesAndAtTheRangeEnd) {
+  const Bytes head = Cat({Ftyp(), Box("moov", 400)});
+  // ftyp, moov and mdat filling exactly three sectors, then unrelated data.
+  const Bytes exact = Cat({head, Box("mdat", 3 * 512 - 424)});
+  ASSERT_EQ(exact.size(), 3u * 512);
+  Bytes sizeFive = Box("skip", 8);
+  PutBe32(sizeFive, 0, 5);
+  const std::vector<std::pair<Bytes, Bytes>> cases = {
+      {exact, exact},
+      {Cat({head, Box("meta", 100), Box("mdat", 2000)}), head},
+      {Cat({head, Box("moof", 100), Box("mdat", 2000)}), head},
+      {Cat({head, Box("mdat", 0), Box("mdat", 2000)}), head},
+      {Cat({head, sizeFive, Box("mdat", 2000)}), head},
+      {Cat({head, Box("uuid", 40), Box("wide", 8), Box("skip", 16), Box("isom", 8), Box("free", 9)}),
+       Cat({head, Box("uuid", 40), Box("wide", 8), Box("skip", 16), Box("isom", 8), Box("free", 9)})},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    Card t(20);
+    t.Place(cases[i].first, 2);
+    t.Recover(2);
+    EXPECT_EQ(test::ReadFileBytes(t.File(2, ".MP4")), cases[i].second) << i;
+    EXPECT_EQ(t.ClaimedCount(), Sectors(cases[i].second.size())) << i;
+    EXPECT_EQ(t.Context().RecoveredCount, 1) << i;
+  }
+  {  // a file that ends exactly at the last sector of the range is whole
+    Card t(8);
+    t.Place(exact, 5);
+    t.Recover(5);
+    EXPECT_EQ(test::ReadFileBytes(t.File(5, ".MP4")), exact);
+    EXPECT_EQ(t.ClaimedSectors(), Card::Run(5, 3));
+  }
+}
+
+TEST(RecoverMp4, HostileSizesAndFilesPastTheRangeLeaveNoClaimAndNoFile) {
+  const Bytes head = Cat({Ftyp(), Box("moov", 400)});
+  Bytes huge = Box("mdat", 16);  // largesize 2^63
+  PutBe32(huge, 0, 1);
+  PutBe64(huge, 8, uint64_t{1} << 63);
+  Bytes all = huge;
+  PutBe64(all, 8, UINT64_MAX);
+  Bytes overflow = huge;  // fits in 63 bits, but not added to its offset
+  PutBe64(overflow, 8, INT64_MAX - 100);
+  Bytes bigFtyp = Ftyp();  // a first box of 256 bytes or more is no ftyp
+  PutBe32(bigFtyp, 0, 256);
+  std::vector<Bytes> bad = {Cat({head, Box("mdat", 20 * 512)}),  // runs past LastSector
+                            Cat({head, huge}), Cat({head, all}), Cat({head, overflow}), Cat({bigFtyp, head})};
+  for (uint32_t size : {0u, 2u, 7u}) {  // first boxes that cannot hold their own header
+    Bytes f = Cat({Ftyp(), head});
+    PutBe32(f, 0, size);
+    bad.push_back(f);
+  }
+  Bytes tinyLarge = Cat({Ftyp(), head});
+  PutBe32(tinyLarge, 0, 1);  // 64-bit form whose largesize (the brand bytes) is nonsense
+  bad.push_back(tinyLarge);
+  for (size_t i = 0; i < bad.size(); ++i) {
+    for (uint32_t mask : {kAllTypesMask, kAllTypesMask & ~kTypeMp4}) {  // file and claim-only mode
+      Card t(32);
+      t.setup.LastSector = 15;
+      t.setup.Options.TypeMask = mask;
+      t.Place(bad[i], 1);
+      t.Recover(1);
+      EXPECT_EQ(t.ClaimedCount(), 0) << i;
+      EXPECT_TRUE(t.Files().empty()) << i;
+      EXPECT_EQ(t.Context().RecoveredCount, 0) << i;
+    }
+  }
+  {  // an ftyp box with no brand in it: followed as a file of the "other" kind
+    const Bytes f = Cat({Box("ftyp", 8), Box("mdat", 700), Box("moov", 300)});
+    Card t(8);
+    t.Place(f, 0);
+    t.Recover(0);
+    EXPECT_EQ(test::ReadFileBytes(t.File(0, ".MOV")), f);
+  }
+}
+
+TEST(RecoverMp4, FilesSplitAroundClaimedSectorsAndClaimOnlyTakesTheSameSectors) {
+  const Bytes mov = Sample("quicktime.mov");  // ftyp, wide, mdat of 98 KiB, moov
+  const int64_t n = Sectors(mov.size());
+  // Sectors taken by other files: near the start, runs inside the media data, the sector
+  // just before the one that holds the moov header, and right after the file's last sector.
+  const int64_t moovSector = (mov.size() - 1621) / 512;
+  const std::vector<std::vector<int64_t>> patterns = {
+      {}, {1}, {3, 4, 5, 90, 150, 151}, {moovSector - 1}, {moovSector, moovSector + 1}, {2, n + 1}};
+  for (const auto& foreign : patterns) {
+    std::vector<int64_t> where;
+    for (int64_t s = 0; static_cast<int64_t>(where.size()) < n; ++s)
+      if (std::find(foreign.begin(), foreign.end(), s) == foreign.end()) where.push_back(s);
+    std::vector<std::vector<int64_t>> claims;
+    for (uint32_t mask : {kAllTypesMask, kAllTypesMask & ~kTypeMov}) {
+      Card t(n + 12);
+      t.setup.Options.TypeMask = mask;
+      t.Place(mov, where);
+      for (int64_t s : foreign) t.Context().SectorMap.ClaimSector(s);
+      t.Recover(0);
+      if (mask & kTypeMov) {
+        EXPECT_EQ(test::ReadFileBytes(t.File(0, ".MOV")), mov) << foreign.size();
+      } else {
+        EXPECT_TRUE(t.Files().empty());
+      }
+      claims.push_back(t.ClaimedSectors());
+    }
+    EXPECT_EQ(claims[0], claims[1]);
+    EXPECT_EQ(static_cast<int64_t>(claims[0].size()), n + static_cast<int64_t>(foreign.size()));
+  }
+  {  // an MP4 brand with MP4 deselected but MOV selected is claimed only
+    Card t(40);
+    t.setup.Options.TypeMask = kTypeMov;
+    t.Place(Sample("mp41.mp4"), 0);
+    t.Recover(0);
+    EXPECT_TRUE(t.Files().empty());
+    EXPECT_EQ(t.ClaimedCount(), Sectors(Sample("mp41.mp4").size()));
+  }
+}
+
+// Counts the reads that reach the medium.
+class CountingSource : public Source {
+ public:
+  explicit CountingSource(Source& inner) : Source("counting"), inner_(inner) {}
+  bool ReadAt(int64_t offset, void* buffer, size_t length) override {
+    ++reads;
+    bytes += static_cast<int64_t>(length);
+    return inner_.ReadAt(offset, buffer, length);
+  }
+  int64_t SizeBytes() const override { return inner_.SizeBytes(); }
+  SourceKind Kind() const override { return SourceKind::ImageFile; }
+  int64_t reads = 0, bytes = 0;
+
+ private:
+  Source& inner_;
+};
+
+long PeakResidentKiB() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_maxrss;
+}
+
+TEST(RecoverMp4, ClaimOnlyFollowsAMultiGigabyteMdatWithoutReadingIt) {
+  // A sparse 6 GiB image: ftyp at 0, an "mdat" of 5 GiB and a bit in the 64-bit form, the
+  // moov box behind it, zeros after.
+  test::TempDir dir;
+  const std::string path = dir / "card.img";
+  const int64_t imageBytes = int64_t{6} << 30;
+  const int64_t mdatLength = (int64_t{5} << 30) + 777;
+  Bytes mdat(16);
+  PutBe32(mdat, 0, 1);
+  std::copy_n("mdat", 4, mdat.begin() + 4);
+  PutBe64(mdat, 8, static_cast<uint64_t>(mdatLength));
+  const Bytes head = Cat({Ftyp("mp42"), mdat});
+  const Bytes moov = Box("moov", 3000);
+  const int64_t moovAt = 24 + mdatLength;
+  {
+    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, imageBytes), 0);
+    ASSERT_EQ(::pwrite(fd, head.data(), head.size(), 0), static_cast<ssize_t>(head.size()));
+    ASSERT_EQ(::pwrite(fd, moov.data(), moov.size(), moovAt), static_cast<ssize_t>(moov.size()));
+    ::close(fd);
+  }
+  OpenResult opened = OpenSource(path);
+  ASSERT_TRUE(opened.source);
+  CountingSource counting(*opened.source);
+  ScanSetup setup;
+  setup.Geometry.PartitionLastSector = imageBytes / 512 - 1;
+  setup.LastSector = setup.Geometry.PartitionLastSector;
+  setup.Options.OutputFolder = dir.path().string() + "/";
+  setup.Options.TypeMask = kAllTypesMask & ~kTypeMp4;
+  ProgressClock clock;
+  auto scan = ScanContext::Create(counting, setup, clock).Scan;
+  ASSERT_TRUE(scan);
+  const long peakBefore = PeakResidentKiB();
+  RecoverMp4(*scan, setup.Options.OutputFolder, 0);
+  const int64_t fileSectors = Sectors(static_cast<size_t>(moovAt + 3000));
+  EXPECT_EQ(scan->SectorMap.CountClaimed(0, setup.LastSector + 1), fileSectors);
+  EXPECT_TRUE(scan->SectorMap.IsSectorClaimed(fileSectors - 1));
+  EXPECT_FALSE(scan->SectorMap.IsSectorClaimed(fileSectors));
+  // The start, the moov header and what follows it: a few 64 KiB reads, not 5 GiB.
+  EXPECT_LE(counting.bytes, 4 * 0x10000);
+  EXPECT_LT(PeakResidentKiB() - peakBefore, 64 * 1024);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);  // the image alone
+}
+
+// --- Camera modes ---------------------------------------------------------------------
+
+TEST(RecoverMp4, CanonPanasonicModeCarvesBareMediaDataRunsAsMdat) {
+  // The camera's movie starts with its media data box (no ftyp): "mdat", then "moov".
+  // Made from the QuickTime sample by dropping its ftyp and wide boxes.
+  const Bytes mov = Sample("quicktime.mov");
+  const Bytes body(mov.begin() + 28, mov.end());
+  ASSERT_TRUE(std::equal(body.begin() + 4, body.begin() + 8, "mdat"));
+  const int64_t at = 7;
+  for (int mode : {0, 1, 2}) {  // Canon mode; Canon mode with MOV deselected; normal mode
+    Card t(Sectors(body.size()) + 20);
+    t.Place(body, at);
+    t.setup.Options.CameraMode.CanonPanasonic = mode != 2;
+    if (mode == 1) t.setup.Options.TypeMask = kAllTypesMask & ~kTypeMov;
+    const ScanReport r = t.RunAll();
+    EXPECT_EQ(r.RecoveredCount, 0) << mode;  // .MDAT runs are written, never counted
+    if (mode == 0) {
+      EXPECT_EQ(t.Files(), std::vector<std::string>{"TEST_AAAAAAAH.MDAT"});
+      EXPECT_EQ(test::ReadFileBytes(t.File(at, ".MDAT")), body);
+      EXPECT_EQ(t.ClaimedSectors(), Card::Run(at, Sectors(body.size())));
+    } else {  // a long first box is followed only into a .MDAT file
+      EXPECT_TRUE(t.Files().empty()) << mode;
+      EXPECT_EQ(t.ClaimedCount(), 0) << mode;
+    }
+  }
+}
+
+TEST(RecoverMp4, SamsungModeSplicesTheKeptClusterIntoTheVideo) {
+  // Clusters of 4 sectors. The camera writes ftyp and a free box in the file's first
+  // cluster, the media data in whole clusters after it, and only when recording stops the
+  // cluster that holds the "mdat" header (a free box, then the 8-byte header at its very
+  // end). The file system puts that cluster behind the media data, followed by the moov
+  // box, while the file's cluster chain lists it second:
+  //   physical: [ftyp free][media data ...][free .. mdat hdr][moov]
+  //   logical:  [ftyp free][free .. mdat hdr][media data ...][moov]
+  constexpr int64_t kCluster = 2048;
+  const Bytes sample = Sample("mp42.mp4");
+  const Bytes moov(sample.end() - 937, sample.end());
+  Bytes media(sample.begin() + 44, sample.end() - 937);
+  media.resize(static_cast<size_t>(Sectors(media.size(), kCluster) * kCluster), 0);
+  const Bytes first = Cat({Ftyp("mp42"), Box("free", kCluster - 24, 0)});
+  Bytes lead = Box("free", kCluster - 8, 0);
+  const Bytes mdatHeader = Header("mdat", static_cast<uint32_t>(8 + media.size()));
+  lead.insert(lead.end(), mdatHeader.begin(), mdatHeader.end());
+  ASSERT_EQ(lead.size(), static_cast<size_t>(kCluster));
+  const int64_t mediaClusters = static_cast<int64_t>(media.size()) / kCluster;
+  const int64_t base = 8;  // sectors; cluster-aligned
+  const int64_t leadAt = base + 4 + mediaClusters * 4, moovAt = leadAt + 4;
+  const Bytes logical = Cat({first, lead, media, moov});
+
+  for (bool samsung : {true, false}) {
+    Card t(moovAt + 12, 4);
+    t.setup.Options.CameraMode.Samsung = samsung;
+    t.Place(first, base);
+    t.Place(media, base + 4);
+    t.Place(lead, leadAt);
+    t.Place(moov, moovAt);
+    const ScanReport r = t.RunAll();
+    EXPECT_EQ(r.RecoveredCount, 1);
+    const Bytes got = test::ReadFileBytes(t.File(base, ".MP4"));
+    if (samsung) {
+      EXPECT_EQ(got, logical);
+      EXPECT_FALSE(t.Context().LeadClusterPending);
+      // Every sector of the card's video is claimed; the cluster tail after the moov box too.
+      EXPECT_EQ(t.ClaimedSectors(), Card::Run(base, moovAt + Sectors(moov.size(), kCluster) * 4 - base));
+    } else {
+      EXPECT_EQ(got, first);  // the media data after the first cluster is no box
+    }
+  }
+  {  // a claim-only call leaves the kept cluster for the next written file
+    Card t(moovAt + 12, 4);
+    t.setup.Options.CameraMode.Samsung = true;
+    t.setup.Options.TypeMask = kTypeMov;
+    t.Place(first, base);
+    t.Context().LeadClusterBuffer = lead;
+    t.Context().LeadClusterPending = true;
+    t.Recover(base);
+    EXPECT_TRUE(t.Context().LeadClusterPending);
+    EXPECT_TRUE(t.Files().empty());
+  }
+}
+
+TEST(RecoverMp4, SonyModeStepsOverClaimedSectorsFourMebibytesAtATime) {
+  // The camera writes the video in 4 MiB pieces. A photo taken while recording got the
+  // piece after the first one; it fills only part of its piece, the rest is stale data.
+  //   [video 0 .. 4 MiB)[photo, stale ..)[video 4 MiB .., moov]
+  // The photo is carved first (it starts higher); the video then must skip its whole piece.
+  constexpr int64_t kPiece = 0x400000;
+  const Bytes photo = test::ReadFileBytes(test::DataPath("jpeg/baseline.jpg"));
+  const Bytes sample = Sample("mp42.mp4");
+  const Bytes moov(sample.end() - 937, sample.end());
+  Bytes media(kPiece + 300000);
+  std::mt19937 rng(11);
+  for (auto& b : media) b = 0x80 | (rng() & 0x7F);  // no sector of it looks like a file start
+  const Bytes video = Cat({Ftyp("mp42"), Header("mdat", static_cast<uint32_t>(8 + media.size())), media, moov});
+  const int64_t piece = kPiece / 512;
+  std::vector<int64_t> where;
+  for (int64_t i = 0; i < Sectors(video.size()); ++i) where.push_back(i < piece ? i : i + piece);
+
+  for (bool sony : {true, false}) {
+    Card t(where.back() + 16);
+    t.setup.Options.CameraMode.Sony = sony;
+    t.Place(video, where);
+    t.Place(photo, piece);
+    const ScanReport r = t.RunAll();
+    EXPECT_EQ(r.RecoveredCount, 2);
+    EXPECT_EQ(test::ReadFileBytes(t.File(piece, ".JPG")), photo);
+    const Bytes got = test::ReadFileBytes(t.File(0, ".MP4"));
+    if (sony) {
+      EXPECT_EQ(got, video);
+      EXPECT_EQ(t.ClaimedCount(), Sectors(video.size()) + Sectors(photo.size()));
+    } else {
+      EXPECT_NE(got, video);  // the stale rest of the photo's piece went into the video
+    }
+  }
+}
+
+}  // namespace
+}  // namespace morvane
