@@ -11,6 +11,7 @@
 #include "filetypes/catalogue.h"
 #include "formats/pictures/exif.h"
 #include "formats/jpeg_encoder.h"
+#include "formats/raw_card.h"
 #include "formats/recognisers.h"
 #include "scan/recovered_file.h"
 #include "storage/source.h"
@@ -21,54 +22,15 @@ namespace {
 
 std::vector<uint8_t> Sample(const std::string& name) { return test::ReadFileBytes(test::DataPath("jpeg/" + name)); }
 
-int64_t Sectors(size_t bytes) { return static_cast<int64_t>((bytes + 511) / 512); }
+using test::Sectors;
 
-// An image of 512-byte sectors with pictures placed in it; scanned or recognised directly.
-struct JpegScan {
-  explicit JpegScan(int64_t sectors) : image(static_cast<size_t>(sectors) * 512, 0) {
-    setup.Geometry.PartitionLastSector = sectors - 1;
-    setup.Geometry.SectorSize = 512;
-    setup.Geometry.SectorsPerCluster = 1;
-    setup.Geometry.ClusterPhase = 0;
-    setup.LastSector = sectors - 1;
-    setup.Options.OutputFolder = dir.path().string() + "/";
-  }
-  // Places bytes over the given sectors, one sector's worth each.
-  void Place(const std::vector<uint8_t>& bytes, const std::vector<int64_t>& sectors) {
-    for (size_t i = 0; i * 512 < bytes.size(); ++i)
-      std::copy_n(bytes.begin() + i * 512, std::min<size_t>(512, bytes.size() - i * 512), image.begin() + sectors.at(i) * 512);
-  }
-  void Place(const std::vector<uint8_t>& bytes, int64_t first) {
-    std::vector<int64_t> s;
-    for (int64_t i = 0; i < Sectors(bytes.size()); ++i) s.push_back(first + i);
-    Place(bytes, s);
-  }
-  ScanContext& Context() {
-    if (!scan) {
-      source = std::make_unique<MemorySource>(image);
-      scan = ScanContext::Create(*source, setup, clock).Scan;
-    }
-    return *scan;
-  }
-  ScanReport RunAll() { return RunScan(Context(), setup.Geometry, DefaultRecognisers()); }
+// A card with pictures placed in it; scanned or recognised directly.
+struct JpegScan : test::RawCard {
+  using RawCard::RawCard;
+  using RawCard::File;
   int Recover(int64_t sector) { return RecoverJpeg(Context(), setup.Options.OutputFolder, sector * 512); }
-  std::string File(int64_t sector) const { return RecoveredFileName(setup.Options.OutputFolder, sector * 512, ".JPG"); }
-  bool Claimed(int64_t s) { return Context().SectorMap.IsSectorClaimed(s); }
-  int64_t ClaimedCount() {
-    int64_t n = 0;
-    for (int64_t s = 0; s <= setup.LastSector; ++s) n += Claimed(s);
-    return n;
-  }
-  size_t FilesInFolder() const {
-    return std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator());
-  }
-
-  test::TempDir dir;
-  std::vector<uint8_t> image;
-  ScanSetup setup;
-  ProgressClock clock;
-  std::unique_ptr<MemorySource> source;
-  std::unique_ptr<ScanContext> scan;
+  std::string File(int64_t sector) const { return File(sector, ".JPG"); }
+  size_t FilesInFolder() const { return Files().size(); }
 };
 
 TEST(RecoverJpeg, ScanRecoversEverySampleByteForByte) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "filetypes/catalogue.h"
+#include "formats/raw_card.h"
 #include "formats/recognisers.h"
 #include "scan/recovered_file.h"
 #include "storage/source.h"
@@ -24,9 +25,7 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes Sample(const std::string& name) { return test::ReadFileBytes(test::DataPath("mp4/" + name)); }
 
-int64_t Sectors(size_t bytes, int64_t sectorSize = 512) {
-  return (static_cast<int64_t>(bytes) + sectorSize - 1) / sectorSize;
-}
+using test::Sectors;
 
 void PutBe32(Bytes& b, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
@@ -69,67 +68,13 @@ Bytes PrefixBefore(const Bytes& file, const char* type) {
   return Bytes(file.begin(), file.begin() + std::min(pos, file.size()));
 }
 
-// An image of 512-byte sectors (random bytes unless told otherwise) with files placed in
-// it; recognised directly or scanned whole.
-struct Card {
+// A card of random bytes unless told otherwise, with files placed in it; recognised
+// directly or scanned whole.
+struct Card : test::RawCard {
   explicit Card(int64_t sectors, uint32_t sectorsPerCluster = 1, bool randomFill = true)
-      : image(static_cast<size_t>(sectors) * 512, 0) {
-    if (randomFill) {
-      std::mt19937 rng(2024);
-      for (auto& b : image) b = rng() & 0xFF;
-    }
-    setup.Geometry.PartitionLastSector = sectors - 1;
-    setup.Geometry.SectorSize = 512;
-    setup.Geometry.SectorsPerCluster = sectorsPerCluster;
-    setup.Geometry.ClusterPhase = 0;
-    setup.LastSector = sectors - 1;
-    setup.Options.OutputFolder = dir.path().string() + "/";
-  }
-  // Places bytes over the given sectors, one sector's worth each.
-  void Place(const Bytes& bytes, const std::vector<int64_t>& sectors) {
-    ASSERT_LE(sectors.at(static_cast<size_t>(Sectors(bytes.size()) - 1)), setup.Geometry.PartitionLastSector);
-    for (size_t i = 0; i * 512 < bytes.size(); ++i)
-      std::copy_n(bytes.begin() + i * 512, std::min<size_t>(512, bytes.size() - i * 512), image.begin() + sectors.at(i) * 512);
-  }
-  void Place(const Bytes& bytes, int64_t first) { Place(bytes, Run(first, Sectors(bytes.size()))); }
-  static std::vector<int64_t> Run(int64_t first, int64_t count) {
-    std::vector<int64_t> s;
-    for (int64_t i = 0; i < count; ++i) s.push_back(first + i);
-    return s;
-  }
-  ScanContext& Context() {
-    if (!scan) {
-      source = std::make_unique<MemorySource>(image);
-      scan = ScanContext::Create(*source, setup, clock).Scan;
-    }
-    return *scan;
-  }
-  ScanReport RunAll() { return RunScan(Context(), setup.Geometry, DefaultRecognisers()); }
+      : RawCard(sectors, sectorsPerCluster, randomFill) {}
+  static std::vector<int64_t> Run(int64_t first, int64_t count) { return test::SectorRunOf(first, count); }
   void Recover(int64_t sector) { RecoverMp4(Context(), setup.Options.OutputFolder, sector * 512); }
-  std::string File(int64_t sector, const std::string& ext) const {
-    return RecoveredFileName(setup.Options.OutputFolder, sector * 512, ext);
-  }
-  bool Claimed(int64_t s) { return Context().SectorMap.IsSectorClaimed(s); }
-  std::vector<int64_t> ClaimedSectors() {
-    std::vector<int64_t> v;
-    for (int64_t s = 0; s <= setup.LastSector; ++s)
-      if (Claimed(s)) v.push_back(s);
-    return v;
-  }
-  int64_t ClaimedCount() { return static_cast<int64_t>(ClaimedSectors().size()); }
-  std::vector<std::string> Files() const {
-    std::vector<std::string> v;
-    for (const auto& e : std::filesystem::directory_iterator(dir.path())) v.push_back(e.path().filename().string());
-    std::sort(v.begin(), v.end());
-    return v;
-  }
-
-  test::TempDir dir;
-  Bytes image;
-  ScanSetup setup;
-  ProgressClock clock;
-  std::unique_ptr<MemorySource> source;
-  std::unique_ptr<ScanContext> scan;
 };
 
 TEST(RecoverMp4, ScanRecoversEveryMuxerSampleByteForByteUnderItsBrandsExtension) {

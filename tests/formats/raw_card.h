@@ -1,0 +1,95 @@
+// An in-memory card of 512-byte sectors for recogniser tests: files are placed over chosen
+// sectors, then recognised one start at a time or scanned whole with every recogniser.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "formats/recognisers.h"
+#include "scan/progress.h"
+#include "scan/recovered_file.h"
+#include "scan/scan_context.h"
+#include "scan/scan_driver.h"
+#include "storage/source.h"
+#include "support/test_support.h"
+
+namespace morvane::test {
+
+inline int64_t Sectors(size_t bytes, int64_t sectorSize = 512) {
+  return (static_cast<int64_t>(bytes) + sectorSize - 1) / sectorSize;
+}
+
+inline std::vector<int64_t> SectorRunOf(int64_t first, int64_t count) {
+  std::vector<int64_t> s;
+  for (int64_t i = 0; i < count; ++i) s.push_back(first + i);
+  return s;
+}
+
+struct RawCard {
+  explicit RawCard(int64_t sectors, uint32_t sectorsPerCluster = 1, bool randomFill = false)
+      : image(static_cast<size_t>(sectors) * 512, 0) {
+    if (randomFill) {
+      std::mt19937 rng(2024);
+      for (auto& b : image) b = rng() & 0xFF;
+    }
+    setup.Geometry.PartitionLastSector = sectors - 1;
+    setup.Geometry.SectorSize = 512;
+    setup.Geometry.SectorsPerCluster = sectorsPerCluster;
+    setup.Geometry.ClusterPhase = 0;
+    setup.LastSector = sectors - 1;
+    setup.Options.OutputFolder = dir.path().string() + "/";
+  }
+  // Places bytes over the given sectors, one sector's worth each.
+  void Place(const std::vector<uint8_t>& bytes, const std::vector<int64_t>& sectors) {
+    const auto needed = static_cast<size_t>(Sectors(bytes.size()));
+    bool fits = sectors.size() >= needed;
+    for (size_t i = 0; fits && i < needed; ++i) fits = sectors[i] >= 0 && sectors[i] <= setup.Geometry.PartitionLastSector;
+    if (!fits) {
+      ADD_FAILURE() << "a file of " << bytes.size() << " bytes does not fit where it was placed";
+      return;
+    }
+    for (size_t i = 0; i * 512 < bytes.size(); ++i)
+      std::copy_n(bytes.begin() + i * 512, std::min<size_t>(512, bytes.size() - i * 512), image.begin() + sectors[i] * 512);
+  }
+  void Place(const std::vector<uint8_t>& bytes, int64_t first) { Place(bytes, SectorRunOf(first, Sectors(bytes.size()))); }
+  ScanContext& Context() {
+    if (!scan) {
+      source = std::make_unique<MemorySource>(image);
+      scan = ScanContext::Create(*source, setup, clock).Scan;
+    }
+    return *scan;
+  }
+  ScanReport RunAll() { return RunScan(Context(), setup.Geometry, DefaultRecognisers()); }
+  std::string File(int64_t sector, const std::string& ext) const {
+    return RecoveredFileName(setup.Options.OutputFolder, sector * 512, ext);
+  }
+  bool Claimed(int64_t s) { return Context().SectorMap.IsSectorClaimed(s); }
+  std::vector<int64_t> ClaimedSectors() {
+    std::vector<int64_t> v;
+    for (int64_t s = 0; s <= setup.LastSector; ++s)
+      if (Claimed(s)) v.push_back(s);
+    return v;
+  }
+  int64_t ClaimedCount() { return static_cast<int64_t>(ClaimedSectors().size()); }
+  std::vector<std::string> Files() const {
+    std::vector<std::string> v;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) v.push_back(e.path().filename().string());
+    std::sort(v.begin(), v.end());
+    return v;
+  }
+
+  TempDir dir;
+  std::vector<uint8_t> image;
+  ScanSetup setup;
+  ProgressClock clock;
+  std::unique_ptr<MemorySource> source;
+  std::unique_ptr<ScanContext> scan;
+};
+
+}  // namespace morvane::test
