@@ -1,7 +1,8 @@
 # The two commands of the README:
 #   make demo   install dependencies, build, run Morvane on the bundled sample card image
 #   make test   install dependencies, build, run every test
-# Further targets: build, bench, test-sanitize, fuzz-smoke, clean.
+#   make install   build, then install into $(PREFIX) (default /usr/local; DESTDIR for staging)
+# Further targets: build, bench, test-sanitize, fuzz-smoke, screenshots, clean.
 
 BUILD      ?= build
 SAN_BUILD  ?= build-san
@@ -10,8 +11,10 @@ JOBS       ?= $(shell nproc)
 SAMPLE     ?= samples/card.img
 SAMPLE_XZ  := samples/card.img.xz
 CMAKE_ARGS ?=
+PREFIX     ?= /usr/local
+DESTDIR    ?=
 
-.PHONY: all deps build test demo bench test-sanitize fuzz-smoke clean
+.PHONY: all deps build test demo bench test-sanitize fuzz-smoke install screenshots clean
 
 all: build
 
@@ -58,6 +61,15 @@ fuzz-smoke: deps
 	    || { tail -n 40 "$$f.log"; exit 1; }; \
 	  tail -n 1 "$$f.log"; \
 	done
+
+# Programs and branding file into $(PREFIX)/libexec/morvane, links in $(PREFIX)/bin, the
+# desktop entry and the icon under $(PREFIX)/share.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# Pictures of the windows in English and Simplified Chinese, into docs/screenshots/.
+screenshots: build
+	@bash scripts/screenshots.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)

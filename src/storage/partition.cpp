@@ -263,6 +263,11 @@ void PartitionModel::SetCheckBox8Checked(bool checked) {
   if (groupBox1_.CheckBox8Enabled) groupBox1_.CheckBox8Checked = checked;
 }
 
+void PartitionModel::FreeSpaceMapNotBuilt(bool cancelled) {
+  groupBox1_.CheckBox8Checked = false;
+  if (!cancelled) groupBox1_.CheckBox8Enabled = false;
+}
+
 SourceSummary PartitionModel::Summary() const {
   SourceSummary s;
   int item = groupBox1_.ComboBox2.ItemIndex;

@@ -139,6 +139,9 @@ class PartitionModel {
   void SelectClusterSizeItem(uint32_t sectorsPerCluster);
   // Checks or unchecks "Scan free space only"; ignored while the box is disabled.
   void SetCheckBox8Checked(bool checked);
+  // A scan or backup asked for free space only but got no free-space map: the box is
+  // unchecked, and disabled as well when the file system gives none (not cancelled).
+  void FreeSpaceMapNotBuilt(bool cancelled);
 
   // Source state.
   Source* SourceHandle() const { return source_.get(); }  // null while nothing is open

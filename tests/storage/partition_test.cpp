@@ -223,5 +223,29 @@ TEST(PartitionModel, HfsPhaseIsReducedForTheScanOnly) {
   EXPECT_EQ(m.Summary().FileSystem, "HFS");
 }
 
+// A free-space-only run that got no map: a cancel only unchecks the box; a file system
+// without a map also disables it until another source is opened.
+TEST(PartitionModel, FreeSpaceMapNotBuiltUnchecksAndDisables) {
+  if (!test::HaveTool("mkfs.fat")) GTEST_SKIP() << "dosfstools missing";
+  test::TempDir dir;
+  std::string img = dir / "card.img";
+  ASSERT_EQ(test::Run("PATH=$PATH:/sbin:/usr/sbin; truncate -s 64M " + img + " && mkfs.fat -F 32 " + img +
+                      " >/dev/null 2>&1"), 0);
+  PartitionModel m;
+  ASSERT_TRUE(m.OpenImage(img).Ok());
+  m.SetCheckBox8Checked(true);
+  m.FreeSpaceMapNotBuilt(true);
+  EXPECT_FALSE(m.GroupBox1().CheckBox8Checked);
+  EXPECT_TRUE(m.GroupBox1().CheckBox8Enabled);
+  m.SetCheckBox8Checked(true);
+  m.FreeSpaceMapNotBuilt(false);
+  EXPECT_FALSE(m.GroupBox1().CheckBox8Checked);
+  EXPECT_FALSE(m.GroupBox1().CheckBox8Enabled);
+  m.SetCheckBox8Checked(true);  // ignored while disabled
+  EXPECT_FALSE(m.GroupBox1().CheckBox8Checked);
+  ASSERT_TRUE(m.OpenImage(img).Ok());
+  EXPECT_TRUE(m.GroupBox1().CheckBox8Enabled);
+}
+
 }  // namespace
 }  // namespace morvane

@@ -1,0 +1,24 @@
+# make install: the programs and the branding file go together into one program folder
+# (the programs find Morvane.dll and the settings files beside themselves), with links to
+# the programs in bin/, the desktop entry and the icon.
+set(MORVANE_PROGRAM_DIR libexec/morvane)
+set(programs morvane)
+if(TARGET morvane-gui)
+  list(APPEND programs morvane-gui)
+endif()
+install(TARGETS ${programs} RUNTIME DESTINATION ${MORVANE_PROGRAM_DIR})
+if(DEFINED MORVANE_BRANDING_FILE)
+  install(FILES ${MORVANE_BRANDING_FILE} DESTINATION ${MORVANE_PROGRAM_DIR})
+endif()
+foreach(p ${programs})
+  install(CODE "
+    set(bindir \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin\")
+    file(MAKE_DIRECTORY \"\${bindir}\")
+    file(REMOVE \"\${bindir}/${p}\")
+    file(CREATE_LINK \"../${MORVANE_PROGRAM_DIR}/${p}\" \"\${bindir}/${p}\" SYMBOLIC)
+    message(STATUS \"Installing: \${bindir}/${p} -> ../${MORVANE_PROGRAM_DIR}/${p}\")")
+endforeach()
+if(TARGET morvane-gui)
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/../data/morvane.desktop DESTINATION share/applications)
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/../data/morvane.svg DESTINATION share/icons/hicolor/scalable/apps)
+endif()

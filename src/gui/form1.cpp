@@ -1,0 +1,885 @@
+#include "gui/form1.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <filesystem>
+
+#include "app/language.h"
+#include "filetypes/catalogue.h"
+#include "formats/recognisers.h"
+#include "gui/drive_combo.h"
+#include "gui/elevation.h"
+#include "gui/form2.h"
+#include "gui/form3.h"
+#include "gui/form6.h"
+#include "gui/message_boxes.h"
+#include "storage/drive_list.h"
+#include "storage/same_device.h"
+
+namespace morvane {
+
+namespace {
+
+QString T(int n) { return QString::fromStdString(FaceTexts().Text(n)); }
+
+// The language whose table is in use.
+Language CurrentLanguage() {
+  for (Language l : {Language::SimplifiedChinese, Language::TraditionalChinese})
+    if (&FaceTextsFor(l) == &FaceTexts()) return l;
+  return Language::English;
+}
+
+// Texts of the window that are not numbered language texts: the file dialogs' filters and
+// the folder chooser's caption.
+struct DialogTexts {
+  QString imageFilter, allFilter, folderCaption;
+};
+DialogTexts DialogTextsFor(Language l) {
+  switch (l) {
+    case Language::SimplifiedChinese:
+      return {QStringLiteral("磁盘映像文件(*.img)"), QStringLiteral("所有文件(*)"), QStringLiteral("恢复文件保存到")};
+    case Language::TraditionalChinese:
+      return {QStringLiteral("磁碟映像檔(*.img)"), QStringLiteral("所有檔案(*)"), QStringLiteral("救援檔案儲存至")};
+    case Language::English:
+      break;
+  }
+  return {QStringLiteral("Disk image files (*.img)"), QStringLiteral("All files (*)"),
+          QStringLiteral("Save recovered files to")};
+}
+
+QString LabelText(const TLabelText& l) {
+  return l.TextId == 0 ? QString() : T(l.TextId) + QString::fromStdString(l.Value);
+}
+
+// A control of class W named `name`.
+template <typename W>
+W* Named(const char* name, QWidget* parent) {
+  auto* w = new W(parent);
+  w->setObjectName(QString::fromLatin1(name));
+  return w;
+}
+QPushButton* NewButton(const char* name, QWidget* parent) { return Named<QPushButton>(name, parent); }
+QLabel* NewLabel(const char* name, QWidget* parent) { return Named<QLabel>(name, parent); }
+QLineEdit* NewEdit(const char* name, QWidget* parent) { return Named<QLineEdit>(name, parent); }
+QComboBox* NewCombo(const char* name, QWidget* parent) { return Named<QComboBox>(name, parent); }
+QCheckBox* NewCheck(const char* name, QWidget* parent) { return Named<QCheckBox>(name, parent); }
+
+std::string WithSlash(std::string folder) {
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
+}  // namespace
+
+TForm1::TForm1(const StartupResult& startup, QWidget* parent)
+    : QMainWindow(parent),
+      startup_(startup),
+      scanWorker_(std::make_unique<ScanWorker>()),
+      backupWorker_(std::make_unique<BackupWorker>()) {
+  setObjectName(QStringLiteral("Form1"));
+  BuildControls();
+  form2_ = new TForm2(this);
+  form3_ = new TForm3(this);
+  form6_ = new TForm6(this);
+  ConnectWorkers();
+  FormCreate();
+  PutTexts();
+  RefreshFromModel();
+}
+
+TForm1::~TForm1() {
+  // The workers read the source and the clock: end them before anything else goes.
+  scanWorker_.reset();
+  backupWorker_.reset();
+}
+
+bool TForm1::Busy() const { return scanWorker_->Running() || backupWorker_->Running(); }
+
+// --- Building the window ------------------------------------------------------------
+
+void TForm1::BuildControls() {
+  auto* central = new QWidget(this);
+  auto* root = new QVBoxLayout(central);
+  root->setContentsMargins(12, 12, 12, 8);
+  root->setSpacing(10);
+
+  // Source: the drive list and the open and close buttons.
+  auto* sourceBox = new QGroupBox(central);
+  sourceBox->setObjectName(QStringLiteral("SourceBox"));
+  auto* sourceLayout = new QGridLayout(sourceBox);
+  Label12 = NewLabel("Label12", sourceBox);
+  DriveComboBox1 = new TMyDriveComboBox(sourceBox);
+  DriveComboBox1->setObjectName(QStringLiteral("DriveComboBox1"));
+  DriveComboBox1->setMinimumWidth(280);
+  Button1 = NewButton("Button1", sourceBox);
+  Button10 = NewButton("Button10", sourceBox);
+  Button2 = NewButton("Button2", sourceBox);
+  Label16 = NewLabel("Label16", sourceBox);
+  Label16->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  sourceLayout->addWidget(Label12, 0, 0);
+  sourceLayout->addWidget(DriveComboBox1, 0, 1);
+  sourceLayout->addWidget(Button1, 0, 2);
+  sourceLayout->addWidget(Button10, 0, 3);
+  sourceLayout->addWidget(Button2, 0, 4);
+  sourceLayout->addWidget(Label16, 1, 0, 1, 5);
+  sourceLayout->setColumnStretch(1, 1);
+  root->addWidget(sourceBox);
+
+  Label5 = NewLabel("Label5", central);
+  Label5->setWordWrap(true);
+  Label5->setForegroundRole(QPalette::PlaceholderText);
+  root->addWidget(Label5);
+
+  // Scan settings, shown while a source is open.
+  GroupBox1 = new QGroupBox(central);
+  GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+  auto* settings = new QGridLayout(GroupBox1);
+  settings->setHorizontalSpacing(10);
+  settings->setVerticalSpacing(8);
+  int row = 0;
+
+  Label8 = NewLabel("Label8", GroupBox1);
+  ComboBox3 = NewCombo("ComboBox3", GroupBox1);
+  Label7 = NewLabel("Label7", GroupBox1);
+  ComboBox2 = NewCombo("ComboBox2", GroupBox1);
+  for (auto item : kFileSystemItems) ComboBox2->addItem(QString::fromUtf8(item.data(), int(item.size())));
+  Label6 = NewLabel("Label6", GroupBox1);
+  ComboBox1 = NewCombo("ComboBox1", GroupBox1);
+  for (auto item : kClusterSizeItems) ComboBox1->addItem(QString::fromUtf8(item.data(), int(item.size())));
+  auto* geometryRow = new QHBoxLayout;
+  geometryRow->addWidget(ComboBox3, 2);
+  geometryRow->addSpacing(12);
+  geometryRow->addWidget(Label7);
+  geometryRow->addWidget(ComboBox2, 1);
+  geometryRow->addSpacing(12);
+  geometryRow->addWidget(Label6);
+  geometryRow->addWidget(ComboBox1, 1);
+  settings->addWidget(Label8, row, 0);
+  settings->addLayout(geometryRow, row++, 1);
+
+  Label3 = NewLabel("Label3", GroupBox1);
+  Edit3 = NewEdit("Edit3", GroupBox1);
+  Edit4 = NewEdit("Edit4", GroupBox1);
+  // A "from – to" pair of entries.
+  auto fromTo = [this](QLineEdit* from, QLineEdit* to) {
+    auto* pair = new QHBoxLayout;
+    pair->addWidget(from, 1);
+    pair->addWidget(new QLabel(QStringLiteral("–"), GroupBox1));
+    pair->addWidget(to, 1);
+    return pair;
+  };
+  settings->addWidget(Label3, row, 0);
+  settings->addLayout(fromTo(Edit3, Edit4), row++, 1);
+
+  Label2 = NewLabel("Label2", GroupBox1);
+  Edit2 = NewEdit("Edit2", GroupBox1);
+  Button6 = NewButton("Button6", GroupBox1);
+  Button7 = NewButton("Button7", GroupBox1);
+  auto* folderRow = new QHBoxLayout;
+  folderRow->addWidget(Edit2, 1);
+  folderRow->addWidget(Button6);
+  folderRow->addWidget(Button7);
+  settings->addWidget(Label2, row, 0);
+  settings->addLayout(folderRow, row++, 1);
+
+  Label4 = NewLabel("Label4", GroupBox1);
+  Edit5 = NewEdit("Edit5", GroupBox1);
+  Edit6 = NewEdit("Edit6", GroupBox1);
+  Edit5->setPlaceholderText(QStringLiteral("YYYY-MM-DD"));
+  Edit6->setPlaceholderText(QStringLiteral("YYYY-MM-DD"));
+  settings->addWidget(Label4, row, 0);
+  settings->addLayout(fromTo(Edit5, Edit6), row++, 1);
+  CheckBox7 = NewCheck("CheckBox7", GroupBox1);
+  settings->addWidget(CheckBox7, row++, 1);
+  CheckBox6 = NewCheck("CheckBox6", GroupBox1);
+  CheckBox6->setVisible(false);
+
+  Button14 = NewButton("Button14", GroupBox1);
+  selSpec = NewCombo("selSpec", GroupBox1);
+  for (auto item : CameraModeItems()) selSpec->addItem(QString::fromUtf8(item.data(), int(item.size())).trimmed());
+  CheckBox8 = NewCheck("CheckBox8", GroupBox1);
+  auto* kindRow = new QHBoxLayout;
+  kindRow->addWidget(Button14);
+  kindRow->addWidget(selSpec, 1);
+  kindRow->addSpacing(12);
+  kindRow->addWidget(CheckBox8);
+  settings->addLayout(kindRow, row++, 1);
+  settings->setColumnStretch(1, 1);
+  root->addWidget(GroupBox1);
+
+  // Actions.
+  Button12 = NewButton("Button12", central);
+  Button12->setDefault(true);
+  Button12->setMinimumHeight(34);
+  QFont bold = Button12->font();
+  bold.setBold(true);
+  Button12->setFont(bold);
+  Button11 = NewButton("Button11", central);
+  SpeedButton1 = new QToolButton(central);
+  SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
+  SpeedButton1->setCheckable(true);
+  SpeedButton1->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  auto* actions = new QHBoxLayout;
+  actions->addWidget(Button12, 2);
+  actions->addWidget(Button11, 1);
+  actions->addStretch(1);
+  actions->addWidget(SpeedButton1);
+  root->addLayout(actions);
+
+  // Sector viewer, behind "More >>".
+  ViewerBox = new QGroupBox(central);
+  ViewerBox->setObjectName(QStringLiteral("ViewerBox"));
+  auto* viewer = new QVBoxLayout(ViewerBox);
+  Memo1 = new QPlainTextEdit(ViewerBox);
+  Memo1->setObjectName(QStringLiteral("Memo1"));
+  Memo1->setReadOnly(true);
+  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  QFont mono(QStringLiteral("Courier New"));
+  mono.setStyleHint(QFont::Monospace);
+  mono.setFamilies({QStringLiteral("Courier New"), QFontDatabase::systemFont(QFontDatabase::FixedFont).family()});
+  mono.setPixelSize(12);
+  Memo1->setFont(mono);
+  QFontMetrics fm(mono);
+  Memo1->setMinimumWidth(fm.horizontalAdvance(QString(kSectorDumpHeader.size() + 4, QChar('0'))) +
+                         Memo1->verticalScrollBar()->sizeHint().width());
+  Memo1->setMinimumHeight(fm.lineSpacing() * 19 + 2 * Memo1->frameWidth());
+  viewer->addWidget(Memo1, 1);
+  Label1 = NewLabel("Label1", ViewerBox);
+  Edit1 = NewEdit("Edit1", ViewerBox);
+  Edit1->setMaximumWidth(200);
+  Button5 = NewButton("Button5", ViewerBox);
+  Button8 = NewButton("Button8", ViewerBox);
+  Button3 = NewButton("Button3", ViewerBox);
+  Button4 = NewButton("Button4", ViewerBox);
+  Button9 = NewButton("Button9", ViewerBox);
+  Button8->setText(QStringLiteral("|<"));
+  Button3->setText(QStringLiteral("<"));
+  Button4->setText(QStringLiteral(">"));
+  Button9->setText(QStringLiteral(">|"));
+  auto* nav = new QHBoxLayout;
+  nav->addWidget(Label1);
+  nav->addWidget(Edit1);
+  nav->addWidget(Button5);
+  nav->addStretch(1);
+  for (QPushButton* b : {Button8, Button3, Button4, Button9}) {
+    b->setMaximumWidth(48);
+    nav->addWidget(b);
+  }
+  viewer->addLayout(nav);
+  ViewerBox->setVisible(false);
+  root->addWidget(ViewerBox, 1);
+
+  setCentralWidget(central);
+
+  // Status bar: sector size (or the last result), total sectors, status text, web address.
+  statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+  for (int i = 0; i < 4; ++i) {
+    StatusPanel[i] = new QLabel(this);
+    StatusPanel[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+    StatusPanel[i]->setMinimumWidth(i == 2 ? 200 : 120);
+    statusBar()->addWidget(StatusPanel[i], i == 2 ? 1 : 0);
+  }
+  StatusPanel[3]->setOpenExternalLinks(true);
+  StatusPanel[3]->setTextFormat(Qt::RichText);
+
+  // Handlers. `activated` is the user's choice only: setting an item by program never
+  // runs a list's handler.
+  connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+  connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+  connect(Button10, &QPushButton::clicked, this, &TForm1::Button10Click);
+  connect(Button11, &QPushButton::clicked, this, &TForm1::Button11Click);
+  connect(Button12, &QPushButton::clicked, this, &TForm1::Button12Click);
+  connect(Button14, &QPushButton::clicked, this, &TForm1::Button14Click);
+  connect(Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
+  connect(Button7, &QPushButton::clicked, this, &TForm1::Button7Click);
+  connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
+  connect(Button8, &QPushButton::clicked, this, &TForm1::Button8Click);
+  connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+  connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+  connect(Button9, &QPushButton::clicked, this, &TForm1::Button9Click);
+  connect(ComboBox3, &QComboBox::activated, this, &TForm1::ComboBox3Click);
+  connect(ComboBox2, &QComboBox::activated, this, &TForm1::ComboBox2Click);
+  connect(ComboBox1, &QComboBox::activated, this, &TForm1::ComboBox1Click);
+  connect(SpeedButton1, &QToolButton::toggled, this, &TForm1::SpeedButton1Click);
+  connect(CheckBox8, &QCheckBox::toggled, this, [this](bool on) {
+    if (!filling_) model_.SetCheckBox8Checked(on);
+  });
+  Edit1->installEventFilter(this);
+  Edit5->installEventFilter(this);
+  Edit6->installEventFilter(this);
+}
+
+void TForm1::PutTexts() {
+  QFont face = font();
+  face.setFamilies({QString::fromStdString(FaceTexts().FontName()), QApplication::font().family()});
+  setFont(face);
+
+  Button1->setText(T(2));
+  Button10->setText(T(3));
+  Button2->setText(T(4));
+  Label5->setText(T(60));
+  Label1->setText(T(5));
+  Button5->setText(T(6));
+  Label2->setText(T(8));
+  Button6->setText(T(9));
+  Label7->setText(T(11));
+  Label6->setText(T(12));
+  Label3->setText(T(13));
+  Button12->setText(T(14));
+  Button11->setText(T(15));
+  SpeedButton1->setText(T(62));
+  Label8->setText(T(66));
+  ComboBox3->clear();
+  for (int id : kLossReasonTextIds) ComboBox3->addItem(T(id));
+  Label4->setText(T(72));
+  CheckBox7->setText(T(73));
+  Label12->setText(T(78));
+  CheckBox6->setText(T(81));
+  Button7->setText(T(83));
+  CheckBox8->setText(T(85));
+  Button14->setText(T(89));
+}
+
+void TForm1::ConnectWorkers() {
+  ScanWorker* s = scanWorker_.get();
+  connect(s, &ScanWorker::PhaseChanged, this, &TForm1::OnScanPhase);
+  connect(s, &ScanWorker::Finished, this, &TForm1::OnScanFinished);
+  connect(s, &ScanWorker::WorkFilesFailed, this, [this] { ShowPlain(QStringLiteral("Can't create TMP file!")); });
+  connect(s, &ScanWorker::FreeSpaceProgress, form3_, &TForm3::ShowFreeSpaceProgress);
+  connect(s, &ScanWorker::SearchProgress, form3_, &TForm3::ShowSearchProgress);
+  connect(s, &ScanWorker::VoteProgress, form3_, &TForm3::ShowVoteProgress);
+  connect(s, &ScanWorker::RecoveryProgress, form2_, &TForm2::ShowPassProgress);
+  connect(s, &ScanWorker::CopyProgress, form2_, &TForm2::ShowCopyProgress);
+  connect(form2_, &TForm2::PauseToggled, s, &ScanWorker::Pause);
+  connect(form2_, &TForm2::StopClicked, s, &ScanWorker::StopScan);
+  connect(form3_, &TForm3::CancelClicked, this, [this] {
+    if (scanWorker_->Running()) scanWorker_->CancelSearch();
+    if (backupWorker_->Running()) backupWorker_->Cancel();
+  });
+  s->AskSaveFailed = [this](const QString& name) { return AskAbortRetryIgnore(form2_, FaceTexts(), name); };
+
+  BackupWorker* b = backupWorker_.get();
+  connect(b, &BackupWorker::FreeSpaceProgress, form3_, &TForm3::ShowFreeSpaceProgress);
+  connect(b, &BackupWorker::CreatingImage, form3_, &TForm3::ShowCreatingImage);
+  connect(b, &BackupWorker::BackupProgress, form3_, &TForm3::ShowBackupProgress);
+  connect(b, &BackupWorker::Finished, this, &TForm1::OnBackupFinished);
+  b->AskDeletePartial = [this] { return AskYesNo(form3_, FaceTexts(), 44, 45); };
+}
+
+// --- Start-up -------------------------------------------------------------------------
+
+void TForm1::FormCreate() {
+  // Recovered files go to the user's home folder unless another is chosen; the program's
+  // own folder is a system folder here.
+  Edit2->setText(QDir::homePath());
+  selSpec->setCurrentIndex(0);
+  Edit5->setText(QStringLiteral("1990-01-01"));
+  Edit6->setText(QStringLiteral("2099-12-31"));
+  CheckBox7->setChecked(true);
+  options_.ThumbnailPixelLimit = startup_.thumbnails.ThumbnailPixelLimit;
+  options_.ThumbnailSpecialSizes = startup_.thumbnails.ThumbnailSpecialSizes;
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!shown_) {
+    shown_ = true;
+    FormShow();
+  }
+}
+
+void TForm1::FormShow() {
+  setWindowTitle(QString::fromStdString(WindowTitle(startup_.branding, FaceTexts())));
+  StatusPanel[2]->setText(QString::fromStdString(StatusPanel2(startup_.branding, FaceTexts())));
+  QString web = QString::fromStdString(startup_.branding.WebAddress);
+  QUrl url = QUrl::fromUserInput(web);
+  StatusPanel[3]->setText(web.isEmpty() ? QString()
+                                        : QStringLiteral("<a href=\"%1\">%2</a>")
+                                              .arg(url.toString().toHtmlEscaped(), web.toHtmlEscaped()));
+  {
+    QSignalBlocker block(ComboBox3);
+    ComboBox3->setCurrentIndex(0);
+  }
+  DriveComboBox1->FillDrives(ListDrives());
+  DriveComboBox1->RemoveNetworkDrives();
+  if (!clock_) clock_ = std::make_unique<ProgressClock>();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (Busy()) {
+    // Stop the work first; the window closes once the worker has ended.
+    closeAfterWork_ = true;
+    scanWorker_->StopScan();
+    backupWorker_->Cancel();
+    event->ignore();
+    return;
+  }
+  model_.CloseSource();
+  RefreshFromModel();
+  event->accept();
+  QMainWindow::closeEvent(event);
+  emit Closed();
+}
+
+// --- Messages -------------------------------------------------------------------------
+
+void TForm1::ShowError(int textId) { ShowMessageBox(this, FaceTexts(), textId, 17); }
+
+void TForm1::ShowPlain(const QString& text) { ShowPlainMessage(this, text); }
+
+// --- Showing the model ----------------------------------------------------------------
+
+void TForm1::RefreshFromModel() {
+  filling_ = true;
+  const TGroupBox1State& g = model_.GroupBox1();
+  GroupBox1->setVisible(g.Visible);
+  Button12->setEnabled(g.Visible);
+  Button11->setEnabled(g.Visible);
+  auto put = [](QComboBox* c, const TComboState& s) {
+    QSignalBlocker block(c);
+    c->setCurrentIndex(s.ItemIndex);
+    c->setEnabled(s.Enabled);
+  };
+  put(ComboBox3, g.ComboBox3);
+  put(ComboBox2, g.ComboBox2);
+  put(ComboBox1, g.ComboBox1);
+  CheckBox8->setEnabled(g.CheckBox8Enabled);
+  CheckBox8->setChecked(g.CheckBox8Checked);
+  DriveComboBox1->setEnabled(model_.DriveComboBox1Enabled());
+  Button1->setEnabled(model_.Button1Enabled());
+  Button10->setEnabled(model_.Button10Enabled());
+  Button2->setEnabled(model_.IsOpen());
+  Label16->setText(LabelText(model_.Label16()));
+  QString panel0 = LabelText(model_.StatusPanel0());
+  if (!panel0.isEmpty()) StatusPanel[0]->setText(panel0);
+  StatusPanel[1]->setText(LabelText(model_.StatusPanel1()));
+  filling_ = false;
+  RefreshViewer();
+}
+
+void TForm1::RefreshViewer() {
+  const SectorViewer& v = model_.Viewer();
+  const TViewerControls& c = v.Controls();
+  QString dump = QString::fromStdString(v.Memo1());
+  if (Memo1->toPlainText() != dump) Memo1->setPlainText(dump);
+  Memo1->setEnabled(c.Memo1);
+  Edit1->setEnabled(c.Edit1);
+  if (c.Edit1 || !v.Edit1().empty()) Edit1->setText(QString::fromStdString(v.Edit1()));
+  if (!c.Edit1) Edit1->clear();
+  Button5->setEnabled(c.Button5);
+  Button8->setEnabled(c.Button8);
+  Button3->setEnabled(c.Button3);
+  Button4->setEnabled(c.Button4);
+  Button9->setEnabled(c.Button9);
+}
+
+void TForm1::AfterSourceOpened() {
+  Edit3->setText(QString::fromStdString(model_.GroupBox1().Edit3));
+  Edit4->setText(QString::fromStdString(model_.GroupBox1().Edit4));
+  RefreshFromModel();
+}
+
+// --- Opening and closing --------------------------------------------------------------
+
+void TForm1::Button1Click() {
+  QString path = DriveComboBox1->SelectedPath();
+  if (path.isEmpty()) return;
+  PartitionResult r = model_.OpenDrive(path.toStdString(), DriveComboBox1->currentText().toStdString());
+  if (!r.Ok()) {
+    RefreshFromModel();
+    if (!OfferElevation(r)) ShowError(r.TextId);
+    return;
+  }
+  AfterSourceOpened();
+}
+
+bool TForm1::OfferElevation(const PartitionResult& failure) {
+  if (failure.Error != OpenError::PermissionDenied || RunningAsRoot() || (!RestartElevated && !CanElevate()))
+    return false;
+  QString question = T(failure.TextId) + QStringLiteral("\n\n") + ElevationQuestion(CurrentLanguage());
+  if (!AskYesNoText(this, FaceTexts(), question, 45)) return true;
+  bool started = RestartElevated ? RestartElevated()
+                                 : StartElevated(ElevatedRestartCommand(QApplication::applicationFilePath(),
+                                                                        QApplication::arguments().mid(1),
+                                                                        QProcessEnvironment::systemEnvironment()));
+  if (started) {
+    close();
+  } else {
+    ShowError(failure.TextId);
+  }
+  return true;
+}
+
+void TForm1::Button2Click() {
+  model_.CloseSource();
+  RefreshFromModel();
+}
+
+void TForm1::Button10Click() {
+  model_.CloseSource();
+  RefreshFromModel();
+  QString path;
+  if (OpenImageDialog) {
+    path = OpenImageDialog();
+  } else {
+    DialogTexts d = DialogTextsFor(CurrentLanguage());
+    path = QFileDialog::getOpenFileName(this, T(3), QString(), d.imageFilter + QStringLiteral(";;") + d.allFilter);
+  }
+  if (path.isEmpty()) return;
+  OpenImagePath(path);
+}
+
+bool TForm1::OpenImagePath(const QString& path) {
+  PartitionResult r = model_.OpenImage(path.toStdString());
+  if (!r.Ok()) {
+    RefreshFromModel();
+    ShowError(r.TextId);
+    return false;
+  }
+  AfterSourceOpened();
+  return true;
+}
+
+bool TForm1::OpenSource(std::unique_ptr<Source> source, const QString& name) {
+  model_.CloseSource();
+  PartitionResult r = model_.OpenSourceObject(std::move(source), name.toStdString());
+  if (!r.Ok()) {
+    RefreshFromModel();
+    ShowError(r.TextId);
+    return false;
+  }
+  AfterSourceOpened();
+  return true;
+}
+
+// --- The three lists ------------------------------------------------------------------
+
+void TForm1::ComboBox3Click(int item) {
+  if (filling_ || !model_.IsOpen()) return;
+  PartitionResult r = model_.ComboBox3Click(item);
+  RefreshFromModel();
+  if (!r.Ok()) ShowError(r.TextId);
+}
+
+void TForm1::ComboBox2Click(int item) {
+  if (filling_ || !model_.IsOpen()) return;
+  model_.ComboBox2Click(item);
+  RefreshFromModel();
+}
+
+void TForm1::ComboBox1Click(int item) {
+  if (filling_ || !model_.IsOpen()) return;
+  model_.ComboBox1Click(item, true);
+  RefreshFromModel();
+}
+
+// --- Other controls of the scan screen ------------------------------------------------
+
+void TForm1::Button6Click() {
+  QString folder;
+  if (FolderDialog) {
+    folder = FolderDialog();
+  } else {
+    folder = QFileDialog::getExistingDirectory(this, DialogTextsFor(CurrentLanguage()).folderCaption, Edit2->text());
+  }
+  if (!folder.isEmpty()) Edit2->setText(QDir::toNativeSeparators(folder));
+}
+
+void TForm1::Button7Click() {
+  QFileInfo info(Edit2->text());
+  if (!Edit2->text().isEmpty() && info.isDir()) QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath()));
+}
+
+void TForm1::SpeedButton1Click(bool down) {
+  ViewerBox->setVisible(down);
+  if (!isVisible()) return;
+  // Let the layout settle, then fit the window to what it now shows.
+  QTimer::singleShot(0, this, [this] {
+    if (isMaximized() || isFullScreen()) return;
+    resize(width(), sizeHint().height());
+  });
+}
+
+void TForm1::Edit5Exit() { Edit5->setText(Edit5->text().trimmed()); }
+void TForm1::Edit6Exit() { Edit6->setText(Edit6->text().trimmed()); }
+
+// --- Sector viewer --------------------------------------------------------------------
+
+void TForm1::Button5Click() {
+  if (!model_.IsOpen()) return;
+  int text = model_.Viewer().Goto(Edit1->text().toStdString());
+  RefreshViewer();
+  if (text != 0) ShowError(text);
+}
+void TForm1::Button8Click() {
+  model_.Viewer().First();
+  RefreshViewer();
+}
+void TForm1::Button3Click() {
+  model_.Viewer().Previous();
+  RefreshViewer();
+}
+void TForm1::Button4Click() {
+  model_.Viewer().Next();
+  RefreshViewer();
+}
+void TForm1::Button9Click() {
+  model_.Viewer().Last();
+  RefreshViewer();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusOut) {
+    if (watched == Edit5) Edit5Exit();
+    if (watched == Edit6) Edit6Exit();
+  }
+  if (watched == Edit1 && event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    SectorViewer& v = model_.Viewer();
+    switch (key->key()) {
+      case Qt::Key_Return:
+      case Qt::Key_Enter:
+        Button5Click();
+        return true;
+      case Qt::Key_Up:
+        v.Previous();
+        break;
+      case Qt::Key_Down:
+        v.Next();
+        break;
+      case Qt::Key_PageUp:
+        v.PageUp();
+        break;
+      case Qt::Key_PageDown:
+        v.PageDown();
+        break;
+      default:
+        return QMainWindow::eventFilter(watched, event);
+    }
+    RefreshViewer();
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+// --- File types -----------------------------------------------------------------------
+
+void TForm1::Button14Click() {
+  form6_->SetTypeMask(TypeMask);
+  if (form6_->Execute() == QDialog::Accepted) TypeMask = form6_->TypeMask();
+}
+
+// --- The scan -------------------------------------------------------------------------
+
+// The checks of the start button, in their order; each failure shows its message and
+// ends the action with nothing started.
+bool TForm1::TakeScanChecks() {
+  if (TypeMask == 0) {
+    ShowError(20);
+    return false;
+  }
+  std::error_code ec;
+  std::string folder = Edit2->text().toStdString();
+  if (folder.empty() || !std::filesystem::is_directory(folder, ec)) {
+    ShowError(21);
+    Edit2->setFocus();
+    return false;
+  }
+  if (PathIsOnSource(folder, *model_.SourceHandle())) {
+    ShowError(22);
+    Edit2->setFocus();
+    return false;
+  }
+  if (TypeMask & kPhotoTypesMask) {
+    bool chinese = CurrentLanguage() != Language::English;
+    switch (TakePhotoDateRange(options_, Edit5->text().toStdString(), Edit6->text().toStdString(),
+                               CheckBox7->isChecked())) {
+      case DateRangeCheck::InvalidFrom:
+        ShowPlain(QString::fromUtf8(chinese ? kInvalidPhotoStartText.data() : kInvalidPhotoStartTextEn.data()));
+        Edit5->setFocus();
+        return false;
+      case DateRangeCheck::InvalidTo:
+        ShowPlain(QString::fromUtf8(chinese ? kInvalidPhotoEndText.data() : kInvalidPhotoEndTextEn.data()));
+        Edit6->setFocus();
+        return false;
+      case DateRangeCheck::Ok:
+        break;
+    }
+  }
+  model_.ComboBox1Click(model_.GroupBox1().ComboBox1.ItemIndex, false);
+  options_.OutputFolder = WithSlash(folder);
+  options_.CameraMode = CameraModeForItem(selSpec->currentIndex());
+  options_.TypeMask = TypeMask;
+  options_.FreeSpaceOnly = model_.GroupBox1().CheckBox8Enabled && CheckBox8->isChecked();
+  return true;
+}
+
+void TForm1::Button12Click() {
+  if (!model_.IsOpen() || Busy()) return;
+  if (!TakeScanChecks()) return;
+
+  ScanSetup setup;
+  setup.Geometry = model_.ScanGeometry();
+  setup.FirstSector = ParseSectorNumber(Edit3->text().toStdString());
+  setup.LastSector = ParseSectorNumber(Edit4->text().toStdString());
+  setup.Options = options_;
+  if (setup.FirstSector < 0 || setup.FirstSector > setup.LastSector ||
+      setup.LastSector > setup.Geometry.PartitionLastSector) {
+    ShowError(23);
+    return;
+  }
+  if (!clock_) clock_ = std::make_unique<ProgressClock>();
+  ScanContextResult created = ScanContext::Create(*model_.SourceHandle(), setup, *clock_, scanWorker_->Observer());
+  if (created.Error == ScanSetupError::NoMemory) {
+    ShowPlain(T(88));
+    return;
+  }
+  if (!created.Scan) {
+    ShowError(23);
+    return;
+  }
+
+  hide();
+  form3_->PrepareForSearch(FaceTexts(), QString::fromStdString(model_.SourceName()));
+  form3_->SetSearchStop(false);
+  form3_->show();
+  scanWorker_->Start(std::move(created.Scan), model_.DetectedGeometry(), DefaultRecognisers());
+}
+
+void TForm1::OnScanPhase(int pass) {
+  switch (static_cast<ScanPass>(pass)) {
+    case ScanPass::CollectingFreeSpace:
+      form3_->ShowFreeSpacePhase();
+      break;
+    case ScanPass::Searching:
+      form3_->ShowSearchPhase();
+      break;
+    case ScanPass::Voting:
+      form3_->ShowVotePhase();
+      break;
+    case ScanPass::Recovery:
+      form3_->SetSearchStop(true);
+      form3_->close();
+      form2_->Prepare(FaceTexts(), QString::fromStdString(model_.SourceName()));
+      form2_->SetScanFinished(false);
+      form2_->show();
+      break;
+    case ScanPass::LateJpeg:
+    case ScanPass::Streams:
+    case ScanPass::Finished:
+      break;
+  }
+}
+
+void TForm1::FreeSpaceMapNotBuilt(bool cancelled) {
+  model_.FreeSpaceMapNotBuilt(cancelled);
+  RefreshFromModel();
+}
+
+void TForm1::OnScanFinished(const ScanReport& report) {
+  form3_->SetSearchStop(true);
+  form3_->close();
+  form2_->SetScanFinished(true);
+  form2_->close();
+  if (options_.FreeSpaceOnly && !report.FreeSpaceMapBuilt) FreeSpaceMapNotBuilt(!report.FreeSpaceUnavailable);
+  if (closeAfterWork_) {
+    close();
+    return;
+  }
+  ShowScanFinished(this, FaceTexts(), report.RecoveredCount);
+  StatusPanel[0]->setText(T(27) + QString::number(report.RecoveredCount));
+  show();
+}
+
+// --- The backup -----------------------------------------------------------------------
+
+void TForm1::Button11Click() {
+  if (!model_.IsOpen() || Busy()) return;
+  BackupRequest req;
+  req.ScanGeometry = model_.ScanGeometry();
+  req.DetectedGeometry = model_.DetectedGeometry();
+  req.FirstSector = ParseSectorNumber(Edit3->text().toStdString());
+  req.LastSector = ParseSectorNumber(Edit4->text().toStdString());
+  if (req.FirstSector < 0 || req.LastSector < req.FirstSector || req.LastSector > req.ScanGeometry.PartitionLastSector) {
+    ShowError(35);
+    return;
+  }
+  QString path;
+  if (SaveImageDialog) {
+    path = SaveImageDialog();
+  } else {
+    QFileDialog dlg(this, T(15), QString(), DialogTextsFor(CurrentLanguage()).imageFilter);
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setDefaultSuffix(QStringLiteral("img"));
+    if (dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty()) path = dlg.selectedFiles().first();
+  }
+  if (path.isEmpty()) return;
+  req.ImagePath = path.toStdString();
+  if (PathIsOnSource(req.ImagePath, *model_.SourceHandle())) {
+    ShowError(36);
+    return;
+  }
+  req.FreeSpaceOnly = model_.GroupBox1().CheckBox8Enabled && CheckBox8->isChecked();
+  if (!clock_) clock_ = std::make_unique<ProgressClock>();
+  backupRequest_ = req;
+
+  hide();
+  form3_->PrepareForBackup(FaceTexts(), QString::fromStdString(model_.SourceName()));
+  form3_->SetSearchStop(false);
+  form3_->show();
+  backupWorker_->Start(*model_.SourceHandle(), req, *clock_);
+}
+
+void TForm1::OnBackupFinished(const BackupResult& result) {
+  if (!closeAfterWork_) {
+    switch (result.Outcome) {
+      case BackupOutcome::Finished:
+        ShowMessageBox(form3_, FaceTexts(), 47, 45);
+        break;
+      case BackupOutcome::FinishedBadSectors:
+        ShowMessageBox(form3_, FaceTexts(), 46, 45);
+        break;
+      case BackupOutcome::InvalidRange:
+        ShowMessageBox(form3_, FaceTexts(), 35, 17);
+        break;
+      case BackupOutcome::NoMemory:
+        ShowPlainMessage(form3_, T(88));
+        break;
+      case BackupOutcome::WriteFailed:
+        ShowMessageText(form3_, FaceTexts(),
+                        T(40) + QStringLiteral("\n\n") + QString::fromStdString(result.Error), 17);
+        break;
+      case BackupOutcome::Cancelled:
+      case BackupOutcome::CancelledCollecting:
+        break;
+    }
+  }
+  if (backupRequest_.FreeSpaceOnly && !result.FreeSpaceMapBuilt)
+    FreeSpaceMapNotBuilt(result.Outcome == BackupOutcome::CancelledCollecting);
+  form3_->SetSearchStop(true);
+  form3_->close();
+  if (closeAfterWork_) {
+    close();
+    return;
+  }
+  show();
+}
+
+}  // namespace morvane

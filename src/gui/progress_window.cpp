@@ -1,0 +1,80 @@
+#include "gui/progress_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace morvane {
+
+ProgressWindow::ProgressWindow(QWidget* parent) : QDialog(parent) {
+  // A title bar without close, minimise or maximise buttons.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+  setSizeGripEnabled(false);
+}
+
+void ProgressWindow::BuildLayout(QLabel* sourceLine, std::initializer_list<QLabel*> lines,
+                                 std::initializer_list<QWidget*> buttons) {
+  auto* rule = new QFrame(this);
+  rule->setFrameShape(QFrame::HLine);
+  rule->setFrameShadow(QFrame::Sunken);
+
+  auto* row = new QHBoxLayout;
+  row->addStretch(1);
+  for (QWidget* b : buttons) {
+    b->setMinimumWidth(96);
+    row->addWidget(b);
+  }
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(18, 16, 18, 14);
+  layout->setSpacing(8);
+  layout->addWidget(sourceLine);
+  layout->addWidget(rule);
+  for (QLabel* l : lines) layout->addWidget(l);
+  layout->addSpacing(6);
+  layout->addLayout(row);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void ProgressWindow::reject() {
+  if (MayClose()) QDialog::reject();
+}
+
+void ProgressWindow::closeEvent(QCloseEvent* event) {
+  if (!MayClose()) {
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
+void ProgressWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && !MayClose()) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void ApplyFaceFont(QWidget* window, const TFaceTexts& texts) {
+  QFont f = QApplication::font();
+  QStringList families{QString::fromStdString(texts.FontName())};
+  families << QApplication::font().families();
+  f.setFamilies(families);
+  window->setFont(f);
+}
+
+QLabel* NewProgressLabel(QWidget* parent, const char* objectName) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(QString::fromLatin1(objectName));
+  label->setTextFormat(Qt::PlainText);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  label->setMinimumWidth(360);
+  return label;
+}
+
+}  // namespace morvane

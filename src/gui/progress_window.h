@@ -1,0 +1,42 @@
+// What the two progress windows (TForm2, TForm3) share: no close button, the language's
+// font, plain left-aligned progress lines, and a close that is refused while work runs.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <initializer_list>
+
+#include "app/language.h"
+
+class QLabel;
+class QWidget;
+
+namespace morvane {
+
+class ProgressWindow : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit ProgressWindow(QWidget* parent = nullptr);
+
+ public slots:
+  // Escape and the dialog's own reject: ignored while the work runs.
+  void reject() override;
+
+ protected:
+  // Lays the window out: the source line, a rule, the progress lines, then the buttons
+  // at the bottom right.
+  void BuildLayout(QLabel* sourceLine, std::initializer_list<QLabel*> lines, std::initializer_list<QWidget*> buttons);
+  // Whether the user may close the window now.
+  virtual bool MayClose() const = 0;
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+};
+
+// The language's font on `window`, falling back to the application font's families.
+void ApplyFaceFont(QWidget* window, const TFaceTexts& texts);
+// A progress line: plain text, left-aligned, wide enough not to make the window jump.
+QLabel* NewProgressLabel(QWidget* parent, const char* objectName);
+
+}  // namespace morvane

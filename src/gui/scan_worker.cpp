@@ -1,0 +1,124 @@
+#include "gui/scan_worker.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QMetaObject>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "gui/thread_question.h"
+
+namespace morvane {
+
+// The scan's observer, called on the worker thread: every report is posted to the worker
+// object, whose signals then fire on the window thread in the order the engine reported.
+class ScanWorker::Bridge : public ScanObserver {
+ public:
+  explicit Bridge(ScanWorker* owner) : owner_(owner) {}
+
+  void OnCopyProgress(int64_t start, int64_t current) override {
+    Post([start, current](ScanWorker* w) { emit w->CopyProgress(start, current); });
+  }
+  SaveFailureChoice OnSaveFailed(const std::string& fileName) override {
+    QString name = QString::fromStdString(fileName);
+    ScanWorker* w = owner_;
+    return AskOnWindowThread<SaveFailureChoice>(
+        w, w->stopping_, SaveFailureChoice::Abort,
+        [w, name] { return w->AskSaveFailed ? w->AskSaveFailed(name) : SaveFailureChoice::Ignore; });
+  }
+  void OnFileRecovered(const RecoveredFileInfo& file) override {
+    QString name = QString::fromStdString(file.Name);
+    Post([name](ScanWorker* w) { emit w->FileRecovered(name); });
+  }
+  void OnPhase(ScanPass pass) override {
+    Post([pass](ScanWorker* w) { emit w->PhaseChanged(static_cast<int>(pass)); });
+  }
+  void OnFreeSpaceProgress(int64_t total, int64_t done) override {
+    Post([total, done](ScanWorker* w) { emit w->FreeSpaceProgress(total, done); });
+  }
+  void OnSearchProgress(int64_t sector, int64_t range, int64_t done, uint32_t found) override {
+    Post([=](ScanWorker* w) { emit w->SearchProgress(sector, range, done, found); });
+  }
+  void OnVoteProgress(int64_t sector, int64_t count, int64_t done) override {
+    Post([=](ScanWorker* w) { emit w->VoteProgress(sector, count, done); });
+  }
+  void OnRecoveryProgress(ScanPass pass, int64_t done, int64_t count, int64_t sector, int32_t recovered) override {
+    Post([=](ScanWorker* w) { emit w->RecoveryProgress(static_cast<int>(pass), done, count, sector, recovered); });
+  }
+  void OnWorkFilesFailed() override {
+    Post([](ScanWorker* w) { emit w->WorkFilesFailed(); });
+  }
+
+ private:
+  template <typename F>
+  void Post(F f) {
+    PostTo(owner_, f);
+  }
+  ScanWorker* owner_;
+};
+
+ScanWorker::ScanWorker(QObject* parent) : QObject(parent), observer_(std::make_unique<Bridge>(this)) {}
+
+ScanObserver* ScanWorker::Observer() { return observer_.get(); }
+
+ScanWorker::~ScanWorker() {
+  stopping_ = true;
+  StopScan();
+  Join();
+}
+
+bool ScanWorker::Start(std::unique_ptr<ScanContext> scan, const TSourceGeometry& detected,
+                       const RecogniserTable& recognisers) {
+  if (running_ || !scan) return false;
+  Join();
+  stopping_ = false;
+  scan_ = std::move(scan);
+  running_ = true;
+  ScanContext* context = scan_.get();
+  const RecogniserTable* table = &recognisers;
+  thread_ = std::thread([this, context, detected, table] {
+    ScanReport report = RunScan(*context, detected, *table);
+    // Posted after every report of the scan, so it arrives last.
+    QMetaObject::invokeMethod(
+        this,
+        [this, report] {
+          Join();
+          scan_.reset();
+          running_ = false;
+          emit Finished(report);
+        },
+        Qt::QueuedConnection);
+  });
+  return true;
+}
+
+void ScanWorker::Pause(bool down) {
+  if (scan_) PauseButtonClick(scan_->RunState, down);
+}
+
+void ScanWorker::StopScan() {
+  if (!scan_) return;
+  scan_->SearchStop = true;
+  StopButtonClick(scan_->RunState);
+}
+
+void ScanWorker::CancelSearch() {
+  if (scan_) scan_->SearchStop = true;
+}
+
+void ScanWorker::StopAndWait() {
+  if (!running_) return;
+  stopping_ = true;
+  StopScan();
+  QEventLoop loop;
+  connect(this, &ScanWorker::Finished, &loop, &QEventLoop::quit);
+  if (running_) loop.exec();
+}
+
+void ScanWorker::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+}  // namespace morvane

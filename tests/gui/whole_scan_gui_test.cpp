@@ -1,0 +1,270 @@
+// Whole scans and backups through the main window: Start Rescue to "Rescued file N" on a
+// real FAT32 volume, pause and stop, a source that stops reading, closing the window
+// while a scan runs, and the backup with its cancel question.
+#include <QApplication>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+#include "filetypes/catalogue.h"
+#include "gui/form1.h"
+#include "gui/form2.h"
+#include "gui/form3.h"
+#include "gui/message_boxes.h"
+#include "main_window_fixture.h"
+
+using namespace morvane;
+
+namespace {
+
+constexpr int kLongWait = 60000;
+
+std::vector<uint8_t> Baseline() { return test::ReadFileBytes(test::DataPath("jpeg/baseline.jpg")); }
+
+std::set<std::vector<uint8_t>> ContentsOf(const std::string& folder, const std::string& suffix) {
+  std::set<std::vector<uint8_t>> out;
+  for (const auto& e : std::filesystem::directory_iterator(folder)) {
+    std::string name = e.path().filename().string();
+    if (name.size() > suffix.size() && name.substr(name.size() - suffix.size()) == suffix)
+      out.insert(test::ReadFileBytes(e.path().string()));
+  }
+  return out;
+}
+
+bool HasWorkFiles(const std::string& folder) {
+  return std::filesystem::exists(folder + "/FILESTAR.TMP") || std::filesystem::exists(folder + "/FILETYPE.TMP");
+}
+
+// A window over a controlled source, with the output folder `out`.
+std::unique_ptr<TForm1> WindowOver(test::ControlledSource*& source, std::vector<uint8_t> bytes, const test::TempDir& out) {
+  auto f = std::make_unique<TForm1>(test::TestStartup());
+  f->show();
+  auto owned = std::make_unique<test::ControlledSource>(std::move(bytes));
+  source = owned.get();
+  if (!f->OpenSource(std::move(owned), QStringLiteral("controlled.img"))) return nullptr;
+  f->Edit2->setText(QString::fromStdString(out.path().string()));
+  return f;
+}
+
+}  // namespace
+
+class WholeScanGuiTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { InitFace(Language::English); }
+
+  // Six photos copied onto a FAT32 volume and deleted: Start Rescue brings each back.
+  void startRescueRecoversDeletedPhotos() {
+    test::TempDir dir, out;
+    // Large enough for mtools to take it as FAT32 (at least 65525 clusters).
+    std::string img = test::MakeFat32Image(dir, 300);
+    if (img.empty() || !test::HaveTool("mcopy")) QSKIP("dosfstools/mtools missing");
+    std::set<std::vector<uint8_t>> originals;
+    std::string put = "MTOOLS_SKIP_CHECK=1 mcopy -i " + img;
+    for (const char* name : {"baseline", "exif_be", "exif_thumb", "progressive", "restart", "subsampling444"}) {
+      std::string path = test::DataPath(std::string("jpeg/") + name + ".jpg");
+      originals.insert(test::ReadFileBytes(path));
+      put += " " + path;
+    }
+    QCOMPARE(test::Run(put + " ::"), 0);
+    QCOMPARE(test::Run("MTOOLS_SKIP_CHECK=1 mdel -i " + img + " '::*.jpg'"), 0);
+
+    TForm1 f(test::TestStartup());
+    f.show();
+    QVERIFY(f.OpenImagePath(QString::fromStdString(img)));
+    f.Edit2->setText(QString::fromStdString(out.path().string()));
+    bool recoveryWindowShown = false, searchWindowHidden = false;
+    connect(&f.Scanner(), &ScanWorker::PhaseChanged, &f, [&](int pass) {
+      if (pass == int(ScanPass::Recovery)) {
+        recoveryWindowShown = f.Form2()->isVisible();
+        searchWindowHidden = !f.Form3()->isVisible();
+      }
+    });
+    ScopedMessageBoxRecorder boxes;
+    f.Button12->click();
+    QVERIFY(!f.isVisible());
+    QVERIFY(f.Form3()->isVisible());
+    QCOMPARE(f.Form3()->windowTitle(), QStringLiteral("Searching file"));
+    QTRY_VERIFY_WITH_TIMEOUT(!f.Scanner().Running() && !boxes.Boxes().empty(), kLongWait);
+
+    QVERIFY(recoveryWindowShown && searchWindowHidden);
+    QCOMPARE(boxes.Boxes().size(), size_t(1));
+    QCOMPARE(boxes.Boxes()[0].Caption, QStringLiteral("Finished"));
+    QCOMPARE(boxes.Boxes()[0].Text, QStringLiteral("Rescued file 6"));
+    QCOMPARE(f.StatusPanel[0]->text(), QStringLiteral("Rescued file 6"));
+    QCOMPARE(ContentsOf(out.path().string(), ".JPG"), originals);
+    QVERIFY(f.isVisible());
+    QVERIFY(!f.Form2()->isVisible() && !f.Form3()->isVisible());
+    QVERIFY(!HasWorkFiles(out.path().string()));
+  }
+
+  // Pause holds the recovery where it is; Stop while paused ends the scan with the count
+  // of the files written so far.
+  void pauseHoldsAndStopEnds() {
+    test::TempDir out;
+    test::ControlledSource* source = nullptr;
+    auto f = WindowOver(source, test::JpegRun(Baseline(), 100), out);
+    QVERIFY(f);
+    f->TypeMask = kTypeJpg;
+    source->delayMs = 10;
+    connect(&f->Scanner(), &ScanWorker::PhaseChanged, f.get(), [&](int pass) {
+      if (pass == int(ScanPass::Recovery)) f->Form2()->SpeedButton1->click();  // Pause
+    });
+    ScopedMessageBoxRecorder boxes;
+    f->Button12->click();
+    QTRY_VERIFY_WITH_TIMEOUT(f->Form2()->isVisible(), kLongWait);
+    QVERIFY(f->Form2()->SpeedButton1->isChecked());
+    QTest::qWait(300);
+    QVERIFY(f->Scanner().Running());
+    int held = f->Scanner().Scan()->RecoveredCount;
+    int64_t reads = source->reads;
+    QTest::qWait(400);
+    QCOMPARE(int(f->Scanner().Scan()->RecoveredCount), held);
+    QVERIFY(source->reads - reads <= 1);  // at most the read under way when the pause came
+    // The window cannot be closed while the scan runs.
+    QVERIFY(!f->Form2()->close());
+    QVERIFY(f->Form2()->isVisible());
+
+    f->Form2()->Button2->click();  // Stop, still paused
+    QTRY_VERIFY_WITH_TIMEOUT(!f->Scanner().Running() && !boxes.Boxes().empty(), kLongWait);
+    int written = test::CountFiles(out.path().string(), ".JPG");
+    QVERIFY(written < 100);
+    QCOMPARE(boxes.LastText(), QStringLiteral("Rescued file ") + QString::number(written));
+    QVERIFY(f->isVisible() && !f->Form2()->isVisible());
+  }
+
+  // A medium that stops answering, in the search pass or in the recovery pass, ends the
+  // scan with its report; nothing half-written stays behind.
+  void sourceThatStopsReadingEndsWithAReport() {
+    for (bool duringRecovery : {false, true}) {
+      test::TempDir out;
+      test::ControlledSource* source = nullptr;
+      auto f = WindowOver(source, test::JpegRun(Baseline(), 40), out);
+      QVERIFY(f);
+      if (duringRecovery) {
+        connect(&f->Scanner(), &ScanWorker::PhaseChanged, f.get(), [&](int pass) {
+          if (pass == int(ScanPass::Recovery)) source->failFromRead = 0;
+        });
+        source->delayMs = 10;
+      } else {
+        source->failFromRead = 8;
+      }
+      ScopedMessageBoxRecorder boxes;
+      f->Button12->click();
+      QTRY_VERIFY_WITH_TIMEOUT(!f->Scanner().Running() && !boxes.Boxes().empty(), kLongWait);
+      int written = test::CountFiles(out.path().string(), ".JPG");
+      QCOMPARE(boxes.LastText(), QStringLiteral("Rescued file ") + QString::number(written));
+      QVERIFY(written < 40);
+      for (const auto& content : ContentsOf(out.path().string(), ".JPG")) QCOMPARE(content, Baseline());
+      QVERIFY(f->isVisible());
+      QVERIFY(!HasWorkFiles(out.path().string()));
+    }
+  }
+
+  // The output folder vanishes after the checks: every save fails and the question is
+  // asked on the window thread while the scan waits. Abort stops the scan at the first
+  // failure; Ignore gives each file up and goes on.
+  void failedSaveAsksAbortRetryIgnore() {
+    for (MessageBoxAnswer answer : {MessageBoxAnswer::Abort, MessageBoxAnswer::Ignore}) {
+      test::TempDir root;
+      std::filesystem::path folder = root.path() / "out";
+      std::filesystem::create_directory(folder);
+      auto f = std::make_unique<TForm1>(test::TestStartup());
+      f->show();
+      auto source = std::make_unique<test::ControlledSource>(test::JpegRun(Baseline(), 5));
+      source->delayMs = 20;  // the folder goes long before the first file is written
+      QVERIFY(f->OpenSource(std::move(source), QStringLiteral("controlled.img")));
+      f->Edit2->setText(QString::fromStdString(folder.string()));
+      f->TypeMask = kTypeJpg;
+      ScopedMessageBoxRecorder boxes(answer);
+      f->Button12->click();
+      QVERIFY(f->Scanner().Running());
+      std::error_code ec;
+      QVERIFY(std::filesystem::remove(folder, ec));
+      QTRY_VERIFY_WITH_TIMEOUT(!f->Scanner().Running() && !boxes.Boxes().empty() &&
+                                   boxes.Boxes().back().Kind != MessageBoxKind::AbortRetryIgnore,
+                               kLongWait);
+      size_t questions = 0;
+      for (const auto& b : boxes.Boxes()) {
+        if (b.Kind != MessageBoxKind::AbortRetryIgnore) continue;
+        ++questions;
+        QVERIFY2(b.Text.startsWith(QStringLiteral("Failed save file: \n\n") + QString::fromStdString(folder.string())),
+                 qPrintable(b.Text));
+        QCOMPARE(b.Caption, QStringLiteral("Error"));
+      }
+      QCOMPARE(questions, answer == MessageBoxAnswer::Abort ? size_t(1) : size_t(5));
+      QCOMPARE(boxes.LastText(), QStringLiteral("Rescued file 0"));
+      QVERIFY(!std::filesystem::exists(folder));
+      QVERIFY(f->isVisible());
+    }
+  }
+
+  // Closing the main window while a scan runs stops the scan first; the window closes once
+  // the scan has ended, with no report and no work files left.
+  void closingTheWindowStopsTheScanFirst() {
+    test::TempDir out;
+    test::ControlledSource* source = nullptr;
+    auto f = WindowOver(source, test::JpegRun(Baseline(), 100), out);
+    QVERIFY(f);
+    source->delayMs = 10;  // all types: the stream work files are in use
+    ScopedMessageBoxRecorder boxes;
+    QSignalSpy closed(f.get(), &TForm1::Closed);
+    f->Button12->click();
+    QVERIFY(f->Scanner().Running());
+    QTest::qWait(100);
+    QVERIFY(HasWorkFiles(out.path().string()));
+    QVERIFY(!f->close());
+    QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, kLongWait);
+    QVERIFY(!f->Busy());
+    QVERIFY(boxes.Boxes().empty());
+    QVERIFY(!f->Form2()->isVisible() && !f->Form3()->isVisible() && !f->isVisible());
+    QVERIFY(!HasWorkFiles(out.path().string()));
+    QVERIFY(!f->Model().IsOpen());
+  }
+
+  // The backup copies the source byte for byte; cancelled, it asks whether to delete the
+  // partial image and does what the answer says.
+  void backupCopiesAndCancelAsksToDelete() {
+    test::TempDir out;
+    test::ControlledSource* source = nullptr;
+    std::vector<uint8_t> bytes = test::JpegRun(Baseline(), 150);  // five 1 MiB chunks
+    auto f = WindowOver(source, bytes, out);
+    QVERIFY(f);
+    std::string image = out / "copy.img";
+    f->SaveImageDialog = [&] { return QString::fromStdString(image); };
+    {
+      ScopedMessageBoxRecorder boxes;
+      f->Button11->click();
+      QVERIFY(!f->isVisible() && f->Form3()->isVisible());
+      QTRY_VERIFY_WITH_TIMEOUT(!f->Backup().Running() && !boxes.Boxes().empty(), kLongWait);
+      QCOMPARE(boxes.LastText(), QStringLiteral("Finished!"));
+      QCOMPARE(boxes.Boxes().back().Caption, QStringLiteral("Prompt"));
+      QVERIFY(test::ReadFileBytes(image) == bytes);
+      QVERIFY(f->isVisible() && !f->Form3()->isVisible());
+    }
+    for (MessageBoxAnswer answer : {MessageBoxAnswer::No, MessageBoxAnswer::Yes}) {
+      std::filesystem::remove(image);
+      source->delayMs = 20;
+      f->Edit3->setText(QStringLiteral("0"));
+      f->Edit4->setText(QString::number(bytes.size() / 512 - 1));
+      connect(&f->Backup(), &BackupWorker::BackupProgress, f.get(), [&] { f->Form3()->Button1->click(); },
+              Qt::SingleShotConnection);
+      ScopedMessageBoxRecorder boxes(answer);
+      f->Button11->click();
+      QTRY_VERIFY_WITH_TIMEOUT(!f->Backup().Running(), kLongWait);
+      QCOMPARE(boxes.Boxes().size(), size_t(1));
+      QCOMPARE(boxes.LastText(), QStringLiteral("Didn't finish, delete target file?"));
+      QCOMPARE(boxes.Boxes().back().Kind, MessageBoxKind::YesNo);
+      QCOMPARE(std::filesystem::exists(image), answer == MessageBoxAnswer::No);
+      QVERIFY(f->isVisible() && !f->Form3()->isVisible());
+    }
+  }
+};
+
+QTEST_MAIN(WholeScanGuiTest)
+#include "whole_scan_gui_test.moc"
