@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   # the desktop program and its window tests
-  qt6-base-dev libgl-dev xvfb xauth
+  qt6-base-dev libgl-dev xvfb xauth qt6-translations-l10n
   # tools the tests use to make real file systems and check them
   dosfstools mtools ntfs-3g exfatprogs hfsutils sleuthkit xz-utils
 )

@@ -1,8 +1,10 @@
 // morvane-gui: the desktop program.
 #include <QApplication>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QPainter>
 #include <QPixmap>
+#include <QTranslator>
 
 #include "app/language.h"
 #include "app/startup.h"
@@ -50,6 +52,20 @@ QIcon ProgramIcon() {
   return icon;
 }
 
+// Qt's own captions (the Yes / No / Abort / Retry / Ignore buttons, the file dialogs) in the
+// program's language, when Qt's translations are installed.
+void TranslateQtCaptions(QApplication& app, morvane::Language language) {
+  const char* name = language == morvane::Language::SimplifiedChinese    ? "qtbase_zh_CN"
+                     : language == morvane::Language::TraditionalChinese ? "qtbase_zh_TW"
+                                                                        : nullptr;
+  if (!name) return;
+  auto* translator = new QTranslator(&app);
+  if (translator->load(QString::fromLatin1(name), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QApplication::installTranslator(translator);
+  else
+    delete translator;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,7 +78,9 @@ int main(int argc, char** argv) {
   // program ends when the main window closes, not when the last window does.
   QApplication::setQuitOnLastWindowClosed(false);
 
-  InitFace(LanguageFromEnvironment());
+  const Language language = LanguageFromEnvironment();
+  InitFace(language);
+  TranslateQtCaptions(app, language);
   StartupResult startup = RunStartup(ProgramFolder());
   if (!startup.ok) {
     ShowPlainMessage(nullptr, QString::fromStdString(FaceTexts().Text(kBrandingErrorText)));
