@@ -501,13 +501,8 @@ void TForm1::AfterSourceOpened() {
 void TForm1::Button1Click() {
   QString path = DriveComboBox1->SelectedPath();
   if (path.isEmpty()) return;
-  PartitionResult r = model_.OpenDrive(path.toStdString(), DriveComboBox1->currentText().toStdString());
-  if (!r.Ok()) {
-    RefreshFromModel();
-    if (!OfferElevation(r)) ShowError(r.TextId);
-    return;
-  }
-  AfterSourceOpened();
+  FinishOpening(model_.OpenDrive(path.toStdString(), DriveComboBox1->currentText().toStdString()),
+                /*offerElevation=*/true);
 }
 
 bool TForm1::OfferElevation(const PartitionResult& failure) {
@@ -547,22 +542,21 @@ void TForm1::Button10Click() {
 }
 
 bool TForm1::OpenImagePath(const QString& path) {
-  PartitionResult r = model_.OpenImage(path.toStdString());
-  if (!r.Ok()) {
-    RefreshFromModel();
-    ShowError(r.TextId);
-    return false;
-  }
-  AfterSourceOpened();
-  return true;
+  return FinishOpening(model_.OpenImage(path.toStdString()));
 }
 
 bool TForm1::OpenSource(std::unique_ptr<Source> source, const QString& name) {
   model_.CloseSource();
-  PartitionResult r = model_.OpenSourceObject(std::move(source), name.toStdString());
+  return FinishOpening(model_.OpenSourceObject(std::move(source), name.toStdString()));
+}
+
+// Shows the outcome of an attempt to open a source: the window set up for it, or the
+// refusal (with the offer to restart with more rights when a device was refused for lack
+// of permission).
+bool TForm1::FinishOpening(const PartitionResult& r, bool offerElevation) {
   if (!r.Ok()) {
     RefreshFromModel();
-    ShowError(r.TextId);
+    if (!(offerElevation && OfferElevation(r))) ShowError(r.TextId);
     return false;
   }
   AfterSourceOpened();

@@ -161,6 +161,7 @@ class TForm1 : public QMainWindow {
   // the viewer.
   void RefreshFromModel();
   void RefreshViewer();
+  bool FinishOpening(const PartitionResult& r, bool offerElevation = false);
   void AfterSourceOpened();
   bool OfferElevation(const PartitionResult& failure);
   bool TakeScanChecks();
