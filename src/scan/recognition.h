@@ -67,13 +67,25 @@ inline constexpr int64_t kMaxInMemoryBytes = 0x7FFFFFFF;  // largest file assemb
 inline constexpr int64_t kWindowKeepSectors = 60;         // claim-only window: compaction threshold
 
 struct RecognitionOutput {
-  enum class Kind { ClaimOnly, Memory, File };
+  // Undecided: nothing is created yet; the bytes read are held as in Memory until
+  // ChooseOutput names the real output (see "Choosing the output after the start").
+  enum class Kind { ClaimOnly, Memory, File, Undecided };
   Kind kind = Kind::ClaimOnly;
   std::string fileName;  // final name, File only
 
   static RecognitionOutput File(std::string fileName) { return {Kind::File, std::move(fileName)}; }
   static RecognitionOutput Memory() { return {Kind::Memory, {}}; }
   static RecognitionOutput ClaimOnly() { return {Kind::ClaimOnly, {}}; }
+  static RecognitionOutput Undecided() { return {Kind::Undecided, {}}; }
+};
+
+// Why a stop-and-keep copy (CopyAsFarAs, StepOverAsFarAs) ended.
+enum class CopyStop {
+  Reached,      // Length() >= target
+  RangeEnd,     // no unclaimed sector left before the end of the range
+  ReadError,    // a sector could not be read
+  MemoryLimit,  // the output would grow beyond what may be held in memory
+  Inactive,     // the recognition had already failed, committed or never started
 };
 
 class Recognition {
@@ -123,6 +135,26 @@ class Recognition {
   // Appends bytes that do not come from the source (no sector is claimed for them).
   bool Append(ByteView bytes);
 
+  // Stop and keep: like CopySectorRun and StepOver, but a copy that cannot reach target
+  // does not fail the recognition. It copies (or claims) as far as it can and says why it
+  // stopped; what was placed stays placed and claimed, and the recogniser decides whether
+  // to commit it (a file cut by the end of the range, a short archive) or to give up.
+  CopyStop CopyAsFarAs(int64_t target);
+  CopyStop StepOverAsFarAs(int64_t target);
+  // Extends the output with zero bytes up to length (no sector is claimed for them): the
+  // never-copied tail of a file that was cut short.
+  bool ExtendWithZeros(int64_t length);
+  // Explicit compaction for long claim-only walks: drops the held bytes before offset (File
+  // output flushes them). Reading back below offset is no longer possible afterwards.
+  void DropHeldBytesBefore(int64_t offset);
+
+  // Choosing the output after the start: a recognition created with Undecided output
+  // creates nothing; it can look at FirstBytes() (and copy on, held in memory) and then
+  // name its output once. A File output is created then and the bytes held so far are
+  // written to it; when it cannot be created the recognition fails. Refused (false) for a
+  // recognition whose output is not Undecided.
+  bool ChooseOutput(RecognitionOutput output);
+
   // Copies output bytes [offset, offset + count) into buffer. False when they are not held
   // (beyond Length(), or dropped from a ClaimOnly window or a failed file); the start
   // sector's bytes are always held.
@@ -134,6 +166,9 @@ class Recognition {
   // sectors that lie wholly beyond it — those read only to look at what followed the file.
   // The read position moves back to the first sector given back.
   void CutToLength(int64_t length);
+  // Cuts the output like CutToLength but keeps every claimed sector claimed: the sectors
+  // read past the file's end stay with it.
+  void CutKeepingClaims(int64_t length);
 
   // Memory output: writes the assembled bytes as fileName (SaveRecoveredFile, with its
   // Abort / Retry / Ignore question) and reports the file. Counts it when asked and it was
