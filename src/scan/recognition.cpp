@@ -26,19 +26,14 @@ Recognition::Recognition(ScanContext& scan, int64_t startOffset, RecognitionOutp
   if (sector > scan.LastSector || scan.SectorMap.IsSectorClaimed(sector)) return;
   if (kind_ == Kind::File && fileName_.empty()) return;
   try {
-    if (kind_ == Kind::File) bytes_.reserve(static_cast<size_t>(kOutputBufferBytes + kMaxSectorSize));
     if (!ClaimAndList(sector) || scan.ReadSectors(first_.data(), sectorSize_, startOffset) != 0) {
       RollBackClaims(scan.SectorMap, claims_);
       return;
     }
     readPosition_ = startOffset + sectorSize_;
-    if (kind_ == Kind::File) {
-      file_ = OpenOutputFileStream(PartialFileName(fileName_), fmCreate);
-      if (!file_) {
-        RollBackClaims(scan.SectorMap, claims_);
-        return;
-      }
-      partialExists_ = true;
+    if (kind_ == Kind::File && !OpenFile()) {
+      RollBackClaims(scan.SectorMap, claims_);
+      return;
     }
     bytes_.assign(first_.begin(), first_.begin() + sectorSize_);
     firstKept_ = sectorSize_;
@@ -55,6 +50,16 @@ Recognition::~Recognition() {
   if (started_ && !committed_) RollBackClaims(scan_.SectorMap, claims_);
   file_.reset();
   if (partialExists_) ::unlink(PartialFileName(fileName_).c_str());
+}
+
+// Creates the partial file of a File output; the buffer in front of it is reserved here.
+bool Recognition::OpenFile() {
+  if (fileName_.empty()) return false;
+  file_ = OpenOutputFileStream(PartialFileName(fileName_), fmCreate);
+  if (!file_) return false;
+  partialExists_ = true;
+  bytes_.reserve(static_cast<size_t>(kOutputBufferBytes + kMaxSectorSize));
+  return true;
 }
 
 // Listed first, so that a sector is never claimed without the list knowing of it.
@@ -88,25 +93,32 @@ bool Recognition::Reachable(int64_t target) const {
   return target - Length() <= scan_.RangeEndOffset() - readPosition_;
 }
 
+// Only Memory and Undecided outputs hold every byte; the others flush or trim as they go.
 bool Recognition::FitsInMemory(int64_t target) const {
-  return kind_ == Kind::File || target - bytesBase_ <= kMaxInMemoryBytes;
+  return (kind_ != Kind::Memory && kind_ != Kind::Undecided) || target - bytesBase_ <= kMaxInMemoryBytes;
 }
 
 // One step of a copy: the skip rule, the claim, then the read (or, for a sector stepped
-// over unread, only the claim).
-bool Recognition::TakeSector(bool read) {
+// over unread, only the claim). Reached when the sector was taken; otherwise nothing was
+// taken: a sector that could not be read is given back at once, and the read position
+// stays on it.
+CopyStop Recognition::TakeSector(bool read) {
   const int64_t sector = NextUnclaimedSector();
-  if (sector < 0 || !ClaimAndList(sector)) return false;
+  if (sector < 0) return CopyStop::RangeEnd;
+  if (!ClaimAndList(sector)) return CopyStop::MemoryLimit;
   if (read) {
     const size_t old = bytes_.size();
+    CopyStop stop = CopyStop::Reached;
     try {
       bytes_.resize(old + sectorSize_);
+      if (scan_.ReadSectors(bytes_.data() + old, sectorSize_, readPosition_) != 0) stop = CopyStop::ReadError;
     } catch (const std::bad_alloc&) {
-      return false;
+      stop = CopyStop::MemoryLimit;
     }
-    if (scan_.ReadSectors(bytes_.data() + old, sectorSize_, readPosition_) != 0) {
+    if (stop != CopyStop::Reached) {
       bytes_.resize(old);
-      return false;
+      scan_.SectorMap.ReleaseSector(claims_.PopBack());
+      return stop;
     }
   } else {
     bytesBase_ = Length() + sectorSize_;
@@ -114,8 +126,28 @@ bool Recognition::TakeSector(bool read) {
   }
   readPosition_ += sectorSize_;
   scan_.ShowCopyProgress(StartSector(), sector);
-  if (kind_ == Kind::File && static_cast<int64_t>(bytes_.size()) >= kOutputBufferBytes) FlushOutput();
-  return true;
+  AfterGrowth();
+  return CopyStop::Reached;
+}
+
+// After the output grew: a file writes its full buffer; a window drops its oldest bytes.
+void Recognition::AfterGrowth() {
+  if (WritesFile()) {
+    if (static_cast<int64_t>(bytes_.size()) >= kOutputBufferBytes) FlushOutput();
+  } else if (Windowed()) {
+    TrimWindow();
+  }
+}
+
+// A window keeps at least the last kClaimWindowBytes of the output; it is cut back to that
+// once it holds twice as much, so it never grows beyond 2 MiB plus a sector, whatever call
+// moves the walk.
+void Recognition::TrimWindow() {
+  const auto held = static_cast<int64_t>(bytes_.size());
+  if (held <= 2 * kClaimWindowBytes) return;
+  const int64_t drop = held - kClaimWindowBytes;
+  bytes_.erase(bytes_.begin(), bytes_.begin() + drop);
+  bytesBase_ += drop;
 }
 
 bool Recognition::Fail() {
@@ -128,21 +160,41 @@ bool Recognition::CopySectorRun(int64_t target) {
   if (target <= Length()) return true;
   if (!Reachable(target) || !FitsInMemory(target)) return Fail();
   while (Length() < target)
-    if (!TakeSector(true)) return Fail();
+    if (TakeSector(true) != CopyStop::Reached) return Fail();
   return true;
 }
 
 bool Recognition::StepOver(int64_t target) {
-  if (kind_ != Kind::ClaimOnly) return CopySectorRun(target);
+  if (!Windowed()) return CopySectorRun(target);
   if (!Active()) return false;
   if (target > Length()) {
     if (!Reachable(target)) return Fail();
     while (target - Length() >= sectorSize_)
-      if (!TakeSector(false)) return Fail();
+      if (TakeSector(false) != CopyStop::Reached) return Fail();
     if (!CopySectorRun(target)) return false;
   }
   DropWindowBefore(target);
   return true;
+}
+
+CopyStop Recognition::CopyAsFarAs(int64_t target) {
+  if (!Active()) return CopyStop::Inactive;
+  while (Length() < target) {
+    if (!FitsInMemory(Length() + sectorSize_)) return CopyStop::MemoryLimit;
+    const CopyStop stop = TakeSector(true);
+    if (stop != CopyStop::Reached) return stop;
+  }
+  return CopyStop::Reached;
+}
+
+CopyStop Recognition::StepOverAsFarAs(int64_t target) {
+  if (!Windowed()) return CopyAsFarAs(target);
+  if (!Active()) return CopyStop::Inactive;
+  CopyStop stop = CopyStop::Reached;
+  while (stop == CopyStop::Reached && target - Length() >= sectorSize_) stop = TakeSector(false);
+  if (stop == CopyStop::Reached) stop = CopyAsFarAs(target);
+  DropWindowBefore(std::min(target, Length()));
+  return stop;
 }
 
 void Recognition::DropWindowBefore(int64_t offset) {
@@ -152,6 +204,64 @@ void Recognition::DropWindowBefore(int64_t offset) {
   bytes_.erase(bytes_.begin(), bytes_.begin() + drop);
   bytesBase_ += drop;
   scan_.ShowCopyProgress(StartSector(), readPosition_ / sectorSize_);
+}
+
+void Recognition::DropHeldBytesBefore(int64_t offset) {
+  if (!Active()) return;
+  if (WritesFile()) return FlushOutput();
+  if (!Windowed()) return;  // Memory and Undecided hold the output itself
+  const int64_t drop = std::min(offset, Length()) - bytesBase_;
+  if (drop <= 0) return;
+  bytes_.erase(bytes_.begin(), bytes_.begin() + drop);
+  bytesBase_ += drop;
+}
+
+bool Recognition::ExtendWithZeros(int64_t length) {
+  if (!Active()) return false;
+  if (length <= Length()) return true;
+  if (!FitsInMemory(length)) return Fail();
+  const int64_t from = Length();
+  try {
+    foreign_.emplace_back(from, length);
+    if (WritesFile()) {
+      // The file is lengthened at once; the new part reads back as zeros (and takes no
+      // disk space where the file system keeps holes).
+      FlushOutput();
+      while (!fileFailed_) {
+        try {
+          file_->SetSize(length);
+          break;
+        } catch (const std::system_error&) {
+          if (!AskRetry()) GiveUpFile();
+        }
+      }
+    }
+    if (kind_ == Kind::Memory || kind_ == Kind::Undecided) {
+      bytes_.resize(static_cast<size_t>(length - bytesBase_), 0);
+    } else {  // written (or, in a window, not worth holding): nothing is held from here
+      bytes_.clear();
+      bytesBase_ = length;
+    }
+  } catch (const std::bad_alloc&) {
+    return Fail();
+  }
+  return true;
+}
+
+bool Recognition::ChooseOutput(RecognitionOutput output) {
+  if (!Active() || kind_ != Kind::Undecided || output.kind == Kind::Undecided) return false;
+  kind_ = output.kind;
+  fileName_ = std::move(output.fileName);
+  try {
+    if (kind_ == Kind::File && !OpenFile()) {
+      fileFailed_ = true;
+      return Fail();
+    }
+  } catch (const std::bad_alloc&) {
+    return Fail();
+  }
+  AfterGrowth();
+  return true;
 }
 
 bool Recognition::Append(ByteView bytes) {
@@ -164,7 +274,7 @@ bool Recognition::Append(ByteView bytes) {
   } catch (const std::bad_alloc&) {
     return Fail();
   }
-  if (kind_ == Kind::File && static_cast<int64_t>(bytes_.size()) >= kOutputBufferBytes) FlushOutput();
+  AfterGrowth();
   return true;
 }
 
@@ -189,22 +299,29 @@ bool Recognition::ReadBack(int64_t offset, void* buffer, size_t count) const {
 }
 
 ByteView Recognition::Bytes() const {
-  if (kind_ != Kind::Memory) return {};
+  if (kind_ != Kind::Memory && kind_ != Kind::Undecided) return {};
   return ByteView(bytes_.data(), bytes_.size());
+}
+
+void Recognition::CutHeldBytes(int64_t length) {
+  length = std::max<int64_t>(length, 0);
+  if (length >= Length()) return;
+  if (length >= bytesBase_) {
+    bytes_.resize(static_cast<size_t>(length - bytesBase_));
+  } else {
+    bytes_.clear();
+    bytesBase_ = length;
+  }
+  firstKept_ = std::min(firstKept_, length);
+}
+
+void Recognition::CutKeepingClaims(int64_t length) {
+  if (Active()) CutHeldBytes(length);
 }
 
 void Recognition::CutToLength(int64_t length) {
   if (!Active()) return;
-  length = std::max<int64_t>(length, 0);
-  if (length < Length()) {
-    if (length >= bytesBase_) {
-      bytes_.resize(static_cast<size_t>(length - bytesBase_));
-    } else {
-      bytes_.clear();
-      bytesBase_ = length;
-    }
-    firstKept_ = std::min(firstKept_, length);
-  }
+  CutHeldBytes(length);
   // Appended bytes cut away no longer stand for sectors; those that remain never did.
   int64_t foreignBytes = 0;
   for (auto& [first, end] : foreign_) {
@@ -231,15 +348,20 @@ void Recognition::GiveUpFile() {
   partialExists_ = false;
 }
 
-// Writes the buffered bytes at their place in the file and empties the buffer.
+// Writes the buffered bytes at their place in the file and empties the buffer. When the
+// file is given up instead, the buffer stays as the walk's window (as in ClaimOnly output),
+// so the walk can still read back the header it was about to look at and go on.
 void Recognition::FlushOutput() {
   const auto n = static_cast<int64_t>(bytes_.size());
   while (!fileFailed_ && n > 0) {
-    if (file_->Seek(bytesBase_, soBeginning) == bytesBase_ && file_->Write(bytes_.data(), n) == n) break;
+    if (file_->Seek(bytesBase_, soBeginning) == bytesBase_ && file_->Write(bytes_.data(), n) == n) {
+      bytesBase_ += n;
+      bytes_.clear();
+      return;
+    }
     if (!AskRetry()) GiveUpFile();
   }
-  bytesBase_ += n;
-  bytes_.clear();
+  TrimWindow();
 }
 
 bool Recognition::FinishFile() {

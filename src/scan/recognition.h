@@ -34,14 +34,50 @@
 //   File      the file is written while it is read, through a 1 MiB buffer, under a
 //             temporary name that Commit renames into place. A file that cannot be created
 //             refuses the start; one that cannot be written is asked about (Abort / Retry /
-//             Ignore); after Ignore or Abort the walk goes on and its claims are kept, but no
-//             file is written.
+//             Ignore); after Ignore or Abort the file is given up but the walk goes on as in
+//             ClaimOnly output — it keeps a window, so it can still read back what it needs
+//             (the bytes of the piece that failed to be written stay held) — and its claims
+//             are kept when it commits.
 //   Memory    the whole file is assembled in memory (Bytes()), read there directly, and saved
 //             with Save(). Limited to kMaxInMemoryBytes.
 //   ClaimOnly nothing is written; only a window of the most recent bytes is kept. StepOver
 //             claims the whole sectors it passes without reading them, and the window drops
 //             what lies before the walk's position once that exceeds 60 sectors, so claiming
-//             a multi-gigabyte file needs little memory and little reading.
+//             a multi-gigabyte file needs little memory and little reading. The window stays
+//             bounded whatever call moves the walk: it always holds at least the last
+//             kClaimWindowBytes (1 MiB) before Length() and is cut back to that once it holds
+//             twice as much, so a long CopySectorRun never fails for memory either. A walk
+//             that must read back further than that uses Memory output. DropHeldBytesBefore
+//             compacts at a point of the walk's choosing (a stream walk that is done with
+//             every packet behind it).
+//   Undecided nothing is created at the start. The recogniser looks at FirstBytes() (and may
+//             copy on; the bytes are held as in Memory) and names its output once with
+//             ChooseOutput, when the format says it has a file and which kind: a refused
+//             candidate creates no file and reserves no buffer. A recognition that commits
+//             still Undecided keeps its claims and writes nothing.
+//
+// Stop and keep. CopySectorRun and StepOver treat a target they cannot reach as the end of
+// the recognition. Formats that keep what they have (a picture cut by the end of the range,
+// an archive whose tail is missing, a stream that ends where reading fails) use
+// CopyAsFarAs / StepOverAsFarAs instead: they copy (or claim) as far as they can and say why
+// they stopped (CopyStop); everything placed stays placed and claimed, a sector that could
+// not be read is not claimed, and the recogniser decides. ExtendWithZeros then gives such a
+// file its declared length, and CutKeepingClaims cuts a file whose trailing sectors must
+// stay with it. For example, an archive that states its total length up front:
+//
+//   Recognition rec(scan, startOffset, RecognitionOutput::Undecided());
+//   if (!rec.Started() || !rec.FirstBytes().Matches(0, "ARCV")) return 0;  // nothing created
+//   const int64_t total = rec.FirstBytes().Le32(8);
+//   if (!rec.ChooseOutput(folder.empty() ? RecognitionOutput::ClaimOnly()
+//                                        : RecognitionOutput::File(RecoveredFileName(folder, startOffset, ".ARC"))))
+//     return 0;
+//   switch (rec.StepOverAsFarAs(total)) {     // ClaimOnly: claimed without being read
+//     case CopyStop::Reached: break;
+//     case CopyStop::RangeEnd: rec.ExtendWithZeros(total); break;  // the missing tail reads as zeros
+//     default: return 0;                      // a read error: give everything back
+//   }
+//   rec.CutToLength(total);
+//   rec.Commit();
 //
 // Reads go through ScanContext::ReadSectors. The claim list keeps runs of consecutive
 // sectors, so its size follows the file's fragmentation, not its length.
@@ -65,6 +101,7 @@ namespace morvane {
 inline constexpr int64_t kOutputBufferBytes = 0x100000;   // file output is written in 1 MiB pieces
 inline constexpr int64_t kMaxInMemoryBytes = 0x7FFFFFFF;  // largest file assembled in memory
 inline constexpr int64_t kWindowKeepSectors = 60;         // claim-only window: compaction threshold
+inline constexpr int64_t kClaimWindowBytes = 0x100000;    // claim-only window: bytes always kept behind Length()
 
 struct RecognitionOutput {
   // Undecided: nothing is created yet; the bytes read are held as in Memory until
@@ -123,14 +160,15 @@ class Recognition {
   void SetClaimedSectorStride(int64_t sectors) { claimedStride_ = sectors < 1 ? 1 : sectors; }
 
   // Reads further unclaimed sectors into the output until Length() >= target. False when
-  // the range ends first, a read fails, or the memory limit is reached. A false result of
-  // this or of StepOver or Append fails the recognition for good: every later read, save
-  // and commit is refused, and the destructor rolls back.
+  // the range ends first, a read fails, or the memory limit is reached (Memory and
+  // Undecided output only). A false result of this or of StepOver, Append or
+  // ExtendWithZeros fails the recognition for good: every later read, save and commit is
+  // refused, and the destructor rolls back.
   bool CopySectorRun(int64_t target);
   bool ReadNextSector() { return CopySectorRun(Length() + 1); }
   // Like CopySectorRun, for a walk that is done with every byte before target. In ClaimOnly
-  // output the whole sectors before target are claimed without being read and the window
-  // is compacted; the other outputs copy everything.
+  // output (and in a File output given up) the whole sectors before target are claimed
+  // without being read and the window is compacted; the other outputs copy everything.
   bool StepOver(int64_t target);
   // Appends bytes that do not come from the source (no sector is claimed for them).
   bool Append(ByteView bytes);
@@ -139,13 +177,19 @@ class Recognition {
   // does not fail the recognition. It copies (or claims) as far as it can and says why it
   // stopped; what was placed stays placed and claimed, and the recogniser decides whether
   // to commit it (a file cut by the end of the range, a short archive) or to give up.
+  // A sector that could not be read is left unclaimed and the read position stays on it.
+  // There is no early refusal of a target beyond the range: the copy goes to the range end.
   CopyStop CopyAsFarAs(int64_t target);
   CopyStop StepOverAsFarAs(int64_t target);
-  // Extends the output with zero bytes up to length (no sector is claimed for them): the
-  // never-copied tail of a file that was cut short.
+  // Extends the output with zero bytes up to length (no sector is claimed for them, and a
+  // later cut counts them as such): the never-copied tail of a file that was cut short.
+  // A File output is lengthened at once (a hole where the file system allows); a window
+  // holds none of them. False (and the recognition fails) only beyond the memory limit.
   bool ExtendWithZeros(int64_t length);
-  // Explicit compaction for long claim-only walks: drops the held bytes before offset (File
-  // output flushes them). Reading back below offset is no longer possible afterwards.
+  // Explicit compaction for long claim-only walks: drops the held bytes before offset.
+  // Reading back below offset (the start sector aside) is no longer possible afterwards.
+  // File output flushes its buffer instead (it reads back from the file); Memory and
+  // Undecided output hold the file itself and drop nothing.
   void DropHeldBytesBefore(int64_t offset);
 
   // Choosing the output after the start: a recognition created with Undecided output
@@ -159,7 +203,7 @@ class Recognition {
   // (beyond Length(), or dropped from a ClaimOnly window or a failed file); the start
   // sector's bytes are always held.
   bool ReadBack(int64_t offset, void* buffer, size_t count) const;
-  // The whole output of a Memory recognition; empty for the other kinds.
+  // The whole output of a Memory (or still Undecided) recognition; empty for the other kinds.
   ByteView Bytes() const;
 
   // Cuts the output to its exact length (only ever shortens) and gives back the claimed
@@ -184,11 +228,17 @@ class Recognition {
 
  private:
   bool Active() const { return started_ && !failed_ && !committed_; }
+  // True while only a window of the output is held: ClaimOnly, and a File given up.
+  bool Windowed() const { return kind_ == RecognitionOutput::Kind::ClaimOnly || (kind_ == RecognitionOutput::Kind::File && fileFailed_); }
   bool Fail();
   bool Reachable(int64_t target) const;
   bool FitsInMemory(int64_t target) const;
-  bool TakeSector(bool read);
+  CopyStop TakeSector(bool read);
+  void AfterGrowth();
+  void TrimWindow();
   void DropWindowBefore(int64_t offset);
+  void CutHeldBytes(int64_t length);
+  bool OpenFile();
   bool AskRetry();
   void FlushOutput();
   bool FinishFile();
@@ -199,8 +249,8 @@ class Recognition {
   ScanContext& scan_;
   const int64_t startOffset_;
   const uint32_t sectorSize_;
-  const RecognitionOutput::Kind kind_;
-  const std::string fileName_;
+  RecognitionOutput::Kind kind_;  // changes once, from Undecided, in ChooseOutput
+  std::string fileName_;
   std::unique_ptr<TNewFileStream> file_;
   bool partialExists_ = false;
   bool fileFailed_ = false;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -118,6 +119,53 @@ int64_t RecoverChunkFile(ScanContext& scan, int64_t startOffset, RecognitionOutp
   return pos;
 }
 
+// The second test format: "MVTS", a kind letter, 3 spare bytes, then the file's total
+// length (32-bit little-endian), as archives that state their length up front. The
+// recogniser decides its output only once it has seen the header; a file cut short by the
+// end of the range is kept and given its declared length with zero bytes; a read error
+// gives everything back.
+int64_t RecoverSizedFile(ScanContext& scan, int64_t startOffset, const std::string& folder) {
+  Recognition rec(scan, startOffset, RecognitionOutput::Undecided());
+  if (!rec.Started() || !rec.FirstBytes().Matches(0, "MVTS")) return -1;
+  const int64_t total = rec.FirstBytes().Le32(8);
+  const std::string extension = rec.FirstBytes().U8(4) == 'A' ? ".TSA" : ".TSB";
+  if (!rec.ChooseOutput(folder.empty() ? RecognitionOutput::ClaimOnly()
+                                       : RecognitionOutput::File(RecoveredFileName(folder, startOffset, extension))))
+    return -1;
+  switch (rec.StepOverAsFarAs(total)) {
+    case CopyStop::Reached: break;
+    case CopyStop::RangeEnd:
+      if (!rec.ExtendWithZeros(total)) return -1;
+      break;
+    default: return -1;
+  }
+  rec.CutToLength(total);
+  rec.Commit();
+  return total;
+}
+
+std::vector<uint8_t> SizedFile(uint32_t total, char kind = 'A') {
+  std::vector<uint8_t> b(total);
+  for (size_t i = 12; i < b.size(); ++i) b[i] = static_cast<uint8_t>(i * 7 + i / 499 + 1);
+  std::copy_n("MVTS", 4, b.begin());
+  b[4] = static_cast<uint8_t>(kind);
+  for (int i = 0; i < 4; ++i) b[8 + i] = static_cast<uint8_t>(total >> (8 * i));
+  return b;
+}
+
+// Runs body while files above `bytes` are refused to this process.
+void WithFileSizeLimit(rlim_t bytes, const std::function<void()>& body) {
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  auto handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = bytes;
+  setrlimit(RLIMIT_FSIZE, &small);
+  body();
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, handler);
+}
+
 class RecognitionSectorSizes : public ::testing::TestWithParam<uint32_t> {};
 
 TEST_P(RecognitionSectorSizes, CommittedFileIsExactAndKeepsItsSectorsAndClusterTail) {
@@ -143,7 +191,161 @@ TEST_P(RecognitionSectorSizes, CommittedFileIsExactAndKeepsItsSectorsAndClusterT
   EXPECT_EQ(t.FilesInFolder().size(), 1u);
 }
 
+TEST_P(RecognitionSectorSizes, AFileCutByTheRangeEndIsKeptAndGivenItsDeclaredLengthWithZeros) {
+  const uint32_t ss = GetParam();
+  const int64_t lastSector = 9;  // five sectors of the file lie in the range, the rest beyond it
+  auto file = SizedFile(10 * ss + 100);
+  std::vector<uint8_t> expected(file.begin(), file.begin() + 5 * ss);  // sectors 4, 5, 7, 8, 9
+  expected.resize(file.size(), 0);
+  for (bool writes : {true, false}) {
+    TestScan t(32, ss, 1, lastSector);
+    t.scan->SectorMap.ClaimSector(6);  // another file's sector inside this one
+    t.Place(file, {4, 5, 7, 8, 9, 10, 11, 12, 13, 14, 15});
+    EXPECT_EQ(RecoverSizedFile(*t.scan, 4 * ss, writes ? t.scan->Options.OutputFolder : ""), 10 * ss + 100);
+    EXPECT_EQ(t.Claimed(), Range(4, 9));  // the zero tail stands for no sector
+    if (writes) {
+      EXPECT_EQ(test::ReadFileBytes(RecoveredFileName(t.scan->Options.OutputFolder, 4 * ss, ".TSA")), expected);
+      EXPECT_EQ(t.scan->RecoveredCount, 1);
+    } else {
+      EXPECT_TRUE(t.FilesInFolder().empty());
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(All, RecognitionSectorSizes, ::testing::Values(512u, 1024u, 2048u, 4096u));
+
+TEST(Recognition, StopAndKeepSaysWhyItStoppedAndLeavesTheDecisionToTheRecogniser) {
+  TestScan t(64, 512, 8);
+  t.source.SetBadSectors({20});
+  {
+    Recognition rec(*t.scan, 8 * 512, RecognitionOutput::Memory());
+    EXPECT_EQ(rec.CopyAsFarAs(4 * 512), CopyStop::Reached);
+    EXPECT_EQ(rec.CopyAsFarAs(100 * 512), CopyStop::ReadError);  // sectors 8..19 copied
+    EXPECT_EQ(rec.Length(), 12 * 512);
+    EXPECT_FALSE(rec.Failed());
+    EXPECT_EQ(rec.CopyAsFarAs(100 * 512), CopyStop::ReadError);  // still there, nothing lost
+    EXPECT_EQ(rec.Claims().SectorCount(), 12);
+    EXPECT_FALSE(t.scan->SectorMap.IsSectorClaimed(20));  // the unread sector is not claimed
+    rec.Commit();  // kept as far as it was collected
+  }
+  EXPECT_EQ(t.Claimed(), Range(8, 23));  // and the tail of the cluster it stopped in
+  {  // the range end; and a recognition that has failed says so
+    Recognition rec(*t.scan, 24 * 512, RecognitionOutput::Memory());
+    EXPECT_EQ(rec.CopyAsFarAs(1000 * 512), CopyStop::RangeEnd);
+    EXPECT_EQ(rec.Length(), 40 * 512);
+    EXPECT_FALSE(rec.CopySectorRun(41 * 512));
+    EXPECT_EQ(rec.CopyAsFarAs(50 * 512), CopyStop::Inactive);
+    EXPECT_EQ(rec.StepOverAsFarAs(50 * 512), CopyStop::Inactive);
+  }
+  EXPECT_EQ(t.Claimed(), Range(8, 23));
+  // A read error is no reason to give a claim-only walk up: it steps over without reading.
+  TestScan claim(64, 512, 1);
+  claim.source.SetBadSectors({20});
+  {
+    Recognition rec(*claim.scan, 8 * 512, RecognitionOutput::ClaimOnly());
+    EXPECT_EQ(rec.StepOverAsFarAs(30 * 512), CopyStop::Reached);
+    rec.Commit();
+  }
+  EXPECT_EQ(claim.Claimed(), Range(8, 37));
+}
+
+TEST(Recognition, ZeroBytesAndAppendedBytesStandForNoSectorWhenCut) {
+  for (bool writes : {true, false}) {
+    TestScan t(16);
+    std::fill(t.source.Bytes().begin(), t.source.Bytes().end(), 0xEE);
+    {
+      Recognition rec(*t.scan, 0, writes ? RecognitionOutput::File(t.Path(0)) : RecognitionOutput::Memory());
+      ASSERT_TRUE(rec.CopySectorRun(1024));    // sectors 0 and 1
+      ASSERT_TRUE(rec.ExtendWithZeros(3000));
+      ASSERT_TRUE(rec.ExtendWithZeros(2000));  // never shortens
+      EXPECT_EQ(rec.Length(), 3000);
+      uint8_t got[4] = {1, 1, 1, 1};
+      ASSERT_TRUE(rec.ReadBack(2996, got, 4));
+      EXPECT_EQ(std::count(got, got + 4, 0), 4);
+      ASSERT_TRUE(rec.CopySectorRun(3000 + 1024));  // sectors 2 and 3
+      rec.CutToLength(3500);  // 1976 zero bytes and 1524 of the source: three sectors
+      rec.Commit();
+    }
+    EXPECT_EQ(t.Claimed(), Range(0, 2));
+    if (writes) {
+      std::vector<uint8_t> expected(3500, 0xEE);
+      std::fill(expected.begin() + 1024, expected.begin() + 3000, 0);
+      EXPECT_EQ(test::ReadFileBytes(t.Path(0)), expected);
+    }
+  }
+}
+
+TEST(Recognition, TheOutputIsChosenAfterTheStartAndNothingIsCreatedForARefusedCandidate) {
+  TestScan t(20000);
+  auto big = SizedFile(3 * 1024 * 1024 + 77, 'B');  // held in memory before the choice: more than the 1 MiB buffer
+  t.Place(big, Range(10, 20000 - 1));
+  t.Place(std::vector<uint8_t>{'M', 'V', 'T', 'X'}, {5});
+  const std::string folder = t.scan->Options.OutputFolder;
+  {  // the walk copies a long way before it chooses; nothing exists until then
+    Recognition rec(*t.scan, 10 * 512, RecognitionOutput::Undecided());
+    ASSERT_EQ(rec.CopyAsFarAs(static_cast<int64_t>(big.size())), CopyStop::Reached);
+    EXPECT_TRUE(t.FilesInFolder().empty());
+    EXPECT_EQ(static_cast<int64_t>(rec.Bytes().size()), rec.Length());
+    EXPECT_FALSE(rec.ChooseOutput(RecognitionOutput::Undecided()));
+    ASSERT_TRUE(rec.ChooseOutput(RecognitionOutput::File(RecoveredFileName(folder, 10 * 512, ".TSB"))));
+    EXPECT_FALSE(rec.ChooseOutput(RecognitionOutput::ClaimOnly()));  // once only
+    rec.CutToLength(static_cast<int64_t>(big.size()));
+    rec.Commit();
+  }
+  EXPECT_EQ(test::ReadFileBytes(RecoveredFileName(folder, 10 * 512, ".TSB")), big);
+  // A refused candidate: no file, no claim, whatever the output would have been.
+  EXPECT_EQ(RecoverSizedFile(*t.scan, 5 * 512, folder), -1);
+  EXPECT_EQ(t.FilesInFolder().size(), 1u);
+  EXPECT_FALSE(t.scan->SectorMap.IsSectorClaimed(5));
+  {  // an output that cannot be created fails the recognition; everything is given back
+    Recognition rec(*t.scan, 0, RecognitionOutput::Undecided());
+    ASSERT_TRUE(rec.CopySectorRun(2048));
+    EXPECT_FALSE(rec.ChooseOutput(RecognitionOutput::File(t.dir / "missing/TEST_X.TST")));
+    EXPECT_TRUE(rec.Failed());
+  }
+  EXPECT_FALSE(t.scan->SectorMap.IsSectorClaimed(0));
+  {  // only an Undecided output can be chosen
+    Recognition rec(*t.scan, 0, RecognitionOutput::Memory());
+    EXPECT_FALSE(rec.ChooseOutput(RecognitionOutput::ClaimOnly()));
+    EXPECT_FALSE(rec.Failed());
+  }
+}
+
+TEST(Recognition, AClaimOnlyWindowStaysBoundedWhicheverCallMovesTheWalk) {
+  TestScan t(40000);
+  auto& image = t.source.Bytes();
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i % 253);
+  Recognition rec(*t.scan, 0, RecognitionOutput::ClaimOnly());
+  const int64_t end = 16 * kOutputBufferBytes;
+  ASSERT_TRUE(rec.CopySectorRun(end));  // read, not stepped over
+  uint8_t got[8];
+  EXPECT_FALSE(rec.ReadBack(kOutputBufferBytes, got, 8));  // long gone
+  for (int64_t at : {end - kClaimWindowBytes, end - 8, int64_t{100}}) {  // the last MiB, and the start sector
+    ASSERT_TRUE(rec.ReadBack(at, got, 8)) << at;
+    EXPECT_TRUE(std::equal(got, got + 8, image.begin() + at)) << at;
+  }
+  rec.DropHeldBytesBefore(end - 100);  // a walk done with what lies behind it
+  EXPECT_FALSE(rec.ReadBack(end - 108, got, 8));
+  EXPECT_TRUE(rec.ReadBack(end - 100, got, 8));
+  EXPECT_TRUE(rec.ReadBack(0, got, 8));
+  rec.Commit();
+  EXPECT_EQ(t.scan->SectorMap.CountClaimed(0, 40000), end / 512);
+}
+
+TEST(Recognition, ACutCanKeepTheSectorsReadPastTheEnd) {
+  for (bool keep : {true, false}) {
+    TestScan t(16);
+    {
+      Recognition rec(*t.scan, 0, RecognitionOutput::File(t.Path(0)));
+      ASSERT_TRUE(rec.CopySectorRun(5 * 512));
+      keep ? rec.CutKeepingClaims(600) : rec.CutToLength(600);
+      EXPECT_EQ(rec.Length(), 600);
+      rec.Commit();
+    }
+    EXPECT_EQ(test::ReadFileBytes(t.Path(0)).size(), 600u);
+    EXPECT_EQ(t.Claimed(), Range(0, keep ? 4 : 1));
+  }
+}
 
 TEST(Recognition, ClaimedSectorsAreSteppedOverAndSectorsReadBeyondTheEndGivenBack) {
   TestScan t(64);
@@ -304,22 +506,31 @@ TEST(Recognition, AFileThatCannotBeWrittenIsAskedAboutOnceAndTheWalkGoesOn) {
   TestScan t(6000);
   auto file = ChunkFile({500'000, 1'500'000});
   t.Place(file, Range(0, 5999));
-  {  // files above 256 KiB are refused to this process for a moment
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    auto handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 256 * 1024;
-    setrlimit(RLIMIT_FSIZE, &small);
+  WithFileSizeLimit(256 * 1024, [&] {
     EXPECT_EQ(RecoverChunkFile(*t.scan, 0, RecognitionOutput::File(t.Path(0))), Length(file));
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, handler);
-  }
+  });
   EXPECT_EQ(t.observer.failedSaves, std::vector<std::string>{t.Path(0)});
   EXPECT_TRUE(t.FilesInFolder().empty());
   EXPECT_TRUE(t.observer.files.empty());
   EXPECT_EQ(t.scan->RecoveredCount, 0);
   EXPECT_EQ(static_cast<int64_t>(t.Claimed().size()), (Length(file) + 511) / 512);
+}
+
+TEST(Recognition, AfterIgnoreOrAbortTheWalkStillReadsTheHeaderItNeedsAndKeepsItsClaims) {
+  // The second chunk's header lies 200 bytes before the 1 MiB mark: in the very piece whose
+  // write fails.
+  auto file = ChunkFile({static_cast<uint32_t>(kOutputBufferBytes - 200 - 8), 100'000});
+  for (SaveFailureChoice answer : {SaveFailureChoice::Ignore, SaveFailureChoice::Abort}) {
+    TestScan t(4000);
+    t.Place(file, Range(0, 3999));
+    t.observer.answers = {answer};
+    WithFileSizeLimit(256 * 1024, [&] {
+      EXPECT_EQ(RecoverChunkFile(*t.scan, 0, RecognitionOutput::File(t.Path(0))), Length(file));
+    });
+    EXPECT_EQ(t.observer.failedSaves.size(), 1u);
+    EXPECT_TRUE(t.FilesInFolder().empty());
+    EXPECT_EQ(static_cast<int64_t>(t.Claimed().size()), (Length(file) + 511) / 512);
+  }
 }
 
 TEST(ScanContext, RefusesBadSetupsAndClaimsClusterTailsFromItsPhase) {
