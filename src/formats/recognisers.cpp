@@ -1,5 +1,6 @@
 #include "formats/recognisers.h"
 
+#include "formats/documents/ole.h"
 #include "formats/media/mp4.h"
 #include "formats/pictures/jpeg.h"
 #include "scan/file_type_id.h"
@@ -16,6 +17,11 @@ RecogniserTable MakeTable() {
   // The ISO media family chooses by its brand and TypeMask itself.
   for (uint8_t id : {ftMp4, ft3gp, ftMov, ftBareMdat})
     t.Recovery[id] = [](ScanContext& scan, int64_t offset) { RecoverMp4(scan, scan.Options.OutputFolder, offset); };
+  // Compound files are followed and claimed whatever is selected; the kind found inside
+  // decides whether one is written.
+  t.Recovery[ftOle] = [](ScanContext& scan, int64_t offset) {
+    RecoverOleDocument(scan, scan.Options.OutputFolder, offset);
+  };
   t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
   return t;
 }
