@@ -288,14 +288,19 @@ class Driver {
   }
 
   // The cluster in front of a "moov" box, kept for the MP4 recogniser when it ends with the
-  // "mdat" header of the file's data.
+  // "mdat" header of the file's data. It is read aside first: a cluster that does not
+  // qualify (no "mdat" at its end, or a sector of it already belongs to a file) leaves the
+  // kept one, and whether one is pending, as they were.
   void KeepLeadCluster(int64_t s) {
-    const int64_t spc = scan_.SectorsPerCluster(), bps = scan_.SectorSize();
+    const int64_t spc = scan_.SectorsPerCluster(), bps = scan_.SectorSize(), bytes = spc * bps;
     if (s < spc) return;
+    if (scan_.SectorMap.CountClaimed(s - spc, spc) != 0) return;
+    leadScratch_.resize(static_cast<size_t>(bytes));
+    if (scan_.ReadSectors(leadScratch_.data(), bytes, (s - spc) * bps) != 0) return;
+    if (std::memcmp(leadScratch_.data() + bytes - 4, "mdat", 4) != 0) return;
     std::vector<uint8_t>& lead = scan_.LeadClusterBuffer;
-    lead.assign(static_cast<size_t>(std::max<int64_t>(0x20000, spc * bps)), 0);
-    if (scan_.ReadSectors(lead.data(), spc * bps, (s - spc) * bps) != 0) return;
-    if (std::memcmp(lead.data() + spc * bps - 4, "mdat", 4) != 0) return;
+    lead.assign(static_cast<size_t>(std::max<int64_t>(0x20000, bytes)), 0);
+    std::copy(leadScratch_.begin(), leadScratch_.end(), lead.begin());
     scan_.SectorMap.ClaimSectorRun(s - spc, spc);
     scan_.LeadClusterPending = true;
   }
@@ -342,6 +347,7 @@ class Driver {
   ScanReport report_;
   WorkFiles work_;
   std::vector<Candidate> candidates_;
+  std::vector<uint8_t> leadScratch_;  // a cluster read for KeepLeadCluster before it qualifies
   bool mapBuilt_ = false;
 };
 

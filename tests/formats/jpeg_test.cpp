@@ -28,7 +28,7 @@ using test::Sectors;
 struct JpegScan : test::RawCard {
   using RawCard::RawCard;
   using RawCard::File;
-  int Recover(int64_t sector) { return RecoverJpeg(Context(), setup.Options.OutputFolder, sector * 512); }
+  int Recover(int64_t sector) { return RecoverJpeg(Context(), setup.Options.OutputFolder, sector * ss); }
   std::string File(int64_t sector) const { return File(sector, ".JPG"); }
   size_t FilesInFolder() const { return Files().size(); }
 };
@@ -184,6 +184,31 @@ TEST(RecoverJpeg, FollowsThePictureAroundClaimedSectorsAndGivesBackWhatLiesBehin
   EXPECT_EQ(test::ReadFileBytes(t.File(0)), jpeg);
   EXPECT_EQ(t.ClaimedCount(), n + 3);
   EXPECT_FALSE(t.Claimed(where.back() + 1));
+}
+
+TEST(RecoverJpeg, FourKibibyteSectorsWholeScanAndAroundClaimedSectors) {
+  constexpr uint32_t kSector = 4096;
+  const std::vector<std::string> names = {"baseline.jpg", "progressive.jpg", "exif_thumb.jpg", "subsampling444.jpg"};
+  JpegScan t(64, 1, false, kSector);
+  std::vector<int64_t> starts;
+  int64_t at = 1, claimed = 0;
+  for (const auto& n : names) {
+    starts.push_back(at);
+    t.Place(Sample(n), at);
+    at += Sectors(Sample(n).size(), kSector) + 2;
+    claimed += Sectors(Sample(n).size(), kSector);
+  }
+  EXPECT_EQ(t.RunAll().RecoveredCount, static_cast<int>(names.size()));
+  for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(test::ReadFileBytes(t.File(starts[i])), Sample(names[i])) << names[i];
+  EXPECT_EQ(t.ClaimedCount(), claimed);
+
+  const auto jpeg = Sample("baseline.jpg");  // five sectors, around two that belong to others
+  JpegScan u(20, 1, false, kSector);
+  u.Place(jpeg, {0, 1, 3, 4, 6});
+  for (int64_t s : {2, 5}) u.Context().SectorMap.ClaimSector(s);
+  EXPECT_EQ(u.Recover(0), static_cast<int>(jpeg.size()));
+  EXPECT_EQ(test::ReadFileBytes(u.File(0)), jpeg);
+  EXPECT_EQ(u.ClaimedSectors(), (std::vector<int64_t>{0, 1, 2, 3, 4, 5, 6}));
 }
 
 TEST(RecoverJpeg, PicturesThatCannotBeAcceptedLeaveNothingBehind) {

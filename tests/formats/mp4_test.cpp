@@ -71,10 +71,10 @@ Bytes PrefixBefore(const Bytes& file, const char* type) {
 // A card of random bytes unless told otherwise, with files placed in it; recognised
 // directly or scanned whole.
 struct Card : test::RawCard {
-  explicit Card(int64_t sectors, uint32_t sectorsPerCluster = 1, bool randomFill = true)
-      : RawCard(sectors, sectorsPerCluster, randomFill) {}
+  explicit Card(int64_t sectors, uint32_t sectorsPerCluster = 1, bool randomFill = true, uint32_t sectorSize = 512)
+      : RawCard(sectors, sectorsPerCluster, randomFill, sectorSize) {}
   static std::vector<int64_t> Run(int64_t first, int64_t count) { return test::SectorRunOf(first, count); }
-  void Recover(int64_t sector) { RecoverMp4(Context(), setup.Options.OutputFolder, sector * 512); }
+  void Recover(int64_t sector) { RecoverMp4(Context(), setup.Options.OutputFolder, sector * ss); }
 };
 
 TEST(RecoverMp4, ScanRecoversEveryMuxerSampleByteForByteUnderItsBrandsExtension) {
@@ -322,62 +322,109 @@ TEST(RecoverMp4, CanonPanasonicModeCarvesBareMediaDataRunsAsMdat) {
   }
 }
 
-TEST(RecoverMp4, SamsungModeSplicesTheKeptClusterIntoTheVideo) {
-  // Clusters of 4 sectors. The camera writes ftyp and a free box in the file's first
-  // cluster, the media data in whole clusters after it, and only when recording stops the
-  // cluster that holds the "mdat" header (a free box, then the 8-byte header at its very
-  // end). The file system puts that cluster behind the media data, followed by the moov
-  // box, while the file's cluster chain lists it second:
-  //   physical: [ftyp free][media data ...][free .. mdat hdr][moov]
-  //   logical:  [ftyp free][free .. mdat hdr][media data ...][moov]
-  constexpr int64_t kCluster = 2048;
-  const Bytes sample = Sample("mp42.mp4");
-  const Bytes moov(sample.end() - 937, sample.end());
-  Bytes media(sample.begin() + 44, sample.end() - 937);
-  media.resize(static_cast<size_t>(Sectors(media.size(), kCluster) * kCluster), 0);
-  const Bytes first = Cat({Ftyp("mp42"), Box("free", kCluster - 24, 0)});
-  Bytes lead = Box("free", kCluster - 8, 0);
-  const Bytes mdatHeader = Header("mdat", static_cast<uint32_t>(8 + media.size()));
-  lead.insert(lead.end(), mdatHeader.begin(), mdatHeader.end());
-  ASSERT_EQ(lead.size(), static_cast<size_t>(kCluster));
-  const int64_t mediaClusters = static_cast<int64_t>(media.size()) / kCluster;
-  const int64_t base = 8;  // sectors; cluster-aligned
-  const int64_t leadAt = base + 4 + mediaClusters * 4, moovAt = leadAt + 4;
-  const Bytes logical = Cat({first, lead, media, moov});
-
-  for (bool samsung : {true, false}) {
-    Card t(moovAt + 12, 4);
-    t.setup.Options.CameraMode.Samsung = samsung;
+// The layout a Samsung camera leaves on the card, in clusters of 4 sectors. The camera
+// writes ftyp and a free box in the file's first cluster, the media data in whole clusters
+// after it, and only when recording stops the cluster that holds the "mdat" header (a free
+// box, then the 8-byte header at its very end). The file system puts that cluster behind
+// the media data, followed by the moov box, while the file's cluster chain lists it second:
+//   physical: [ftyp free][media data ...][free .. mdat hdr][moov]
+//   logical:  [ftyp free][free .. mdat hdr][media data ...][moov]
+struct SamsungVideo {
+  explicit SamsungVideo(uint32_t sectorSize, bool moovInMedia = false) : ss(sectorSize) {
+    const int64_t cluster = 4 * ss;
+    const Bytes sample = Sample("mp42.mp4");
+    moov.assign(sample.end() - 937, sample.end());
+    media.assign(sample.begin() + 44, sample.end() - 937);
+    media.resize(static_cast<size_t>(std::max<int64_t>(Sectors(media.size(), cluster), 2) * cluster), 0);
+    // A media cluster that happens to carry "moov" at byte 4: a candidate of its own, whose
+    // cluster in front (media data) does not qualify.
+    if (moovInMedia) std::copy_n("moov", 4, media.begin() + cluster + 4);
+    first = Cat({Ftyp("mp42"), Box("free", static_cast<uint32_t>(cluster - 24), 0)});
+    lead = Box("free", static_cast<uint32_t>(cluster - 8), 0);
+    const Bytes mdatHeader = Header("mdat", static_cast<uint32_t>(8 + media.size()));
+    lead.insert(lead.end(), mdatHeader.begin(), mdatHeader.end());
+    leadAt = base + 4 + static_cast<int64_t>(media.size()) / ss;
+    moovAt = leadAt + 4;
+    logical = Cat({first, lead, media, moov});
+  }
+  void PlaceOn(test::RawCard& t) const {
     t.Place(first, base);
     t.Place(media, base + 4);
     t.Place(lead, leadAt);
     t.Place(moov, moovAt);
+  }
+  uint32_t ss;
+  int64_t base = 8;  // sectors; cluster-aligned
+  int64_t leadAt = 0, moovAt = 0;
+  Bytes first, media, lead, moov, logical;
+};
+
+class RecoverMp4Sectors : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(RecoverMp4Sectors, SamsungModeSplicesTheKeptClusterIntoTheVideo) {
+  const uint32_t ss = GetParam();
+  const SamsungVideo v(ss);
+  for (bool samsung : {true, false}) {
+    Card t(v.moovAt + 12, 4, true, ss);
+    t.setup.Options.CameraMode.Samsung = samsung;
+    v.PlaceOn(t);
     const ScanReport r = t.RunAll();
     EXPECT_EQ(r.RecoveredCount, 1);
-    const Bytes got = test::ReadFileBytes(t.File(base, ".MP4"));
+    const Bytes got = test::ReadFileBytes(t.File(v.base, ".MP4"));
     if (samsung) {
-      EXPECT_EQ(got, logical);
+      EXPECT_EQ(got, v.logical);
       EXPECT_FALSE(t.Context().LeadClusterPending);
       // Every sector of the card's video is claimed; the cluster tail after the moov box too.
-      EXPECT_EQ(t.ClaimedSectors(), Card::Run(base, moovAt + Sectors(moov.size(), kCluster) * 4 - base));
+      EXPECT_EQ(t.ClaimedSectors(), Card::Run(v.base, v.moovAt + Sectors(v.moov.size(), 4 * ss) * 4 - v.base));
     } else {
-      EXPECT_EQ(got, first);  // the media data after the first cluster is no box
+      EXPECT_EQ(got, v.first);  // the media data after the first cluster is no box
     }
   }
   {  // a claim-only call leaves the kept cluster for the next written file
-    Card t(moovAt + 12, 4);
+    Card t(v.moovAt + 12, 4, true, ss);
     t.setup.Options.CameraMode.Samsung = true;
     t.setup.Options.TypeMask = kTypeMov;
-    t.Place(first, base);
-    t.Context().LeadClusterBuffer = lead;
+    t.Place(v.first, v.base);
+    t.Context().LeadClusterBuffer = v.lead;
     t.Context().LeadClusterPending = true;
-    t.Recover(base);
+    t.Recover(v.base);
     EXPECT_TRUE(t.Context().LeadClusterPending);
     EXPECT_TRUE(t.Files().empty());
   }
 }
 
-TEST(RecoverMp4, SonyModeStepsOverClaimedSectorsFourMebibytesAtATime) {
+TEST(RecoverMp4, SamsungModeNeverSplicesAClusterIntoAVideoItDoesNotContinue) {
+  {  // a "moov" sector inside the media data comes between the real one and the video
+    const SamsungVideo v(512, true);
+    Card t(v.moovAt + 12, 4);
+    t.setup.Options.CameraMode.Samsung = true;
+    v.PlaceOn(t);
+    EXPECT_EQ(t.RunAll().RecoveredCount, 1);
+    EXPECT_EQ(test::ReadFileBytes(t.File(v.base, ".MP4")), v.logical);
+  }
+  // A whole video at sector 100, and far above it an unrelated "moov" box whose cluster in
+  // front ends with "mdat" (another video's remains) or with anything else.
+  const Bytes video = Sample("faststart.mp4");
+  for (bool endsWithMdat : {true, false}) {
+    Card t(4100, 4);
+    t.setup.Options.CameraMode.Samsung = true;
+    t.Place(video, 100);
+    Bytes front = Box("free", 4 * 512 - 8, 0x33);
+    const Bytes header = Header(endsWithMdat ? "mdat" : "free", 70000);
+    front.insert(front.end(), header.begin(), header.end());
+    t.Place(front, 3996);
+    t.Place(Box("moov", 512, 0x44), 4000);
+    EXPECT_EQ(t.RunAll().RecoveredCount, 1);
+    EXPECT_EQ(test::ReadFileBytes(t.File(100, ".MP4")), video) << endsWithMdat;
+    // Only a qualifying cluster is kept, and it stays pending for the video it belongs to.
+    EXPECT_EQ(t.Context().LeadClusterPending, endsWithMdat);
+    EXPECT_EQ(t.Claimed(3996), endsWithMdat);
+    EXPECT_EQ(t.ClaimedCount(), Sectors(video.size(), 2048) * 4 + (endsWithMdat ? 4 : 0));
+  }
+}
+
+TEST_P(RecoverMp4Sectors, SonyModeStepsOverClaimedSectorsFourMebibytesAtATime) {
+  const uint32_t ss = GetParam();
   // The camera writes the video in 4 MiB pieces. A photo taken while recording got the
   // piece after the first one; it fills only part of its piece, the rest is stale data.
   //   [video 0 .. 4 MiB)[photo, stale ..)[video 4 MiB .., moov]
@@ -390,12 +437,12 @@ TEST(RecoverMp4, SonyModeStepsOverClaimedSectorsFourMebibytesAtATime) {
   std::mt19937 rng(11);
   for (auto& b : media) b = 0x80 | (rng() & 0x7F);  // no sector of it looks like a file start
   const Bytes video = Cat({Ftyp("mp42"), Header("mdat", static_cast<uint32_t>(8 + media.size())), media, moov});
-  const int64_t piece = kPiece / 512;
+  const int64_t piece = kPiece / ss;
   std::vector<int64_t> where;
-  for (int64_t i = 0; i < Sectors(video.size()); ++i) where.push_back(i < piece ? i : i + piece);
+  for (int64_t i = 0; i < Sectors(video.size(), ss); ++i) where.push_back(i < piece ? i : i + piece);
 
   for (bool sony : {true, false}) {
-    Card t(where.back() + 16);
+    Card t(where.back() + 16, 1, true, ss);
     t.setup.Options.CameraMode.Sony = sony;
     t.Place(video, where);
     t.Place(photo, piece);
@@ -405,9 +452,42 @@ TEST(RecoverMp4, SonyModeStepsOverClaimedSectorsFourMebibytesAtATime) {
     const Bytes got = test::ReadFileBytes(t.File(0, ".MP4"));
     if (sony) {
       EXPECT_EQ(got, video);
-      EXPECT_EQ(t.ClaimedCount(), Sectors(video.size()) + Sectors(photo.size()));
+      EXPECT_EQ(t.ClaimedCount(), Sectors(video.size(), ss) + Sectors(photo.size(), ss));
     } else {
       EXPECT_NE(got, video);  // the stale rest of the photo's piece went into the video
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(SectorSizes, RecoverMp4Sectors, ::testing::Values(512u, 4096u));
+
+TEST(RecoverMp4, AHeaderBeyondTheRangeLeavesTheFileIncompleteUnlessItIsWhole) {
+  // ftyp and an mdat box filling sectors 1..3; the moov box behind them.
+  const Bytes head = Cat({Ftyp(), Box("mdat", 3 * 512 - 24)});
+  const Bytes moov = Box("moov", 300);
+  for (uint32_t mask : {kAllTypesMask, kAllTypesMask & ~kTypeMp4}) {  // file and claim-only mode
+    Card t(40);
+    t.setup.LastSector = 3;  // the moov box lies just past the range
+    t.setup.Options.TypeMask = mask;
+    t.Place(Cat({head, moov}), 1);
+    t.Recover(1);
+    EXPECT_TRUE(t.Files().empty());
+    EXPECT_EQ(t.ClaimedCount(), 0);
+    EXPECT_EQ(t.Context().RecoveredCount, 0);
+  }
+  // Another file's sector lies where the moov box would follow; in Sony mode the 4 MiB step
+  // over it leaves the range.
+  for (bool sony : {true, false}) {
+    Card t(40);
+    t.setup.Options.CameraMode.Sony = sony;
+    t.Place(Cat({head, moov}), {1, 2, 3, 5});
+    t.Context().SectorMap.ClaimSector(4);
+    t.Recover(1);
+    if (sony) {
+      EXPECT_TRUE(t.Files().empty());
+      EXPECT_EQ(t.ClaimedSectors(), std::vector<int64_t>{4});
+    } else {
+      EXPECT_EQ(test::ReadFileBytes(t.File(1, ".MP4")), Cat({head, moov}));
     }
   }
 }

@@ -1,4 +1,4 @@
-// An in-memory card of 512-byte sectors for recogniser tests: files are placed over chosen
+// An in-memory card (512-byte sectors unless told otherwise) for recogniser tests: files are placed over chosen
 // sectors, then recognised one start at a time or scanned whole with every recogniser.
 #pragma once
 
@@ -32,14 +32,14 @@ inline std::vector<int64_t> SectorRunOf(int64_t first, int64_t count) {
 }
 
 struct RawCard {
-  explicit RawCard(int64_t sectors, uint32_t sectorsPerCluster = 1, bool randomFill = false)
-      : image(static_cast<size_t>(sectors) * 512, 0) {
+  explicit RawCard(int64_t sectors, uint32_t sectorsPerCluster = 1, bool randomFill = false, uint32_t sectorSize = 512)
+      : ss(sectorSize), image(static_cast<size_t>(sectors) * sectorSize, 0) {
     if (randomFill) {
       std::mt19937 rng(2024);
       for (auto& b : image) b = rng() & 0xFF;
     }
     setup.Geometry.PartitionLastSector = sectors - 1;
-    setup.Geometry.SectorSize = 512;
+    setup.Geometry.SectorSize = sectorSize;
     setup.Geometry.SectorsPerCluster = sectorsPerCluster;
     setup.Geometry.ClusterPhase = 0;
     setup.LastSector = sectors - 1;
@@ -47,17 +47,17 @@ struct RawCard {
   }
   // Places bytes over the given sectors, one sector's worth each.
   void Place(const std::vector<uint8_t>& bytes, const std::vector<int64_t>& sectors) {
-    const auto needed = static_cast<size_t>(Sectors(bytes.size()));
+    const auto needed = static_cast<size_t>(Sectors(bytes.size(), ss));
     bool fits = sectors.size() >= needed;
     for (size_t i = 0; fits && i < needed; ++i) fits = sectors[i] >= 0 && sectors[i] <= setup.Geometry.PartitionLastSector;
     if (!fits) {
       ADD_FAILURE() << "a file of " << bytes.size() << " bytes does not fit where it was placed";
       return;
     }
-    for (size_t i = 0; i * 512 < bytes.size(); ++i)
-      std::copy_n(bytes.begin() + i * 512, std::min<size_t>(512, bytes.size() - i * 512), image.begin() + sectors[i] * 512);
+    for (size_t i = 0; i * ss < bytes.size(); ++i)
+      std::copy_n(bytes.begin() + i * ss, std::min<size_t>(ss, bytes.size() - i * ss), image.begin() + sectors[i] * ss);
   }
-  void Place(const std::vector<uint8_t>& bytes, int64_t first) { Place(bytes, SectorRunOf(first, Sectors(bytes.size()))); }
+  void Place(const std::vector<uint8_t>& bytes, int64_t first) { Place(bytes, SectorRunOf(first, Sectors(bytes.size(), ss))); }
   ScanContext& Context() {
     if (!scan) {
       source = std::make_unique<MemorySource>(image);
@@ -67,7 +67,7 @@ struct RawCard {
   }
   ScanReport RunAll() { return RunScan(Context(), setup.Geometry, DefaultRecognisers()); }
   std::string File(int64_t sector, const std::string& ext) const {
-    return RecoveredFileName(setup.Options.OutputFolder, sector * 512, ext);
+    return RecoveredFileName(setup.Options.OutputFolder, sector * ss, ext);
   }
   bool Claimed(int64_t s) { return Context().SectorMap.IsSectorClaimed(s); }
   std::vector<int64_t> ClaimedSectors() {
@@ -85,6 +85,7 @@ struct RawCard {
   }
 
   TempDir dir;
+  uint32_t ss;
   std::vector<uint8_t> image;
   ScanSetup setup;
   ProgressClock clock;
