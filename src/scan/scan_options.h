@@ -34,8 +34,10 @@ inline constexpr double kNoDateFrom = -1.0;    // empty start edit: no lower bou
 inline constexpr double kNoDateTo = 99999.0;   // empty end edit: 13 October 2173
 inline constexpr double kInvalidDateEntry = -3.0;
 
-// The program's own messages for a date entry that is not a date, and their English
-// companions for the command line.
+// The program's own messages for a date entry that is not a date. They exist only in
+// Chinese; where the program speaks English (the desktop program's English texts, the
+// command line outside a Chinese locale) their English companions are shown instead, since
+// every other message the user sees there is in English too.
 inline constexpr std::string_view kInvalidPhotoStartText = "拍照起始时间无效!";
 inline constexpr std::string_view kInvalidPhotoEndText = "拍照结束时间无效!";
 inline constexpr std::string_view kInvalidPhotoStartTextEn = "Invalid photo start date!";
