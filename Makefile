@@ -57,7 +57,9 @@ fuzz-smoke: deps
 	@for f in $(FUZZ_BUILD)/fuzz/fuzz_*; do \
 	  [ -x "$$f" ] || continue; \
 	  echo "== $$f"; \
-	  "$$f" -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 > "$$f.log" 2>&1 \
+	  corpus=""; seeds="fuzz/corpus/$$(basename $$f)"; \
+	  if [ -d "$$seeds" ]; then rm -rf "$$f.corpus"; cp -r "$$seeds" "$$f.corpus"; corpus="$$f.corpus"; fi; \
+	  "$$f" -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 $$corpus > "$$f.log" 2>&1 \
 	    || { tail -n 40 "$$f.log"; exit 1; }; \
 	  tail -n 1 "$$f.log"; \
 	done

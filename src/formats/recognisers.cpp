@@ -1,12 +1,31 @@
 #include "formats/recognisers.h"
 
+#include "filetypes/catalogue.h"
 #include "formats/documents/ole.h"
 #include "formats/media/mp4.h"
+#include "formats/media/mpeg_ps.h"
+#include "formats/media/mpeg_ts.h"
 #include "formats/pictures/jpeg.h"
 #include "scan/file_type_id.h"
 
 namespace morvane {
 namespace {
+
+using StreamRecogniser = int (*)(ScanContext&, const std::string&, const std::string&, int64_t);
+
+// A stream recogniser given the folder and extension when its kind is selected, else run in
+// claim-only mode.
+RecogniserEntry SelectedOrClaimOnly(StreamRecogniser recover, uint32_t kind, const char* extension) {
+  return [=](ScanContext& scan, int64_t offset) {
+    const bool selected = (scan.Options.TypeMask & kind) != 0;
+    recover(scan, selected ? scan.Options.OutputFolder : std::string(), selected ? extension : "", offset);
+  };
+}
+
+// The stream pass only calls a stream recogniser when its kind is selected.
+RecogniserEntry Selected(StreamRecogniser recover, const char* extension) {
+  return [=](ScanContext& scan, int64_t offset) { recover(scan, scan.Options.OutputFolder, extension, offset); };
+}
 
 RecogniserTable MakeTable() {
   RecogniserTable t;
@@ -22,6 +41,14 @@ RecogniserTable MakeTable() {
   t.Recovery[ftOle] = [](ScanContext& scan, int64_t offset) {
     RecoverOleDocument(scan, scan.Options.OutputFolder, offset);
   };
+  // Streams that begin at clock 0 are carved in the recovery pass (claimed even when their kind
+  // is not selected); every other pack or packet waits for the stream pass.
+  t.Recovery[ftMpeg1PackClockZero] = SelectedOrClaimOnly(RecoverMpg, kTypeMpg, ".MPG");
+  t.Recovery[ftTs192First] = SelectedOrClaimOnly(RecoverM2ts, kTypeMts, ".MTS");
+  t.Stream[ftMpeg1Pack] = Selected(RecoverMpg, ".MPG");
+  t.Stream[ftTs192] = Selected(RecoverM2ts, ".MTS");
+  t.Stream[ftTs188] = Selected(RecoverTs, ".TS");
+  t.Stream[ftMpeg2PackClockZero] = t.Stream[ftMpeg2PackEarly] = Selected(RecoverVob, ".VOB");
   t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
   return t;
 }

@@ -61,7 +61,7 @@ struct RawCard {
   ScanContext& Context() {
     if (!scan) {
       source = std::make_unique<MemorySource>(image);
-      scan = ScanContext::Create(*source, setup, clock).Scan;
+      scan = ScanContext::Create(*source, setup, clock, observer).Scan;
     }
     return *scan;
   }
@@ -89,6 +89,7 @@ struct RawCard {
   std::vector<uint8_t> image;
   ScanSetup setup;
   ProgressClock clock;
+  ScanObserver* observer = nullptr;  // set before the first Context()
   std::unique_ptr<MemorySource> source;
   std::unique_ptr<ScanContext> scan;
 };

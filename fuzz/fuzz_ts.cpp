@@ -1,0 +1,7 @@
+// The 188-byte transport-stream (TS) recogniser over hostile bytes; see mpeg_stream_fuzz.h.
+#include "formats/media/mpeg_ts.h"
+#include "mpeg_stream_fuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  return morvane::fuzz::RunStreamFuzz(data, size, morvane::RecoverTs);
+}

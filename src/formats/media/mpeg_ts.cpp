@@ -1,0 +1,89 @@
+#include "formats/media/mpeg_ts.h"
+
+#include <array>
+
+#include "formats/media/stream_clusters.h"
+#include "scan/recognition.h"
+#include "scan/recovered_file.h"
+#include "storage/bytes.h"
+
+namespace morvane {
+namespace {
+
+constexpr uint8_t kSyncByte = 0x47;
+constexpr int64_t kStartPackets = 3;  // packets the start sector must begin
+
+struct Layout {
+  int64_t packetSize;
+  int64_t syncAt;       // position of the sync byte in a packet
+  bool arrivalTimes;    // a 4-byte arrival time in front of each transport packet
+  int64_t heldLimit;    // claim-only: bytes held before the window is compacted
+};
+
+constexpr Layout kM2ts{192, 4, true, 0x2004000};
+constexpr Layout kTs{188, 0, false, 0x2050000};
+
+// The per-packet test on the first bytes of a packet (at least syncAt + 2 of them).
+bool IsPacket(ByteView p, const Layout& l) {
+  if (p.U8(l.syncAt) != kSyncByte) return false;
+  // Two sync bytes in a row are no packet of a plain stream.
+  return l.arrivalTimes || p.U8(l.syncAt + 1) != kSyncByte;
+}
+
+uint32_t ArrivalStep(uint32_t previous, uint32_t word) { return (word - previous) & kArrivalTimeMask; }
+
+// Follows the stream from its fourth packet on; returns its length.
+int64_t WalkPackets(Recognition& rec, const ScanContext& scan, const Layout& l) {
+  const StreamClusters clusters(scan, rec.StartSector());
+  const bool claimOnly = rec.OutputKind() == RecognitionOutput::Kind::ClaimOnly;
+  uint32_t previous = rec.FirstBytes().Be32((kStartPackets - 1) * l.packetSize);
+  int64_t offset = kStartPackets * l.packetSize;
+  int64_t dropped = 0;
+  std::array<uint8_t, 8> head{};
+  const auto headBytes = static_cast<size_t>(l.syncAt + 2);
+  for (;;) {
+    if (rec.CopyAsFarAs(offset + l.packetSize) != CopyStop::Reached) return offset;
+    if (!rec.ReadBack(offset, head.data(), headBytes)) return offset;
+    const ByteView p(head.data(), headBytes);
+    if (!IsPacket(p, l)) return offset;
+    if (l.arrivalTimes) {
+      const uint32_t word = p.Be32(0);
+      if (clusters.BeginsCluster(offset) && ArrivalStep(previous, word) > kLargestArrivalStep) return offset;
+      previous = word;
+    }
+    offset += l.packetSize;
+    if (claimOnly && offset - dropped > l.heldLimit) {
+      rec.DropHeldBytesBefore(offset);
+      dropped = offset;
+    }
+  }
+}
+
+int RecoverTransportStream(ScanContext& scan, const std::string& outputFolder, const std::string& extension,
+                           int64_t startOffset, const Layout& l) {
+  Recognition rec(scan, startOffset, RecognitionOutput::Undecided());
+  if (!rec.Started()) return 0;
+  const ByteView first = rec.FirstBytes();
+  for (int64_t k = 0; k < kStartPackets; ++k)
+    if (!IsPacket(first.Sub(static_cast<uint64_t>(k * l.packetSize)), l)) return 0;
+  const bool writes = !outputFolder.empty() && !extension.empty();
+  if (!rec.ChooseOutput(writes ? RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset, extension))
+                               : RecognitionOutput::ClaimOnly()))
+    return 0;
+  const int64_t length = WalkPackets(rec, scan, l);
+  rec.CutToLength(length);
+  rec.Commit();
+  return 0;
+}
+
+}  // namespace
+
+int RecoverM2ts(ScanContext& scan, const std::string& outputFolder, const std::string& extension, int64_t startOffset) {
+  return RecoverTransportStream(scan, outputFolder, extension, startOffset, kM2ts);
+}
+
+int RecoverTs(ScanContext& scan, const std::string& outputFolder, const std::string& extension, int64_t startOffset) {
+  return RecoverTransportStream(scan, outputFolder, extension, startOffset, kTs);
+}
+
+}  // namespace morvane

@@ -1,0 +1,176 @@
+// Deleted videos on a real exFAT volume made by mkfs.exfat: the streams are written into
+// free clusters, one of them in pieces between the clusters of a file that stays, with
+// directory entries marked deleted, as a camera's card looks after the videos were erased.
+// Whole scans bring them back.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "filetypes/catalogue.h"
+#include "formats/recognisers.h"
+#include "scan/scan_driver.h"
+#include "storage/bytes.h"
+#include "storage/partition.h"
+#include "support/test_support.h"
+
+namespace morvane {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void PutLe(Bytes& b, size_t at, uint64_t v, int width) {
+  for (int i = 0; i < width; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// The volume's geometry from its boot sector, and the allocation bitmap and root directory.
+class ExFatVolume {
+ public:
+  explicit ExFatVolume(const std::string& path) : path_(path) {
+    made_ = test::Run("truncate -s 24M " + path + " && mkfs.exfat -c 4K " + path + " >/dev/null 2>&1") == 0;
+    if (!made_) return;
+    image_ = test::ReadFileBytes(path);
+    const ByteView b(image_.data(), 512);
+    sector_ = int64_t{1} << b.U8(108);
+    clusterBytes_ = sector_ << b.U8(109);
+    heap_ = int64_t{b.Le32(88)} * sector_;
+    count_ = b.Le32(92);
+    root_ = ClusterOffset(b.Le32(96));
+    const ByteView dir(image_.data() + root_, 96);
+    made_ = dir.U8(32) == 0x81;
+    bitmap_ = ClusterOffset(dir.Le32(52));
+    for (int64_t c = 0; c < count_; ++c)
+      if (Allocated(c + 2)) firstFree_ = c + 3;
+  }
+  bool Made() const { return made_; }
+  int64_t ClusterBytes() const { return clusterBytes_; }
+  int64_t FirstFreeCluster() const { return firstFree_; }
+  int64_t Clusters(size_t bytes) const { return (static_cast<int64_t>(bytes) + clusterBytes_ - 1) / clusterBytes_; }
+
+  // Writes bytes over the given clusters; allocated ones are marked in the bitmap.
+  void Write(const Bytes& bytes, const std::vector<int64_t>& clusters, bool allocated) {
+    for (size_t i = 0; i < clusters.size(); ++i) {
+      const size_t from = i * static_cast<size_t>(clusterBytes_);
+      if (from < bytes.size())
+        std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                    std::min<size_t>(static_cast<size_t>(clusterBytes_), bytes.size() - from),
+                    image_.begin() + ClusterOffset(clusters[i]));
+      if (allocated) image_[bitmap_ + (clusters[i] - 2) / 8] |= static_cast<uint8_t>(1u << ((clusters[i] - 2) % 8));
+    }
+  }
+  // A file's entry set (file, stream extension, name) in the root directory; a deleted one
+  // has the in-use bit of each entry type cleared.
+  void Entry(const std::string& name, int64_t firstCluster, size_t length, bool deleted) {
+    size_t at = static_cast<size_t>(root_);
+    while (image_[at] != 0) at += 32;
+    const uint8_t inUse = deleted ? 0x00 : 0x80;
+    Bytes set(96, 0);
+    set[0] = 0x05 | inUse;
+    set[1] = 2;
+    PutLe(set, 4, 0x20, 2);
+    set[32] = 0x40 | inUse;
+    set[33] = 0x03;  // allocation possible, no FAT chain
+    set[35] = static_cast<uint8_t>(name.size());
+    PutLe(set, 40, length, 8);
+    PutLe(set, 52, static_cast<uint64_t>(firstCluster), 4);
+    PutLe(set, 56, length, 8);
+    set[64] = 0x41 | inUse;
+    for (size_t i = 0; i < name.size() && i < 15; ++i) set[66 + 2 * i] = static_cast<uint8_t>(name[i]);
+    std::copy(set.begin(), set.end(), image_.begin() + static_cast<std::ptrdiff_t>(at));
+  }
+  void Save() { test::WriteFileBytes(path_, image_); }
+
+ private:
+  int64_t ClusterOffset(int64_t cluster) const { return heap_ + (cluster - 2) * clusterBytes_; }
+  bool Allocated(int64_t cluster) const { return image_[bitmap_ + (cluster - 2) / 8] >> ((cluster - 2) % 8) & 1; }
+
+  std::string path_;
+  Bytes image_;
+  bool made_ = false;
+  int64_t sector_ = 512, clusterBytes_ = 0, heap_ = 0, count_ = 0, root_ = 0, bitmap_ = 0, firstFree_ = 2;
+};
+
+std::vector<Bytes> ScanVolume(const std::string& image, bool freeSpaceOnly, ScanReport& report) {
+  PartitionModel model;
+  EXPECT_TRUE(model.OpenImage(image).Ok());
+  test::TempDir out;
+  ScanSetup setup;
+  setup.Geometry = model.ScanGeometry();
+  setup.LastSector = setup.Geometry.PartitionLastSector;
+  setup.Options.OutputFolder = out.path().string() + "/";
+  setup.Options.FreeSpaceOnly = freeSpaceOnly;
+  setup.Options.TypeMask = kAllTypesMask;
+  ProgressClock clock;
+  auto scan = ScanContext::Create(*model.SourceHandle(), setup, clock).Scan;
+  report = RunScan(*scan, model.DetectedGeometry(), DefaultRecognisers());
+  std::vector<Bytes> files;
+  for (const auto& entry : std::filesystem::directory_iterator(out.path()))
+    files.push_back(test::ReadFileBytes(entry.path().string()));
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+TEST(MpegOnExFat, DeletedVideosComeBackWholeAlsoWhenWrittenInPieces) {
+  if (!test::HaveTool("mkfs.exfat")) GTEST_SKIP() << "mkfs.exfat (exfatprogs) missing";
+  test::TempDir dir;
+  ExFatVolume volume(dir / "card.img");
+  ASSERT_TRUE(volume.Made());
+
+  const std::map<std::string, Bytes> videos = {
+      {"00001.MTS", test::ReadFileBytes(test::DataPath("mpeg/camcorder.mts"))},
+      {"VTS_01_1.VOB", test::ReadFileBytes(test::DataPath("mpeg/mpeg2.vob"))},
+      {"MOV001.MPG", test::ReadFileBytes(test::DataPath("mpeg/mpeg1.mpg"))},
+      {"REC.TS", test::ReadFileBytes(test::DataPath("mpeg/plain.ts"))},
+  };
+  const Bytes dvd = test::ReadFileBytes(test::DataPath("mpeg/dvd.vob"));
+  Bytes kept(static_cast<size_t>(volume.ClusterBytes()) * 40);
+  for (size_t i = 0; i < kept.size(); ++i) kept[i] = static_cast<uint8_t>(i * 7919 >> 3);
+
+  // The contiguous deleted videos, one after the other with a free cluster between them.
+  int64_t next = volume.FirstFreeCluster();
+  for (const auto& [name, bytes] : videos) {
+    std::vector<int64_t> clusters;
+    for (int64_t i = 0; i < volume.Clusters(bytes.size()); ++i) clusters.push_back(next++);
+    volume.Write(bytes, clusters, false);
+    volume.Entry(name, clusters[0], bytes.size(), true);
+    ++next;
+  }
+  // The DVD video in pieces of three clusters between the clusters of a file that stays.
+  std::vector<int64_t> dvdClusters, keptClusters;
+  while (static_cast<int64_t>(dvdClusters.size()) < volume.Clusters(dvd.size())) {
+    for (int k = 0; k < 3; ++k) dvdClusters.push_back(next++);
+    keptClusters.push_back(next++);
+  }
+  while (static_cast<int64_t>(keptClusters.size()) < volume.Clusters(kept.size())) keptClusters.push_back(next++);
+  volume.Write(dvd, dvdClusters, false);
+  volume.Entry("VTS_02_1.VOB", dvdClusters[0], dvd.size(), true);
+  volume.Write(kept, keptClusters, true);
+  volume.Entry("KEEP.BIN", keptClusters[0], kept.size(), false);
+  volume.Save();
+
+  {  // Free space only: the kept file's clusters are stepped over, every video is whole.
+    ScanReport r;
+    const std::vector<Bytes> files = ScanVolume(dir / "card.img", true, r);
+    EXPECT_TRUE(r.FreeSpaceMapBuilt);
+    std::vector<Bytes> expected = {dvd};
+    for (const auto& [name, bytes] : videos) expected.push_back(bytes);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(files, expected);
+    EXPECT_EQ(r.RecoveredCount, 5);
+  }
+  {  // The whole volume: the contiguous videos are whole; the DVD video's first piece ends
+     // where the kept file's bytes are no start code.
+    ScanReport r;
+    const std::vector<Bytes> files = ScanVolume(dir / "card.img", false, r);
+    for (const auto& [name, bytes] : videos)
+      EXPECT_TRUE(std::binary_search(files.begin(), files.end(), bytes)) << name << " not recovered byte for byte";
+    const Bytes firstPiece(dvd.begin(), dvd.begin() + 3 * volume.ClusterBytes());
+    EXPECT_TRUE(std::binary_search(files.begin(), files.end(), firstPiece));
+  }
+}
+
+}  // namespace
+}  // namespace morvane
