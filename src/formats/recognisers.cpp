@@ -5,6 +5,7 @@
 #include "formats/media/mp4.h"
 #include "formats/media/mpeg_ps.h"
 #include "formats/media/mpeg_ts.h"
+#include "formats/pictures/camera_raw.h"
 #include "formats/pictures/jpeg.h"
 #include "scan/file_type_id.h"
 
@@ -49,6 +50,10 @@ RecogniserTable MakeTable() {
   t.Stream[ftTs192] = Selected(RecoverM2ts, ".MTS");
   t.Stream[ftTs188] = Selected(RecoverTs, ".TS");
   t.Stream[ftMpeg2PackClockZero] = t.Stream[ftMpeg2PackEarly] = Selected(RecoverVob, ".VOB");
+  // Camera raw files choose by TypeMask themselves: unselected ones are still claimed.
+  t.Recovery[ftTiffRaw] = [](ScanContext& scan, int64_t offset) { RecoverTiffRaw(scan, scan.Options.OutputFolder, offset); };
+  t.Recovery[ftX3f] = [](ScanContext& scan, int64_t offset) { RecoverX3f(scan, scan.Options.OutputFolder, offset); };
+  t.Recovery[ftRaf] = [](ScanContext& scan, int64_t offset) { RecoverRaf(scan, scan.Options.OutputFolder, offset); };
   t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
   return t;
 }

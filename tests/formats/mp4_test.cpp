@@ -25,6 +25,7 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes Sample(const std::string& name) { return test::ReadFileBytes(test::DataPath("mp4/" + name)); }
 
+using test::CountingSource;
 using test::Sectors;
 
 void PutBe32(Bytes& b, size_t at, uint32_t v) {
@@ -226,23 +227,6 @@ TEST(RecoverMp4, FilesSplitAroundClaimedSectorsAndClaimOnlyTakesTheSameSectors) 
     EXPECT_EQ(t.ClaimedCount(), Sectors(Sample("mp41.mp4").size()));
   }
 }
-
-// Counts the reads that reach the medium.
-class CountingSource : public Source {
- public:
-  explicit CountingSource(Source& inner) : Source("counting"), inner_(inner) {}
-  bool ReadAt(int64_t offset, void* buffer, size_t length) override {
-    ++reads;
-    bytes += static_cast<int64_t>(length);
-    return inner_.ReadAt(offset, buffer, length);
-  }
-  int64_t SizeBytes() const override { return inner_.SizeBytes(); }
-  SourceKind Kind() const override { return SourceKind::ImageFile; }
-  int64_t reads = 0, bytes = 0;
-
- private:
-  Source& inner_;
-};
 
 long PeakResidentKiB() {
   rusage u{};

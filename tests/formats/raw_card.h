@@ -31,6 +31,23 @@ inline std::vector<int64_t> SectorRunOf(int64_t first, int64_t count) {
   return s;
 }
 
+// Counts the reads that reach the medium.
+class CountingSource : public Source {
+ public:
+  explicit CountingSource(Source& inner) : Source("counting"), inner_(inner) {}
+  bool ReadAt(int64_t offset, void* buffer, size_t length) override {
+    ++reads;
+    bytes += static_cast<int64_t>(length);
+    return inner_.ReadAt(offset, buffer, length);
+  }
+  int64_t SizeBytes() const override { return inner_.SizeBytes(); }
+  SourceKind Kind() const override { return SourceKind::ImageFile; }
+  int64_t reads = 0, bytes = 0;
+
+ private:
+  Source& inner_;
+};
+
 struct RawCard {
   explicit RawCard(int64_t sectors, uint32_t sectorsPerCluster = 1, bool randomFill = false, uint32_t sectorSize = 512)
       : ss(sectorSize), image(static_cast<size_t>(sectors) * sectorSize, 0) {

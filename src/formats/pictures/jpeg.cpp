@@ -1,8 +1,5 @@
 #include "formats/pictures/jpeg.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
@@ -13,6 +10,7 @@
 
 #include "filetypes/catalogue.h"
 #include "formats/pictures/exif.h"
+#include "formats/pictures/photo_output.h"
 #include "scan/recovered_file.h"
 #include "scan/scan_options.h"
 
@@ -96,19 +94,6 @@ bool DecodeWithLibjpeg(const uint8_t* data, size_t size, JpegPicture* picture) {
   return true;
 }
 
-// --- Writing ----------------------------------------------------------------------------
-
-// The shooting time as the file's modification time (the access time stays).
-void SetModificationTime(const std::string& fileName, TDateTime shootingTime) {
-  const auto when = LocalDateTimeToTimespec(RoundDownToTwoSeconds(shootingTime));
-  if (!when) return;
-  timespec times[2];
-  times[0].tv_sec = 0;
-  times[0].tv_nsec = UTIME_OMIT;
-  times[1] = *when;
-  ::utimensat(AT_FDCWD, fileName.c_str(), times, 0);
-}
-
 // --- Carving ----------------------------------------------------------------------------
 
 constexpr uint8_t kMarkerPrefix = 0xFF;
@@ -185,10 +170,9 @@ JpegPicture SaveRecoveredJpeg(ScanContext& scan, Recognition& rec, const std::st
   if (shootingTime < 0) shootingTime = ReadExifShootingTime(bytes).Time;
   const JpegPicture picture = CheckJpegDecodes(bytes);
   if (!picture.Ok) return picture;
-  const bool selected = (scan.Options.TypeMask & kTypeJpg) != 0 && !baseName.empty();
-  if (selected && PhotoPasses(shootingTime, scan.Options)) {
+  if (PhotoWanted(scan, baseName, kTypeJpg, shootingTime)) {
     const std::string fileName = baseName + ".JPG";
-    if (rec.Save(fileName) && shootingTime > 0) SetModificationTime(fileName, shootingTime);
+    if (rec.Save(fileName)) SetShootingTimeOnFile(fileName, shootingTime);
   }
   return picture;
 }
