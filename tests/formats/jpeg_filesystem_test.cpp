@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "formats/fat_volume.h"
 #include "formats/jpeg_encoder.h"
 #include "formats/recognisers.h"
 #include "scan/scan_driver.h"
@@ -20,68 +21,9 @@ namespace morvane {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using test::FatVolume;
 
 constexpr int64_t kClusterBytes = 1024;  // mkfs.fat -s 2 on 512-byte sectors
-
-class FatVolume {
- public:
-  FatVolume() : image_(dir_ / "vol.img") {
-    made_ = Run("truncate -s 72M IMG && mkfs.fat -F 32 -s 2 IMG >/dev/null 2>&1") == 0;
-  }
-  bool Made() const { return made_; }
-  const std::string& Image() const { return image_; }
-
-  // Copies the files in this order: mtools gives each the first free clusters after the
-  // previous one, or, when the end of the volume is reached, the first free ones from the
-  // start (which is how a file comes to fill the holes that deletions left).
-  bool Put(const std::vector<std::pair<std::string, Bytes>>& files) {
-    std::string names;
-    for (const auto& [name, bytes] : files) {
-      test::WriteFileBytes(dir_ / name, bytes);
-      names += " " + dir_ / name;
-    }
-    return Run("mcopy -i IMG" + names + " ::") == 0;
-  }
-  bool Delete(const std::vector<std::string>& names) {
-    std::string list;
-    for (const auto& n : names) list += " ::" + n;
-    return Run("mdel -i IMG" + list) == 0;
-  }
-  // Fills the rest of the volume with one file of zeros.
-  bool Fill(const std::string& name) {
-    if (Run("mdir -i IMG :: > " + dir_ / "mdir.txt") != 0) return false;
-    const Bytes listing = test::ReadFileBytes(dir_ / "mdir.txt");
-    std::smatch m;
-    std::string text(listing.begin(), listing.end());
-    if (!std::regex_search(text, m, std::regex("([0-9 ]+) bytes free"))) return false;
-    std::string digits = m[1];
-    digits.erase(std::remove(digits.begin(), digits.end(), ' '), digits.end());
-    return Put({{name, Bytes(std::stoull(digits), 0)}});
-  }
-  // The runs of clusters a file occupies, as mshowfat lists them.
-  std::vector<std::pair<int64_t, int64_t>> Clusters(const std::string& name) {
-    std::vector<std::pair<int64_t, int64_t>> runs;
-    if (Run("mshowfat -i IMG ::" + name + " > " + dir_ / "fat.txt") != 0) return runs;
-    const Bytes out = test::ReadFileBytes(dir_ / "fat.txt");
-    const std::string text(out.begin(), out.end());
-    const std::regex run("<([0-9]+)(-([0-9]+))?>");
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), run); it != std::sregex_iterator(); ++it) {
-      const int64_t first = std::stoll((*it)[1]);
-      runs.emplace_back(first, (*it)[3].matched ? std::stoll((*it)[3]) : first);
-    }
-    return runs;
-  }
-
- private:
-  int Run(std::string command) {
-    for (size_t p; (p = command.find("IMG")) != std::string::npos;) command.replace(p, 3, image_);
-    return test::Run("MTOOLS_SKIP_CHECK=1 " + command);
-  }
-
-  test::TempDir dir_;
-  std::string image_;
-  bool made_ = false;
-};
 
 struct Recovered {
   ScanReport report;
@@ -89,20 +31,11 @@ struct Recovered {
 };
 
 Recovered ScanVolume(const std::string& image, bool freeSpaceOnly) {
-  PartitionModel model;
-  EXPECT_TRUE(model.OpenImage(image).Ok());
-  test::TempDir out;
-  ScanSetup setup;
-  setup.Geometry = model.ScanGeometry();
-  setup.LastSector = setup.Geometry.PartitionLastSector;
-  setup.Options.OutputFolder = out.path().string() + "/";
-  setup.Options.FreeSpaceOnly = freeSpaceOnly;
-  ProgressClock clock;
-  auto scan = ScanContext::Create(*model.SourceHandle(), setup, clock).Scan;
   Recovered r;
-  r.report = RunScan(*scan, model.DetectedGeometry(), DefaultRecognisers());
-  for (const auto& entry : std::filesystem::directory_iterator(out.path()))
-    if (entry.path().extension() == ".JPG") r.files.push_back(test::ReadFileBytes(entry.path().string()));
+  const test::VolumeScan scan = test::ScanVolume(image, freeSpaceOnly);
+  r.report = scan.report;
+  for (const auto& [name, bytes] : scan.files)
+    if (name.ends_with(".JPG")) r.files.push_back(bytes);
   std::sort(r.files.begin(), r.files.end());
   return r;
 }
