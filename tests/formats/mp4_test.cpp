@@ -389,7 +389,8 @@ TEST(RecoverMp4, SamsungModeNeverSplicesAClusterIntoAVideoItDoesNotContinue) {
   // A whole video at sector 100, and far above it an unrelated "moov" box whose cluster in
   // front ends with "mdat" (another video's remains) or with anything else.
   const Bytes video = Sample("faststart.mp4");
-  for (bool endsWithMdat : {true, false}) {
+  for (int variant : {0, 1, 2}) {  // ends with mdat; with something else; with mdat, but a sector is taken
+    const bool endsWithMdat = variant != 1, kept = variant == 0;
     Card t(4100, 4);
     t.setup.Options.CameraMode.Samsung = true;
     t.Place(video, 100);
@@ -398,12 +399,13 @@ TEST(RecoverMp4, SamsungModeNeverSplicesAClusterIntoAVideoItDoesNotContinue) {
     front.insert(front.end(), header.begin(), header.end());
     t.Place(front, 3996);
     t.Place(Box("moov", 512, 0x44), 4000);
+    if (variant == 2) t.Context().SectorMap.ClaimSector(3998);  // allocated to a live file
     EXPECT_EQ(t.RunAll().RecoveredCount, 1);
-    EXPECT_EQ(test::ReadFileBytes(t.File(100, ".MP4")), video) << endsWithMdat;
+    EXPECT_EQ(test::ReadFileBytes(t.File(100, ".MP4")), video) << variant;
     // Only a qualifying cluster is kept, and it stays pending for the video it belongs to.
-    EXPECT_EQ(t.Context().LeadClusterPending, endsWithMdat);
-    EXPECT_EQ(t.Claimed(3996), endsWithMdat);
-    EXPECT_EQ(t.ClaimedCount(), Sectors(video.size(), 2048) * 4 + (endsWithMdat ? 4 : 0));
+    EXPECT_EQ(t.Context().LeadClusterPending, kept) << variant;
+    EXPECT_EQ(t.Claimed(3996), kept) << variant;
+    EXPECT_EQ(t.ClaimedCount(), Sectors(video.size(), 2048) * 4 + (kept ? 4 : variant == 2 ? 1 : 0)) << variant;
   }
 }
 
