@@ -7,6 +7,7 @@
 #include "formats/media/mpeg_ts.h"
 #include "formats/pictures/camera_raw.h"
 #include "formats/pictures/jpeg.h"
+#include "formats/pictures/png.h"
 #include "scan/file_type_id.h"
 
 namespace morvane {
@@ -54,6 +55,8 @@ RecogniserTable MakeTable() {
   t.Recovery[ftTiffRaw] = [](ScanContext& scan, int64_t offset) { RecoverTiffRaw(scan, scan.Options.OutputFolder, offset); };
   t.Recovery[ftX3f] = [](ScanContext& scan, int64_t offset) { RecoverX3f(scan, scan.Options.OutputFolder, offset); };
   t.Recovery[ftRaf] = [](ScanContext& scan, int64_t offset) { RecoverRaf(scan, scan.Options.OutputFolder, offset); };
+  // PNGs get the folder always and look at TypeMask themselves.
+  t.Recovery[ftPng] = [](ScanContext& scan, int64_t offset) { RecoverPng(scan, scan.Options.OutputFolder, offset); };
   t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
   return t;
 }

@@ -75,6 +75,17 @@ struct RawCard {
       std::copy_n(bytes.begin() + i * ss, std::min<size_t>(ss, bytes.size() - i * ss), image.begin() + sectors[i] * ss);
   }
   void Place(const std::vector<uint8_t>& bytes, int64_t first) { Place(bytes, SectorRunOf(first, Sectors(bytes.size(), ss))); }
+  // Places the files one after another from sector `first`, `gap` sectors apart; returns
+  // their start sectors.
+  std::vector<int64_t> PlaceInRow(const std::vector<std::vector<uint8_t>>& files, int64_t first, int64_t gap) {
+    std::vector<int64_t> starts;
+    for (const auto& f : files) {
+      starts.push_back(first);
+      Place(f, first);
+      first += Sectors(f.size(), ss) + gap;
+    }
+    return starts;
+  }
   ScanContext& Context() {
     if (!scan) {
       source = std::make_unique<MemorySource>(image);
