@@ -2,6 +2,7 @@
 
 #include "filetypes/catalogue.h"
 #include "formats/documents/ole.h"
+#include "formats/documents/pdf.h"
 #include "formats/media/mp4.h"
 #include "formats/media/mpeg_ps.h"
 #include "formats/media/mpeg_ts.h"
@@ -27,6 +28,17 @@ RecogniserEntry SelectedOrClaimOnly(StreamRecogniser recover, uint32_t kind, con
 // The stream pass only calls a stream recogniser when its kind is selected.
 RecogniserEntry Selected(StreamRecogniser recover, const char* extension) {
   return [=](ScanContext& scan, int64_t offset) { recover(scan, scan.Options.OutputFolder, extension, offset); };
+}
+
+using Recogniser = int (*)(ScanContext&, const std::string&, int64_t);
+
+// A recogniser given the folder when its kind is selected, else an empty one: it then only
+// follows and claims the file.
+RecogniserEntry FolderWhenSelected(Recogniser recover, uint32_t kind) {
+  return [=](ScanContext& scan, int64_t offset) {
+    const bool selected = (scan.Options.TypeMask & kind) != 0;
+    recover(scan, selected ? scan.Options.OutputFolder : std::string(), offset);
+  };
 }
 
 RecogniserTable MakeTable() {
@@ -57,6 +69,7 @@ RecogniserTable MakeTable() {
   t.Recovery[ftRaf] = [](ScanContext& scan, int64_t offset) { RecoverRaf(scan, scan.Options.OutputFolder, offset); };
   // PNGs get the folder always and look at TypeMask themselves.
   t.Recovery[ftPng] = [](ScanContext& scan, int64_t offset) { RecoverPng(scan, scan.Options.OutputFolder, offset); };
+  t.Recovery[ftPdf] = FolderWhenSelected(RecoverPdf, kTypeAi);
   t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
   return t;
 }

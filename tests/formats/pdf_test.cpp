@@ -1,0 +1,141 @@
+#include "formats/documents/pdf.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "filetypes/catalogue.h"
+#include "formats/raw_card.h"
+#include "support/test_support.h"
+
+namespace morvane {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using test::Sectors;
+
+Bytes Sample(const std::string& name) { return test::ReadFileBytes(test::DataPath("pdf/" + name)); }
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+struct PdfCard : test::RawCard {
+  using RawCard::RawCard;
+  // The driver passes the folder only when AI/PDF is selected.
+  int Recover(int64_t sector, bool selected = true) {
+    return RecoverPdf(Context(), selected ? setup.Options.OutputFolder : std::string(), sector * 512);
+  }
+  Bytes Written(int64_t sector, const std::string& ext = ".PDF") const { return test::ReadFileBytes(File(sector, ext)); }
+};
+
+// A document body of about `bytes` bytes with no trailer in it.
+std::string Body(size_t bytes) {
+  std::string s = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+  for (int i = 1; s.size() < bytes; ++i) s += std::to_string(i) + " 0 obj\n<< /N " + std::to_string(i) + " >>\nendobj\n";
+  return s;
+}
+
+TEST(RecoverPdf, DocumentsOfRealToolsComeBackByteForByte) {
+  // LibreOffice, Ghostscript, a linearized file (its first-page trailer points to 0), two
+  // incremental updates (a cross-reference table and a cross-reference stream after the
+  // first end-of-file line), and a binary stream that holds "%%EOF" lines.
+  const std::vector<std::string> names = {"libreoffice.pdf", "ghostscript.pdf", "linearized.pdf",
+                                          "incremental.pdf", "incremental_xrefstream.pdf", "binary_eof.pdf"};
+  PdfCard t(120, 1, true);
+  std::vector<Bytes> files;
+  for (const auto& n : names) files.push_back(Sample(n));
+  const std::vector<int64_t> starts = t.PlaceInRow(files, 1, 2);
+  const ScanReport r = t.RunAll();
+  EXPECT_EQ(r.RecoveredCount, static_cast<int>(names.size()));
+  for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(t.Written(starts[i]), Sample(names[i])) << names[i];
+}
+
+TEST(RecoverPdf, TrailerRules) {
+  const std::string trailer = "startxref\r\n1234\r\n%%EOF\r\n";
+  struct Case {
+    const char* what;
+    std::string text;
+    int64_t length;  // expected document length, -1: not recovered
+  };
+  const std::string body = Body(700);
+  const std::vector<Case> cases = {
+      {"ends after the line breaks behind %%EOF", body + trailer + "junk", int64_t(body.size() + trailer.size())},
+      {"a trailer pointing to 0 does not end it", body + "startxref\n0\n%%EOF\n" + body.substr(9) + trailer + "x",
+       int64_t(2 * body.size() - 9 + 18 + trailer.size())},
+      {"an xref section after %%EOF continues it", body + trailer + "xref\n0 1\n" + trailer + "x",
+       int64_t(body.size() + 2 * trailer.size() + 9)},
+      {"spaces after startxref are no trailer", body + "startxref \n1234\n%%EOF\n", -1},
+      {"spaces before the number are no trailer", body + "startxref\n 1234\n%%EOF\n", -1},
+      {"startxref must begin a line", body + "x startxref\n1234\n%%EOF\n", -1},
+      {"no trailer at all", body, -1},
+  };
+  for (const auto& c : cases) {
+    PdfCard t(12);
+    Bytes doc = Text(c.text);
+    t.Place(doc, 1);
+    t.Recover(1);
+    if (c.length < 0) {
+      EXPECT_EQ(t.ClaimedCount(), 0) << c.what;
+      EXPECT_TRUE(t.Files().empty()) << c.what;
+      continue;
+    }
+    doc.resize(static_cast<size_t>(c.length));
+    EXPECT_EQ(t.Written(1), doc) << c.what;
+    // Sectors read only to see the byte after the end are given back.
+    EXPECT_EQ(t.ClaimedCount(), Sectors(doc.size())) << c.what;
+  }
+}
+
+TEST(RecoverPdf, EndOfRangeAndClaimOnly) {
+  const Bytes doc = Sample("ghostscript.pdf");
+  const int64_t n = Sectors(doc.size());
+  {  // The range ends right behind the final line break: the document is whole. A
+     // comment line after the header grows it to fill its sectors exactly.
+    Bytes exact = doc;
+    const size_t pad = static_cast<size_t>(n * 512) - doc.size() + 512;
+    Bytes comment(pad, ' ');
+    comment.front() = '%';
+    comment.back() = '\n';
+    exact.insert(exact.begin() + 15, comment.begin(), comment.end());
+    PdfCard t(n + 1);
+    t.Place(exact, 0);
+    t.Recover(0);
+    EXPECT_EQ(t.Written(0), exact);
+  }
+  {  // The range ends before the trailer: nothing is kept.
+    PdfCard t(n + 4);
+    t.Place(doc, 0);
+    t.setup.LastSector = n - 2;
+    t.Recover(0);
+    EXPECT_EQ(t.ClaimedCount(), 0);
+    EXPECT_TRUE(t.Files().empty());
+  }
+  {  // Around claimed sectors; and without a folder only claimed.
+    for (bool selected : {true, false}) {
+      PdfCard t(n + 10);
+      std::vector<int64_t> sectors = {2, 3};
+      for (int64_t s = 7; s < 7 + n; ++s) sectors.push_back(s);
+      t.Place(doc, sectors);
+      for (int64_t s = 4; s < 7; ++s) t.Context().SectorMap.ClaimSector(s);
+      t.Recover(2, selected);
+      EXPECT_EQ(t.ClaimedCount(), n + 3);
+      if (selected) {
+        EXPECT_EQ(t.Written(2), doc);
+      } else {
+        EXPECT_TRUE(t.Files().empty());
+      }
+    }
+  }
+}
+
+TEST(RecoverPdf, IllustratorDocumentsAreWrittenAsAi) {
+  const std::string body = Body(300);
+  const Bytes ai = Text(body + "9 0 obj\n<< /AIPrivateData1 10 0 R >>\nendobj\nstartxref\n116\n%%EOF\n");
+  PdfCard t(6);
+  t.Place(ai, 1);
+  t.Recover(1);
+  EXPECT_EQ(t.Written(1, ".AI"), ai);
+  EXPECT_EQ(t.Files().size(), 1u);
+}
+
+}  // namespace
+}  // namespace morvane
