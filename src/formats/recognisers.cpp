@@ -3,6 +3,8 @@
 #include "filetypes/catalogue.h"
 #include "formats/documents/ole.h"
 #include "formats/documents/pdf.h"
+#include "formats/documents/rar.h"
+#include "formats/documents/sized_archives.h"
 #include "formats/media/mp4.h"
 #include "formats/media/mpeg_ps.h"
 #include "formats/media/mpeg_ts.h"
@@ -70,6 +72,9 @@ RecogniserTable MakeTable() {
   // PNGs get the folder always and look at TypeMask themselves.
   t.Recovery[ftPng] = [](ScanContext& scan, int64_t offset) { RecoverPng(scan, scan.Options.OutputFolder, offset); };
   t.Recovery[ftPdf] = FolderWhenSelected(RecoverPdf, kTypeAi);
+  t.Recovery[ftRar] = FolderWhenSelected(RecoverRar, kTypeRar);
+  t.Recovery[ftCab] = FolderWhenSelected(RecoverCab, kTypeCab);
+  t.Recovery[ft7z] = FolderWhenSelected(Recover7z, kType7z);
   t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
   return t;
 }

@@ -141,7 +141,8 @@ int ClassifyImageArchiveOrDocument(ByteView s) {
       if (s.Matches(0, "PK\x03\x04")) return ClassifyZipFirstEntry(s);
       break;
     case '7':
-      if (s.Matches(0, "7z\xBC\xAF\x27\x1C\0\x03"sv)) return ft7z;
+      // Format version 0.2 to 0.4: 7-Zip has written 0.4 since its 9.x releases.
+      if (s.Matches(0, "7z\xBC\xAF\x27\x1C\0"sv) && s.U8(7) >= 2 && s.U8(7) <= 4) return ft7z;
       break;
     case '%':
       if (s.Matches(0, "%PDF-")) return ftPdf;

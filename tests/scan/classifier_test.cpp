@@ -77,7 +77,9 @@ TEST(ClassifySector, StartSignatures) {
       {"PK\x03\x04", 0, "", ftZip}, {"PK\x03\x04", 30, "[Content_Types].xml", ftOfficeZip},
       {"PK\x03\x04", 30, "content/riffData.cdr", ftZipCdr}, {"PK\x03\x04", 31, "[Content_Types].xml", ftZip},
       {"MSCF", 24, "\x03\x01", ftCab}, {"MSCF", 24, "\x01\x03", ftNone},
-      {"7z\xBC\xAF\x27\x1C\0\x03"sv, 0, "", ft7z}, {"%PDF-", 0, "", ftPdf}, {"%PDF", 0, "", ftNone},
+      {"7z\xBC\xAF\x27\x1C\0\x03"sv, 0, "", ft7z}, {"7z\xBC\xAF\x27\x1C\0\x04"sv, 0, "", ft7z},
+      {"7z\xBC\xAF\x27\x1C\0\x05"sv, 0, "", ftNone}, {"7z\xBC\xAF\x27\x1C\x01\x03"sv, 0, "", ftNone},
+      {"%PDF-", 0, "", ftPdf}, {"%PDF", 0, "", ftNone},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Sector().Put(0, c.at0).Put(c.off, c.atOff).Classify(), c.expected) << c.at0 << " " << c.atOff;

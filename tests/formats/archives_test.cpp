@@ -1,0 +1,284 @@
+// RAR, CAB and 7z archives: real archives byte for byte, and constructed ones whose
+// layout is written out below.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "filetypes/catalogue.h"
+#include "formats/documents/rar.h"
+#include "formats/documents/sized_archives.h"
+#include "formats/raw_card.h"
+#include "support/test_support.h"
+
+namespace morvane {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using test::Sectors;
+
+Bytes Sample(const std::string& name) { return test::ReadFileBytes(test::DataPath("archives/" + name)); }
+
+void PutLe(Bytes& b, size_t at, uint64_t v, int width) {
+  for (int i = 0; i < width; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+struct ArchiveCard : test::RawCard {
+  using RawCard::RawCard;
+  using Recogniser = int (*)(ScanContext&, const std::string&, int64_t);
+  void Recover(Recogniser recover, int64_t sector, bool selected = true) {
+    recover(Context(), selected ? setup.Options.OutputFolder : std::string(), sector * 512);
+  }
+  Bytes Written(int64_t sector, const std::string& ext) const { return test::ReadFileBytes(File(sector, ext)); }
+};
+
+// --- RAR ----------------------------------------------------------------------------------
+
+// A block header: checksum (2, not checked), type, flags (2), header size (2), then with
+// flag 0x8000 the 32-bit data size; the header is padded with zeros to its size.
+Bytes RarBlock(uint8_t type, uint16_t flags, uint16_t headerSize, uint32_t dataSize = 0, size_t dataBytes = 0) {
+  // A header size below the fixed fields still gets them written.
+  const size_t fixed = (flags & 0x8000) ? 11 : 7;
+  Bytes b(std::max<size_t>(headerSize, fixed), 0);
+  b[2] = type;
+  PutLe(b, 3, flags, 2);
+  PutLe(b, 5, headerSize, 2);
+  if (flags & 0x8000) PutLe(b, 7, dataSize, 4);
+  b.resize(b.size() + dataBytes, 0xA5);
+  return b;
+}
+
+Bytes RarArchive(const std::vector<Bytes>& blocks) {
+  Bytes a = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x00};
+  for (const auto& b : blocks) a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+const Bytes kMainHeader = RarBlock(0x73, 0, 13);
+const Bytes kEnd = RarBlock(0x7B, 0x4000, 7);
+
+TEST(RecoverRar, ArchivesWrittenByRarComeBackByteForByte) {
+  // Stored and compressed members, encrypted data, Unicode names, directory entries and a
+  // service sub-block; the archive with encrypted headers cannot be walked.
+  const std::vector<std::string> names = {"rar.rar", "rar_compress_normal.rar", "rar_windows.rar",
+                                          "rar4_encrypted.rar", "rar_subblock.rar", "rar_unicode.rar"};
+  ArchiveCard t(120, 1, true);
+  std::vector<Bytes> files;
+  for (const auto& n : names) files.push_back(Sample(n));
+  const std::vector<int64_t> starts = t.PlaceInRow(files, 2, 2);
+  const int64_t at = starts.back() + Sectors(files.back().size()) + 2;
+  t.Place(Sample("rar_encryption_header.rar"), at);
+  const ScanReport r = t.RunAll();
+  EXPECT_EQ(r.RecoveredCount, static_cast<int>(names.size()));
+  for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(t.Written(starts[i], ".RAR"), Sample(names[i])) << names[i];
+  EXPECT_FALSE(t.Claimed(at));
+  EXPECT_EQ(t.Files().size(), names.size());
+}
+
+TEST(RecoverRar, AroundClaimedSectorsAndPastTheEndOfTheRange) {
+  const Bytes rar = Sample("rar_compress_normal.rar");
+  const int64_t n = Sectors(rar.size());
+  for (bool selected : {true, false}) {
+    ArchiveCard t(n + 12);
+    std::vector<int64_t> sectors = test::SectorRunOf(1, 5);
+    for (int64_t s = 10; s < 10 + n - 5; ++s) sectors.push_back(s);
+    t.Place(rar, sectors);
+    for (int64_t s = 6; s < 10; ++s) t.Context().SectorMap.ClaimSector(s);
+    t.Recover(RecoverRar, 1, selected);
+    EXPECT_EQ(t.ClaimedCount(), n + 4);
+    if (selected) {
+      EXPECT_EQ(t.Written(1, ".RAR"), rar);
+    }
+  }
+  // A member whose data runs past the last sector fails the archive: nothing stays
+  // claimed and no partial file is left.
+  const Bytes cut = RarArchive({kMainHeader, RarBlock(0x74, 0x8000, 32, 4000, 4000), kEnd});
+  for (bool selected : {true, false}) {
+    ArchiveCard t(12);
+    t.Place(cut, 0);
+    t.setup.LastSector = 5;
+    t.Recover(RecoverRar, 0, selected);
+    EXPECT_EQ(t.ClaimedCount(), 0);
+    EXPECT_TRUE(t.Files().empty());
+  }
+}
+
+TEST(RecoverRar, BlocksThatEndTheWalk) {
+  const Bytes member = RarBlock(0x74, 0x8000, 32, 700, 700);
+  {
+    const Bytes good = RarArchive({kMainHeader, member, kEnd});
+    ArchiveCard t(8);
+    t.Place(good, 1);
+    t.Recover(RecoverRar, 1);
+    EXPECT_EQ(t.Written(1, ".RAR"), good);  // exactly up to the end of the end-of-archive block
+  }
+  const std::vector<std::pair<const char*, Bytes>> bad = {
+      {"header size 0", RarArchive({kMainHeader, RarBlock(0x75, 0, 0), kEnd})},
+      {"header size below the fixed header", RarArchive({kMainHeader, RarBlock(0x75, 0, 5), kEnd})},
+      {"data size flag with a 9-byte header", RarArchive({kMainHeader, RarBlock(0x74, 0x8000, 9, 20, 20), kEnd})},
+      {"marker type after the marker", RarArchive({RarBlock(0x72, 0, 7), kMainHeader, kEnd})},
+      {"type beyond the end block", RarArchive({kMainHeader, RarBlock(0x7C, 0, 7), kEnd})},
+      {"large member flag with a short header", RarArchive({kMainHeader, RarBlock(0x74, 0x8100, 32, 10, 10), kEnd})},
+      {"no end block", RarArchive({kMainHeader, member})},
+  };
+  for (const auto& [what, rar] : bad) {
+    ArchiveCard t(8);
+    t.Place(rar, 1);
+    t.Recover(RecoverRar, 1);
+    EXPECT_EQ(t.ClaimedCount(), 0) << what;
+    EXPECT_TRUE(t.Files().empty()) << what;
+  }
+}
+
+TEST(RecoverRar, MemberLargerThanFourGibibytesIsClaimedWithoutBeingRead) {
+  // Marker, main header, a file block of 47 header bytes with flag 0x100: packed size low
+  // half at 7 = 0x1234, high half at 32 = 1 (so 4 GiB + 0x1234 bytes of data), name of 7
+  // bytes at 40; then the end block. A sparse image holds it.
+  Bytes file = RarBlock(0x74, 0x8100, 47, 0x1234);
+  PutLe(file, 26, 7, 2);
+  PutLe(file, 32, 1, 4);
+  std::copy_n("big.bin", 7, file.begin() + 40);
+  const Bytes head = RarArchive({kMainHeader, file});
+  const int64_t dataBytes = (int64_t{1} << 32) + 0x1234;
+  const int64_t endAt = static_cast<int64_t>(head.size()) + dataBytes;
+  const int64_t imageBytes = int64_t{5} << 30;
+  test::TempDir dir;
+  const std::string path = dir / "card.img";
+  {
+    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, imageBytes), 0);
+    ASSERT_EQ(::pwrite(fd, head.data(), head.size(), 0), static_cast<ssize_t>(head.size()));
+    ASSERT_EQ(::pwrite(fd, kEnd.data(), kEnd.size(), endAt), static_cast<ssize_t>(kEnd.size()));
+    ::close(fd);
+  }
+  OpenResult opened = OpenSource(path);
+  ASSERT_TRUE(opened.source);
+  test::CountingSource counting(*opened.source);
+  ScanSetup setup;
+  setup.Geometry.PartitionLastSector = imageBytes / 512 - 1;
+  setup.LastSector = setup.Geometry.PartitionLastSector;
+  ProgressClock clock;
+  auto scan = ScanContext::Create(counting, setup, clock).Scan;
+  ASSERT_TRUE(scan);
+  RecoverRar(*scan, "", 0);
+  const int64_t sectors = Sectors(static_cast<size_t>(endAt + 7));
+  EXPECT_EQ(scan->SectorMap.CountClaimed(0, setup.LastSector + 1), sectors);
+  EXPECT_LE(counting.bytes, 4 * 0x10000);
+}
+
+// --- CAB and 7z -------------------------------------------------------------------------
+
+TEST(RecoverSizedArchives, ArchivesOf7ZipAndGcabComeBackByteForByte) {
+  const std::vector<std::pair<std::string, std::string>> names = {
+      {"solid_hc.7z", ".7Z"}, {"nonsolid_nohc.7z", ".7Z"}, {"nonsolid_hc.7z", ".7Z"},
+      {"stored.cab", ".CAB"}, {"mszip.cab", ".CAB"}};
+  ArchiveCard t(300, 1, true);
+  std::vector<Bytes> files;
+  for (const auto& [n, ext] : names) files.push_back(Sample(n));
+  const std::vector<int64_t> starts = t.PlaceInRow(files, 3, 5);
+  const ScanReport r = t.RunAll();
+  EXPECT_EQ(r.RecoveredCount, static_cast<int>(names.size()));
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string file = t.File(starts[i], names[i].second);
+    EXPECT_EQ(test::ReadFileBytes(file), Sample(names[i].first)) << names[i].first;
+    // The archivers themselves accept what came back.
+    const std::string check = names[i].second == ".7Z" ? "7z" : "gcab";
+    if (test::HaveTool(check)) {
+      EXPECT_EQ(test::Run(check + (check == "7z" ? " t " : " -l ") + file + " >/dev/null"), 0);
+    }
+  }
+}
+
+TEST(RecoverSizedArchives, CutByTheEndOfTheRangeTheRestIsZeros) {
+  const Bytes sevenZip = Sample("solid_hc.7z");
+  const Bytes cab = Sample("mszip.cab");
+  for (const auto& [bytes, ext] : {std::pair{sevenZip, ".7Z"}, std::pair{cab, ".CAB"}}) {
+    const int64_t n = Sectors(bytes.size());
+    for (bool selected : {true, false}) {
+      ArchiveCard t(n + 4);
+      // Sectors 4..6 belong to another file; the range ends 6 sectors before the archive does.
+      std::vector<int64_t> sectors = test::SectorRunOf(0, 4);
+      for (int64_t s = 7; s < n + 3; ++s) sectors.push_back(s);
+      t.Place(bytes, sectors);
+      t.setup.LastSector = n - 4;
+      for (int64_t s = 4; s < 7; ++s) t.Context().SectorMap.ClaimSector(s);
+      t.Recover(std::string(ext) == ".7Z" ? Recover7z : RecoverCab, 0, selected);
+      EXPECT_EQ(t.ClaimedCount(), n - 3);  // every sector up to the end of the range
+      if (!selected) {
+        EXPECT_TRUE(t.Files().empty());
+        continue;
+      }
+      const Bytes written = t.Written(0, ext);
+      ASSERT_EQ(written.size(), bytes.size());
+      const size_t copied = static_cast<size_t>(n - 6) * 512;
+      EXPECT_TRUE(std::equal(written.begin(), written.begin() + copied, bytes.begin()));
+      EXPECT_TRUE(std::all_of(written.begin() + copied, written.end(), [](uint8_t b) { return b == 0; }));
+    }
+  }
+}
+
+TEST(RecoverSizedArchives, LengthsFromTheStartHeader) {
+  auto sevenZip = [](uint64_t offset, uint64_t size) {
+    Bytes b = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0x00, 0x03};
+    b.resize(512, 0x11);
+    PutLe(b, 12, offset, 8);
+    PutLe(b, 20, size, 8);
+    return b;
+  };
+  auto cabinet = [](uint32_t size) {
+    Bytes b = {'M', 'S', 'C', 'F', 0, 0, 0, 0};
+    b.resize(512, 0x22);
+    PutLe(b, 8, size, 4);
+    PutLe(b, 24, 0x0103, 2);
+    return b;
+  };
+  EXPECT_EQ(SevenZipLength(ByteView(sevenZip(1000, 100).data(), 512)), 1132);
+  EXPECT_EQ(SevenZipLength(ByteView(sevenZip(kMax7zBytes - 32, 0).data(), 512)), kMax7zBytes);
+  EXPECT_EQ(CabinetLength(ByteView(cabinet(36).data(), 512)), 36);
+  {  // 1132 bytes: three sectors, the rest of the third cut off.
+    ArchiveCard t(10, 1, true);
+    t.Place(sevenZip(1000, 100), 2);
+    t.Recover(Recover7z, 2);
+    const Bytes written = t.Written(2, ".7Z");
+    EXPECT_EQ(written.size(), 1132u);
+    EXPECT_EQ(t.ClaimedSectors(), (std::vector<int64_t>{2, 3, 4}));
+  }
+  {  // A cabinet smaller than a sector: nothing beyond its start sector is claimed.
+    ArchiveCard t(10);
+    const Bytes cab = cabinet(300);
+    t.Place(cab, 2);
+    t.Recover(RecoverCab, 2);
+    EXPECT_EQ(t.Written(2, ".CAB"), Bytes(cab.begin(), cab.begin() + 300));
+    EXPECT_EQ(t.ClaimedSectors(), (std::vector<int64_t>{2}));
+  }
+  // Lengths over 20 GiB, parts that would wrap a signed sum, and cabinets shorter than
+  // their own header fail and leave their start sector free.
+  const std::vector<Bytes> bad = {sevenZip(kMax7zBytes - 31, 0), sevenZip(uint64_t{1} << 63, uint64_t{1} << 63),
+                                  sevenZip(0, ~uint64_t{0}), cabinet(0), cabinet(35)};
+  for (const Bytes& b : bad) {
+    ArchiveCard t(10);
+    t.Place(b, 2);
+    t.Recover(b[0] == '7' ? Recover7z : RecoverCab, 2);
+    EXPECT_EQ(t.ClaimedCount(), 0);
+    EXPECT_TRUE(t.Files().empty());
+  }
+}
+
+TEST(RecoverSizedArchives, ClaimOnlyReadsOnlyTheStartSector) {
+  Bytes head = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0x00, 0x03};
+  head.resize(512, 0);
+  PutLe(head, 12, 3 << 20, 8);
+  ArchiveCard t(8 << 11);
+  t.Place(head, 0);
+  t.Context();
+  const uint64_t before = t.source->ReadCalls();
+  t.Recover(Recover7z, 0, false);
+  EXPECT_EQ(t.ClaimedCount(), Sectors((3 << 20) + 32));
+  EXPECT_LE(t.source->ReadCalls() - before, 2u);  // the start and the sector holding the last bytes
+}
+
+}  // namespace
+}  // namespace morvane
