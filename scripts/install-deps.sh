@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  zlib1g-dev libjpeg62-turbo-dev libpng-dev libssl-dev libblkid-dev
+  zlib1g-dev libjpeg62-turbo-dev libpng-dev libstb-dev libssl-dev libblkid-dev
   libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

@@ -8,6 +8,7 @@
 #include "formats/media/mp4.h"
 #include "formats/media/mpeg_ps.h"
 #include "formats/media/mpeg_ts.h"
+#include "formats/pictures/bmp.h"
 #include "formats/pictures/camera_raw.h"
 #include "formats/pictures/jpeg.h"
 #include "formats/pictures/png.h"
@@ -69,8 +70,9 @@ RecogniserTable MakeTable() {
   t.Recovery[ftTiffRaw] = [](ScanContext& scan, int64_t offset) { RecoverTiffRaw(scan, scan.Options.OutputFolder, offset); };
   t.Recovery[ftX3f] = [](ScanContext& scan, int64_t offset) { RecoverX3f(scan, scan.Options.OutputFolder, offset); };
   t.Recovery[ftRaf] = [](ScanContext& scan, int64_t offset) { RecoverRaf(scan, scan.Options.OutputFolder, offset); };
-  // PNGs get the folder always and look at TypeMask themselves.
+  // Pictures get the folder always and look at TypeMask themselves.
   t.Recovery[ftPng] = [](ScanContext& scan, int64_t offset) { RecoverPng(scan, scan.Options.OutputFolder, offset); };
+  t.Recovery[ftBmp] = [](ScanContext& scan, int64_t offset) { RecoverBmp(scan, scan.Options.OutputFolder, offset); };
   t.Recovery[ftPdf] = FolderWhenSelected(RecoverPdf, kTypeAi);
   t.Recovery[ftRar] = FolderWhenSelected(RecoverRar, kTypeRar);
   t.Recovery[ftCab] = FolderWhenSelected(RecoverCab, kTypeCab);

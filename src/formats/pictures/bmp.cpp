@@ -1,0 +1,104 @@
+#include "formats/pictures/bmp.h"
+
+#include <cstdlib>
+#include <limits>
+
+#include "filetypes/catalogue.h"
+#include "scan/recognition.h"
+#include "scan/recovered_file.h"
+
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC
+#define STBI_ONLY_BMP
+#define STBI_NO_STDIO
+#define STBI_NO_LINEAR
+#define STBI_NO_HDR
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#include <stb/stb_image.h>
+#pragma GCC diagnostic pop
+
+namespace morvane {
+namespace {
+
+constexpr int64_t kFileHeader = 14;
+constexpr int64_t kCoreHeader = 12;  // OS/2 1.x: 16-bit width and height
+
+struct PixelLayout {
+  int64_t width = 0;
+  int64_t height = 0;  // negative for a top-down bitmap
+  int64_t rowBytes = 0;
+  int64_t dataOffset = 0;
+  bool compressed = false;
+};
+
+// Reads the size and layout of the pixel data from the headers; false when they make no
+// bitmap.
+bool ReadLayout(ByteView b, PixelLayout* layout) {
+  const int64_t infoSize = b.Le32(kFileHeader);
+  const int64_t bitsAt = infoSize == kCoreHeader ? kFileHeader + 10 : kFileHeader + 14;
+  if (!b.Has(0, static_cast<uint64_t>(bitsAt) + 2)) return false;
+  if (infoSize == kCoreHeader) {
+    layout->width = b.Le16(kFileHeader + 4);
+    layout->height = b.Le16(kFileHeader + 6);
+  } else {
+    layout->width = static_cast<int32_t>(b.Le32(kFileHeader + 4));
+    layout->height = static_cast<int32_t>(b.Le32(kFileHeader + 8));
+    const uint32_t compression = b.Le32(kFileHeader + 16);
+    layout->compressed = compression != 0 && compression != 3 && compression != 6;
+  }
+  const int64_t bits = b.Le16(bitsAt);
+  layout->rowBytes = (layout->width * bits + 31) / 32 * 4;
+  layout->dataOffset = b.Le32(10);
+  return layout->width > 0 && layout->height != 0 && layout->height != std::numeric_limits<int32_t>::min();
+}
+
+// Uncompressed pixel data must lie wholly inside the bytes: the decoder reads zeros past
+// their end and would take a bitmap cut short for a whole one.
+bool PixelsInside(const PixelLayout& layout, int64_t size) {
+  if (layout.compressed) return true;
+  const int64_t rows = std::llabs(layout.height);
+  return layout.dataOffset <= size && layout.rowBytes <= (size - layout.dataOffset) / rows;
+}
+
+}  // namespace
+
+BmpPicture CheckBmpDecodes(ByteView bitmap) {
+  BmpPicture result;
+  PixelLayout layout;
+  if (bitmap.size() > static_cast<size_t>(std::numeric_limits<int>::max()) || !ReadLayout(bitmap, &layout)) return result;
+  const int64_t rows = std::llabs(layout.height);
+  if (layout.width > kMaxBmpPixels / rows || !PixelsInside(layout, static_cast<int64_t>(bitmap.size()))) return result;
+  int width = 0, height = 0, channels = 0;
+  stbi_uc* pixels = stbi_load_from_memory(bitmap.data(), static_cast<int>(bitmap.size()), &width, &height, &channels, 0);
+  if (!pixels) return result;
+  stbi_image_free(pixels);
+  result.Ok = true;
+  result.Width = width;
+  result.Height = height;
+  return result;
+}
+
+int RecoverBmp(ScanContext& scan, const std::string& outputFolder, int64_t startOffset) {
+  const bool selected = (scan.Options.TypeMask & kTypeBmp) != 0 && !outputFolder.empty();
+  Recognition rec(scan, startOffset, selected ? RecognitionOutput::Memory() : RecognitionOutput::ClaimOnly());
+  if (!rec.Started()) return 0;
+  const ByteView first = rec.FirstBytes();
+  if (!first.Matches(0, "BM") || first.Le32(6) != 0) return 0;
+  const int64_t length = first.Le32(2);
+  if (length >= kMinBmpBytes && length <= kMaxBmpBytes) {
+    // Collected as far as the range allows: a bitmap cut short still holds its sectors.
+    const CopyStop stop = rec.StepOverAsFarAs(length);
+    if (stop != CopyStop::Reached && stop != CopyStop::RangeEnd) return 0;
+  }
+  rec.CutKeepingClaims(length);
+  int written = 0;
+  if (selected && CheckBmpDecodes(rec.Bytes()).Ok && rec.Save(RecoveredFileName(outputFolder, startOffset, ".BMP")))
+    written = static_cast<int>(rec.Length());
+  rec.Commit(false);
+  return written;
+}
+
+}  // namespace morvane

@@ -1,0 +1,37 @@
+// The BMP recogniser.
+//
+// A Windows bitmap has no structure to follow beyond its header: the file length at bytes
+// 2..5 (when it lies in 58..100 MiB) says how many bytes to collect from the start sector
+// and the following unclaimed sectors. The collected bytes must decode as a bitmap (with
+// stb_image) before they are written. A bitmap whose kind is not selected is only claimed,
+// without being read. The sectors stay claimed whether or not the picture decodes, also
+// when the scan range ends before the declared length.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "scan/scan_context.h"
+#include "storage/bytes.h"
+
+namespace morvane {
+
+inline constexpr int64_t kMinBmpBytes = 58;
+inline constexpr int64_t kMaxBmpBytes = 0x6400000;          // 100 MiB
+inline constexpr int64_t kMaxBmpPixels = int64_t{1} << 26;  // larger pictures are not decoded
+
+struct BmpPicture {
+  bool Ok = false;
+  int Width = 0;
+  int Height = 0;  // rows, also of a top-down bitmap
+};
+
+// Decodes the bitmap. Fails on any decoder error, on pixel data that does not lie wholly
+// inside the bytes (a bitmap cut short), and on a size of 0 or above kMaxBmpPixels.
+BmpPicture CheckBmpDecodes(ByteView bitmap);
+
+// Carves the bitmap starting at startOffset; writes it (as .BMP, counted) when BMP is
+// selected and it decodes. Returns the written file's length, else 0.
+int RecoverBmp(ScanContext& scan, const std::string& outputFolder, int64_t startOffset);
+
+}  // namespace morvane
