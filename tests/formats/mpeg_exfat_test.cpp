@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -30,13 +31,14 @@ void PutLe(Bytes& b, size_t at, uint64_t v, int width) {
 class ExFatVolume {
  public:
   explicit ExFatVolume(const std::string& path) : path_(path) {
-    made_ = test::Run("truncate -s 24M " + path + " && mkfs.exfat -c 4K " + path + " >/dev/null 2>&1") == 0;
+    made_ = test::Run("truncate -s 8M " + path + " && mkfs.exfat -c 4K " + path + " >/dev/null 2>&1") == 0;
     if (!made_) return;
     image_ = test::ReadFileBytes(path);
     const ByteView b(image_.data(), 512);
     sector_ = int64_t{1} << b.U8(108);
     clusterBytes_ = sector_ << b.U8(109);
     heap_ = int64_t{b.Le32(88)} * sector_;
+    fat_ = int64_t{b.Le32(80)} * sector_;
     count_ = b.Le32(92);
     root_ = ClusterOffset(b.Le32(96));
     const ByteView dir(image_.data() + root_, 96);
@@ -61,25 +63,40 @@ class ExFatVolume {
       if (allocated) image_[bitmap_ + (clusters[i] - 2) / 8] |= static_cast<uint8_t>(1u << ((clusters[i] - 2) % 8));
     }
   }
-  // A file's entry set (file, stream extension, name) in the root directory; a deleted one
-  // has the in-use bit of each entry type cleared.
-  void Entry(const std::string& name, int64_t firstCluster, size_t length, bool deleted) {
+  // A file's entry set (file, stream extension, name) in the root directory, its FAT chain
+  // when its clusters are not one run; a deleted one has the in-use bit of each entry type
+  // cleared (its chain and, as it was never allocated here, its bitmap bits are left alone).
+  void Entry(const std::string& name, const std::vector<int64_t>& clusters, size_t length, bool deleted) {
     size_t at = static_cast<size_t>(root_);
     while (image_[at] != 0) at += 32;
+    bool oneRun = true;
+    for (size_t i = 1; i < clusters.size(); ++i) oneRun = oneRun && clusters[i] == clusters[i - 1] + 1;
     const uint8_t inUse = deleted ? 0x00 : 0x80;
     Bytes set(96, 0);
     set[0] = 0x05 | inUse;
     set[1] = 2;
     PutLe(set, 4, 0x20, 2);
     set[32] = 0x40 | inUse;
-    set[33] = 0x03;  // allocation possible, no FAT chain
+    set[33] = oneRun ? 0x03 : 0x01;  // allocation possible; no FAT chain when one run
     set[35] = static_cast<uint8_t>(name.size());
+    uint16_t hash = 0;  // over the name in capitals, as UTF-16
+    for (char c : name)
+      for (uint8_t byte : {static_cast<uint8_t>(std::toupper(static_cast<unsigned char>(c))), uint8_t{0}})
+        hash = static_cast<uint16_t>(((hash & 1) ? 0x8000 : 0) + (hash >> 1) + byte);
+    PutLe(set, 36, hash, 2);
     PutLe(set, 40, length, 8);
-    PutLe(set, 52, static_cast<uint64_t>(firstCluster), 4);
+    PutLe(set, 52, static_cast<uint64_t>(clusters[0]), 4);
     PutLe(set, 56, length, 8);
     set[64] = 0x41 | inUse;
     for (size_t i = 0; i < name.size() && i < 15; ++i) set[66 + 2 * i] = static_cast<uint8_t>(name[i]);
+    uint16_t sum = 0;  // the set's checksum, over every byte but its own two
+    for (size_t i = 0; i < set.size(); ++i)
+      if (i != 2 && i != 3) sum = static_cast<uint16_t>(((sum & 1) ? 0x8000 : 0) + (sum >> 1) + set[i]);
+    PutLe(set, 2, sum, 2);
     std::copy(set.begin(), set.end(), image_.begin() + static_cast<std::ptrdiff_t>(at));
+    if (!oneRun)
+      for (size_t i = 0; i < clusters.size(); ++i)
+        PutLe(image_, static_cast<size_t>(fat_ + clusters[i] * 4), i + 1 < clusters.size() ? clusters[i + 1] : 0xFFFFFFFF, 4);
   }
   void Save() { test::WriteFileBytes(path_, image_); }
 
@@ -90,7 +107,7 @@ class ExFatVolume {
   std::string path_;
   Bytes image_;
   bool made_ = false;
-  int64_t sector_ = 512, clusterBytes_ = 0, heap_ = 0, count_ = 0, root_ = 0, bitmap_ = 0, firstFree_ = 2;
+  int64_t sector_ = 512, clusterBytes_ = 0, heap_ = 0, fat_ = 0, count_ = 0, root_ = 0, bitmap_ = 0, firstFree_ = 2;
 };
 
 std::vector<Bytes> ScanVolume(const std::string& image, bool freeSpaceOnly, ScanReport& report) {
@@ -135,7 +152,7 @@ TEST(MpegOnExFat, DeletedVideosComeBackWholeAlsoWhenWrittenInPieces) {
     std::vector<int64_t> clusters;
     for (int64_t i = 0; i < volume.Clusters(bytes.size()); ++i) clusters.push_back(next++);
     volume.Write(bytes, clusters, false);
-    volume.Entry(name, clusters[0], bytes.size(), true);
+    volume.Entry(name, clusters, bytes.size(), true);
     ++next;
   }
   // The DVD video in pieces of three clusters between the clusters of a file that stays.
@@ -146,10 +163,12 @@ TEST(MpegOnExFat, DeletedVideosComeBackWholeAlsoWhenWrittenInPieces) {
   }
   while (static_cast<int64_t>(keptClusters.size()) < volume.Clusters(kept.size())) keptClusters.push_back(next++);
   volume.Write(dvd, dvdClusters, false);
-  volume.Entry("VTS_02_1.VOB", dvdClusters[0], dvd.size(), true);
+  volume.Entry("VTS_02_1.VOB", dvdClusters, dvd.size(), true);
   volume.Write(kept, keptClusters, true);
-  volume.Entry("KEEP.BIN", keptClusters[0], kept.size(), false);
+  volume.Entry("KEEP.BIN", keptClusters, kept.size(), false);
   volume.Save();
+  if (test::HaveTool("fsck.exfat"))  // the volume is sound: the kept file is there, the videos deleted
+    ASSERT_EQ(test::Run("fsck.exfat -n " + dir / "card.img" + " >/dev/null 2>&1"), 0);
 
   {  // Free space only: the kept file's clusters are stepped over, every video is whole.
     ScanReport r;

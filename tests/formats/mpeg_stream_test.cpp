@@ -187,6 +187,43 @@ TEST(MpegStreams, WholeScanBringsBackEveryMuxersStreamByteForByte) {
   }
 }
 
+// Photos written in the middle of each stream are recovered first, in the recovery pass;
+// the stream pass then follows each stream around them.
+TEST(MpegStreams, WholeScanFollowsStreamsAroundPhotosWrittenInsideThem) {
+  constexpr uint32_t kSpc = 8;
+  constexpr size_t kCluster = kSpc * 512;
+  const std::vector<std::string> photos = {"baseline", "exif_le", "progressive", "restart", "subsampling444"};
+  int64_t total = kSpc;
+  for (size_t i = 0; i < kAllKinds.size(); ++i)
+    total += (Sectors(Sample(kAllKinds[i].sample).size()) + Sectors(test::ReadFileBytes(test::DataPath("jpeg/" + photos[i] + ".jpg")).size())) / kSpc * kSpc + 4 * kSpc;
+  Card t(total, kSpc);
+  std::vector<int64_t> starts, photoStarts;
+  int64_t at = kSpc;
+  auto clusters = [&](size_t bytes) { return (Sectors(bytes) + kSpc - 1) / kSpc; };
+  for (size_t i = 0; i < kAllKinds.size(); ++i) {
+    const Bytes s = Sample(kAllKinds[i].sample);
+    const Bytes photo = test::ReadFileBytes(test::DataPath("jpeg/" + photos[i] + ".jpg"));
+    const size_t head = (3 + i * 4) * kCluster;  // the photo comes after this many bytes
+    std::vector<int64_t> own;
+    for (int64_t k = 0; k < clusters(head) * kSpc; ++k) own.push_back(at + k);
+    photoStarts.push_back(at + clusters(head) * kSpc);
+    const int64_t after = photoStarts.back() + clusters(photo.size()) * kSpc;
+    for (int64_t k = 0; k < clusters(s.size() - head) * kSpc; ++k) own.push_back(after + k);
+    t.Place(s, own);
+    t.Place(photo, photoStarts.back());
+    starts.push_back(at);
+    at = own.back() + 1 + 2 * kSpc;
+  }
+  const ScanReport r = t.RunAll();
+  EXPECT_EQ(r.RecoveredCount, static_cast<int>(2 * kAllKinds.size()));
+  for (size_t i = 0; i < kAllKinds.size(); ++i) {
+    EXPECT_EQ(t.Output(starts[i], kAllKinds[i]), Sample(kAllKinds[i].sample)) << kAllKinds[i].sample;
+    EXPECT_EQ(test::ReadFileBytes(t.File(photoStarts[i], ".JPG")),
+              test::ReadFileBytes(test::DataPath("jpeg/" + photos[i] + ".jpg")));
+  }
+  EXPECT_EQ(t.Files().size(), 2 * kAllKinds.size());
+}
+
 // A 192-byte stream whose first arrival time is 0 is carved in the recovery pass, also when
 // its kind is not selected (then only claimed); every other stream waits for the stream pass.
 TEST(MpegStreams, TransportStreamStartingAtArrivalZeroIsCarvedInTheRecoveryPass) {
