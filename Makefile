@@ -48,14 +48,15 @@ test-sanitize: deps
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-# Every libFuzzer target for a short while.
+# Every libFuzzer target for a short while (from its seed corpus in fuzz/corpus/<target>, when
+# there is one; what it finds goes beside the target, not into the source tree).
 FUZZ_SECONDS ?= 20
 fuzz-smoke: deps
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
 	  -DMORVANE_FUZZ=ON -DMORVANE_TESTS=OFF -DMORVANE_BENCH=OFF -DMORVANE_GUI=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	@for f in $(FUZZ_BUILD)/fuzz/fuzz_*; do \
-	  [ -x "$$f" ] || continue; \
+	  [ -f "$$f" ] && [ -x "$$f" ] || continue; \
 	  echo "== $$f"; \
 	  corpus=""; seeds="fuzz/corpus/$$(basename $$f)"; \
 	  if [ -d "$$seeds" ]; then rm -rf "$$f.corpus"; cp -r "$$seeds" "$$f.corpus"; corpus="$$f.corpus"; fi; \

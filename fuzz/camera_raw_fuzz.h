@@ -1,0 +1,71 @@
+// The shared body of the camera raw fuzzers: the input becomes an in-memory image (its
+// first byte picks the sector size, the cluster size, sectors that already belong to other
+// files and a shortened range), the recogniser runs once writing into a scratch folder and
+// once claim-only, and both runs must take the same sectors; a file exists exactly when the
+// start sector stayed claimed.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "scan/progress.h"
+#include "scan/scan_context.h"
+#include "storage/source.h"
+
+namespace morvane::fuzz {
+
+using RawRecogniser = int (*)(ScanContext&, const std::string&, int64_t);
+
+inline std::string ScratchFolder() {
+  static std::string folder = [] {
+    char name[] = "/tmp/fuzz_raw_XXXXXX";
+    return std::string(mkdtemp(name)) + "/";
+  }();
+  return folder;
+}
+
+inline int RunRawRecogniser(const uint8_t* data, size_t size, std::string_view magic, RawRecogniser recover) {
+  if (size < 2) return 0;
+  const uint8_t mode = data[0];
+  const uint32_t sectorSize = (mode & 0x10) ? 1024 : 512;
+  std::vector<uint8_t> image(data + 1, data + size);
+  image.resize((image.size() + sectorSize - 1) / sectorSize * sectorSize + sectorSize);
+  std::memcpy(image.data(), magic.data(), magic.size());
+  std::vector<int64_t> foreign;  // sectors of other files: those that start with EE
+  for (size_t s = 1; s * sectorSize < image.size(); ++s)
+    if ((mode & 0x20) && image[s * sectorSize] == 0xEE) foreign.push_back(static_cast<int64_t>(s));
+
+  MemorySource source(image);
+  ScanSetup setup;
+  setup.Geometry.PartitionLastSector = static_cast<int64_t>(image.size() / sectorSize) - 1;
+  setup.Geometry.SectorSize = sectorSize;
+  setup.Geometry.SectorsPerCluster = (mode & 0x40) ? 4 : 1;
+  setup.LastSector = setup.Geometry.PartitionLastSector - ((mode & 0x80) ? 1 : 0);
+  setup.Options.OutputFolder = ScratchFolder();
+  setup.Options.DateTo = 1e9;  // every shooting time passes: a recognised file is written
+  static ProgressClock clock;
+
+  std::vector<bool> claims[2];
+  bool wrote = false;
+  for (int pass = 0; pass < 2; ++pass) {
+    auto scan = ScanContext::Create(source, setup, clock).Scan;
+    if (!scan) return 0;
+    for (int64_t s : foreign) scan->SectorMap.ClaimSector(s);
+    recover(*scan, pass == 0 ? setup.Options.OutputFolder : std::string(), 0);
+    for (int64_t s = 0; s <= scan->LastSector; ++s) claims[pass].push_back(scan->SectorMap.IsSectorClaimed(s));
+    if (pass == 0) wrote = !std::filesystem::is_empty(ScratchFolder());
+  }
+  if (claims[0] != claims[1]) __builtin_trap();
+  if (claims[0][0] != wrote) __builtin_trap();
+  for (const auto& e : std::filesystem::directory_iterator(ScratchFolder())) std::filesystem::remove(e.path());
+  return 0;
+}
+
+}  // namespace morvane::fuzz
