@@ -41,9 +41,10 @@ const Kind kMts{"camcorder.mts", ".MTS", RecoverM2ts};
 const std::vector<Kind> kAllKinds = {kMpg, kVob, kDvd, kTs, kMts};
 
 struct Card : test::RawCard {
-  explicit Card(int64_t sectors, uint32_t sectorsPerCluster = 1) : RawCard(sectors, sectorsPerCluster, true) {}
+  explicit Card(int64_t sectors, uint32_t sectorsPerCluster = 1, uint32_t sectorSize = 512)
+      : RawCard(sectors, sectorsPerCluster, true, sectorSize) {}
   void Recover(const Kind& k, int64_t sector, bool claimOnly = false) {
-    k.recover(Context(), claimOnly ? std::string() : setup.Options.OutputFolder, claimOnly ? "" : k.ext, sector * 512);
+    k.recover(Context(), claimOnly ? std::string() : setup.Options.OutputFolder, claimOnly ? "" : k.ext, sector * ss);
   }
   Bytes Output(int64_t sector, const Kind& k) { return test::ReadFileBytes(File(sector, k.ext)); }
   void Foreign(const std::vector<int64_t>& sectors) {
@@ -248,35 +249,36 @@ TEST(MpegStreams, TransportStreamStartingAtArrivalZeroIsCarvedInTheRecoveryPass)
 // --- one stream at a time ------------------------------------------------------------
 
 // Other files' clusters (claimed earlier) are stepped over; claim-only mode takes the same
-// sectors as file mode.
+// sectors as file mode. Also on a disk of 4096-byte sectors.
 TEST(MpegStreams, StreamsAreFollowedAroundOtherFilesClustersInBothModes) {
-  constexpr uint32_t kSpc = 4;
-  for (const Kind& k : kAllKinds) {
-    const Bytes s = Sample(k.sample);
-    const int64_t clusters = (Sectors(s.size()) + kSpc - 1) / kSpc;
-    // Every third cluster of the area belongs to another file; runs of two as well.
-    std::vector<int64_t> own, foreign;
-    int64_t c = 1;
-    for (int64_t placed = 0; placed < clusters; ++c) {
-      const bool other = (c % 3 == 0) || (c % 17 == 5) || (c % 17 == 6);
-      for (uint32_t i = 0; i < kSpc; ++i) (other ? foreign : own).push_back(c * kSpc + i);
-      if (!other) ++placed;
-    }
-    std::vector<int64_t> claims[2];
-    for (const bool claimOnly : {false, true}) {
-      Card t((c + 3) * kSpc, kSpc);
-      t.Place(s, own);
-      t.Foreign(foreign);
-      t.Recover(k, own[0], claimOnly);
-      if (!claimOnly) {
-        EXPECT_EQ(t.Output(own[0], k), s) << k.sample;
+  for (const auto& [sectorSize, spc] : {std::pair<uint32_t, uint32_t>{512, 4}, {4096, 2}}) {
+    for (const Kind& k : kAllKinds) {
+      const Bytes s = Sample(k.sample);
+      const int64_t clusters = (Sectors(s.size(), sectorSize) + spc - 1) / spc;
+      // Every third cluster of the area belongs to another file; runs of two as well.
+      std::vector<int64_t> own, foreign;
+      int64_t c = 1;
+      for (int64_t placed = 0; placed < clusters; ++c) {
+        const bool other = (c % 3 == 0) || (c % 17 == 5) || (c % 17 == 6);
+        for (uint32_t i = 0; i < spc; ++i) (other ? foreign : own).push_back(c * spc + i);
+        if (!other) ++placed;
       }
-      EXPECT_EQ(t.Context().RecoveredCount, claimOnly ? 0 : 1) << k.sample;
-      EXPECT_EQ(t.Files().size(), claimOnly ? 0u : 1u) << k.sample;
-      claims[claimOnly] = t.ClaimedSectors();
+      std::vector<int64_t> claims[2];
+      for (const bool claimOnly : {false, true}) {
+        Card t((c + 3) * spc, spc, sectorSize);
+        t.Place(s, own);
+        t.Foreign(foreign);
+        t.Recover(k, own[0], claimOnly);
+        if (!claimOnly) {
+          EXPECT_EQ(t.Output(own[0], k), s) << k.sample << " " << sectorSize;
+        }
+        EXPECT_EQ(t.Context().RecoveredCount, claimOnly ? 0 : 1) << k.sample;
+        EXPECT_EQ(t.Files().size(), claimOnly ? 0u : 1u) << k.sample;
+        claims[claimOnly] = t.ClaimedSectors();
+      }
+      EXPECT_EQ(claims[0], claims[1]) << k.sample << " " << sectorSize;
+      EXPECT_EQ(claims[0].size(), own.size() + foreign.size()) << k.sample << " " << sectorSize;
     }
-    EXPECT_EQ(claims[0], claims[1]) << k.sample;
-    EXPECT_EQ(static_cast<int64_t>(claims[0].size()), static_cast<int64_t>(own.size() + foreign.size())) << k.sample;
   }
 }
 
