@@ -5,6 +5,7 @@
 #include "formats/documents/pdf.h"
 #include "formats/documents/rar.h"
 #include "formats/documents/sized_archives.h"
+#include "formats/documents/zip.h"
 #include "formats/media/mp4.h"
 #include "formats/media/mpeg_ps.h"
 #include "formats/media/mpeg_ts.h"
@@ -77,6 +78,12 @@ RecogniserTable MakeTable() {
   t.Recovery[ftRar] = FolderWhenSelected(RecoverRar, kTypeRar);
   t.Recovery[ftCab] = FolderWhenSelected(RecoverCab, kTypeCab);
   t.Recovery[ft7z] = FolderWhenSelected(Recover7z, kType7z);
+  // Packages and archives decide their kind from their central directory; a plain archive
+  // whose first member is "_rels/.rels" (LibreOffice's packages) is a package too.
+  t.Recovery[ftOfficeZip] = [](ScanContext& scan, int64_t offset) {
+    RecoverOoxml(scan, scan.Options.OutputFolder, offset);
+  };
+  t.Recovery[ftZip] = [](ScanContext& scan, int64_t offset) { RecoverZip(scan, scan.Options.OutputFolder, offset); };
   t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
   return t;
 }

@@ -105,12 +105,7 @@ TEST(RecoverOleDocument, LibreOfficeDocumentsComeBackByteForByteFromScansAndArou
   }
   {  // A whole scan, files back to back with random bytes between them.
     Card t(total);
-    std::vector<int64_t> starts;
-    for (int64_t at = 5; const auto& f : files) {
-      starts.push_back(at);
-      t.Place(f, at);
-      at += Sectors(f.size()) + 7;
-    }
+    const std::vector<int64_t> starts = t.PlaceInRow(files, 5, 7);
     const ScanReport r = t.RunAll();
     EXPECT_EQ(r.RecoveredCount, static_cast<int>(cases.size()));
     for (size_t i = 0; i < cases.size(); ++i) {
@@ -124,9 +119,7 @@ TEST(RecoverOleDocument, LibreOfficeDocumentsComeBackByteForByteFromScansAndArou
   for (size_t i = 0; i < cases.size(); ++i) {
     const int64_t n = Sectors(files[i].size());
     const std::vector<int64_t> foreign = {1, 2, n / 2, n - 1};
-    std::vector<int64_t> where;
-    for (int64_t s = 0; static_cast<int64_t>(where.size()) < n; ++s)
-      if (std::find(foreign.begin(), foreign.end(), s) == foreign.end()) where.push_back(s);
+    const std::vector<int64_t> where = test::SectorsAvoiding(n, foreign);
     Card t(where.back() + 4);
     t.Place(files[i], where);
     for (int64_t s : foreign) t.Context().SectorMap.ClaimSector(s);

@@ -47,6 +47,13 @@ class CountingSource : public Source {
  private:
   Source& inner_;
 };
+// The first `count` sector numbers from 0 on that are not in `taken`.
+inline std::vector<int64_t> SectorsAvoiding(int64_t count, const std::vector<int64_t>& taken) {
+  std::vector<int64_t> s;
+  for (int64_t sector = 0; static_cast<int64_t>(s.size()) < count; ++sector)
+    if (std::find(taken.begin(), taken.end(), sector) == taken.end()) s.push_back(sector);
+  return s;
+}
 
 struct RawCard {
   explicit RawCard(int64_t sectors, uint32_t sectorsPerCluster = 1, bool randomFill = false, uint32_t sectorSize = 512)

@@ -1,0 +1,201 @@
+#include "formats/documents/zip_walk.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <vector>
+
+namespace morvane {
+namespace {
+
+constexpr uint32_t kCentralHeader = 0x02014B50;
+constexpr uint32_t kEndOfDirectory = 0x06054B50;
+constexpr uint32_t kZip64EndOfDirectory = 0x06064B50;
+constexpr uint32_t kZip64Locator = 0x07064B50;
+constexpr uint32_t kDataDescriptor = 0x08074B50;
+constexpr uint32_t kDigitalSignature = 0x05054B50;
+constexpr uint16_t kFlagDataDescriptor = 0x0008;
+constexpr uint16_t kZip64ExtraId = 0x0001;
+constexpr uint32_t kSizeInZip64 = 0xFFFFFFFF;
+constexpr int64_t kMaxZip64EndRecord = 0x10000;  // a ZIP64 end record is 56 bytes in practice
+constexpr int64_t kMaxPlainMember = 0xFFFFFFFF;  // without ZIP64, sizes are 32-bit
+
+bool IsRecordSignature(uint32_t sig) {
+  return sig == kZipLocalHeader || sig == kCentralHeader || sig == kEndOfDirectory ||
+         sig == kZip64EndOfDirectory || sig == kDigitalSignature;
+}
+
+// Reads count bytes at offset of the output once it holds them (copying further sectors
+// as needed). False when they cannot be had.
+bool Fetch(Recognition& rec, int64_t offset, void* out, size_t count) {
+  return rec.CopySectorRun(offset + static_cast<int64_t>(count)) && rec.ReadBack(offset, out, count);
+}
+
+uint32_t FetchSignature(Recognition& rec, int64_t offset, bool& ok) {
+  std::array<uint8_t, 4> b{};
+  ok = Fetch(rec, offset, b.data(), b.size());
+  return ByteView(b.data(), b.size()).Le32(0);
+}
+
+// The ZIP64 extra field of a local header. It carries both sizes, uncompressed first,
+// whichever of them overflowed (a streamed member may carry it with both 0).
+struct Zip64Sizes {
+  bool present = false;
+  bool compressedKnown = false;
+  uint64_t compressed = 0;
+};
+
+Zip64Sizes ReadZip64Extra(ByteView extra) {
+  Zip64Sizes z;
+  for (uint64_t at = 0; extra.Has(at, 4);) {
+    const uint16_t id = extra.Le16(at), size = extra.Le16(at + 2);
+    if (!extra.Has(at + 4, size)) break;
+    if (id == kZip64ExtraId) {
+      z.present = true;
+      z.compressedKnown = size >= 16;
+      z.compressed = extra.Le64(at + 12);
+      return z;
+    }
+    at += 4 + uint64_t{size};
+  }
+  return z;
+}
+
+// Searches member data that begins at dataStart for its data descriptor. Returns the
+// offset just behind the descriptor, or -1.
+int64_t FindDescriptorEnd(Recognition& rec, int64_t dataStart, bool zip64, int64_t maxData) {
+  const int64_t sizeField = 8;  // after the signature and CRC-32
+  const int64_t signedLength = zip64 ? 24 : 16, unsignedLength = signedLength - 4;
+  constexpr int64_t kLookBack = 24;
+  std::vector<uint8_t> buffer;
+  int64_t checked = dataStart;  // every position below has been tested
+  for (;;) {
+    const int64_t end = rec.Length();
+    // Positions p tested: a signature "PK" at p with the bytes a descriptor there needs.
+    const int64_t testUpTo = end - signedLength;
+    if (testUpTo > checked) {
+      const int64_t from = std::max(dataStart, checked - kLookBack);
+      buffer.resize(static_cast<size_t>(end - from));
+      if (!rec.ReadBack(from, buffer.data(), buffer.size())) return -1;
+      const ByteView b(buffer.data(), buffer.size());
+      for (int64_t p = checked; p < testUpTo; ++p) {
+        const uint8_t* hit = static_cast<const uint8_t*>(
+            std::memchr(buffer.data() + (p - from), 'P', static_cast<size_t>(testUpTo - p)));
+        if (!hit) break;
+        p = from + (hit - buffer.data());
+        if (b.U8(p - from + 1) != 'K') continue;
+        const uint32_t sig = b.Le32(p - from);
+        if (sig == kDataDescriptor) {
+          const uint64_t size = zip64 ? b.Le64(p - from + sizeField) : b.Le32(p - from + sizeField);
+          if (size == static_cast<uint64_t>(p - dataStart)) return p + signedLength;
+        } else if (IsRecordSignature(sig) && p - unsignedLength >= dataStart) {
+          const int64_t d = p - unsignedLength;  // a descriptor without signature in front
+          const uint64_t size = zip64 ? b.Le64(d - from + 4) : b.Le32(d - from + 4);
+          if (size == static_cast<uint64_t>(d - dataStart)) return p;
+        }
+      }
+      checked = testUpTo;
+      if (checked - dataStart > maxData) return -1;
+      rec.StepOver(std::max(dataStart, checked - kLookBack));  // lets a claim-only window drop what is behind
+    }
+    if (!rec.ReadNextSector()) return -1;
+  }
+}
+
+}  // namespace
+
+bool ZipFirstNameIs(ByteView first, std::string_view name) {
+  return first.Le32(0) == kZipLocalHeader && first.Le16(26) == name.size() && first.Matches(kZipFirstNameOffset, name);
+}
+
+int64_t WalkZipRecords(Recognition& rec, const ZipWalkRules& rules) {
+  int64_t offset = 0;
+  bool lastMemberZip64 = false;
+  std::vector<uint8_t> variable;
+  auto tooLong = [&](int64_t length) { return length < 0 || length > rules.maxRecordBytes; };
+  for (;;) {
+    bool ok = false;
+    const uint32_t sig = FetchSignature(rec, offset, ok);
+    if (!ok) return -1;
+    int64_t length = 0;
+    if (sig == kZipLocalHeader) {
+      std::array<uint8_t, 30> h{};
+      if (!Fetch(rec, offset, h.data(), h.size())) return -1;
+      const ByteView fixed(h.data(), h.size());
+      const uint16_t flags = fixed.Le16(6);
+      const uint32_t compressed = fixed.Le32(18);
+      const int64_t nameLength = fixed.Le16(26), extraLength = fixed.Le16(28);
+      const int64_t dataStart = offset + 30 + nameLength + extraLength;
+      variable.resize(static_cast<size_t>(extraLength));
+      if (extraLength > 0 && !Fetch(rec, offset + 30 + nameLength, variable.data(), variable.size())) return -1;
+      const Zip64Sizes z64 = ReadZip64Extra(ByteView(variable.data(), variable.size()));
+      lastMemberZip64 = z64.present;
+      uint64_t dataLength = compressed;
+      if (compressed == kSizeInZip64) {
+        if (!z64.compressedKnown) return -1;  // a 64-bit size that is not there
+        dataLength = z64.compressed;
+      }
+      const bool streamed = (flags & kFlagDataDescriptor) && dataLength == 0;
+      int64_t next = 0;
+      if (streamed) {
+        const int64_t maxData = std::min(z64.present ? std::numeric_limits<int64_t>::max() : kMaxPlainMember,
+                                         rules.maxRecordBytes);
+        next = FindDescriptorEnd(rec, dataStart, z64.present, maxData);
+        if (next < 0) return -1;
+      } else {
+        if (dataLength > static_cast<uint64_t>(std::numeric_limits<int64_t>::max() - dataStart)) return -1;
+        next = dataStart + static_cast<int64_t>(dataLength);
+        if (tooLong(next - offset) || !rec.StepOver(next)) return -1;
+        if (flags & kFlagDataDescriptor) {
+          // A descriptor behind data of known size: signed, or unsigned with the next
+          // header right behind it.
+          const int64_t unsignedLength = z64.present ? 20 : 12;
+          std::array<uint8_t, 24> d{};
+          if (!Fetch(rec, next, d.data(), unsignedLength + 4)) return -1;
+          const ByteView desc(d.data(), d.size());
+          if (desc.Le32(0) != kDataDescriptor && desc.Le32(4) == static_cast<uint32_t>(dataLength) &&
+              IsRecordSignature(desc.Le32(unsignedLength)))
+            next += unsignedLength;
+        }
+      }
+      length = next - offset;
+    } else if (sig == kDataDescriptor) {
+      length = lastMemberZip64 ? 24 : 16;
+    } else if (sig == kCentralHeader) {
+      std::array<uint8_t, 46> h{};
+      if (!Fetch(rec, offset, h.data(), h.size())) return -1;
+      const ByteView fixed(h.data(), h.size());
+      const int64_t nameLength = fixed.Le16(28);
+      length = 46 + nameLength + fixed.Le16(30) + fixed.Le16(32);
+      if (rules.onCentralEntry && nameLength > 0) {
+        variable.resize(static_cast<size_t>(nameLength));
+        if (!Fetch(rec, offset + 46, variable.data(), variable.size())) return -1;
+        rules.onCentralEntry(ByteView(variable.data(), variable.size()));
+      }
+    } else if (sig == kZip64EndOfDirectory) {
+      std::array<uint8_t, 12> h{};
+      if (!Fetch(rec, offset, h.data(), h.size())) return -1;
+      const uint64_t size = ByteView(h.data(), h.size()).Le64(4);
+      if (size > kMaxZip64EndRecord) return -1;
+      length = 12 + static_cast<int64_t>(size);
+    } else if (sig == kZip64Locator) {
+      length = 20;
+    } else if (sig == kDigitalSignature) {
+      std::array<uint8_t, 6> h{};
+      if (!Fetch(rec, offset, h.data(), h.size())) return -1;
+      length = 6 + ByteView(h.data(), h.size()).Le16(4);
+    } else if (sig == kEndOfDirectory) {
+      std::array<uint8_t, 22> h{};
+      if (!Fetch(rec, offset, h.data(), h.size())) return -1;
+      const int64_t end = offset + 22 + ByteView(h.data(), h.size()).Le16(20);
+      if (tooLong(end - offset) || !rec.StepOver(end)) return -1;
+      return end;
+    } else {
+      return rules.endAtUnknownDataBeyond >= 0 && offset > rules.endAtUnknownDataBeyond ? offset : -1;
+    }
+    if (tooLong(length) || !rec.StepOver(offset + length)) return -1;
+    offset += length;
+  }
+}
+
+}  // namespace morvane

@@ -1,0 +1,48 @@
+// The record walk shared by the ZIP-based recognisers (archives, Office Open XML packages,
+// CorelDRAW drawings).
+//
+// A ZIP file is followed from its first local file header, record by record, to the end of
+// its end-of-central-directory record and comment:
+//   local file header   30 bytes + name + extra + compressed data (+ data descriptor)
+//   central directory   46 bytes + name + extra + comment
+//   ZIP64 end record    12 bytes + the size it gives; ZIP64 locator 20 bytes
+//   end of directory    22 bytes + comment
+// Member data of known size is stepped over without being looked at (in claim-only output
+// its sectors are claimed unread). A member written as a stream (general flag bit 3, sizes
+// 0 in its local header) is searched for its data descriptor: the signed form 50 4B 07 08
+// whose compressed size equals the distance covered, or the unsigned form followed at once
+// by the next header. ZIP64 sizes (0xFFFFFFFF with the real value in the ZIP64 extra
+// field) are read from that field; a header that claims them without the field fails.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+
+#include "scan/recognition.h"
+#include "storage/bytes.h"
+
+namespace morvane {
+
+inline constexpr uint32_t kZipLocalHeader = 0x04034B50;
+inline constexpr int64_t kZipFirstNameOffset = 30;  // the first entry's name in the start sector
+
+struct ZipWalkRules {
+  // Plain archives: data that is no record, met beyond this many bytes from the start,
+  // ends the archive there (a damaged or descriptor-less stream is kept up to that point).
+  // Negative: such data fails the walk.
+  int64_t endAtUnknownDataBeyond = -1;
+  // Largest length of one record (a local record counts its member data).
+  int64_t maxRecordBytes = std::numeric_limits<int64_t>::max();
+  // Sees the name of every central directory entry, in order.
+  std::function<void(ByteView name)> onCentralEntry;
+};
+
+// Walks the records of the ZIP file that starts at output offset 0 of rec, copying or
+// claiming as it goes. Returns the file's length, or -1 when it cannot be followed.
+int64_t WalkZipRecords(Recognition& rec, const ZipWalkRules& rules);
+
+// True when the start sector begins with a local file header whose name is `name`.
+bool ZipFirstNameIs(ByteView first, std::string_view name);
+
+}  // namespace morvane

@@ -1,0 +1,197 @@
+#include "formats/documents/zip.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "filetypes/catalogue.h"
+#include "formats/office_samples.h"
+#include "formats/raw_card.h"
+
+namespace morvane {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using test::Sectors;
+
+struct Sample {
+  const char* name;
+  const char* ext;
+};
+// Archives from Python's zipfile and Info-ZIP, and packages from LibreOffice ("_rels/.rels"
+// first, every member streamed with a data descriptor) and in Office's layout.
+const std::vector<Sample> kSamples = {
+    {"py_stored.zip", ".ZIP"},       {"py_deflated_comment.zip", ".ZIP"}, {"py_streamed.zip", ".ZIP"},
+    {"py_zip64.zip", ".ZIP"},        {"py_zip64_streamed.zip", ".ZIP"},   {"iz_deflated.zip", ".ZIP"},
+    {"iz_streamed.zip", ".ZIP"},     {"iz_zip64.zip", ".ZIP"},            {"doc.docx", ".DOCX"},
+    {"sheet.xlsx", ".XLSX"},         {"slides.pptx", ".PPTX"},            {"contenttypes_first.docx", ".DOCX"},
+};
+
+struct Card : test::RawCard {
+  explicit Card(int64_t sectors) : RawCard(sectors, 1, true) {}
+  // As the scan dispatches: packages that start with "[Content_Types].xml" go to the
+  // package recogniser, every other ZIP start to the archive recogniser.
+  void Recover(int64_t sector, const Bytes& file) {
+    const bool contentTypes = file.size() > 49 && std::string(file.begin() + 30, file.begin() + 49) == "[Content_Types].xml";
+    (contentTypes ? RecoverOoxml : RecoverZip)(Context(), setup.Options.OutputFolder, sector * 512);
+  }
+};
+
+void Put32(Bytes& b, size_t at, uint32_t v) {
+  ASSERT_LE(at + 4, b.size());
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+TEST(RecoverZip, ArchivesAndPackagesComeBackByteForByteUnderTheirKind) {
+  std::vector<Bytes> files;
+  int64_t total = 4;
+  for (const auto& s : kSamples) {
+    files.push_back(test::OfficeSample(s.name));
+    total += Sectors(files.back().size()) + 3;
+  }
+  Card t(total);
+  const std::vector<int64_t> starts = t.PlaceInRow(files, 2, 3);
+  const ScanReport r = t.RunAll();
+  EXPECT_EQ(r.RecoveredCount, static_cast<int>(kSamples.size()));
+  int64_t claimed = 0;
+  for (size_t i = 0; i < kSamples.size(); ++i) {
+    EXPECT_EQ(test::ReadFileBytes(t.File(starts[i], kSamples[i].ext)), files[i]) << kSamples[i].name;
+    claimed += Sectors(files[i].size());
+  }
+  // Each archive ends after its end record and comment: the random bytes behind are free.
+  EXPECT_EQ(t.ClaimedCount(), claimed);
+  EXPECT_EQ(t.Files().size(), kSamples.size());
+}
+
+TEST(RecoverZip, SplitAroundClaimedSectorsClaimOnlyTakesTheSameSectorsAndTheRangeEndFails) {
+  for (const auto& s : kSamples) {
+    const Bytes file = test::OfficeSample(s.name);
+    const int64_t n = Sectors(file.size());
+    const std::vector<int64_t> foreign = {1, n / 3, n / 3 + 1, n - 1};
+    const std::vector<int64_t> where = test::SectorsAvoiding(n, foreign);
+    std::vector<int64_t> claims[2];
+    for (int pass = 0; pass < 2; ++pass) {  // written, then with every kind deselected
+      Card t(where.back() + 6);
+      if (pass == 1) t.setup.Options.TypeMask = kTypeJpg;
+      t.Place(file, where);
+      for (int64_t f : foreign) t.Context().SectorMap.ClaimSector(f);
+      t.Recover(0, file);
+      claims[pass] = t.ClaimedSectors();
+      if (pass == 0) EXPECT_EQ(test::ReadFileBytes(t.File(0, s.ext)), file) << s.name;
+      else EXPECT_TRUE(t.Files().empty()) << s.name;
+    }
+    EXPECT_EQ(claims[0].size(), static_cast<size_t>(n) + foreign.size()) << s.name;
+    EXPECT_EQ(claims[0], claims[1]) << s.name;
+    // The end record lies beyond the range: nothing is written, nothing stays claimed.
+    Card t(n + 4);
+    t.setup.LastSector = n - 1;
+    t.Place(file, 1);
+    t.Recover(1, file);
+    EXPECT_EQ(t.ClaimedCount(), 0) << s.name;
+    EXPECT_TRUE(t.Files().empty()) << s.name;
+  }
+}
+
+TEST(RecoverZip, PackagesAreTypedByTheirCentralDirectoryAndTheSelection) {
+  const Bytes docx = test::OfficeSample("doc.docx");
+  const Bytes office = test::OfficeSample("contenttypes_first.docx");
+  // The same packages with their folder names changed in every header.
+  auto renamed = [](Bytes b, const std::string& from, const std::string& to) {
+    for (size_t i = 0; i + from.size() <= b.size(); ++i)
+      if (std::equal(from.begin(), from.end(), b.begin() + i)) std::copy(to.begin(), to.end(), b.begin() + i);
+    return b;
+  };
+  struct Case {
+    Bytes file;
+    uint32_t mask;
+    const char* ext;
+  };
+  const std::vector<Case> cases = {
+      {docx, kTypeDoc, ".DOCX"},
+      {docx, kAllFileTypesMask & ~kTypeDoc, nullptr},  // a known kind, deselected: not a .ZIP either
+      {office, kTypeDoc, ".DOCX"},
+      {office, kTypeXls, nullptr},
+      {renamed(office, "word/", "WORD/"), kTypeDoc, ".DOCX"},
+      {renamed(office, "word/", "xl/a/"), kTypeXls, ".XLSX"},
+      {renamed(office, "word/", "misc/"), kTypeZip, ".ZIP"},  // a package of no known kind
+      {renamed(office, "word/", "misc/"), kTypeDoc | kTypeXls | kTypePpt, nullptr},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    Card t(Sectors(cases[i].file.size()) + 4);
+    t.setup.Options.TypeMask = cases[i].mask;
+    t.Place(cases[i].file, 1);
+    t.Recover(1, cases[i].file);
+    EXPECT_EQ(t.ClaimedCount(), Sectors(cases[i].file.size())) << i;
+    if (cases[i].ext) EXPECT_EQ(test::ReadFileBytes(t.File(1, cases[i].ext)), cases[i].file) << i;
+    else EXPECT_TRUE(t.Files().empty()) << i;
+  }
+}
+
+TEST(RecoverZip, DataThatIsNoRecordEndsAnArchiveOnlyBeyondItsFirstHundredBytes) {
+  const Bytes zip = test::OfficeSample("py_deflated_comment.zip");
+  // The second member's header overwritten: the archive is kept up to there.
+  const size_t second = 30 + 5 + 7799;
+  Bytes damaged = zip;
+  Put32(damaged, second, 0x12345678);
+  // The first member's data descriptor flag set, its sizes 0: no descriptor is found, and
+  // nothing is kept.
+  Bytes streamedWithout = zip;
+  streamedWithout[6] |= 8;
+  Put32(streamedWithout, 18, 0);
+  // A ZIP64 size without its ZIP64 field; an archive whose first record is garbage after 4
+  // bytes; a package (no 100-byte rule) with a damaged member.
+  Bytes zip64Missing = zip;
+  Put32(zip64Missing, 18, 0xFFFFFFFF);
+  const Bytes office = test::OfficeSample("contenttypes_first.docx");
+  Bytes officeDamaged = office;
+  const size_t secondMember = 30 + 19 + ByteView(office.data(), office.size()).Le32(18);
+  Put32(officeDamaged, secondMember, 0x12345678);
+
+  struct Case {
+    const char* what;
+    Bytes file;
+    size_t keptBytes;  // 0: nothing written, nothing claimed
+  };
+  const std::vector<Case> cases = {{"damaged second header", damaged, second},
+                                   {"descriptor that is not there", streamedWithout, 0},
+                                   {"ZIP64 size without its field", zip64Missing, 0},
+                                   {"package with a damaged header", officeDamaged, 0}};
+  for (const auto& c : cases) {
+    Card t(Sectors(c.file.size()) + 40);
+    t.Place(c.file, 0);
+    t.Recover(0, c.file);
+    if (c.keptBytes == 0) {
+      EXPECT_EQ(t.ClaimedCount(), 0) << c.what;
+      EXPECT_TRUE(t.Files().empty()) << c.what;
+    } else {
+      const Bytes kept(c.file.begin(), c.file.begin() + static_cast<std::ptrdiff_t>(c.keptBytes));
+      EXPECT_EQ(test::ReadFileBytes(t.File(0, ".ZIP")), kept) << c.what;
+      EXPECT_EQ(t.ClaimedCount(), Sectors(c.keptBytes)) << c.what;
+    }
+  }
+}
+
+TEST(RecoverZip, HugeSizesFailWithoutReadingToThem) {
+  // A first member claiming 4 GiB - 2 (plain) or 2^62 (ZIP64) bytes of data on a small card:
+  // refused at once, in both outputs.
+  Bytes zip = test::OfficeSample("py_zip64.zip");
+  Bytes plain = zip;
+  Put32(plain, 18, 0xFFFFFFFE);
+  Bytes huge64 = zip;
+  Put32(huge64, 30 + 5 + 4 + 8 + 4, 0x40000000);  // high half of the ZIP64 compressed size
+  Put32(huge64, 18, 0xFFFFFFFF);
+  for (const Bytes& f : {plain, huge64}) {
+    for (uint32_t mask : {kAllFileTypesMask, kTypeJpg}) {
+      Card t(Sectors(f.size()) + 8);
+      t.setup.Options.TypeMask = mask;
+      t.Place(f, 0);
+      t.Recover(0, f);
+      EXPECT_EQ(t.ClaimedCount(), 0);
+      EXPECT_TRUE(t.Files().empty());
+    }
+  }
+}
+
+}  // namespace
+}  // namespace morvane
