@@ -11,6 +11,7 @@
 #include "formats/media/mpeg_ts.h"
 #include "formats/pictures/bmp.h"
 #include "formats/pictures/camera_raw.h"
+#include "formats/pictures/cdr.h"
 #include "formats/pictures/jpeg.h"
 #include "formats/pictures/png.h"
 #include "scan/file_type_id.h"
@@ -84,6 +85,12 @@ RecogniserTable MakeTable() {
     RecoverOoxml(scan, scan.Options.OutputFolder, offset);
   };
   t.Recovery[ftZip] = [](ScanContext& scan, int64_t offset) { RecoverZip(scan, scan.Options.OutputFolder, offset); };
+  t.Recovery[ftRiffCdr] = [](ScanContext& scan, int64_t offset) {
+    RecoverCdrRiff(scan, scan.Options.OutputFolder, offset);
+  };
+  t.Recovery[ftZipCdr] = [](ScanContext& scan, int64_t offset) {
+    RecoverCdrZip(scan, scan.Options.OutputFolder, offset);
+  };
   t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
   return t;
 }

@@ -47,6 +47,7 @@ class CountingSource : public Source {
  private:
   Source& inner_;
 };
+
 // The first `count` sector numbers from 0 on that are not in `taken`.
 inline std::vector<int64_t> SectorsAvoiding(int64_t count, const std::vector<int64_t>& taken) {
   std::vector<int64_t> s;
