@@ -46,6 +46,11 @@ RecogniserEntry FolderWhenSelected(Recogniser recover, uint32_t kind) {
   };
 }
 
+// A recogniser that always gets the folder and decides from TypeMask itself what to write.
+RecogniserEntry WithFolder(Recogniser recover) {
+  return [=](ScanContext& scan, int64_t offset) { recover(scan, scan.Options.OutputFolder, offset); };
+}
+
 RecogniserTable MakeTable() {
   RecogniserTable t;
   // JPEGs always get the folder: they are claimed even when JPG is not selected.
@@ -57,9 +62,7 @@ RecogniserTable MakeTable() {
     t.Recovery[id] = [](ScanContext& scan, int64_t offset) { RecoverMp4(scan, scan.Options.OutputFolder, offset); };
   // Compound files are followed and claimed whatever is selected; the kind found inside
   // decides whether one is written.
-  t.Recovery[ftOle] = [](ScanContext& scan, int64_t offset) {
-    RecoverOleDocument(scan, scan.Options.OutputFolder, offset);
-  };
+  t.Recovery[ftOle] = WithFolder(RecoverOleDocument);
   // Streams that begin at clock 0 are carved in the recovery pass (claimed even when their kind
   // is not selected); every other pack or packet waits for the stream pass.
   t.Recovery[ftMpeg1PackClockZero] = SelectedOrClaimOnly(RecoverMpg, kTypeMpg, ".MPG");
@@ -69,28 +72,23 @@ RecogniserTable MakeTable() {
   t.Stream[ftTs188] = Selected(RecoverTs, ".TS");
   t.Stream[ftMpeg2PackClockZero] = t.Stream[ftMpeg2PackEarly] = Selected(RecoverVob, ".VOB");
   // Camera raw files choose by TypeMask themselves: unselected ones are still claimed.
-  t.Recovery[ftTiffRaw] = [](ScanContext& scan, int64_t offset) { RecoverTiffRaw(scan, scan.Options.OutputFolder, offset); };
-  t.Recovery[ftX3f] = [](ScanContext& scan, int64_t offset) { RecoverX3f(scan, scan.Options.OutputFolder, offset); };
-  t.Recovery[ftRaf] = [](ScanContext& scan, int64_t offset) { RecoverRaf(scan, scan.Options.OutputFolder, offset); };
+  t.Recovery[ftTiffRaw] = WithFolder(RecoverTiffRaw);
+  t.Recovery[ftX3f] = WithFolder(RecoverX3f);
+  t.Recovery[ftRaf] = WithFolder(RecoverRaf);
   // Pictures get the folder always and look at TypeMask themselves.
-  t.Recovery[ftPng] = [](ScanContext& scan, int64_t offset) { RecoverPng(scan, scan.Options.OutputFolder, offset); };
-  t.Recovery[ftBmp] = [](ScanContext& scan, int64_t offset) { RecoverBmp(scan, scan.Options.OutputFolder, offset); };
+  t.Recovery[ftPng] = WithFolder(RecoverPng);
+  t.Recovery[ftBmp] = WithFolder(RecoverBmp);
   t.Recovery[ftPdf] = FolderWhenSelected(RecoverPdf, kTypeAi);
   t.Recovery[ftRar] = FolderWhenSelected(RecoverRar, kTypeRar);
   t.Recovery[ftCab] = FolderWhenSelected(RecoverCab, kTypeCab);
   t.Recovery[ft7z] = FolderWhenSelected(Recover7z, kType7z);
   // Packages and archives decide their kind from their central directory; a plain archive
   // whose first member is "_rels/.rels" (LibreOffice's packages) is a package too.
-  t.Recovery[ftOfficeZip] = [](ScanContext& scan, int64_t offset) {
-    RecoverOoxml(scan, scan.Options.OutputFolder, offset);
-  };
-  t.Recovery[ftZip] = [](ScanContext& scan, int64_t offset) { RecoverZip(scan, scan.Options.OutputFolder, offset); };
-  t.Recovery[ftRiffCdr] = [](ScanContext& scan, int64_t offset) {
-    RecoverCdrRiff(scan, scan.Options.OutputFolder, offset);
-  };
-  t.Recovery[ftZipCdr] = [](ScanContext& scan, int64_t offset) {
-    RecoverCdrZip(scan, scan.Options.OutputFolder, offset);
-  };
+  // Selected or not, each is followed and claimed.
+  t.Recovery[ftOfficeZip] = WithFolder(RecoverOoxml);
+  t.Recovery[ftZip] = WithFolder(RecoverZip);
+  t.Recovery[ftRiffCdr] = WithFolder(RecoverCdrRiff);
+  t.Recovery[ftZipCdr] = WithFolder(RecoverCdrZip);
   t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
   return t;
 }
