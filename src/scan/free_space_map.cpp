@@ -197,8 +197,9 @@ class FreeSpaceWalk {
     if (!ReadBlock(0, bps_, boot)) return {};
     ByteView b(boot);
     const int64_t clusterBytes = int64_t{spc_} * bps_;
+    const int64_t clusters = VolumeClusters();
     uint64_t mftCluster = b.Le64(48);
-    if (mftCluster > static_cast<uint64_t>(last_)) return {};
+    if (mftCluster >= static_cast<uint64_t>(clusters)) return {};
     int8_t perRecord = static_cast<int8_t>(b.U8(64));
     int64_t recordSize = perRecord > 0 ? perRecord * clusterBytes
                          : (perRecord < 0 && perRecord >= -16) ? (int64_t{1} << -perRecord) : 1024;
@@ -208,8 +209,12 @@ class FreeSpaceWalk {
     ApplyUpdateSequence(rec);
     std::vector<Extent> runs;
     if (!BitmapRuns(ByteView(rec), clusterBytes, runs)) return {};
+    if (Cancelled()) return {false, true};
     return BitmapWalk(runs, 0, false);
   }
+
+  // Whole clusters of the volume: every cluster number a run names must lie below this.
+  int64_t VolumeClusters() const { return (last_ + 1) / spc_; }
 
   // Puts back the last two bytes of every 512-byte stride that the update sequence saved.
   static void ApplyUpdateSequence(std::vector<uint8_t>& rec) {
@@ -229,32 +234,41 @@ class FreeSpaceWalk {
     }
   }
 
+  // The data runs of $Bitmap. The record is hostile: every attribute must lie inside it and
+  // move the walk on, and every run must lie inside the volume, so that no offset or sum can
+  // overflow and the walk ends within the record.
   bool BitmapRuns(ByteView rec, int64_t clusterBytes, std::vector<Extent>& runs) {
-    uint32_t a = rec.Le16(20);
+    uint64_t a = rec.Le16(20);
     if (a < 24 || a >= rec.size()) a = 56;
     while (rec.Has(a, 8)) {
       uint32_t type = rec.Le32(a), len = rec.Le32(a + 4);
-      if (type == 0xFFFFFFFFu || len == 0) return false;
+      if (type == 0xFFFFFFFFu || len < 8 || !rec.Has(a, len)) return false;
       if (type == 0x80) break;
       a += len;
     }
     if (!rec.Has(a, 0x40) || rec.U8(a + 8) != 1) return false;  // $Bitmap data is non-resident
     ByteView attr = rec.Sub(a, rec.Le32(a + 4));
     int64_t dataSize = static_cast<int64_t>(attr.Le64(48));
-    int64_t p = attr.Le16(32), lcn = 0, total = 0;
+    const int64_t clusters = VolumeClusters();
+    int64_t p = attr.Le16(32), lcn = 0, totalClusters = 0;
     while (attr.Has(p, 1) && attr.U8(p) != 0) {
       unsigned h = attr.U8(p), lenBytes = h & 0xF, offBytes = h >> 4;
       if (lenBytes == 0 || lenBytes > 8 || offBytes > 8 || !attr.Has(p + 1, lenBytes + offBytes)) return false;
-      int64_t length = static_cast<int64_t>(attr.Le(p + 1, lenBytes));
-      int64_t delta = static_cast<int64_t>(attr.Le(p + 1 + lenBytes, offBytes));
-      if (offBytes > 0 && offBytes < 8 && (delta >> (8 * offBytes - 1)) & 1) delta -= int64_t{1} << (8 * offBytes);
+      uint64_t length = attr.Le(p + 1, lenBytes);
+      uint64_t rawDelta = attr.Le(p + 1 + lenBytes, offBytes);
       if (offBytes == 0) return false;  // a sparse run cannot hold the bitmap
-      lcn += delta;
-      if (lcn < 0 || length <= 0 || lcn > last_ || length > last_) return false;
-      runs.push_back({lcn * clusterBytes, length * clusterBytes});
-      total += length * clusterBytes;
+      // Sign-extend the delta from its stored width.
+      if (offBytes < 8 && ((rawDelta >> (8 * offBytes - 1)) & 1)) rawDelta |= ~uint64_t{0} << (8 * offBytes);
+      if (__builtin_add_overflow(lcn, static_cast<int64_t>(rawDelta), &lcn)) return false;
+      // The run lies inside the volume, and all runs together are no longer than it.
+      if (lcn < 0 || lcn >= clusters || length == 0 || length > static_cast<uint64_t>(clusters - lcn) ||
+          length > static_cast<uint64_t>(clusters - totalClusters))
+        return false;
+      runs.push_back({lcn * clusterBytes, static_cast<int64_t>(length) * clusterBytes});
+      totalClusters += static_cast<int64_t>(length);
       p += 1 + lenBytes + offBytes;
     }
+    const int64_t total = totalClusters * clusterBytes;
     if (runs.empty()) return false;
     // The bitmap's own size: the last run's slack past it holds no clusters.
     if (dataSize > 0 && dataSize < total) {
@@ -280,15 +294,19 @@ class FreeSpaceWalk {
     if (shift > 25 || root < 2) return {};
     int64_t spc = int64_t{1} << shift;
     std::vector<uint8_t> dir;
-    if (!ReadBlock(((root - 2) * spc + heap) * bps_, bps_, dir)) return {};
+    // Sector numbers are checked against the volume before they become byte offsets.
+    const int64_t rootSector = (root - 2) * spc + heap;
+    if (rootSector > last_ || !ReadBlock(rootSector * bps_, bps_, dir)) return {};
     ByteView d(dir);
     if (d.U8(32) != 0x81) return {};
     ClaimRange(0, heap);
     int64_t first = d.Le32(52);
     auto length = static_cast<int64_t>(std::min<uint64_t>(d.Le64(56), uint64_t{1} << 40));
     if (first < 2) return {};
+    const int64_t bitmapSector = (first - 2) * spc + heap;
+    if (bitmapSector > last_) return {};
     spc_ = static_cast<uint32_t>(spc);
-    return BitmapWalk({{((first - 2) * spc + heap) * bps_, length}}, heap, false);
+    return BitmapWalk({{bitmapSector * bps_, length}}, heap, false);
   }
 
   // HFS: the volume bitmap right after the master directory block.
@@ -312,9 +330,12 @@ class FreeSpaceWalk {
     int64_t length = (total + 7) / 8;
     std::vector<Extent> extents;
     int64_t left = length;
+    // Extents outside the volume are not followed (nor multiplied out).
+    const int64_t volumeBlocks = blockSize > 0 ? (last_ + 1) * bps_ / blockSize : 0;
     for (int i = 0; i < 8 && left > 0 && blockSize > 0; ++i) {
       int64_t start = h.Be32(1152 + 8 * i), count = h.Be32(1156 + 8 * i);
       if (count == 0) break;
+      if (start >= volumeBlocks || count > volumeBlocks - start) return {};
       int64_t n = std::min(left, count * blockSize);
       extents.push_back({start * blockSize, n});
       left -= n;

@@ -6,7 +6,10 @@
 #include <fstream>
 #include <algorithm>
 #include <iterator>
+#include <future>
+#include <optional>
 #include <sstream>
+#include <thread>
 
 #include "scan/sector_map.h"
 #include "storage/bytes.h"
@@ -334,6 +337,109 @@ TEST(FreeSpaceMap, HostileStructuresGiveNoMapAndNoClaimsBeyondTheSource) {
     EXPECT_EQ(map.CountClaimed(8, 56), 56);
     EXPECT_EQ(map.CountClaimed(0, 8), 0);
   }
+}
+
+}  // namespace
+}  // namespace morvane
+
+namespace morvane {
+namespace {
+
+// An NTFS volume held in memory: MFT at cluster 1 with 1 KiB records, and record 6 ($Bitmap)
+// holding `attributes` from byte 56.
+std::vector<uint8_t> NtfsVolume(int64_t bytes, int64_t clusterBytes, const std::vector<uint8_t>& attributes) {
+  std::vector<uint8_t> v(static_cast<size_t>(bytes), 0);
+  v[48] = 1;
+  v[64] = 0xF6;
+  const size_t rec = static_cast<size_t>(clusterBytes) + 6 * 1024;
+  std::copy_n("FILE", 4, v.begin() + rec);
+  v[rec + 20] = 56;
+  std::copy(attributes.begin(), attributes.end(), v.begin() + rec + 56);
+  return v;
+}
+
+void Put32(std::vector<uint8_t>& v, size_t o, uint32_t x) {
+  for (int i = 0; i < 4; ++i) v[o + i] = static_cast<uint8_t>(x >> (8 * i));
+}
+
+// A non-resident data attribute with the given run list and data size.
+std::vector<uint8_t> DataAttribute(const std::vector<uint8_t>& runs, uint8_t dataSize) {
+  std::vector<uint8_t> a(0x40 + (runs.size() + 8) / 8 * 8, 0);
+  Put32(a, 0, 0x80);
+  Put32(a, 4, static_cast<uint32_t>(a.size()));
+  a[8] = 1;
+  a[32] = 0x40;
+  a[48] = dataSize;
+  std::copy(runs.begin(), runs.end(), a.begin() + 0x40);
+  a.insert(a.end(), {0xFF, 0xFF, 0xFF, 0xFF});
+  return a;
+}
+
+// Builds the map on a thread of its own; nothing when it has not finished after a minute
+// (the thread is left spinning on its own copy of everything).
+std::optional<std::pair<FreeSpaceResult, int64_t>> MapOrHang(std::vector<uint8_t> volume, TSourceGeometry g) {
+  struct Job {
+    MemorySource source;
+    TSectorMap map;
+    std::atomic<bool> stop{false};
+    std::promise<FreeSpaceResult> done;
+  };
+  auto job = std::make_shared<Job>(MemorySource(std::move(volume)), TSectorMap(4096));
+  auto result = job->done.get_future();
+  std::thread([job, g] { job->done.set_value(BuildFreeSpaceMap(job->source, g, job->map, job->stop)); }).detach();
+  if (result.wait_for(std::chrono::minutes(1)) != std::future_status::ready) {
+    job->stop = true;
+    return std::nullopt;
+  }
+  return std::make_pair(result.get(), job->map.CountClaimed(0, 4096));
+}
+
+// Crafted $Bitmap records: every one ends at once, claims nothing, and overflows nothing
+// (the sanitizer build checks the arithmetic).
+TEST(FreeSpaceMap, CraftedNtfsRecordsEndWithoutAMap) {
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> attributes;
+    TSourceGeometry geometry;
+  };
+  std::vector<uint8_t> cycle(32, 0);  // lengths 16 and 2^32 - 16 lead a 32-bit sum back to the start
+  Put32(cycle, 0, 0x10);
+  Put32(cycle, 4, 16);
+  Put32(cycle, 16, 0x30);
+  Put32(cycle, 20, 0xFFFFFFF0u);
+  std::vector<uint8_t> beyond(16, 0);  // an attribute longer than the record
+  Put32(beyond, 0, 0x10);
+  Put32(beyond, 4, 0x2000);
+  const TSourceGeometry small = Geometry(64 * 512, 1, fsNTFS);
+  TSourceGeometry huge = Geometry(160 * 512, 128, fsNTFS);
+  huge.PartitionLastSector = (int64_t{1} << 50) - 1;  // a volume of 2^43 clusters of 64 KiB
+  std::vector<Case> cases = {
+      {"attribute lengths that wrap", cycle, small},
+      {"attribute running past the record", beyond, small},
+      {"run start delta of 2^63 - 1", DataAttribute({0x11, 1, 40, 0x81, 1, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}, 8), small},
+      {"run longer than the volume", DataAttribute({0x11, 60, 40}, 8), small},
+      {"runs longer than the volume together", DataAttribute({0x11, 40, 10, 0x11, 40, 0}, 8), small},
+      {"run of 2^49 clusters of 64 KiB", DataAttribute({0x18, 0, 0, 0, 0, 0, 0, 2, 0, 1}, 8), huge},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto volume = NtfsVolume(c.geometry.SectorsPerCluster == 1 ? 64 * 512 : 160 * 512,
+                             int64_t{c.geometry.SectorsPerCluster} * 512, c.attributes);
+    auto mapped = MapOrHang(std::move(volume), c.geometry);
+    if (!mapped) {
+      ADD_FAILURE() << "the walk did not end";
+      continue;
+    }
+    EXPECT_FALSE(mapped->first.built);
+    EXPECT_EQ(mapped->second, 0);
+  }
+  // The bounds leave a sound bitmap alone: one byte 0x0F at cluster 40 claims clusters 0-3.
+  auto volume = NtfsVolume(64 * 512, 512, DataAttribute({0x11, 1, 40}, 8));
+  volume[40 * 512] = 0x0F;
+  auto mapped = MapOrHang(std::move(volume), small);
+  ASSERT_TRUE(mapped);
+  EXPECT_TRUE(mapped->first.built);
+  EXPECT_EQ(mapped->second, 4);
 }
 
 }  // namespace
