@@ -12,7 +12,7 @@ ProgressClock::~ProgressClock() {
     stopping_ = true;
   }
   wake_.notify_all();
-  thread_.join();
+  if (thread_.joinable()) thread_.join();
 }
 
 void ProgressClock::Run() {

@@ -115,6 +115,56 @@ TEST(ScanDriver, UnselectedStreamKindsAreSkippedAndStopEndsThePasses) {
   EXPECT_EQ(d.observer.phases.back(), ScanPass::Finished);
 }
 
+// Program-stream and transport-stream starts (types 31 and 33) are file starts tried in the
+// recovery pass with the others; clock-0 MPEG-2 packs (29) and continuation packets go to the
+// work files and the stream pass, which tries only the selected kinds.
+TEST(ScanDriver, StreamStartsAndPacketsGoWhereTheirKindIsTried) {
+  const std::string mpeg1Start = "\x00\x00\x01\xBA\x21\x00\x01\x00\x01\x80"s;  // 31
+  const std::string mpeg2Start = "\x00\x00\x01\xBA\x44\x00\x04\x00\x04\x01"s;  // 29
+  const std::string mpeg2Early = "\x00\x00\x01\xBA\x44\x00\x4F\x0F\xFC\x01"s;  // 30
+  std::string ts192(512, '\0');                                                  // 33
+  for (size_t at : {4u, 196u, 388u}) ts192[at] = 'G';
+  ts192[195] = 1;  // time stamps 0, 1, 2
+  ts192[387] = 2;
+  DriverScan d(64);
+  for (uint8_t t : {ftMpeg1PackClockZero, ftTs192First}) d.table.Recovery[t] = d.table.Recovery[ftPdf];
+  for (uint8_t t : {ftMpeg2PackClockZero, ftMpeg2PackEarly}) d.table.Stream[t] = d.table.Stream[ftMpeg1Pack];
+  d.Put(10, mpeg1Start);
+  d.Put(20, ts192);
+  d.Put(30, mpeg2Start);
+  d.Put(40, kPdf);
+  d.Put(50, kMpeg1Pack);
+  d.Put(60, mpeg2Early);
+  d.setup.Options.TypeMask = kAllFileTypesMask & ~kTypeMpg;  // MPEG-1 packets are not tried
+  auto r = d.Run();
+  EXPECT_EQ(d.calls, (std::vector<Call>{{"recovery", 40}, {"recovery", 20}, {"recovery", 10}, {"stream", 30}, {"stream", 60}}));
+  EXPECT_EQ(r.Candidates, 3);
+  EXPECT_EQ(r.StreamCandidates, 3);
+  EXPECT_EQ(d.observer.phases.back(), ScanPass::Finished);
+}
+
+// Each file start counts as found under its own kind and no other.
+TEST(ScanDriver, FoundCountsEachStartUnderItsKind) {
+  const std::pair<uint8_t, uint32_t> kinds[] = {
+      {ftJpegApp, kTypeJpg}, {ftJpegOther, kTypeJpg}, {ftBmp, kTypeBmp}, {ftPng, kTypePng},
+      {ftTiffRaw, kTypeRaw}, {ftX3f, kTypeRaw}, {ftRaf, kTypeRaw}, {ftPdf, kTypeAi},
+      {ftRiffCdr, kTypeCdr}, {ftZipCdr, kTypeCdr}, {ftRiffAvi, kTypeAvi}, {ftAsfFileProperties, kTypeAsf},
+      {ftRiffCdxa, kTypeDat}, {ftMp4, kTypeMp4}, {ft3gp, kType3gp}, {ftMov, kTypeMov},
+      {ftAsfOther, kTypeWmv}, {ftRiffWave, kTypeWav}, {ftMpeg2PackClockZero, kTypeVob},
+      {ftMpeg1PackClockZero, kTypeMpg}, {ftTs192First, kTypeMts}, {ftRar, kTypeRar}, {ftZip, kTypeZip},
+      {ftCab, kTypeCab}, {ft7z, kType7z}};
+  for (auto [type, kind] : kinds) {
+    SCOPED_TRACE(static_cast<int>(type));
+    EXPECT_TRUE(CountsAsFound(type, kind));
+    EXPECT_FALSE(CountsAsFound(type, kAllFileTypesMask & ~kind));
+  }
+  for (uint8_t office : {ftOle, ftOfficeZip})  // a document of any of the three office kinds
+    for (uint32_t kind : {kTypeDoc, kTypeXls, kTypePpt}) EXPECT_TRUE(CountsAsFound(office, kind));
+  for (uint8_t never : {ftGif, ftJetDb, ftId3Audio, ftRiffAcon, ftMpeg2PackEarly, ftMpeg1Pack, ftTs192, ftTs188,
+                        ftBareMdat, ftMoovBox, ftAvi00dc, ftFsMetadata})
+    EXPECT_FALSE(CountsAsFound(never, kAllFileTypesMask)) << static_cast<int>(never);
+}
+
 TEST(ScanDriver, ClusterPhaseVote) {
   {
     DriverScan d(64);
@@ -150,10 +200,8 @@ TEST(ScanDriver, ClusterPhaseVote) {
   }
 }
 
-TEST(ScanDriver, MetadataSectorsAreClaimedToTheirClusterEnd) {
-  DriverScan d(64);
-  d.setup.Geometry.SectorsPerCluster = 8;
-  d.setup.Geometry.ClusterPhase = 0;
+// A FAT directory sector of one entry and one deleted entry: file-system metadata.
+std::string DirectorySector() {
   std::string entry(32, '\0');
   entry.replace(0, 11, "PHOTO   JPG");
   entry[11] = 0x20;
@@ -161,7 +209,28 @@ TEST(ScanDriver, MetadataSectorsAreClaimedToTheirClusterEnd) {
   entry[25] = 0x28;
   std::string dir = entry + entry;
   dir[32] = '\xE5';  // one deleted entry: three points
-  d.Put(16, dir);
+  return dir;
+}
+
+// File-system metadata does not vote: three directory sectors at phase 5 lose against one
+// file start at phase 3.
+TEST(ScanDriver, MetadataDoesNotVoteOnTheClusterPhase) {
+  DriverScan d(64);
+  d.setup.Geometry.SectorsPerCluster = 8;
+  d.setup.Geometry.ClusterPhase = -1;
+  for (int64_t s : {5, 13, 21}) d.Put(s, DirectorySector());
+  d.Put(35, kPdf);
+  auto r = d.Run();
+  EXPECT_EQ(r.DetectedClusterPhase, 3);
+  EXPECT_EQ(d.calls, (std::vector<Call>{{"recovery", 35}}));
+  EXPECT_TRUE(d.claimed.empty());  // the metadata candidates were dropped with their phase
+}
+
+TEST(ScanDriver, MetadataSectorsAreClaimedToTheirClusterEnd) {
+  DriverScan d(64);
+  d.setup.Geometry.SectorsPerCluster = 8;
+  d.setup.Geometry.ClusterPhase = 0;
+  d.Put(16, DirectorySector());
   d.Run();
   EXPECT_EQ(d.claimed, (std::vector<int64_t>{16, 17, 18, 19, 20, 21, 22, 23}));
 }
