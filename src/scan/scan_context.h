@@ -12,6 +12,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <typeindex>
+#include <typeinfo>
+#include <unordered_map>
 #include <vector>
 
 #include "scan/observer.h"
@@ -72,6 +75,18 @@ class ScanContext {
   }
 
   ScanObserver& Observer() { return observer_ ? *observer_ : defaultObserver_; }
+
+  // What a recogniser has learned about the source's bytes and keeps from one candidate to
+  // the next (one object of each type per scan, made on first use). It must hold facts
+  // about the bytes only, true whatever is claimed later.
+  template <typename T>
+  T& RecogniserMemo() {
+    std::shared_ptr<void>& slot = memos_[std::type_index(typeid(T))];
+    if (!slot) slot = std::make_shared<T>();
+    return *static_cast<T*>(slot.get());
+  }
+  // Forgets everything the recognisers learned (tests compare against a scan without it).
+  void ForgetRecogniserMemos() { memos_.clear(); }
   Source& SourceHandle() { return source_; }
   uint32_t SectorSize() const { return ScanGeometry.SectorSize; }
   uint32_t SectorsPerCluster() const { return ScanGeometry.SectorsPerCluster; }
@@ -106,6 +121,7 @@ class ScanContext {
   ScanObserver* observer_;
   ScanObserver defaultObserver_;
   TReadCache readCache_;
+  std::unordered_map<std::type_index, std::shared_ptr<void>> memos_;
 };
 
 }  // namespace morvane

@@ -1,6 +1,7 @@
 #include "scan/sector_map.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -49,6 +50,37 @@ int64_t TSectorMap::CountClaimed(int64_t first, int64_t count) const {
   int64_t n = 0;
   for (int64_t s = first; s < first + count; ++s) n += IsSectorClaimed(s) ? 1 : 0;
   return n;
+}
+
+TSectorMap::UnclaimedCount TSectorMap::CountUnclaimed(int64_t from, int64_t last, int64_t wanted) const {
+  UnclaimedCount r;
+  last = std::min(last, sectorCount_ - 1);
+  for (int64_t s = std::max<int64_t>(from, 0); s <= last && r.Count < wanted;) {
+    // 64 sectors at a time where a whole word of the map lies in the span (sector n is bit n
+    // mod 64 of the little-endian word at byte n div 64 * 8).
+    if (std::endian::native == std::endian::little && (s & 63) == 0 && s + 63 <= last) {
+      uint64_t word;
+      std::memcpy(&word, bits_.get() + Byte(s), sizeof word);
+      if (word == ~uint64_t{0}) {
+        s += 64;
+        continue;
+      }
+      const uint64_t free = ~word;
+      const int n = word == 0 ? 64 : std::popcount(free);  // mostly free or mostly claimed
+      if (n == 0 || r.Count + n <= wanted) {
+        if (n > 0) r.LastSector = s + 63 - std::countl_zero(free);
+        r.Count += n;
+        s += 64;
+        continue;
+      }
+    }
+    if ((bits_[Byte(s)] & Bit(s)) == 0) {
+      ++r.Count;
+      r.LastSector = s;
+    }
+    ++s;
+  }
+  return r;
 }
 
 void TClaimList::Add(int64_t sector) {

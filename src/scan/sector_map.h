@@ -58,6 +58,15 @@ class TSectorMap {
   // Number of claimed sectors in [first, first + count) (for reports and tests).
   int64_t CountClaimed(int64_t first, int64_t count) const;
 
+  // Counts the unclaimed sectors of [from, last] in order until `wanted` of them are found.
+  // Count is how many were found (at most wanted), LastSector the last of them (-1 when
+  // none). Whole bytes are counted at once, so the cost follows the span, not its sectors.
+  struct UnclaimedCount {
+    int64_t Count = 0;
+    int64_t LastSector = -1;
+  };
+  UnclaimedCount CountUnclaimed(int64_t from, int64_t last, int64_t wanted) const;
+
  private:
   bool InMap(int64_t sector) const { return sector >= 0 && sector < sectorCount_; }
   static size_t Byte(int64_t sector) { return static_cast<size_t>(sector >> 3); }

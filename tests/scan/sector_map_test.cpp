@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 namespace morvane {
@@ -32,6 +33,29 @@ TEST(SectorMap, RunsSetExactlyTheirSectorsAndNothingOutsideTheMap) {
   // Outside the map everything counts as claimed, so no file can ever be given it.
   EXPECT_TRUE(small.IsSectorClaimed(13) && small.IsSectorClaimed(-1));
   EXPECT_EQ(small.NextUnclaimedSector(10, 100), -1);
+}
+
+// Counting unclaimed sectors a word at a time agrees with counting them one by one, at any
+// start, end and wanted count, including the map's last partial word.
+TEST(SectorMap, CountingUnclaimedSectorsStopsAtTheWantedOne) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 300; ++round) {
+    const int64_t count = 1 + rng() % 700;
+    TSectorMap map(count);
+    const unsigned density = rng() % 4;  // from nearly free to nearly all claimed
+    for (int64_t s = 0; s < count; ++s)
+      if (rng() % 4 < density) map.ClaimSector(s);
+    const int64_t from = rng() % count, last = from + rng() % (count - from + 40), wanted = 1 + rng() % 300;
+    TSectorMap::UnclaimedCount expected;
+    for (int64_t s = from; s <= std::min(last, count - 1) && expected.Count < wanted; ++s)
+      if (!map.IsSectorClaimed(s)) {
+        ++expected.Count;
+        expected.LastSector = s;
+      }
+    const auto got = map.CountUnclaimed(from, last, wanted);
+    ASSERT_EQ(got.Count, expected.Count) << from << ".." << last << " wanted " << wanted;
+    ASSERT_EQ(got.LastSector, expected.LastSector) << from << ".." << last << " wanted " << wanted;
+  }
 }
 
 TEST(SectorMap, SectorNumbersBeyondTwoToThe32) {

@@ -4,6 +4,9 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <map>
+#include <set>
 
 #include <jpeglib.h>
 #include <jerror.h>
@@ -135,16 +138,116 @@ int64_t FindEndOfImage(ByteView bytes, int64_t from) {
   return -1;
 }
 
+// What the end searches of a scan have learned about the source: the sectors whose bytes
+// hold no FF D9 pair, and among them those that begin with D9 or end with FF — the only ones
+// through which a pair can form across the boundary between two sectors of a picture. These
+// are facts about the bytes alone, so they stay true whatever is claimed later.
+//
+// Without them every failed candidate searches up to 32 MiB for its end and gives it all
+// back, and the next candidate a sector lower searches the same bytes again: on data with a
+// JPEG start in every sector the scan time grows with the square of the source's size.
+class EndFreeSectors {
+ public:
+  // Records sector s when its bytes hold no FF D9 pair.
+  void Learn(int64_t s, ByteView sector) {
+    if (sector.size() == 0 || FindEndOfImage(sector, 0) >= 0 || Known(s)) return;
+    if (sector.U8(0) == kEndOfImage) startsWithD9_.insert(s);
+    if (sector.U8(sector.size() - 1) == kMarkerPrefix) endsWithFF_.insert(s);
+    auto next = runs_.upper_bound(s);
+    const bool joinsNext = next != runs_.end() && next->first == s + 1;
+    if (next != runs_.begin()) {
+      auto prev = std::prev(next);
+      if (prev->second == s - 1) {
+        prev->second = joinsNext ? next->second : s;
+        if (joinsNext) runs_.erase(next);
+        return;
+      }
+    }
+    const int64_t last = joinsNext ? next->second : s;
+    if (joinsNext) runs_.erase(next);
+    runs_.emplace(s, last);
+  }
+
+  // The end search of a picture that holds `length` bytes ending in `lastByte`, and whose
+  // next sector would be x, fails when every sector it would still load before the range or
+  // the length limit ends is known and no pair forms between them. Returns true for a
+  // certain failure; otherwise false and, in stoppedAt, the sector where the knowledge ends
+  // (the search must read up to there itself before it asks again).
+  bool SearchMustFail(const ScanContext& scan, int64_t x, int64_t length, uint8_t lastByte, int64_t& stoppedAt) const {
+    const int64_t bps = scan.SectorSize();
+    // The search fails once it has looked at length kMaxJpegBytes + 2 without a pair.
+    int64_t remaining = (kMaxJpegBytes + 2 - length + bps - 1) / bps;
+    bool previousEndsWithFF = lastByte == kMarkerPrefix;
+    const TSectorMap& map = scan.SectorMap;
+    for (int64_t cur = x;;) {
+      stoppedAt = cur;
+      if (cur < 0) return true;  // the range ends: so does the search
+      auto run = runs_.upper_bound(cur);
+      if (run == runs_.begin() || std::prev(run)->second < cur) return false;
+      const int64_t runLast = std::min(std::prev(run)->second, scan.LastSector);
+      const TSectorMap::UnclaimedCount taken = map.CountUnclaimed(cur, runLast, remaining);
+      // The sectors loaded from this run: the unclaimed ones of [cur, taken.LastSector].
+      if (const int64_t pair = PairAcrossSectors(map, cur, taken.LastSector, previousEndsWithFF); pair >= 0) {
+        stoppedAt = pair;
+        return false;
+      }
+      remaining -= taken.Count;
+      if (remaining <= 0) return true;
+      previousEndsWithFF = endsWithFF_.contains(taken.LastSector);
+      cur = runLast < scan.LastSector ? map.NextUnclaimedSector(runLast + 1, scan.LastSector) : -1;
+    }
+  }
+
+ private:
+  bool Known(int64_t s) const {
+    auto run = runs_.upper_bound(s);
+    return run != runs_.begin() && std::prev(run)->second >= s;
+  }
+
+  // Where the unclaimed sectors of [first, last] (first unclaimed), read one after the
+  // other behind a byte that is FF or not, form an FF D9 pair across a boundary: the sector
+  // that begins with the D9, or -1.
+  int64_t PairAcrossSectors(const TSectorMap& map, int64_t first, int64_t last, bool previousEndsWithFF) const {
+    if (previousEndsWithFF && startsWithD9_.contains(first)) return first;
+    auto d9 = startsWithD9_.upper_bound(first);
+    if (d9 == startsWithD9_.end() || *d9 > last) return -1;  // no D9 start: no pair
+    for (auto ff = endsWithFF_.lower_bound(first); ff != endsWithFF_.end() && *ff < last; ++ff) {
+      if (map.IsSectorClaimed(*ff)) continue;
+      const int64_t next = map.NextUnclaimedSector(*ff + 1, last);
+      if (next >= 0 && startsWithD9_.contains(next)) return next;
+    }
+    return -1;
+  }
+
+  std::map<int64_t, int64_t> runs_;  // first -> last sector of runs of known sectors
+  std::set<int64_t> startsWithD9_, endsWithFF_;
+};
+
 // From the first start of scan on, reads sectors until the first FF D9; returns the
 // picture's length (ending with that D9), or -1.
-int64_t FindPictureEnd(Recognition& rec, int64_t pos) {
+int64_t FindPictureEnd(ScanContext& scan, Recognition& rec, int64_t pos) {
+  EndFreeSectors& known = scan.RecogniserMemo<EndFreeSectors>();
+  const int64_t bps = scan.SectorSize();
+  // The sectors already held, in the order they were claimed (that of the bytes).
+  int64_t at = 0;
+  for (const SectorRun& run : rec.Claims().Runs())
+    for (int64_t s = run.First; s < run.First + run.Count; ++s, at += bps)
+      known.Learn(s, rec.Bytes().Sub(static_cast<uint64_t>(at), static_cast<uint64_t>(bps)));
+  int64_t readWithoutAskingUpTo = -1;
   for (;;) {
-    const int64_t end = FindEndOfImage(rec.Bytes(), pos);
+    const ByteView bytes = rec.Bytes();
+    const int64_t end = FindEndOfImage(bytes, pos);
     if (end >= 0) return end + 1;
     // Look again at the last two bytes: an FF at the end may pair with the next sector.
     pos = std::max(pos, rec.Length() - 2);
     if (pos >= kMaxJpegBytes) return -1;
+    const int64_t next = rec.NextUnclaimedSector();
+    if (next < 0) return -1;  // the range ends before the picture
+    if (next > readWithoutAskingUpTo &&
+        known.SearchMustFail(scan, next, rec.Length(), bytes.U8(bytes.size() - 1), readWithoutAskingUpTo))
+      return -1;
     if (!rec.ReadNextSector()) return -1;
+    known.Learn(rec.ReadPosition() / bps - 1, rec.Bytes().Sub(rec.Bytes().size() - static_cast<uint64_t>(bps)));
   }
 }
 
@@ -185,7 +288,7 @@ int RecoverJpeg(ScanContext& scan, const std::string& outputFolder, int64_t star
 
   const int64_t scanStart = WalkMarkersToScan(rec);
   if (scanStart < 0) return 0;
-  const int64_t length = FindPictureEnd(rec, scanStart);
+  const int64_t length = FindPictureEnd(scan, rec, scanStart);
   if (length < 0) return 0;
   rec.CutToLength(length);
 
