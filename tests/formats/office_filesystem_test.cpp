@@ -1,5 +1,6 @@
-// Documents, archives and drawings on a real FAT32 volume: made by mkfs.fat, written,
-// deleted and fragmented by mtools, then brought back by whole scans with every recogniser.
+// Documents, archives and drawings on real volumes, brought back by whole scans with every
+// recogniser: a FAT32 volume (mkfs.fat; files written, deleted and fragmented by mtools) and
+// an NTFS volume (mkntfs, ntfscp) formatted again.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -102,6 +103,30 @@ TEST(OfficeOnFat32, PresentDeletedAndFragmentedDocumentsComeBackByteForByte) {
     EXPECT_TRUE(r.report.FreeSpaceMapBuilt);
     ExpectRecovered(r, deleted);
   }
+}
+
+TEST(OfficeOnNtfs, DocumentsComeBackAfterTheVolumeIsFormattedAgain) {
+  if (!test::HaveTool("mkntfs") || !test::HaveTool("ntfscp")) GTEST_SKIP() << "ntfs-3g missing";
+  const std::vector<std::array<std::string, 3>> samples = {
+      {"report.doc", "doc.doc", ".DOC"},          {"big.xls", "big.xls.xz", ".XLS"},
+      {"slides.ppt", "slides.ppt.xz", ".PPT"},    {"report.docx", "doc.docx", ".DOCX"},
+      {"sheet.xlsx", "sheet.xlsx", ".XLSX"},      {"slides.pptx", "slides.pptx", ".PPTX"},
+      {"stored.zip", "py_stored.zip", ".ZIP"},    {"zip64.zip", "py_zip64_streamed.zip", ".ZIP"},
+      {"drawing.cdr", "drawing_zip.cdr", ".CDR"}, {"office.docx", "contenttypes_first.docx", ".DOCX"}};
+  test::TempDir dir;
+  const std::string image = dir / "ntfs.img";
+  const std::string format = "mkntfs -F -Q -q -c 4096 " + image + " >/dev/null 2>&1";
+  ASSERT_EQ(test::Run("truncate -s 48M " + image + " && " + format), 0);
+  std::map<std::string, std::pair<std::string, Bytes>> expected;
+  for (const auto& [name, sample, ext] : samples) {
+    const Bytes b = test::OfficeSample(sample);
+    if (b.empty()) GTEST_SKIP() << sample << " needs xz";
+    test::WriteFileBytes(dir / name, b);
+    ASSERT_EQ(test::Run("ntfscp -q " + image + " " + dir / name + " " + name + " >/dev/null 2>&1"), 0) << name;
+    expected[name] = {ext, b};
+  }
+  ASSERT_EQ(test::Run(format), 0);  // a quick format: new metadata, the data left where it was
+  ExpectRecovered(test::ScanVolume(image, false), expected);
 }
 
 }  // namespace

@@ -197,6 +197,15 @@ TEST(RecoverOleDocument, TheFileEndsAtTheHighestSectorTheFatUses) {
   EXPECT_EQ(t.ClaimedCount(), 102);
 }
 
+TEST(RecoverOleDocument, OnFourKibSectorsTheFileIsCutToItsOwnLength) {
+  const Bytes doc = test::OfficeSample("doc.doc");  // 9216 bytes: two and a quarter sectors
+  test::RawCard t(8, 1, true, 4096);
+  t.Place(doc, 2);
+  RecoverOleDocument(t.Context(), t.setup.Options.OutputFolder, 2 * 4096);
+  EXPECT_EQ(test::ReadFileBytes(t.File(2, ".DOC")), doc);
+  EXPECT_EQ(t.ClaimedSectors(), test::SectorRunOf(2, 3));
+}
+
 TEST(RecoverOleDocument, DamagedTablesFailAndGiveEverySectorBack) {
   const Bytes good = BuildCompound(Flat({"WordDocument"}));
   // Two FAT sectors: sectors 0 and 9 (the second lists nothing used).
