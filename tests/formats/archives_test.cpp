@@ -116,7 +116,9 @@ TEST(RecoverRar, BlocksThatEndTheWalk) {
   }
   const std::vector<std::pair<const char*, Bytes>> bad = {
       {"header size 0", RarArchive({kMainHeader, RarBlock(0x75, 0, 0), kEnd})},
-      {"header size below the fixed header", RarArchive({kMainHeader, RarBlock(0x75, 0, 5), kEnd})},
+      // Stepping by its 5 bytes would land on an end block made of the size field and the
+      // five bytes after it: 05 00 | 7B 00 40 07 00.
+      {"header size below the fixed header", RarArchive({kMainHeader, RarBlock(0x75, 0, 5), {0x7B, 0x00, 0x40, 0x07, 0x00}})},
       {"data size flag with a 9-byte header", RarArchive({kMainHeader, RarBlock(0x74, 0x8000, 9, 20, 20), kEnd})},
       {"marker type after the marker", RarArchive({RarBlock(0x72, 0, 7), kMainHeader, kEnd})},
       {"type beyond the end block", RarArchive({kMainHeader, RarBlock(0x7C, 0, 7), kEnd})},
