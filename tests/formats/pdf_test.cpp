@@ -109,6 +109,25 @@ TEST(RecoverPdf, EndOfRangeAndClaimOnly) {
     EXPECT_EQ(t.ClaimedCount(), 0);
     EXPECT_TRUE(t.Files().empty());
   }
+  {  // An update whose first object header straddles two sectors, claimed only: looking
+     // ahead at it must not lose the bytes behind it.
+    Bytes doc2 = Sample("incremental_xrefstream.pdf");
+    const std::string text(doc2.begin(), doc2.end());
+    const size_t header = text.find("%%EOF\n") + 6;
+    ASSERT_NE(text.find(" 0 obj", header), std::string::npos);
+    // "11 0 obj": its seventh byte opens a sector, after the "xref" test has looked at four.
+    const size_t pad = 512 + 512 - (header + 6) % 512;
+    Bytes comment(pad, ' ');
+    comment.front() = '%';
+    comment.back() = '\n';
+    doc2.insert(doc2.begin() + 15, comment.begin(), comment.end());
+    for (bool selected : {true, false}) {
+      PdfCard t(Sectors(doc2.size()) + 4);
+      t.Place(doc2, 0);
+      t.Recover(0, selected);
+      EXPECT_EQ(t.ClaimedCount(), Sectors(doc2.size())) << selected;
+    }
+  }
   {  // Around claimed sectors; and without a folder only claimed.
     for (bool selected : {true, false}) {
       PdfCard t(n + 10);

@@ -67,18 +67,24 @@ class DocumentReader {
 };
 
 // "N G obj" at pos: the start of an object of an incremental update. Bytes that cannot be
-// loaded are no object.
+// loaded are no object. The bytes are looked at from pos, so that the read window (and, in
+// claim-only mode, what is held) still begins at pos afterwards.
 bool IsObjectHeader(DocumentReader& doc, int64_t pos) {
+  int64_t n = 0;
+  auto next = [&](uint8_t* c) {
+    if (doc.Need(pos, n + 1) != Have::Yes) return false;
+    *c = doc.At(pos + n++);
+    return true;
+  };
+  uint8_t c = 0;
   for (int part = 0; part < 2; ++part) {
     int digits = 0;
-    while (digits <= 10 && doc.Need(pos, 1) == Have::Yes && IsDigit(doc.At(pos))) ++pos, ++digits;
-    if (digits == 0 || digits > 10) return false;
-    if (doc.Need(pos, 1) != Have::Yes || doc.At(pos) != ' ') return false;
-    ++pos;
+    while (digits <= 10 && next(&c) && IsDigit(c)) ++digits;
+    if (digits == 0 || digits > 10 || c != ' ') return false;
   }
-  bool obj = false;
-  doc.Matches(pos, "obj", &obj);
-  return obj;
+  for (char letter : std::string_view("obj"))
+    if (!next(&c) || c != letter) return false;
+  return true;
 }
 
 enum class State { InLine, LineStart, AfterStartxref, BeforeNumber, InNumber, AfterNumber, AfterEof };
