@@ -11,6 +11,7 @@
 #include "scan/classifier.h"
 #include "scan/file_type_id.h"
 #include "scan/free_space_map.h"
+#include "scan/search_reader.h"
 #include "storage/bytes.h"
 #include "storage/streams.h"
 
@@ -208,15 +209,6 @@ class Driver {
     }
   }
 
-  // Reads sector s through the read-ahead window, or directly when the window fails.
-  bool ReadSector(int64_t s, uint8_t* buffer) {
-    const int64_t bps = scan_.SectorSize();
-    if (scan_.ReadSectors(buffer, bps, s * bps) == 0) return true;
-    if (!scan_.SourceHandle().ReadAt(s * bps, buffer, static_cast<size_t>(bps))) return false;
-    scan_.BytesRead += bps;
-    return true;
-  }
-
   void Keep(int64_t s, uint8_t t) {
     if (IsStreamPacket(t)) {
       if (work_.InUse()) work_.Append(s, t);
@@ -226,27 +218,51 @@ class Driver {
     if (CountsAsFound(t, scan_.Options.TypeMask)) ++report_.FoundCount;
   }
 
+  // Every sector of the range (with a known phase, the first of each cluster), read in large
+  // blocks and classified where it lies in the block. Sectors that the free-space map claims
+  // are neither classified nor, when a whole block of them is claimed, read.
   void SearchPass() {
     obs_.OnPhase(ScanPass::Searching);
     const int64_t first = scan_.FirstSector, last = scan_.LastSector, length = last - first + 1;
     const int64_t spc = scan_.SectorsPerCluster();
     const int32_t phase = KnownPhase();
+    const uint32_t bps = scan_.SectorSize();
     // With a known phase only the first sector of each cluster can start a file.
     const int64_t step = (phase >= 0 && spc > 1) ? spc : 1;
     int64_t s = first;
     if (step > 1) s += ((phase - first % spc) % spc + spc) % spc;
-    std::array<uint8_t, kMaxSectorSize> sector{};
+    TSearchReader reader(scan_.SourceHandle(), bps, scan_.BytesRead);
+    // Blocks of whole clusters; clusters of 64 KiB or more are read one first sector at a time.
+    const bool sparse = step * bps >= kReadCacheWindow;
+    const int64_t span = sparse ? step : std::max<int64_t>(1, reader.BlockSectors() / step) * step;
     const TCameraMode camera = scan_.Options.CameraMode;
-    for (; s <= last; s += step) {
+    auto wanted = [&](int64_t x) { return !(mapBuilt_ && scan_.SectorMap.IsSectorClaimed(x)); };
+    // A block is read from its first to its last wanted sector; false when it has none.
+    auto wantedSpan = [&](int64_t from, int64_t& lo, int64_t& hi) {
+      const int64_t end = std::min(last, from + span - 1);
+      lo = from;
+      hi = from + (end - from) / step * step;
+      while (lo <= hi && !wanted(lo)) lo += step;
+      while (hi > lo && !wanted(hi)) hi -= step;
+      return lo <= hi;
+    };
+    for (; s <= last; s += span) {
       if (scan_.SearchStop.load(std::memory_order_relaxed)) {
         report_.SearchCancelled = true;
         break;
       }
-      if (!(mapBuilt_ && scan_.SectorMap.IsSectorClaimed(s)) && ReadSector(s, sector.data())) {
-        uint8_t t = ClassifySector(sector.data(), scan_.SectorSize(), camera);
-        if (t != ftNone) Keep(s, t);
+      int64_t lo, hi, nextLo, nextHi;
+      const bool any = wantedSpan(s, lo, hi);
+      if (any) reader.Read(lo, hi - lo + 1);
+      // The next block is read while this one is classified (single sectors are read as asked).
+      if (!sparse && s + span <= last && wantedSpan(s + span, nextLo, nextHi)) reader.ReadAhead(nextLo, nextHi - nextLo + 1);
+      for (int64_t x = lo; any && x <= hi; x += step) {
+        if (!reader.Readable(x - lo) || !wanted(x)) continue;
+        const uint8_t t = ClassifySector(reader.Sector(x - lo), bps, camera);
+        if (t != ftNone) Keep(x, t);
       }
-      if (scan_.Progress.Due()) obs_.OnSearchProgress(s, length, s - first, report_.FoundCount);
+      const int64_t end = std::min(last, s + span - 1);
+      if (scan_.Progress.Due()) obs_.OnSearchProgress(end, length, end - first + 1, report_.FoundCount);
     }
   }
 

@@ -277,6 +277,33 @@ TEST(ScanDriver, UnreadableSectorsAreSkippedAndTheRangeIsKept) {
   EXPECT_EQ(r.Candidates, 1);
 }
 
+// The search reads the range in blocks of 1 MiB, a block that fails again in 64 KiB pieces and
+// a piece that fails sector by sector: starts at the edges of blocks and pieces and next to
+// unreadable sectors are all found, in a range that begins and ends inside blocks, with every
+// sector looked at, with the first of each cluster, and with clusters so large that their
+// first sectors are read alone.
+TEST(ScanDriver, SearchFindsStartsAtBlockEdgesAndNextToUnreadableSectors) {
+  const int64_t n = 2 * 2048 + 300;
+  const std::vector<int64_t> starts = {1, 5, 127, 128, 2047, 2048, 2049, 2176, 4095, 4096, n - 2, n - 1};
+  const std::set<int64_t> bad = {126, 2046, 2176, 4097};
+  for (uint32_t spc : {1u, 8u, 128u}) {
+    SCOPED_TRACE(spc);
+    DriverScan d(n);
+    for (int64_t s : starts) d.Put(s, kPdf);
+    d.setup.FirstSector = 3;
+    d.setup.LastSector = n - 2;
+    d.setup.Geometry.SectorsPerCluster = spc;
+    d.setup.Geometry.ClusterPhase = 0;
+    d.setup.Options.TypeMask = kTypeAi;
+    auto r = d.Run(bad);
+    std::vector<Call> expected;
+    for (auto s = starts.rbegin(); s != starts.rend(); ++s)
+      if (*s >= 3 && *s <= n - 2 && *s % spc == 0 && !bad.contains(*s)) expected.push_back({"recovery", *s});
+    EXPECT_EQ(d.calls, expected);
+    EXPECT_FALSE(r.SearchCancelled);
+  }
+}
+
 TEST(ScanDriver, FindsFilesBeyondTwoToTheThirtyTwoSectors) {
   test::TempDir dir;
   const int64_t sectors = (int64_t{1} << 32) + 4096;
