@@ -1,14 +1,18 @@
 #include "formats/recognisers.h"
 
+#include <array>
+
 #include "filetypes/catalogue.h"
 #include "formats/documents/ole.h"
 #include "formats/documents/pdf.h"
 #include "formats/documents/rar.h"
 #include "formats/documents/sized_archives.h"
 #include "formats/documents/zip.h"
+#include "formats/media/asf.h"
 #include "formats/media/mp4.h"
 #include "formats/media/mpeg_ps.h"
 #include "formats/media/mpeg_ts.h"
+#include "formats/media/riff.h"
 #include "formats/pictures/bmp.h"
 #include "formats/pictures/camera_raw.h"
 #include "formats/pictures/cdr.h"
@@ -51,6 +55,26 @@ RecogniserEntry WithFolder(Recogniser recover) {
   return [=](ScanContext& scan, int64_t offset) { recover(scan, scan.Options.OutputFolder, offset); };
 }
 
+// A RIFF form given the folder and extension when its kind is selected, else run in
+// claim-only mode; AVI follows the Ordro camera mode.
+RecogniserEntry RiffSelectedOrClaimOnly(uint32_t kind, const char* extension) {
+  return [=](ScanContext& scan, int64_t offset) {
+    const bool selected = (scan.Options.TypeMask & kind) != 0;
+    RecoverRiff(scan, selected ? scan.Options.OutputFolder : std::string(), selected ? extension : "",
+                kind == kTypeAvi && scan.Options.CameraMode.Ordro, offset);
+  };
+}
+
+// A JPEG right behind an AVI video chunk header is a frame of a Motion-JPEG video: it waits
+// for the late pass, so that the video (which starts in front of it and is therefore tried
+// after it in the recovery pass) is carved whole first. A frame whose video is not found is
+// still carved then.
+bool IsAviFrame(ScanContext& scan, int64_t offset) {
+  std::array<uint8_t, 8> header{};
+  return offset >= 8 && scan.ReadSectors(header.data(), header.size(), offset - 8) == 0 &&
+         IsAviVideoChunkHeader(ByteView(header.data(), header.size()));
+}
+
 RecogniserTable MakeTable() {
   RecogniserTable t;
   // JPEGs always get the folder: they are claimed even when JPG is not selected.
@@ -89,6 +113,15 @@ RecogniserTable MakeTable() {
   t.Recovery[ftZip] = WithFolder(RecoverZip);
   t.Recovery[ftRiffCdr] = WithFolder(RecoverCdrRiff);
   t.Recovery[ftZipCdr] = WithFolder(RecoverCdrZip);
+  t.Recovery[ftRiffAvi] = RiffSelectedOrClaimOnly(kTypeAvi, ".AVI");
+  t.Recovery[ftRiffWave] = RiffSelectedOrClaimOnly(kTypeWav, ".WAV");
+  t.Recovery[ftRiffCdxa] = RiffSelectedOrClaimOnly(kTypeDat, ".DAT");
+  // Animated cursors are never written, only kept from other recognisers.
+  t.Recovery[ftRiffAcon] = [](ScanContext& scan, int64_t offset) { RecoverRiff(scan, "", "", false, offset); };
+  t.Recovery[ftAvi00dc] = FolderWhenSelected(RecoverAviFragment, kTypeAvi);
+  t.Recovery[ftAsfFileProperties] = SelectedOrClaimOnly(RecoverAsf, kTypeAsf, ".ASF");
+  t.Recovery[ftAsfOther] = SelectedOrClaimOnly(RecoverWmv, kTypeWmv, ".WMV");
+  t.JpegWaitsForLatePass = IsAviFrame;
   t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
   return t;
 }

@@ -329,6 +329,12 @@ class Driver {
     if (entry) entry(scan_, offset);
   }
 
+  bool WaitsForLatePass(const Candidate& c) {
+    return c.type == ftJpegApp && table_.JpegWaitsForLatePass &&
+           !scan_.SectorMap.IsSectorClaimed(c.sector) &&
+           table_.JpegWaitsForLatePass(scan_, c.sector * scan_.SectorSize());
+  }
+
   void RecoveryPass(ScanPass pass) {
     obs_.OnPhase(pass);
     const int64_t count = static_cast<int64_t>(candidates_.size());
@@ -336,8 +342,8 @@ class Driver {
       if (WaitWhilePaused()) return;
       const Candidate& c = candidates_[static_cast<size_t>(j)];
       if (pass == ScanPass::Recovery) {
-        Dispatch(c);
-      } else if (c.type == ftJpegOther && table_.LateJpeg) {
+        if (!WaitsForLatePass(c)) Dispatch(c);
+      } else if ((c.type == ftJpegOther || WaitsForLatePass(c)) && table_.LateJpeg) {
         table_.LateJpeg(scan_, c.sector * scan_.SectorSize());
       }
       if (scan_.Progress.Due()) obs_.OnRecoveryProgress(pass, count - j, count, c.sector, scan_.RecoveredCount);

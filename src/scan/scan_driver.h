@@ -30,6 +30,10 @@ using RecogniserEntry = std::function<void(ScanContext& scan, int64_t startOffse
 struct RecogniserTable {
   std::array<RecogniserEntry, 256> Recovery;  // recovery pass
   RecogniserEntry LateJpeg;                   // late pass, type 2
+  // Asked about each type 1 JPEG candidate that is not claimed yet: true makes it wait for
+  // the late pass too. For pictures inside another file's data (video frames), which that
+  // file's recogniser, called later in the recovery pass, is to take whole first.
+  std::function<bool(ScanContext& scan, int64_t startOffset)> JpegWaitsForLatePass;
   std::array<RecogniserEntry, 256> Stream;    // stream pass, types 29, 30, 32, 34, 35
 };
 

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -228,11 +227,7 @@ TEST(RecoverMp4, FilesSplitAroundClaimedSectorsAndClaimOnlyTakesTheSameSectors) 
   }
 }
 
-long PeakResidentKiB() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_maxrss;
-}
+using test::PeakResidentKiB;
 
 TEST(RecoverMp4, ClaimOnlyFollowsAMultiGigabyteMdatWithoutReadingIt) {
   // A sparse 6 GiB image: ftyp at 0, an "mdat" of 5 GiB and a bit in the 64-bit form, the

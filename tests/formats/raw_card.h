@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -54,6 +55,13 @@ inline std::vector<int64_t> SectorsAvoiding(int64_t count, const std::vector<int
   for (int64_t sector = 0; static_cast<int64_t>(s.size()) < count; ++sector)
     if (std::find(taken.begin(), taken.end(), sector) == taken.end()) s.push_back(sector);
   return s;
+}
+
+// The process's peak resident memory, to show that a walk holds little.
+inline long PeakResidentKiB() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_maxrss;
 }
 
 struct RawCard {
