@@ -31,27 +31,6 @@ with open(sys.argv[1], "ab") as f:
     f.write(struct.pack(">I4s", 4096, b"moov") + bytes(4088))
     f.write(bytes(1048576))
 PY
-bytes=$(stat -c %s "$img")
-cat "$img" > /dev/null  # into the page cache
-sync
-
-flush() { if [ "${SYNC:-1}" != 0 ]; then sync; fi; }
-now() { date +%s.%N; }
-scan() { "$morvane" scan -q "$img" -o "$1" --reason repartitioned --fs other --cluster 32K -t "$2" > /dev/null; }
-mkdir "$work/claim" "$work/copy"
-
-t0=$(now); cp "$img" "$work/cp.bin"; flush; t1=$(now)
-rm -f "$work/cp.bin"; sync
-t2=$(now); scan "$work/claim" png; t3=$(now)
-t4=$(now); scan "$work/copy" mp4; flush; t5=$(now)
-
-out=$(ls "$work/copy")
-cmp -n $((payload + 24 + 16 + 4096)) "$img" "$work/copy/$out" > /dev/null || { echo "recovered video differs" >&2; exit 1; }
-awk -v b="$bytes" -v t0="$t0" -v t1="$t1" -v t2="$t2" -v t3="$t3" -v t4="$t4" -v t5="$t5" 'BEGIN {
-  cp = t1 - t0; claim = t3 - t2; full = t5 - t4; copy = full - claim
-  printf "image:                      %8.1f MiB\n", b / 1048576
-  printf "cp:                         %8.1f MB/s  %6.2f s\n", b / 1e6 / cp, cp
-  printf "scan, video claimed only:   %8.1f MB/s  %6.2f s\n", b / 1e6 / claim, claim
-  printf "scan, video written:        %8.1f MB/s  %6.2f s\n", b / 1e6 / full, full
-  printf "copy alone (difference):    %8.1f MB/s  %6.2f s\n", b / 1e6 / copy, copy
-  printf "copy / cp:                  %8.2f\n", cp / copy }'
+MORVANE=$morvane
+. "$(dirname "$0")/copy_vs_cp.lib.sh"
+copy_vs_cp "$img" $((payload + 24 + 16 + 4096)) png mp4 "$work"

@@ -5,12 +5,11 @@
 #     object headers read);
 #   - with its kind selected: the search pass and the video written to the output folder;
 # and the image is copied with cp. The difference of the two scans is the copy; its rate is
-# printed beside cp's.
+# printed beside cp's (copy_vs_cp.lib.sh).
 #   bench/riff_copy_vs_cp.sh [avi|wmv] [build/morvane] [video size in MiB, default 2560] [scratch dir]
 # The AVI is an OpenDML file: a first RIFF part with a movi list of just under 1 GiB and its
 # idx1, then "AVIX" parts of up to 1 GiB each. The WMV is a header object, one data object
-# and a simple index object. Payloads are random bytes. With SYNC=0 the written bytes are not
-# flushed inside the timings (page-cache writes only).
+# and a simple index object. Payloads are random bytes.
 set -euo pipefail
 kind=${1:-avi}
 morvane=${2:-build/morvane}
@@ -65,28 +64,7 @@ while read -r what arg; do
   esac
 done < "$work/plan"
 head -c 1048576 /dev/zero >> "$img"
-bytes=$(stat -c %s "$img")
-cat "$img" > /dev/null  # into the page cache
-sync
-
-flush() { if [ "${SYNC:-1}" != 0 ]; then sync; fi; }
-now() { date +%s.%N; }
-scan() { "$morvane" scan -q "$img" -o "$1" --reason repartitioned --fs other --cluster 32K -t "$2" > /dev/null; }
-mkdir "$work/claim" "$work/copy"
-
-t0=$(now); cp "$img" "$work/cp.bin"; flush; t1=$(now)
-rm -f "$work/cp.bin"; sync
-t2=$(now); scan "$work/claim" png; t3=$(now)
-t4=$(now); scan "$work/copy" "$kind"; flush; t5=$(now)
-
-out=$(ls "$work/copy")
-[ "$(stat -c %s "$work/copy/$out")" = "$length" ] || { echo "recovered video has the wrong length" >&2; exit 1; }
-cmp -n "$length" "$img" "$work/copy/$out" > /dev/null || { echo "recovered video differs" >&2; exit 1; }
-awk -v b="$bytes" -v t0="$t0" -v t1="$t1" -v t2="$t2" -v t3="$t3" -v t4="$t4" -v t5="$t5" -v k="$kind" 'BEGIN {
-  cp = t1 - t0; claim = t3 - t2; full = t5 - t4; copy = full - claim
-  printf "%s image:                  %8.1f MiB\n", k, b / 1048576
-  printf "cp:                         %8.1f MB/s  %6.2f s\n", b / 1e6 / cp, cp
-  printf "scan, video claimed only:   %8.1f MB/s  %6.2f s\n", b / 1e6 / claim, claim
-  printf "scan, video written:        %8.1f MB/s  %6.2f s\n", b / 1e6 / full, full
-  printf "copy alone (difference):    %8.1f MB/s  %6.2f s\n", b / 1e6 / copy, copy
-  printf "copy / cp:                  %8.2f\n", cp / copy }'
+echo "$kind"
+MORVANE=$morvane
+. "$(dirname "$0")/copy_vs_cp.lib.sh"
+copy_vs_cp "$img" "$length" png "$kind" "$work"

@@ -15,7 +15,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string scratch = fuzzing::ScratchFolder("/tmp/fuzz_riff_XXXXXX");
   fuzzing::RunBothModes(mode, data + 1, size - 1, fragment ? "00dc" : "RIFF", scratch,
                         [&](morvane::ScanContext& scan, const std::string& folder) {
-                          scan.Options.CameraMode.Ordro = ordro;
                           if (fragment)
                             morvane::RecoverAviFragment(scan, folder, 0);
                           else

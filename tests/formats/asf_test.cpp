@@ -16,22 +16,16 @@ namespace morvane {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using test::Cat;
 using test::Sectors;
 
 Bytes Sample(const std::string& name) { return test::ReadFileBytes(test::DataPath("riff/" + name)); }
 
-void PutLe64(Bytes& b, size_t at, uint64_t v) {
-  for (int i = 0; i < 8; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
+void PutLe64(Bytes& b, size_t at, uint64_t v) { test::PutLe(b, at, v, 8); }
 uint64_t Le64(const Bytes& b, size_t at) {
   uint64_t v = 0;
   for (int i = 8; i-- > 0;) v = v << 8 | b[at + i];
   return v;
-}
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
 }
 Bytes Guid(const char* hex) {
   Bytes g;

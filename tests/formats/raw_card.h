@@ -64,6 +64,18 @@ inline long PeakResidentKiB() {
   return u.ru_maxrss;
 }
 
+// Parts of a file laid end to end.
+inline std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts) {
+  std::vector<uint8_t> out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+// Writes the low `width` bytes of v at `at`, least significant first.
+inline void PutLe(std::vector<uint8_t>& b, size_t at, uint64_t v, int width) {
+  for (int i = 0; i < width; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
 struct RawCard {
   explicit RawCard(int64_t sectors, uint32_t sectorsPerCluster = 1, bool randomFill = false, uint32_t sectorSize = 512)
       : ss(sectorSize), image(static_cast<size_t>(sectors) * sectorSize, 0) {

@@ -20,18 +20,12 @@ namespace morvane {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using test::Cat;
 using test::Sectors;
 
 Bytes Sample(const std::string& name) { return test::ReadFileBytes(test::DataPath("riff/" + name)); }
 
-void PutLe32(Bytes& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
+void PutLe32(Bytes& b, size_t at, uint32_t v) { test::PutLe(b, at, v, 4); }
 // A chunk of `length` data bytes repeating `fill`, with its pad byte when the length is odd.
 Bytes Chunk(const char* id, uint32_t length, uint8_t fill = 0x5A) {
   Bytes b(8 + length + (length & 1), fill);
@@ -298,6 +292,8 @@ TEST(RecoverRiff, ClaimOnlyFollowsAMultiGigabyteOpenDmlAviReadingOnlyChunkHeader
   // A few 64 KiB reads around each of the six chunk headers, not 5 GiB.
   EXPECT_LE(counting.bytes, 16 * 0x10000);
   EXPECT_LT(test::PeakResidentKiB() - peakBefore, 16 * 1024);
+  RecordProperty("BytesRead", std::to_string(counting.bytes));
+  RecordProperty("PeakGrowthKiB", std::to_string(test::PeakResidentKiB() - peakBefore));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);  // the image alone
 }
 
