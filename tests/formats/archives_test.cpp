@@ -1,8 +1,6 @@
 // RAR, CAB and 7z archives: real archives byte for byte, and constructed ones whose
 // layout is written out below.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -146,31 +144,12 @@ TEST(RecoverRar, MemberLargerThanFourGibibytesIsClaimedWithoutBeingRead) {
   const Bytes head = RarArchive({kMainHeader, file});
   const int64_t dataBytes = (int64_t{1} << 32) + 0x1234;
   const int64_t endAt = static_cast<int64_t>(head.size()) + dataBytes;
-  const int64_t imageBytes = int64_t{5} << 30;
-  test::TempDir dir;
-  const std::string path = dir / "card.img";
-  {
-    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ftruncate(fd, imageBytes), 0);
-    ASSERT_EQ(::pwrite(fd, head.data(), head.size(), 0), static_cast<ssize_t>(head.size()));
-    ASSERT_EQ(::pwrite(fd, kEnd.data(), kEnd.size(), endAt), static_cast<ssize_t>(kEnd.size()));
-    ::close(fd);
-  }
-  OpenResult opened = OpenSource(path);
-  ASSERT_TRUE(opened.source);
-  test::CountingSource counting(*opened.source);
-  ScanSetup setup;
-  setup.Geometry.SectorSize = 4096;
-  setup.Geometry.PartitionLastSector = imageBytes / 4096 - 1;
-  setup.LastSector = setup.Geometry.PartitionLastSector;
-  ProgressClock clock;
-  auto scan = ScanContext::Create(counting, setup, clock).Scan;
+  test::SparseCard card(int64_t{5} << 30, {{0, head}, {endAt, kEnd}}, 4096);
+  ScanContext* scan = card.Context();
   ASSERT_TRUE(scan);
   RecoverRar(*scan, "", 0);
-  const int64_t sectors = Sectors(static_cast<size_t>(endAt + 7), 4096);
-  EXPECT_EQ(scan->SectorMap.CountClaimed(0, setup.LastSector + 1), sectors);
-  EXPECT_LE(counting.bytes, 4 * 0x10000);
+  EXPECT_EQ(card.Claimed(), Sectors(static_cast<size_t>(endAt + 7), 4096));
+  EXPECT_LE(card.counting->bytes, 4 * 0x10000);
 }
 
 // --- CAB and 7z -------------------------------------------------------------------------

@@ -1,8 +1,6 @@
 #include "formats/media/mp4.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -24,7 +22,6 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes Sample(const std::string& name) { return test::ReadFileBytes(test::DataPath("mp4/" + name)); }
 
-using test::CountingSource;
 using test::Sectors;
 
 void PutBe32(Bytes& b, size_t at, uint32_t v) {
@@ -232,8 +229,6 @@ using test::PeakResidentKiB;
 TEST(RecoverMp4, ClaimOnlyFollowsAMultiGigabyteMdatWithoutReadingIt) {
   // A sparse 6 GiB image: ftyp at 0, an "mdat" of 5 GiB and a bit in the 64-bit form, the
   // moov box behind it, zeros after.
-  test::TempDir dir;
-  const std::string path = dir / "card.img";
   const int64_t imageBytes = int64_t{6} << 30;
   const int64_t mdatLength = (int64_t{5} << 30) + 777;
   Bytes mdat(16);
@@ -243,35 +238,20 @@ TEST(RecoverMp4, ClaimOnlyFollowsAMultiGigabyteMdatWithoutReadingIt) {
   const Bytes head = Cat({Ftyp("mp42"), mdat});
   const Bytes moov = Box("moov", 3000);
   const int64_t moovAt = 24 + mdatLength;
-  {
-    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ftruncate(fd, imageBytes), 0);
-    ASSERT_EQ(::pwrite(fd, head.data(), head.size(), 0), static_cast<ssize_t>(head.size()));
-    ASSERT_EQ(::pwrite(fd, moov.data(), moov.size(), moovAt), static_cast<ssize_t>(moov.size()));
-    ::close(fd);
-  }
-  OpenResult opened = OpenSource(path);
-  ASSERT_TRUE(opened.source);
-  CountingSource counting(*opened.source);
-  ScanSetup setup;
-  setup.Geometry.PartitionLastSector = imageBytes / 512 - 1;
-  setup.LastSector = setup.Geometry.PartitionLastSector;
-  setup.Options.OutputFolder = dir.path().string() + "/";
-  setup.Options.TypeMask = kAllTypesMask & ~kTypeMp4;
-  ProgressClock clock;
-  auto scan = ScanContext::Create(counting, setup, clock).Scan;
+  test::SparseCard card(imageBytes, {{0, head}, {moovAt, moov}});
+  card.setup.Options.TypeMask = kAllTypesMask & ~kTypeMp4;
+  ScanContext* scan = card.Context();
   ASSERT_TRUE(scan);
   const long peakBefore = PeakResidentKiB();
-  RecoverMp4(*scan, setup.Options.OutputFolder, 0);
+  RecoverMp4(*scan, card.setup.Options.OutputFolder, 0);
   const int64_t fileSectors = Sectors(static_cast<size_t>(moovAt + 3000));
-  EXPECT_EQ(scan->SectorMap.CountClaimed(0, setup.LastSector + 1), fileSectors);
+  EXPECT_EQ(card.Claimed(), fileSectors);
   EXPECT_TRUE(scan->SectorMap.IsSectorClaimed(fileSectors - 1));
   EXPECT_FALSE(scan->SectorMap.IsSectorClaimed(fileSectors));
   // The start, the moov header and what follows it: a few 64 KiB reads, not 5 GiB.
-  EXPECT_LE(counting.bytes, 4 * 0x10000);
+  EXPECT_LE(card.counting->bytes, 4 * 0x10000);
   EXPECT_LT(PeakResidentKiB() - peakBefore, 64 * 1024);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);  // the image alone
+  EXPECT_TRUE(card.ImageAlone());
 }
 
 // --- Camera modes ---------------------------------------------------------------------

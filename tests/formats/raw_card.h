@@ -2,8 +2,10 @@
 // sectors, then recognised one start at a time or scanned whole with every recogniser.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -75,6 +77,43 @@ inline std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> part
 inline void PutLe(std::vector<uint8_t>& b, size_t at, uint64_t v, int width) {
   for (int i = 0; i < width; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
+
+// A sparse image file of a few gigabytes with pieces of a file written at their offsets,
+// read through a CountingSource by a scan context over all of it (the output folder beside
+// the image): for walks over long files in claim-only mode.
+struct SparseCard {
+  SparseCard(int64_t imageBytes, const std::vector<std::pair<int64_t, std::vector<uint8_t>>>& pieces,
+             uint32_t sectorSize = 512)
+      : path(dir / "card.img") {
+    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    bool ok = fd >= 0 && ::ftruncate(fd, imageBytes) == 0;
+    for (const auto& [offset, bytes] : pieces)
+      ok = ok && ::pwrite(fd, bytes.data(), bytes.size(), offset) == static_cast<ssize_t>(bytes.size());
+    if (fd >= 0) ::close(fd);
+    if (ok) file = OpenSource(path).source;
+    if (file) counting = std::make_unique<CountingSource>(*file);
+    setup.Geometry.SectorSize = sectorSize;
+    setup.Geometry.PartitionLastSector = imageBytes / sectorSize - 1;
+    setup.LastSector = setup.Geometry.PartitionLastSector;
+    setup.Options.OutputFolder = dir.path().string() + "/";
+  }
+  // Null when the image could not be made; created on first use from setup.
+  ScanContext* Context() {
+    if (!scan && counting) scan = ScanContext::Create(*counting, setup, clock).Scan;
+    return scan.get();
+  }
+  int64_t Claimed() { return scan->SectorMap.CountClaimed(0, setup.LastSector + 1); }
+  // Nothing but the image in the folder: no file was written.
+  bool ImageAlone() const { return std::distance(std::filesystem::directory_iterator(dir.path()), {}) == 1; }
+
+  TempDir dir;
+  std::string path;
+  std::unique_ptr<Source> file;
+  std::unique_ptr<CountingSource> counting;
+  ScanSetup setup;
+  ProgressClock clock;
+  std::unique_ptr<ScanContext> scan;
+};
 
 struct RawCard {
   explicit RawCard(int64_t sectors, uint32_t sectorsPerCluster = 1, bool randomFill = false, uint32_t sectorSize = 512)

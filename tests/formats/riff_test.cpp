@@ -1,8 +1,6 @@
 #include "formats/media/riff.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -240,8 +238,6 @@ TEST(RecoverRiff, FilesSplitAroundClaimedSectorsAndClaimOnlyTakesTheSameSectors)
 TEST(RecoverRiff, ClaimOnlyFollowsAMultiGigabyteOpenDmlAviReadingOnlyChunkHeaders) {
   // A sparse 6 GiB image holding an AVI of three RIFF parts: the first with a 1 GiB movi
   // list and its idx1, then two "AVIX" parts of 2 GiB each; zeros behind it.
-  test::TempDir dir;
-  const std::string path = dir / "card.img";
   const int64_t imageBytes = int64_t{6} << 30;
   const uint32_t firstMovi = (1u << 30) - 1001;  // odd, so the pad byte counts too
   const uint32_t partMovi = 2u << 30;
@@ -266,35 +262,20 @@ TEST(RecoverRiff, ClaimOnlyFollowsAMultiGigabyteOpenDmlAviReadingOnlyChunkHeader
     put(m, partMovi - 4);
   }
   const int64_t fileBytes = at;
-  {
-    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ftruncate(fd, imageBytes), 0);
-    for (const auto& [offset, bytes] : pieces)
-      ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), offset), static_cast<ssize_t>(bytes.size()));
-    ::close(fd);
-  }
-  OpenResult opened = OpenSource(path);
-  ASSERT_TRUE(opened.source);
-  test::CountingSource counting(*opened.source);
-  ScanSetup setup;
-  setup.Geometry.PartitionLastSector = imageBytes / 512 - 1;
-  setup.LastSector = setup.Geometry.PartitionLastSector;
-  setup.Options.OutputFolder = dir.path().string() + "/";
-  ProgressClock clock;
-  auto scan = ScanContext::Create(counting, setup, clock).Scan;
+  test::SparseCard card(imageBytes, pieces);
+  ScanContext* scan = card.Context();
   ASSERT_TRUE(scan);
   const long peakBefore = test::PeakResidentKiB();
   RecoverRiff(*scan, "", "", false, 0);
   const int64_t fileSectors = Sectors(static_cast<size_t>(fileBytes));
-  EXPECT_EQ(scan->SectorMap.CountClaimed(0, setup.LastSector + 1), fileSectors);
+  EXPECT_EQ(card.Claimed(), fileSectors);
   EXPECT_TRUE(scan->SectorMap.IsSectorClaimed(fileSectors - 1));
   // A few 64 KiB reads around each of the six chunk headers, not 5 GiB.
-  EXPECT_LE(counting.bytes, 16 * 0x10000);
+  EXPECT_LE(card.counting->bytes, 16 * 0x10000);
   EXPECT_LT(test::PeakResidentKiB() - peakBefore, 16 * 1024);
-  RecordProperty("BytesRead", std::to_string(counting.bytes));
+  RecordProperty("BytesRead", std::to_string(card.counting->bytes));
   RecordProperty("PeakGrowthKiB", std::to_string(test::PeakResidentKiB() - peakBefore));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);  // the image alone
+  EXPECT_TRUE(card.ImageAlone());
 }
 
 // The Motion-JPEG sample with its JUNK chunk grown so that the JPEG of its first frame
