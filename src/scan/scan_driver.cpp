@@ -1,6 +1,7 @@
 #include "scan/scan_driver.h"
 
 #include <algorithm>
+#include <numeric>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -266,8 +267,29 @@ class Driver {
     }
   }
 
+  // Candidates the vote weighs fully: file starts, not stream packets or metadata.
+  static bool WeighedByVote(uint8_t type) {
+    return !(type == ftJpegOther || type == ftMpeg2PackEarly || type == ftMpeg1Pack || type == ftTs192 ||
+             type == ftTs188 || type == ftFsMetadata);
+  }
+
+  // The greatest common divisor of the distances between the weighed candidates.
+  void MeasureCandidateGrid() {
+    int64_t first = -1, grid = 0;
+    for (const Candidate& c : candidates_) {
+      if (!WeighedByVote(c.type)) continue;
+      if (first < 0) {
+        first = c.sector;
+        continue;
+      }
+      grid = std::gcd(grid, c.sector > first ? c.sector - first : first - c.sector);
+    }
+    report_.CandidateGridSectors = grid;
+  }
+
   void VoteClusterPhase() {
     const int64_t spc = scan_.SectorsPerCluster();
+    MeasureCandidateGrid();
     if (KnownPhase() >= 0 || spc <= 1) {
       scan_.DetectedClusterPhase = KnownPhase() >= 0 ? KnownPhase() : 0;
       return;
@@ -288,6 +310,11 @@ class Driver {
     }
     int32_t best = static_cast<int32_t>(std::max_element(score.begin(), score.end()) - score.begin());
     scan_.DetectedClusterPhase = best;
+    for (const Candidate& c : candidates_) {
+      if (!WeighedByVote(c.type)) continue;
+      ++report_.VoteWeighed;
+      if (c.sector % spc != best) ++report_.VoteDropped;
+    }
     std::erase_if(candidates_, [&](const Candidate& c) { return c.sector % spc != best; });
     candidates_.shrink_to_fit();
   }

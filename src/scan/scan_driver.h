@@ -53,6 +53,15 @@ struct ScanReport {
   bool SearchCancelled = false;     // the search pass (or the free-space collection) was cancelled
   bool WorkFilesFailed = false;     // "Can't create TMP file!"
   bool Stopped = false;             // Stop (or Abort) ended the recovery passes early
+  // What the cluster-phase vote did to the candidates it weighs (file starts, not stream
+  // packets or file-system metadata): how many it saw and how many lay off the winning
+  // phase and were dropped.
+  int64_t VoteWeighed = 0;
+  int64_t VoteDropped = 0;
+  // The common spacing, in sectors, of the start sectors of those candidates as the search
+  // found them (the greatest common divisor of their distances); 0 with fewer than two.
+  // Finer than the cluster the scan used, it says the files were written on another grid.
+  int64_t CandidateGridSectors = 0;
 };
 
 // Whether a candidate type counts as "Found" for the kinds selected in typeMask.
