@@ -23,6 +23,8 @@ class TBUTreeView : public QTreeWidget {
   // Check boxes on every node (on by default). Turning them off hides the boxes.
   void SetCheckboxes(bool on);
   bool Checkboxes() const { return checkboxes_; }
+  // The width the widest item needs (its indentation, box and text), as the view measures it.
+  int ContentsWidth() const { return sizeHintForColumn(0); }
 
   // Adds a node under `parent` (top level for nullptr), unchecked.
   QTreeWidgetItem* AddNode(QTreeWidgetItem* parent, const QString& text);

@@ -44,6 +44,31 @@ QString ElevationQuestion(Language language) {
   return QStringLiteral("Reading a disk needs administrator rights. Restart the program as administrator?");
 }
 
+QString PermissionAdvice(Language language, bool runningAsRoot, const QString& systemReason) {
+  QString reason = systemReason.isEmpty() ? QStringLiteral("-") : systemReason;
+  switch (language) {
+    case Language::SimplifiedChinese:
+      if (runningAsRoot) return QStringLiteral("程序已以管理员身份运行,但系统仍拒绝读取该驱动器(%1)。驱动器可能被其他程序占用或已被锁定。").arg(reason);
+      return QStringLiteral("直接读取驱动器需要管理员权限(系统提示:%1)。\n"
+                            "请以管理员身份启动程序:pkexec morvane-gui,或在终端中运行 sudo -E morvane-gui。")
+          .arg(reason);
+    case Language::TraditionalChinese:
+      if (runningAsRoot) return QStringLiteral("程式已以系統管理員身分執行,但系統仍拒絕讀取此磁碟(%1)。磁碟可能被其他程式占用或已被鎖定。").arg(reason);
+      return QStringLiteral("直接讀取磁碟需要系統管理員權限(系統訊息:%1)。\n"
+                            "請以系統管理員身分啟動程式:pkexec morvane-gui,或在終端機中執行 sudo -E morvane-gui。")
+          .arg(reason);
+    case Language::English:
+      break;
+  }
+  if (runningAsRoot)
+    return QStringLiteral("The program already runs as administrator, yet the system refused to read the drive (%1). "
+                          "Another program may hold it, or it is locked.")
+        .arg(reason);
+  return QStringLiteral("Reading a drive directly needs administrator rights (the system said: %1).\n"
+                        "Start the program as administrator: pkexec morvane-gui, or sudo -E morvane-gui in a terminal.")
+      .arg(reason);
+}
+
 bool StartElevated(const ElevatedCommand& command) {
   return QProcess::startDetached(command.program, command.arguments, QDir::homePath());
 }

@@ -37,6 +37,12 @@ bool CanElevate();
 // The question put to the user, in the language of `language`.
 QString ElevationQuestion(Language language);
 
+// What to tell the user when a drive was refused for lack of permission and no restart
+// through pkexec took place: that reading a drive directly needs administrator rights and
+// how to get them (pkexec, sudo), with the system's own reason. When the program already
+// runs as root the system refused for another reason, and it says that instead.
+QString PermissionAdvice(Language language, bool runningAsRoot, const QString& systemReason);
+
 // Starts `command` detached; true when it started.
 bool StartElevated(const ElevatedCommand& command);
 

@@ -18,6 +18,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "app/language.h"
@@ -29,6 +30,7 @@
 #include "gui/form3.h"
 #include "gui/form6.h"
 #include "gui/message_boxes.h"
+#include "scan/scan_summary.h"
 #include "storage/drive_list.h"
 #include "storage/same_device.h"
 
@@ -163,6 +165,7 @@ void TForm1::BuildControls() {
   ComboBox1 = NewCombo("ComboBox1", GroupBox1);
   for (auto item : kClusterSizeItems) ComboBox1->addItem(QString::fromUtf8(item.data(), int(item.size())));
   auto* geometryRow = new QHBoxLayout;
+  geometryRow->setSpacing(8);
   geometryRow->addWidget(ComboBox3, 2);
   geometryRow->addSpacing(12);
   geometryRow->addWidget(Label7);
@@ -285,6 +288,8 @@ void TForm1::BuildControls() {
   viewer->addLayout(nav);
   ViewerBox->setVisible(false);
   root->addWidget(ViewerBox, 1);
+  // Collapsed, any height the window has beyond its controls goes below them.
+  root->addStretch(0);
 
   setCentralWidget(central);
 
@@ -293,7 +298,9 @@ void TForm1::BuildControls() {
   for (int i = 0; i < 4; ++i) {
     StatusPanel[i] = new QLabel(this);
     StatusPanel[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-    StatusPanel[i]->setMinimumWidth(i == 2 ? 200 : 120);
+    // Each panel as wide as its text (a label never shrinks below it): nothing is cut.
+    StatusPanel[i]->setTextFormat(Qt::PlainText);
+    StatusPanel[i]->setContentsMargins(4, 0, 8, 0);
     statusBar()->addWidget(StatusPanel[i], i == 2 ? 1 : 0);
   }
   StatusPanel[3]->setOpenExternalLinks(true);
@@ -361,7 +368,10 @@ void TForm1::ConnectWorkers() {
   ScanWorker* s = scanWorker_.get();
   connect(s, &ScanWorker::PhaseChanged, this, &TForm1::OnScanPhase);
   connect(s, &ScanWorker::Finished, this, &TForm1::OnScanFinished);
-  connect(s, &ScanWorker::WorkFilesFailed, this, [this] { ShowPlain(QStringLiteral("Can't create TMP file!")); });
+  // Shown over the search window, which is the one on screen at that moment.
+  connect(s, &ScanWorker::WorkFilesFailed, this,
+          [this] { ShowPlainMessage(form3_->isVisible() ? static_cast<QWidget*>(form3_) : this,
+                                    QStringLiteral("Can't create TMP file!")); });
   connect(s, &ScanWorker::FreeSpaceProgress, form3_, &TForm3::ShowFreeSpaceProgress);
   connect(s, &ScanWorker::SearchProgress, form3_, &TForm3::ShowSearchProgress);
   connect(s, &ScanWorker::VoteProgress, form3_, &TForm3::ShowVoteProgress);
@@ -505,21 +515,18 @@ void TForm1::Button1Click() {
                 /*offerElevation=*/true);
 }
 
+// True when the user was asked and either declined or the program restarted; false when no
+// restart could be offered or it did not start.
 bool TForm1::OfferElevation(const PartitionResult& failure) {
-  if (failure.Error != OpenError::PermissionDenied || RunningAsRoot() || (!RestartElevated && !CanElevate()))
-    return false;
+  if (RunningAsRoot() || (!RestartElevated && !CanElevate())) return false;
   QString question = T(failure.TextId) + QStringLiteral("\n\n") + ElevationQuestion(CurrentLanguage());
   if (!AskYesNoText(this, FaceTexts(), question, 45)) return true;
   bool started = RestartElevated ? RestartElevated()
                                  : StartElevated(ElevatedRestartCommand(QApplication::applicationFilePath(),
                                                                         QApplication::arguments().mid(1),
                                                                         QProcessEnvironment::systemEnvironment()));
-  if (started) {
-    close();
-  } else {
-    ShowError(failure.TextId);
-  }
-  return true;
+  if (started) close();
+  return started;
 }
 
 void TForm1::Button2Click() {
@@ -556,7 +563,15 @@ bool TForm1::OpenSource(std::unique_ptr<Source> source, const QString& name) {
 bool TForm1::FinishOpening(const PartitionResult& r, bool offerElevation) {
   if (!r.Ok()) {
     RefreshFromModel();
-    if (!(offerElevation && OfferElevation(r))) ShowError(r.TextId);
+    if (offerElevation && r.Error == OpenError::PermissionDenied) {
+      if (!OfferElevation(r))
+        ShowMessageText(this, FaceTexts(),
+                        T(r.TextId) + QStringLiteral("\n\n") +
+                            PermissionAdvice(CurrentLanguage(), RunningAsRoot(), QString::fromStdString(r.Detail)),
+                        17);
+    } else {
+      ShowError(r.TextId);
+    }
     return false;
   }
   AfterSourceOpened();
@@ -602,13 +617,16 @@ void TForm1::Button7Click() {
 }
 
 void TForm1::SpeedButton1Click(bool down) {
+  // Expanding remembers the height the user had; collapsing goes back to it.
+  if (down && isVisible() && !isMaximized() && !isFullScreen()) collapsedHeight_ = height();
   ViewerBox->setVisible(down);
-  if (!isVisible()) return;
-  // Let the layout settle, then fit the window to what it now shows.
-  QTimer::singleShot(0, this, [this] {
-    if (isMaximized() || isFullScreen()) return;
-    resize(width(), sizeHint().height());
-  });
+  if (!isVisible() || isMaximized() || isFullScreen()) return;
+  // Settle the layouts now, so that the size hints describe what the window shows.
+  centralWidget()->layout()->activate();
+  layout()->activate();
+  int h = down ? std::max(height(), sizeHint().height())
+               : std::max(minimumSizeHint().height(), collapsedHeight_ > 0 ? collapsedHeight_ : sizeHint().height());
+  resize(width(), h);
 }
 
 void TForm1::Edit5Exit() { Edit5->setText(Edit5->text().trimmed()); }
@@ -734,6 +752,7 @@ void TForm1::Button12Click() {
   setup.FirstSector = ParseSectorNumber(Edit3->text().toStdString());
   setup.LastSector = ParseSectorNumber(Edit4->text().toStdString());
   setup.Options = options_;
+  scanGeometry_ = setup.Geometry;
   if (setup.FirstSector < 0 || setup.FirstSector > setup.LastSector ||
       setup.LastSector > setup.Geometry.PartitionLastSector) {
     ShowError(23);
@@ -797,7 +816,20 @@ void TForm1::OnScanFinished(const ScanReport& report) {
     close();
     return;
   }
-  ShowScanFinished(this, FaceTexts(), report.RecoveredCount);
+  if (auto advice = AdviseGeometry(report, scanGeometry_.SectorsPerCluster, scanGeometry_.SectorSize)) {
+    // The count, then what would bring back the files the cluster geometry left out.
+    QString cluster = QString::fromStdString(ClusterSizeName(advice->ClusterBytes));
+    ShowMessageText(this, FaceTexts(),
+                    T(27) + QString::number(report.RecoveredCount) + QStringLiteral("\n\n") +
+                        QString::fromStdString(GeometryAdviceText(*advice)) + QStringLiteral("\n\n") +
+                        T(66) + QLatin1Char(' ') + T(68) + QStringLiteral(", ") + T(12) + QLatin1Char(' ') + cluster +
+                        QStringLiteral("\nmorvane scan %1 -o %2 --reason formatted --cluster %3")
+                            .arg(QString::fromStdString(model_.SourceName()),
+                                 QString::fromStdString(options_.OutputFolder), cluster),
+                    29);
+  } else {
+    ShowScanFinished(this, FaceTexts(), report.RecoveredCount);
+  }
   StatusPanel[0]->setText(T(27) + QString::number(report.RecoveredCount));
   show();
 }

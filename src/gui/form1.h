@@ -175,11 +175,13 @@ class TForm1 : public QMainWindow {
   PartitionModel model_;
   ScanOptions options_;
   BackupRequest backupRequest_;  // of the backup running or last run
+  TSourceGeometry scanGeometry_;  // of the scan running or last run
   std::unique_ptr<ProgressClock> clock_;
   TForm2* form2_;
   TForm3* form3_;
   TForm6* form6_;
   bool shown_ = false;
+  int collapsedHeight_ = 0;  // the window's height before "More >>" expanded it
   bool closeAfterWork_ = false;
   bool filling_ = false;  // widgets being set from the model: no handler runs
   // Declared last: destroyed first, while the source and the clock they read still exist.

@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "filetypes/catalogue.h"
 #include "gui/bu_tree_view.h"
 #include "gui/message_boxes.h"
@@ -19,7 +21,7 @@ TForm6::TForm6(QWidget* parent) : QDialog(parent), typeMask_(kAllFileTypesMask) 
 
   tree = new TBUTreeView(this);
   tree->setObjectName(QStringLiteral("BUTreeView1"));
-  tree->setMinimumSize(380, 470);
+  tree->setMinimumWidth(300);
 
   auto makeButton = [this](const char* name) {
     auto* b = new QPushButton(this);
@@ -108,6 +110,7 @@ void TForm6::FormShow() {
   btnClr->setText(FaceText(texts, 91));
   Button1->setText(FaceText(texts, 92));
   Button2->setText(FaceText(texts, 93));
+  FitTreeToItems();
   // The boxes are set once the window is on screen; a later showing supersedes an earlier
   // one that has not got that far.
   checksReady_ = false;
@@ -115,6 +118,21 @@ void TForm6::FormShow() {
   QTimer::singleShot(20, this, [this, serial] {
     if (serial == showSerial_ && !checksReady_) InitTreeChecks();
   });
+}
+
+// The tree as tall and as wide as its items in the window's font: no kind hides below a
+// scroll bar or loses the end of its name.
+void TForm6::FitTreeToItems() {
+  tree->expandAll();
+  if (items_.empty()) return;
+  const int frame = 2 * tree->frameWidth();
+  int rows = 0;
+  for (QTreeWidgetItem* item : items_)
+    if (!item->isHidden()) ++rows;
+  const int rowHeight = std::max(tree->sizeHintForRow(0), tree->fontMetrics().height() + 4);
+  tree->setMinimumHeight(rows * rowHeight + frame + 4);
+  tree->setMinimumWidth(std::max(300, tree->ContentsWidth() + frame + 8));
+  adjustSize();
 }
 
 void TForm6::InitTreeChecks() {

@@ -76,6 +76,7 @@ class TForm6 : public QDialog {
  private:
   void BUTreeView1Change(QTreeWidgetItem* node, bool checked);
   void ShowModelChecks();
+  void FitTreeToItems();
   int IndexOf(const QTreeWidgetItem* node) const;
 
   TypeChooser model_;

@@ -47,8 +47,14 @@ class ScanWorker::Bridge : public ScanObserver {
   void OnRecoveryProgress(ScanPass pass, int64_t done, int64_t count, int64_t sector, int32_t recovered) override {
     Post([=](ScanWorker* w) { emit w->RecoveryProgress(static_cast<int>(pass), done, count, sector, recovered); });
   }
+  // The message is shown before the scan goes on, and the scan waits until it is read, so
+  // that it never lands on top of (or behind) the windows of the later passes.
   void OnWorkFilesFailed() override {
-    Post([](ScanWorker* w) { emit w->WorkFilesFailed(); });
+    ScanWorker* w = owner_;
+    AskOnWindowThread<bool>(w, w->stopping_, false, [w] {
+      emit w->WorkFilesFailed();
+      return true;
+    });
   }
 
  private:

@@ -57,6 +57,8 @@ class ScanWorker : public QObject {
   void RecoveryProgress(int pass, qint64 done, qint64 count, qint64 sector, int recovered);
   void CopyProgress(qint64 fileStartSector, qint64 currentSector);
   void FileRecovered(const QString& path);
+  // The work files of the stream search could not be created; the scan waits until every
+  // receiver has returned (connect it directly, on the window thread).
   void WorkFilesFailed();
   // The scan has ended; the worker thread is gone and Running() is false.
   void Finished(const morvane::ScanReport& report);

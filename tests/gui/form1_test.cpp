@@ -321,6 +321,23 @@ class Form1Test : public QObject {
     QCOMPARE(f.windowTitle(), QString::fromStdString(WindowTitle(DefaultBranding(), FaceTexts())));
   }
 
+  // A drive refused for lack of permission: the user learns that administrator rights are
+  // needed, how to get them, and what the system said; as root, that the system refused
+  // for another reason (and no advice to use sudo).
+  void permissionAdviceSaysHowAndWhy() {
+    const QString reason = QStringLiteral("Permission denied");
+    for (Language l : {Language::English, Language::SimplifiedChinese, Language::TraditionalChinese}) {
+      QString user = PermissionAdvice(l, false, reason);
+      QVERIFY2(user.contains(QStringLiteral("pkexec")) && user.contains(QStringLiteral("sudo")) && user.contains(reason),
+               qPrintable(user));
+      QString root = PermissionAdvice(l, true, reason);
+      QVERIFY2(!root.contains(QStringLiteral("sudo")) && !root.contains(QStringLiteral("pkexec")) && root.contains(reason),
+               qPrintable(root));
+      QVERIFY(root != user);
+    }
+    QVERIFY(PermissionAdvice(Language::English, false, reason).contains(QStringLiteral("administrator")));
+  }
+
   void elevatedRestartKeepsTheDisplay() {
     QProcessEnvironment env;
     env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":1"));

@@ -227,6 +227,84 @@ class WholeScanGuiTest : public QObject {
     QVERIFY(!f->Model().IsOpen());
   }
 
+  // The stream work files cannot be made (a folder of that name is in the way): the
+  // message comes before the recovery window and the scan waits while it is read; the
+  // final count follows it; the folder that was there before stays.
+  void workFileMessageComesFirstAndTheScanWaitsForIt() {
+    test::TempDir out;
+    std::filesystem::create_directory(out / "FILESTAR.TMP");
+    test::ControlledSource* source = nullptr;
+    auto f = WindowOver(source, test::JpegRun(Baseline(), 4), out);
+    QVERIFY(f);
+    bool recoveryBegun = false;
+    connect(&f->Scanner(), &ScanWorker::PhaseChanged, f.get(), [&](int pass) {
+      if (pass == int(ScanPass::Recovery)) recoveryBegun = true;
+    });
+    QStringList order;
+    bool recoveryDuringMessage = true;
+    SetMessageBoxResponder([&](QWidget*, const MessageBoxRequest& box) {
+      order << box.Text;
+      if (box.Text == QStringLiteral("Can't create TMP file!")) {
+        // A real box keeps the events flowing while it is open.
+        QTest::qWait(300);
+        recoveryDuringMessage = recoveryBegun || f->Form2()->isVisible();
+      }
+      return MessageBoxAnswer::Ok;
+    });
+    f->Button12->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!f->Scanner().Running() && order.size() == 2, kLongWait);
+    SetMessageBoxResponder({});
+    QCOMPARE(order, (QStringList{"Can't create TMP file!", "Rescued file 0"}));
+    QVERIFY(!recoveryDuringMessage);
+    QVERIFY(std::filesystem::is_directory(out / "FILESTAR.TMP"));
+    QVERIFY(!std::filesystem::exists(out / "FILETYPE.TMP"));
+  }
+
+  // Cancel in the search window through the main window's wiring: the search ends early,
+  // what it found so far is recovered, and the count is reported.
+  void cancellingTheSearchRecoversWhatWasFound() {
+    test::TempDir out;
+    test::ControlledSource* source = nullptr;
+    auto f = WindowOver(source, test::JpegRun(Baseline(), 200), out);
+    QVERIFY(f);
+    f->TypeMask = kTypeJpg;
+    source->delayMs = 2;
+    connect(&f->Scanner(), &ScanWorker::SearchProgress, f.get(), [&] { f->Form3()->Button1->click(); },
+            Qt::SingleShotConnection);
+    ScopedMessageBoxRecorder boxes;
+    f->Button12->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!f->Scanner().Running() && !boxes.Boxes().empty(), kLongWait);
+    int written = test::CountFiles(out.path().string(), ".JPG");
+    QVERIFY2(written < 200, qPrintable(QString::number(written)));
+    QCOMPARE(boxes.LastText(), QStringLiteral("Rescued file ") + QString::number(written));
+    for (const auto& content : ContentsOf(out.path().string(), ".JPG")) QCOMPARE(content, Baseline());
+    QVERIFY(f->isVisible() && !f->Form3()->isVisible());
+  }
+
+  // "Scan free space only" on a volume whose allocation table cannot be read: the scan
+  // searches everything, and the box is cleared and disabled afterwards.
+  void freeSpaceOnlyIsClearedAndDisabledWhenTheMapFails() {
+    test::TempDir dir, out;
+    std::string img = test::MakeFat32Image(dir);
+    if (img.empty()) QSKIP("dosfstools missing");
+    auto f = std::make_unique<TForm1>(test::TestStartup());
+    f->show();
+    auto owned = std::make_unique<test::ControlledSource>(test::ReadFileBytes(img));
+    test::ControlledSource* source = owned.get();
+    QVERIFY(f->OpenSource(std::move(owned), QStringLiteral("vol.img")));
+    f->Edit2->setText(QString::fromStdString(out.path().string()));
+    f->TypeMask = kTypeJpg;
+    QVERIFY(f->CheckBox8->isEnabled());
+    f->CheckBox8->setChecked(true);
+    source->failFromRead = source->reads.load();  // the medium stops answering now
+    ScopedMessageBoxRecorder boxes;
+    f->Button12->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!f->Scanner().Running() && !boxes.Boxes().empty(), kLongWait);
+    QCOMPARE(boxes.LastText(), QStringLiteral("Rescued file 0"));
+    QVERIFY(!f->CheckBox8->isChecked());
+    QVERIFY(!f->CheckBox8->isEnabled());
+  }
+
   // The backup copies the source byte for byte; cancelled, it asks whether to delete the
   // partial image and does what the answer says.
   void backupCopiesAndCancelAsksToDelete() {
