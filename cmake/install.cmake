@@ -21,4 +21,11 @@ endforeach()
 if(TARGET morvane-gui)
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/../data/morvane.desktop DESTINATION share/applications)
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/../data/morvane.svg DESTINATION share/icons/hicolor/scalable/apps)
+  # The Chinese windows need a font with Chinese characters; say so where the installer is read.
+  install(CODE "
+    execute_process(COMMAND fc-list :lang=zh OUTPUT_VARIABLE cjk ERROR_QUIET)
+    if(NOT cjk)
+      message(STATUS \"Note: morvane-gui shows its Chinese windows only with a Chinese font installed: \"
+                     \"apt install fonts-wqy-microhei (small) or fonts-noto-cjk (fuller).\")
+    endif()")
 endif()

@@ -11,6 +11,9 @@ packages=(
   clang libclang-rt-14-dev
   # the desktop program and its window tests
   qt6-base-dev libgl-dev xvfb xauth qt6-translations-l10n
+  # a font with Chinese characters for the desktop program's two Chinese languages (without
+  # one its Chinese windows show boxes); fonts-noto-cjk is the fuller, much larger choice
+  fonts-wqy-microhei
   # tools the tests use to make real file systems and check them
   dosfstools mtools ntfs-3g exfatprogs hfsutils sleuthkit xz-utils
 )

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Pictures of the desktop program's windows in English and Simplified Chinese, taken
-# under a virtual X server: docs/screenshots/{main,main-expanded,chooser,search,recovery}-{en,zh_CN}.png
+# Pictures of the desktop program's windows in English, Simplified and Traditional Chinese,
+# taken under a virtual X server:
+# docs/screenshots/{main,main-expanded,chooser,search,recovery}-{en,zh_CN,zh_TW}.png
 #
 #   scripts/screenshots.sh [BUILD_DIR]
 set -euo pipefail
@@ -11,7 +12,7 @@ out="$root/docs/screenshots"
 mkdir -p "$out"
 
 if ! fc-list :lang=zh-cn | grep -q .; then
-  echo "warning: no Simplified Chinese font (Debian: fonts-noto-cjk); the zh_CN pictures will show boxes" >&2
+  echo "warning: no Simplified Chinese font (Debian: fonts-wqy-microhei or fonts-noto-cjk); the zh_CN pictures will show boxes" >&2
 fi
 
 cmake --build "$build" --target morvane_screenshots -j 2 >/dev/null
@@ -27,7 +28,7 @@ PATH=$PATH:/sbin:/usr/sbin
 truncate -s 64M "$work/card.img"
 mkfs.fat -F 32 -s 8 -n CARD "$work/card.img" >/dev/null
 
-for lang in en_US.UTF-8:en zh_CN.UTF-8:zh_CN; do
+for lang in en_US.UTF-8:en zh_CN.UTF-8:zh_CN zh_TW.UTF-8:zh_TW; do
   locale=${lang%%:*}
   suffix=${lang##*:}
   LANG=$locale LC_ALL=$locale LANGUAGE= HOME="$work" \
