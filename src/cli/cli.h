@@ -39,6 +39,7 @@ struct ScanCommandOptions {
   std::string onWriteError = "ask";
   std::string report;
   bool quiet = false;
+  bool verbose = false;  // also the bookkeeping steps and the file being copied
 };
 int RunScanCommand(const ScanCommandOptions& options);
 

@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <iostream>
@@ -7,6 +8,7 @@
 #include "app/language.h"
 #include "cli/cli.h"
 #include "filetypes/catalogue.h"
+#include "scan/scan_summary.h"
 #include "storage/drive_list.h"
 
 namespace morvane::cli {
@@ -54,7 +56,10 @@ bool OpenForCommand(PartitionModel& model, const std::string& path) {
   std::string detail = path;
   if (!r.Detail.empty()) detail += ": " + r.Detail;
   if (r.Error == OpenError::PermissionDenied && device)
-    detail += "\nReading a device needs root: try 'sudo morvane ...'.";
+    detail += ::geteuid() == 0 ? "\nThe system refused even though morvane runs as root: the device may be locked, "
+                                 "in use by another program, or faulty."
+                               : "\nReading a device needs root: run the same command with sudo in front "
+                                 "(sudo morvane ...).";
   if (r.Error == OpenError::IsDirectory) detail += ": is a folder";
   Fail(r.TextId, detail);
   return false;
@@ -82,7 +87,7 @@ int RunInfo(const std::string& path, bool json) {
   if (json) {
     nlohmann::json j = {{"source", model.SourceName()},
                         {"fileSystem", s.FileSystem},
-                        {"fsType", s.FsType},
+                        {"fsType", FileSystemName(s.FsType)},
                         {"recognised", model.Recognised()},
                         {"sectorSize", s.SectorSize},
                         {"sectorsPerCluster", s.SectorsPerCluster},
@@ -110,8 +115,14 @@ int RunView(const std::string& path, int64_t sector, int64_t count) {
   PartitionModel model;
   if (!OpenForCommand(model, path)) return kExitFailed;
   int64_t last = model.ScanGeometry().PartitionLastSector;
-  if (sector < 0 || sector > last || count < 1) return Fail(kTextInvalidSectorRange);
-  count = std::min(count, last - sector + 1);
+  if (sector < 0 || sector > last || count < 1)
+    return Fail(kTextInvalidSectorRange, count < 1 ? "--count must be at least 1."
+                                                   : "Valid sectors: 0 to " + std::to_string(last) + ".");
+  if (count > last - sector + 1) {
+    count = last - sector + 1;
+    std::cerr << "The source ends at sector " << last << ": showing " << count << " sector" << (count == 1 ? "" : "s")
+              << ".\n";
+  }
   SectorViewer& viewer = model.Viewer();
   for (int64_t s = sector; s < sector + count; ++s) {
     if (!viewer.ShowSector(s)) return FailText("Cannot read sector " + std::to_string(s) + ".");
@@ -123,8 +134,10 @@ int RunView(const std::string& path, int64_t sector, int64_t count) {
 
 int RunTypes(const std::string& typeList) {
   std::string error;
-  auto mask = ParseTypeList(typeList, error);
+  std::vector<std::string> notes;
+  auto mask = ParseTypeList(typeList, error, &notes);
   if (!mask) return FailText(error);
+  for (const std::string& note : notes) std::cout << note << "\n";
   std::cout << FormatCatalogue(*mask);
   return kExitOk;
 }

@@ -33,6 +33,19 @@ std::string FormatRate(double bytesPerSecond) {
   return buf;
 }
 
+std::string FormatBytes(int64_t bytes) {
+  char buf[32];
+  if (bytes < 1000)
+    std::snprintf(buf, sizeof buf, "%lld bytes", static_cast<long long>(bytes));
+  else if (bytes < 1000 * 1000)
+    std::snprintf(buf, sizeof buf, "%.1f kB", bytes / 1e3);
+  else if (bytes < 1000LL * 1000 * 1000)
+    std::snprintf(buf, sizeof buf, "%.1f MB", bytes / 1e6);
+  else
+    std::snprintf(buf, sizeof buf, "%.2f GB", bytes / 1e9);
+  return buf;
+}
+
 std::string FormatDuration(double seconds) {
   if (!std::isfinite(seconds) || seconds < 0) return "?";
   auto s = static_cast<long long>(seconds + 0.5);

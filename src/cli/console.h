@@ -27,5 +27,7 @@ class ProgressLine {
 // "12.5 MB/s", "3m20s" and the like.
 std::string FormatRate(double bytesPerSecond);
 std::string FormatDuration(double seconds);
+// "85.3 MB", "512 bytes".
+std::string FormatBytes(int64_t bytes);
 
 }  // namespace morvane::cli

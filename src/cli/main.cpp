@@ -1,7 +1,11 @@
 // morvane: the command-line program.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <string>
+#include <vector>
 #include <exception>
 #include <iostream>
 
@@ -12,6 +16,46 @@
 #include "cli/interrupt.h"
 
 namespace {
+
+constexpr const char* kCommands[] = {"drives", "info", "view", "types", "scan", "backup"};
+
+// Letters to change, add or drop to turn a into b.
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
+
+// An unknown first word: the command it most likely meant, or nothing when none is close.
+std::string SuggestCommand(const std::string& word) {
+  std::string best;
+  size_t bestDistance = 3;
+  for (const char* c : kCommands) {
+    size_t d = EditDistance(word, c);
+    // Swapped neighbours ("scna") count as one slip.
+    if (word.size() == std::string(c).size())
+      for (size_t i = 0; i + 1 < word.size(); ++i) {
+        std::string w = word;
+        std::swap(w[i], w[i + 1]);
+        if (w == c) d = 1;
+      }
+    if (d < bestDistance) bestDistance = d, best = c;
+  }
+  return best;
+}
+
+constexpr const char* kSourceFooter =
+    "SOURCE is a raw image file (card.img), a whole disk (/dev/sdb, /dev/nvme0n1, /dev/mmcblk0) or a "
+    "partition (/dev/sdb1). Reading devices needs root: run the command with sudo.";
 
 int RunCommandLine(int argc, char** argv) {
   using namespace morvane;
@@ -28,14 +72,23 @@ int RunCommandLine(int argc, char** argv) {
                "morvane"};
   app.set_version_flag("--version", std::string("morvane ") + std::string(kMorvaneVersion));
   app.require_subcommand(1);
-  app.footer(
-      "SOURCE is a raw image file (card.img), a whole disk (/dev/sdb, /dev/nvme0n1, /dev/mmcblk0) or a "
-      "partition (/dev/sdb1). Reading devices usually needs root.\nRun 'morvane COMMAND --help' for the "
-      "options of a command.");
+  app.footer(std::string(kSourceFooter) + "\nRun 'morvane COMMAND --help' for the options of a command.");
+
+  if (argc > 1 && argv[1][0] != '-') {
+    std::string word = argv[1];
+    if (std::find(std::begin(kCommands), std::end(kCommands), word) == std::end(kCommands)) {
+      std::string guess = SuggestCommand(word);
+      std::cerr << "morvane: unknown command '" << word << "'."
+                << (guess.empty() ? std::string() : " Did you mean '" + guess + "'?") << "\n"
+                << "Commands: drives, info, view, types, scan, backup. Run 'morvane --help' for more.\n";
+      return cli::kExitFailed;
+    }
+  }
 
   int rc = cli::kExitOk;
   app.add_subcommand("drives", "List the disks and partitions of this machine that can be opened.")
-      ->callback([&] { rc = cli::RunDrives(); });
+      ->callback([&] { rc = cli::RunDrives(); })
+      ->footer("Use a path from the second column as SOURCE of info, view, scan or backup.");
 
   std::string source;
   bool json = false;
@@ -43,6 +96,7 @@ int RunCommandLine(int argc, char** argv) {
                                           "cluster size and phase, total sectors, the implied loss reason.");
   info->add_option("SOURCE", source, "image file, disk or partition")->required();
   info->add_flag("--json", json, "print one JSON object for scripts");
+  info->footer(kSourceFooter);
   info->callback([&] { rc = cli::RunInfo(source, json); });
 
   int64_t sector = 0, count = 1;
@@ -50,19 +104,22 @@ int RunCommandLine(int argc, char** argv) {
   view->add_option("SOURCE", source, "image file, disk or partition")->required();
   view->add_option("-s,--sector", sector, "first sector to show (default 0)");
   view->add_option("-n,--count", count, "number of sectors to show (default 1)");
+  view->footer(kSourceFooter);
   view->callback([&] { rc = cli::RunView(source, sector, count); });
 
   std::string types = "all";
   auto* typesCmd = app.add_subcommand("types", "List the file types Morvane recovers, grouped as in the "
                                                "file-type chooser; with --types, mark the selected ones.");
-  typesCmd->add_option("-t,--types", types, "comma-separated short names (jpg,png,raw,doc,...) or 'all'");
+  typesCmd->add_option("-t,--types", types, "comma-separated short names (jpg,png,raw,doc,...), common names "
+                                            "(jpeg, tiff, cr2, mpeg, m2ts, docx, xlsx, pptx, 7zip, pdf, ...) or 'all'");
+  typesCmd->footer("The names given to scan --types are the same.");
   typesCmd->callback([&] { rc = cli::RunTypes(types); });
 
   cli::ScanCommandOptions so;
   auto* scan = app.add_subcommand("scan", "Deep scan: find lost files on SOURCE by their content and write them "
                                           "into FOLDER (which must be on another drive).");
   scan->add_option("SOURCE", so.source, "image file, disk or partition")->required();
-  scan->add_option("-o,--output", so.folder, "folder for the recovered files")->required();
+  scan->add_option("-o,--output", so.folder, "folder for the recovered files (created when missing)")->required();
   scan->add_option("--reason", so.reason, "why the files were lost: deleted (use the detected file system), "
                                           "formatted or repartitioned (choose --fs and --cluster)")
       ->check(CLI::IsMember({"deleted", "formatted", "repartitioned"}));
@@ -71,8 +128,8 @@ int RunCommandLine(int argc, char** argv) {
   scan->add_option("--cluster", so.cluster, "cluster size: 0.5K 1K 2K 4K 8K 16K 32K 64K 128K");
   scan->add_option("--first", so.first, "first sector of the scan range (default 0)");
   scan->add_option("--last", so.last, "last sector of the scan range (default the source's last)");
-  scan->add_option("-t,--types", so.types, "kinds to recover, by short name (jpg,png,raw,mp4,doc,...) or 'all'; "
-                                           "see 'morvane types'");
+  scan->add_option("-t,--types", so.types, "kinds to recover, by short name (jpg,png,raw,mp4,doc,...) or common "
+                                           "name (jpeg, tiff, mpeg, m2ts, docx, 7zip, ...), or 'all'; see 'morvane types'");
   scan->add_option("--photo-from", so.photoFrom, "recover photos taken on or after this day (YYYY-MM-DD)");
   scan->add_option("--photo-to", so.photoTo, "recover photos taken on or before this day (YYYY-MM-DD)");
   scan->add_flag("--no-undated", so.noUndated, "leave out photos that carry no shooting time");
@@ -84,7 +141,10 @@ int RunCommandLine(int argc, char** argv) {
                                                         "standard input is a terminal, else abort), abort, retry, ignore")
       ->check(CLI::IsMember({"ask", "abort", "retry", "ignore"}));
   scan->add_option("--report", so.report, "write a JSON report: every recovered file with its sectors and SHA-256");
-  scan->add_flag("-q,--quiet", so.quiet, "no progress display");
+  scan->add_flag("-q,--quiet", so.quiet, "no progress display and no closing summary");
+  scan->add_flag("-v,--verbose", so.verbose, "also show the cluster-phase vote and each file being copied");
+  scan->footer(std::string(kSourceFooter) +
+               "\nFOLDER is created when it does not exist (one level: its parent must exist).");
   scan->callback([&] { rc = cli::RunScanCommand(so); });
 
   cli::BackupCommandOptions bo;
@@ -97,6 +157,7 @@ int RunCommandLine(int argc, char** argv) {
   backup->add_flag("--free-space-only", bo.freeSpaceOnly, "copy only the sectors the file system marks free");
   backup->add_flag("--keep-partial", bo.keepPartial, "keep the unfinished image when interrupted (Ctrl-C)");
   backup->add_flag("-q,--quiet", bo.quiet, "no progress display");
+  backup->footer(kSourceFooter);
   backup->callback([&] { rc = cli::RunBackupCommand(bo); });
 
   CLI11_PARSE(app, argc, argv);

@@ -18,6 +18,7 @@
 #include "scan/image_backup.h"
 #include "scan/scan_driver.h"
 #include "scan/scan_options.h"
+#include "scan/scan_summary.h"
 #include "storage/same_device.h"
 #include "storage/streams.h"
 
@@ -71,6 +72,12 @@ class ConsoleScanObserver : public ScanObserver {
 
   void OnPhase(ScanPass p) override {
     line_.Finish();
+    if (p == ScanPass::Recovery) {
+      recoveryStart_ = Clock::now();
+      recoveryBytes_ = bytesRead_ ? bytesRead_->load() : 0;
+    }
+    // The vote is bookkeeping between the search and the recovery: shown with --verbose only.
+    if (p == ScanPass::Voting && !options_.verbose) return;
     std::string name = PhaseName(p);
     if (!options_.quiet && p != ScanPass::Finished && name != shownPhase_) std::cerr << name << "\n";
     shownPhase_ = name;
@@ -85,14 +92,23 @@ class ConsoleScanObserver : public ScanObserver {
                std::to_string(found) + "  " + FormatRate(rate) + "  left " + FormatDuration(left));
   }
   void OnVoteProgress(int64_t sector, int64_t count, int64_t done) override {
-    line_.Show(T(51) + FormatPercent(count, done));
+    if (options_.verbose) line_.Show(T(51) + FormatPercent(count, done));
   }
+  // The recovery passes work from the last candidate to the first: progress is the share
+  // of candidates done, the rate what was read since the pass began.
   void OnRecoveryProgress(ScanPass, int64_t done, int64_t count, int64_t sector, int32_t recovered) override {
-    line_.Show(T(65) + std::to_string(count ? done * 100 / count : 100) + "%  " + T(41) + std::to_string(sector) +
-               "  " + T(25) + std::to_string(recovered));
+    double elapsed = Seconds(recoveryStart_);
+    double rate = bytesRead_ ? (*bytesRead_ - recoveryBytes_) / std::max(elapsed, 1e-3) : 0;
+    double left = done > 0 ? elapsed * (count - done) / done : -1;
+    std::string text = T(65) + FormatPercent(count, done) + "  " + std::to_string(recovered) + " file" +
+                       (recovered == 1 ? "" : "s") + "  " + FormatRate(rate) + "  left " + FormatDuration(left);
+    if (options_.verbose) text += "  (candidate at sector " + std::to_string(sector) + ")";
+    line_.Show(text);
   }
   void OnCopyProgress(int64_t start, int64_t current) override {
-    line_.Show(T(41) + std::to_string(start) + ", " + std::to_string(current));
+    if (options_.verbose)
+      line_.Show("Copying the file that starts at sector " + std::to_string(start) + ": at sector " +
+                 std::to_string(current));
   }
   void OnWorkFilesFailed() override {
     line_.Finish();
@@ -117,6 +133,7 @@ class ConsoleScanObserver : public ScanObserver {
     }
   }
   void OnFileRecovered(const RecoveredFileInfo& f) override {
+    tally_.Add(f.Extension, f.Length);
     if (options_.report.empty()) return;
     nlohmann::json runs = nlohmann::json::array();
     for (const auto& r : f.Runs) runs.push_back({r.First, r.Count});
@@ -129,6 +146,7 @@ class ConsoleScanObserver : public ScanObserver {
   }
 
   ProgressLine& Line() { return line_; }
+  const RecoveredTally& Tally() const { return tally_; }
   nlohmann::json& Files() { return files_; }
 
  private:
@@ -136,6 +154,9 @@ class ConsoleScanObserver : public ScanObserver {
   ProgressLine line_;
   const std::atomic<int64_t>* bytesRead_ = nullptr;
   Clock::time_point start_ = Clock::now();
+  Clock::time_point recoveryStart_ = Clock::now();
+  int64_t recoveryBytes_ = 0;
+  RecoveredTally tally_;
   std::string shownPhase_;
   nlohmann::json files_ = nlohmann::json::array();
 };
@@ -203,10 +224,88 @@ void WriteReport(const std::string& path, const ScanCommandOptions& o, const Par
                       {"stopped", r.Stopped},
                       {"bytesRead", scan.BytesRead.load()},
                       {"seconds", seconds},
+                      {"fsType", FileSystemName(model.DetectedGeometry().FsType)},
+                      {"recoveredBytes", obs.Tally().Bytes()},
+                      {"recoveredByKind", obs.Tally().ByKind()},
+                      {"voteWeighed", r.VoteWeighed},
+                      {"voteDropped", r.VoteDropped},
                       {"files", obs.Files()}};
   std::ofstream out(path);
   out << j.dump(2) << "\n";
   if (!out) std::cerr << "Cannot write the report " << path << "\n";
+}
+
+// The output folder: an existing folder, or one new folder inside an existing one, made
+// here (like other carvers do) once it is known not to lie on the source.
+// (Fail and FailText return kExitFailed: each "== kExitOk" below is false.)
+// With `create` false it only checks; the folder is made by the call with `create` true,
+// once every other check has passed.
+bool PrepareOutputFolder(const std::string& folder, Source& source, bool create) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (folder.empty()) return Fail(21) == kExitOk;
+  fs::path path(folder);
+  if (fs::is_directory(path, ec)) {
+    if (PathIsOnSource(folder, source)) return Fail(22) == kExitOk;
+    return true;
+  }
+  if (fs::exists(fs::symlink_status(path, ec)))
+    return FailText(folder + " is a file, not a folder: -o names the folder the recovered files go into.") == kExitOk;
+  fs::path parent = path.lexically_normal().parent_path();
+  if (parent.empty()) parent = ".";
+  if (!fs::is_directory(parent, ec))
+    return Fail(21, folder + ": neither it nor its parent folder " + parent.string() +
+                        " exists (only the last folder of the path is created)") == kExitOk;
+  if (PathIsOnSource(parent.string(), source)) return Fail(22) == kExitOk;
+  if (!create) return true;
+  if (!fs::create_directory(path, ec) && ec)
+    return FailText("Cannot create the folder " + folder + ": " + ec.message()) == kExitOk;
+  std::cerr << "Created the folder " << folder << "\n";
+  return true;
+}
+
+// The command line that scans again with the suggested cluster size, the rest as given.
+std::string CommandWithCluster(const ScanCommandOptions& o, const std::string& cluster) {
+  auto quote = [](const std::string& s) {
+    if (s.find_first_of(" '\"\\$`!*?;&|<>()") == std::string::npos && !s.empty()) return s;
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+  };
+  std::string cmd = "morvane scan " + quote(o.source) + " -o " + quote(o.folder) + " --reason " +
+                    (o.reason == "repartitioned" ? "repartitioned" : "formatted");
+  if (!o.fs.empty()) cmd += " --fs " + o.fs;
+  cmd += " --cluster " + cluster;
+  if (!o.first.empty()) cmd += " --first " + o.first;
+  if (!o.last.empty()) cmd += " --last " + o.last;
+  if (o.types != "all") cmd += " --types " + quote(o.types);
+  if (!o.photoFrom.empty()) cmd += " --photo-from " + o.photoFrom;
+  if (!o.photoTo.empty()) cmd += " --photo-to " + o.photoTo;
+  if (o.noUndated) cmd += " --no-undated";
+  if (o.camera != "normal") cmd += " --camera " + o.camera;
+  return cmd;
+}
+
+// The closing summary on stderr: what was recovered, where, how fast, and what was found
+// but not recovered.
+void PrintSummary(const ScanCommandOptions& o, const ScanReport& report, const ConsoleScanObserver& obs,
+                  const ScanContext& scan, double seconds, bool stopped) {
+  const RecoveredTally& t = obs.Tally();
+  std::cerr << "Recovered " << report.RecoveredCount << " file" << (report.RecoveredCount == 1 ? "" : "s");
+  if (t.Files() > 0) std::cerr << " (" << t.KindsText() << "), " << FormatBytes(t.Bytes());
+  std::cerr << " into " << std::filesystem::absolute(o.folder).lexically_normal().string() << "\n";
+  std::cerr << "Time: " << FormatDuration(seconds) << ", " << FormatRate(scan.BytesRead / std::max(seconds, 1e-3))
+            << " read" << (stopped ? ", stopped before the end" : "") << "\n";
+  int64_t missed = static_cast<int64_t>(report.FoundCount) - report.RecoveredCount - report.VoteDropped;
+  if (report.VoteDropped > 0)
+    std::cerr << "Left out by the cluster-phase vote: " << report.VoteDropped << " of " << report.FoundCount
+              << " file starts found\n";
+  if (missed > 0)
+    std::cerr << "Not recovered: " << missed << " of " << report.FoundCount << " file starts found ("
+              << (o.photoFrom.empty() && o.photoTo.empty() && !o.noUndated ? "" : "photos outside the photo dates, ")
+              << "starts that failed their content check, were cut short or lay inside another file, or kinds "
+                 "without a recogniser yet)\n";
+  if (report.SearchCancelled) std::cerr << "The search was cancelled: only the sectors before it were searched.\n";
 }
 
 }  // namespace
@@ -219,13 +318,14 @@ int RunScanCommand(const ScanCommandOptions& o) {
   // The checks of the start button, in their order.
   ScanOptions options;
   std::string error;
-  auto mask = ParseTypeList(o.types, error);
+  std::vector<std::string> notes;
+  auto mask = ParseTypeList(o.types, error, &notes);
   if (!mask) return FailText(error);
+  if (!o.quiet)
+    for (const std::string& note : notes) std::cerr << note << "\n";
   options.TypeMask = *mask;
   if (options.TypeMask == 0) return Fail(20);
-  std::error_code ec;
-  if (o.folder.empty() || !std::filesystem::is_directory(o.folder, ec)) return Fail(21);
-  if (PathIsOnSource(o.folder, *model.SourceHandle())) return Fail(22);
+  if (!PrepareOutputFolder(o.folder, *model.SourceHandle(), false)) return kExitFailed;
   if (options.TypeMask & kPhotoTypesMask) {
     switch (TakePhotoDateRange(options, o.photoFrom, o.photoTo, !o.noUndated)) {
       case DateRangeCheck::InvalidFrom:
@@ -254,8 +354,10 @@ int RunScanCommand(const ScanCommandOptions& o) {
   setup.Options = options;
   if (setup.FirstSector < 0 || setup.FirstSector > setup.LastSector ||
       setup.LastSector > setup.Geometry.PartitionLastSector)
-    return Fail(23);
+    return Fail(23, "Valid sectors: 0 to " + std::to_string(setup.Geometry.PartitionLastSector) +
+                        ", with --first not after --last.");
 
+  if (!PrepareOutputFolder(o.folder, *model.SourceHandle(), true)) return kExitFailed;
   ProgressClock clock;
   ConsoleScanObserver observer(o);
   auto created = ScanContext::Create(*model.SourceHandle(), setup, clock, &observer);
@@ -277,10 +379,10 @@ int RunScanCommand(const ScanCommandOptions& o) {
   if (report.FreeSpaceUnavailable) std::cerr << "The file system gives no free-space map; all sectors were searched.\n";
   if (!o.report.empty()) WriteReport(o.report, o, model, report, observer, scan, seconds);
   std::cout << T(27) << report.RecoveredCount << "\n";
-  if (!o.quiet)
-    std::cerr << T(52) << report.FoundCount << ", " << FormatRate(scan.BytesRead / std::max(seconds, 1e-3)) << ", "
-              << FormatDuration(seconds) << (report.Stopped || InterruptWatch::Interrupted() ? ", stopped" : "")
-              << "\n";
+  if (!o.quiet) PrintSummary(o, report, observer, scan, seconds, report.Stopped || InterruptWatch::Interrupted());
+  if (auto advice = AdviseGeometry(report, scan.SectorsPerCluster(), scan.SectorSize()))
+    std::cerr << GeometryAdviceText(*advice) << "\nTo scan again that way:\n  "
+              << CommandWithCluster(o, ClusterSizeName(advice->ClusterBytes)) << "\n";
   return kExitOk;
 }
 

@@ -44,6 +44,26 @@ constexpr std::span<const std::string_view> kTreeLists[] = {
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
+// Other names of the formats a kind covers, as people type them.
+struct TypeAlias {
+  std::string_view Alias, ShortName;
+};
+constexpr TypeAlias kAliases[] = {
+    {"jpeg", "JPG"}, {"jpe", "JPG"},  {"tif", "RAW"},   {"tiff", "RAW"},  {"dng", "RAW"},  {"arw", "RAW"},
+    {"cr2", "RAW"},  {"nef", "RAW"},  {"orf", "RAW"},   {"pef", "RAW"},   {"sr2", "RAW"},  {"raf", "RAW"},
+    {"x3f", "RAW"},  {"rw2", "RAW"},  {"mod", "VOB"},   {"mpeg", "MPG"},  {"tod", "MTS"},  {"m2ts", "MTS"},
+    {"m2t", "TS"},   {"qt", "MOV"},   {"m4v", "MP4"},   {"wma", "ASF"},   {"docx", "DOC"}, {"wps", "DOC"},
+    {"xlsx", "XLS"}, {"et", "XLS"},   {"pptx", "PPT"},  {"dps", "PPT"},   {"pdf", "AI"},   {"7zip", "7Z"},
+};
+
+// The item text of the kind `shortName` in the chooser ("DOC/DOCX/WPS"), or the name itself.
+std::string ItemTextOf(std::string_view shortName) {
+  for (auto list : kTreeLists)
+    for (std::string_view item : list)
+      if (item.starts_with("  ") && EqualsIgnoringCase(ShortNameOf(item), shortName)) return std::string(TrimBlanks(item));
+  return std::string(shortName);
+}
+
 std::string ValidTypeNames() {
   std::string names;
   for (const TFileTypeEntry& e : kCatalogue) {
@@ -63,6 +83,14 @@ const TFileTypeEntry* FindFileType(std::string_view shortName) {
   return nullptr;
 }
 
+namespace {
+const TypeAlias* FindAlias(std::string_view name) {
+  for (const TypeAlias& a : kAliases)
+    if (EqualsIgnoringCase(a.Alias, name)) return &a;
+  return nullptr;
+}
+}  // namespace
+
 std::span<const std::span<const std::string_view>> TypeTreeLists() { return kTreeLists; }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
@@ -77,7 +105,7 @@ std::string_view ShortNameOf(std::string_view itemText) {
   return text.substr(0, text.find_first_of("/("));
 }
 
-std::optional<uint32_t> ParseTypeList(std::string_view list, std::string& error) {
+std::optional<uint32_t> ParseTypeList(std::string_view list, std::string& error, std::vector<std::string>* notes) {
   uint32_t mask = 0;
   bool anyName = false;
   while (true) {
@@ -89,6 +117,13 @@ std::optional<uint32_t> ParseTypeList(std::string_view list, std::string& error)
         mask |= kAllFileTypesMask;
       } else if (const TFileTypeEntry* entry = FindFileType(name)) {
         mask |= entry->Mask;
+      } else if (const TypeAlias* alias = FindAlias(name)) {
+        mask |= FindFileType(alias->ShortName)->Mask;
+        if (notes) {
+          std::string item = ItemTextOf(alias->ShortName);
+          notes->push_back(std::string(name) + " selects " + std::string(alias->ShortName) +
+                           (item != alias->ShortName ? " (" + item + ")" : std::string()));
+        }
       } else {
         error = "unknown file type \"" + std::string(name) + "\"; valid types are " + ValidTypeNames();
         return std::nullopt;

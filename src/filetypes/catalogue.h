@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace morvane {
 
@@ -64,8 +65,12 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 std::string_view ShortNameOf(std::string_view itemText);
 
 // Parses a comma-separated list of short names ("jpg, raw,MP4"); "all" selects every kind.
-// Returns the mask, or nullopt with a message in `error` (an unknown name, or no name).
-std::optional<uint32_t> ParseTypeList(std::string_view list, std::string& error);
+// Common names of the formats a kind covers count too (jpeg, tiff, cr2, mpeg, m2ts, docx,
+// xlsx, pptx, 7zip, pdf, ...); for each one used, `notes` (when given) gains a line that
+// says which kind it selects. Returns the mask, or nullopt with a message in `error` (an
+// unknown name, or no name).
+std::optional<uint32_t> ParseTypeList(std::string_view list, std::string& error,
+                                      std::vector<std::string>* notes = nullptr);
 
 // The catalogue as the tree shows it, one group per line followed by its items, each
 // marked "[x]" when selected in `mask`:

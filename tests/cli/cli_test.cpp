@@ -84,6 +84,31 @@ TEST(Cli, ViewPrintsTheDumpAndInfoTheDetection) {
   EXPECT_EQ(info["fileSystem"], "FAT32");
   EXPECT_EQ(info["sectorsPerCluster"], 2);
   EXPECT_EQ(info["lossReason"], "deleted");
+  EXPECT_EQ(info["fsType"], "FAT32");
+
+  // Past the end: what there is, and a word that the range was cut; beyond it, the range.
+  auto cut = Morvane("view " + dir / "d.img" + " --sector 1 --count 5");
+  EXPECT_EQ(cut.status, 0);
+  EXPECT_TRUE(Contains(cut.out, "The source ends at sector 1: showing 1 sector.")) << cut.out;
+  auto beyond = Morvane("view " + dir / "d.img" + " --sector 2");
+  EXPECT_EQ(beyond.status, 1);
+  EXPECT_TRUE(Contains(beyond.out, "Valid sectors: 0 to 1.")) << beyond.out;
+}
+
+// A mistyped command is answered with the one meant; each command's help ends with words
+// about that command only.
+TEST(Cli, MistypedCommandsAndHelpFooters) {
+  auto typo = Morvane("scna card.img -o out");
+  EXPECT_EQ(typo.status, 1);
+  EXPECT_TRUE(Contains(typo.out, "Did you mean 'scan'?")) << typo.out;
+  EXPECT_FALSE(Contains(Morvane("frobnicate").out, "Did you mean"));
+  EXPECT_TRUE(Contains(Morvane("scan --help").out, "SOURCE is a raw image file"));
+  EXPECT_TRUE(Contains(Morvane("scan --help").out, "FOLDER is created"));
+  for (const char* command : {"drives", "types"}) {
+    auto help = Morvane(std::string(command) + " --help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_FALSE(Contains(help.out, "SOURCE is")) << command;
+  }
 }
 
 TEST(Cli, TypesListAndUnknownNames) {
@@ -91,6 +116,10 @@ TEST(Cli, TypesListAndUnknownNames) {
   EXPECT_EQ(t.status, 0);
   EXPECT_TRUE(Contains(t.out, "[x] JPG"));
   EXPECT_TRUE(Contains(t.out, "[ ] PNG"));
+  auto alias = Morvane("types --types jpeg,docx");
+  EXPECT_EQ(alias.status, 0);
+  EXPECT_TRUE(Contains(alias.out, "docx selects DOC (DOC/DOCX/WPS)")) << alias.out;
+  EXPECT_TRUE(Contains(alias.out, "[x] JPG"));
   auto bad = Morvane("types --types jpg,heic");
   EXPECT_EQ(bad.status, 1);
   EXPECT_TRUE(Contains(bad.out, "heic"));
@@ -102,8 +131,11 @@ TEST(Cli, ScanChecksRefuseBeforeAnythingIsWritten) {
   std::string img = SampleImage(dir);
   fs::create_directory(dir / "out");
   std::string out = " -o " + dir / "out";
-  EXPECT_TRUE(Contains(Morvane("scan " + img + " -o " + dir / "none").out, "Please select folder to save file!"));
-  EXPECT_TRUE(Contains(Morvane("scan " + img + out + " --last 262144").out, "invalid sector range!"));
+  EXPECT_TRUE(Contains(Morvane("scan " + img + " -o " + dir / "none/deeper").out, "Please select folder to save file!"));
+  EXPECT_FALSE(fs::exists(dir / "none"));
+  auto range = Morvane("scan " + img + out + " --last 262144");
+  EXPECT_TRUE(Contains(range.out, "invalid sector range!"));
+  EXPECT_TRUE(Contains(range.out, "Valid sectors: 0 to 262143")) << range.out;
   EXPECT_TRUE(Contains(Morvane("scan " + img + out + " --first x").out, "invalid sector range!"));
   EXPECT_TRUE(Contains(Morvane("scan " + img + out + " --photo-from 2009-13-01").out, "Invalid photo start date!"));
   EXPECT_TRUE(Contains(Morvane("scan " + img + out + " --photo-to 2009-02-30").out, "Invalid photo end date!"));
@@ -111,6 +143,85 @@ TEST(Cli, ScanChecksRefuseBeforeAnythingIsWritten) {
   EXPECT_EQ(Morvane("scan -q " + img + out + " --types ai --photo-from junk --last 100").status, 0);
   EXPECT_TRUE(Contains(Morvane("scan " + img + out + " --fs ntfs").out, "--reason"));
   EXPECT_TRUE(fs::is_empty(dir / "out"));
+}
+
+// -o: one missing folder is made (and said), a file in its place is refused.
+TEST(Cli, OutputFolderIsMadeOneLevelDeep) {
+  test::TempDir dir;
+  std::string img = SampleImage(dir);
+  auto made = Morvane("scan -q " + img + " -o " + dir / "new" + " --types ai --last 100");
+  EXPECT_EQ(made.status, 0) << made.out;
+  EXPECT_TRUE(Contains(made.out, "Created the folder " + dir / "new")) << made.out;
+  EXPECT_TRUE(fs::is_directory(dir / "new"));
+  test::WriteFileBytes(dir / "afile", {1});
+  auto file = Morvane("scan " + img + " -o " + dir / "afile");
+  EXPECT_EQ(file.status, 1);
+  EXPECT_TRUE(Contains(file.out, "is a file, not a folder")) << file.out;
+}
+
+// The closing summary: the files by kind, their size, where they went.
+TEST(Cli, ScanEndsWithOneSummary) {
+  test::TempDir dir;
+  std::string img = SampleImage(dir);
+  auto r = Morvane("scan " + img + " -o " + dir / "out" + " --report " + dir / "r.json");
+  ASSERT_EQ(r.status, 0) << r.out;
+  auto j = nlohmann::json::parse(std::ifstream(dir / "r.json"));
+  int jpg = j["recoveredByKind"].value("JPG", 0);
+  EXPECT_GT(jpg, 0);
+  EXPECT_TRUE(Contains(r.out, "Recovered " + std::to_string(j["recovered"].get<int>()) + " files (")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "JPG " + std::to_string(jpg))) << r.out;
+  EXPECT_TRUE(Contains(r.out, " into " + dir / "out")) << r.out;
+  EXPECT_FALSE(Contains(r.out, "Tidying up the list"));
+  EXPECT_EQ(j["fsType"], "FAT32");
+  int64_t bytes = 0;
+  for (const auto& f : j["files"]) bytes += f["length"].get<int64_t>();
+  EXPECT_EQ(j["recoveredBytes"].get<int64_t>(), bytes);
+  EXPECT_EQ(j["recoveredByKind"].value("MP4", 0), 1);
+
+  // The sample's photos carry their shooting times: the date filter splits them.
+  auto late = Morvane("scan " + img + " -o " + dir / "late" + " --types jpg --photo-from 2015-01-01");
+  EXPECT_TRUE(Contains(late.out, "Rescued file 3")) << late.out;
+  EXPECT_TRUE(Contains(late.out, "photos outside the photo dates")) << late.out;
+  auto early = Morvane("scan " + img + " -o " + dir / "early" + " --types jpg --photo-to 2009-12-31");
+  EXPECT_TRUE(Contains(early.out, "Rescued file 2")) << early.out;
+}
+
+// Photos written with 4 KiB clusters on a card formatted again with 32 KiB clusters: the
+// phase vote keeps the starts on one 32 KiB grid only, and the scan says which command
+// brings the others back; that command recovers them all and says nothing more.
+TEST(Cli, ClusterHintWhenFilesLieOnAFinerGrid) {
+  if (!test::HaveTool("mkfs.fat") || !test::HaveTool("mcopy") || !test::HaveTool("mkfs.exfat"))
+    GTEST_SKIP() << "dosfstools, mtools or exfatprogs missing";
+  test::TempDir dir;
+  std::string img = dir / "card.img";
+  ASSERT_EQ(test::Run("PATH=$PATH:/sbin:/usr/sbin; truncate -s 300M " + img + " && mkfs.fat -F 32 -s 8 " + img +
+                      " >/dev/null 2>&1"),
+            0);
+  // A first file of zeros takes the start of the data area, which the new file system's
+  // own structures overwrite.
+  ASSERT_EQ(test::Run("head -c 8M /dev/zero > " + dir / "filler.bin"), 0);
+  std::string put = "MTOOLS_SKIP_CHECK=1 mcopy -i " + img + " " + dir / "filler.bin";
+  const char* names[] = {"baseline", "exif_be", "exif_thumb", "progressive", "restart", "subsampling444"};
+  for (int copy = 0; copy < 2; ++copy)
+    for (const char* name : names) {
+      std::string target = dir / (std::string(name) + std::to_string(copy) + ".jpg");
+      fs::copy_file(test::DataPath(std::string("jpeg/") + name + ".jpg"), target);
+      put += " " + target;
+    }
+  ASSERT_EQ(test::Run(put + " ::"), 0);
+  ASSERT_EQ(test::Run("PATH=$PATH:/sbin:/usr/sbin; mkfs.exfat -c 32K " + img + " >/dev/null 2>&1"), 0);
+
+  auto r = Morvane("scan " + img + " -o " + dir / "out" + " --reason formatted --types jpg");
+  ASSERT_EQ(r.status, 0) << r.out;
+  std::string again = "morvane scan " + img + " -o " + dir / "out" + " --reason formatted --cluster 4K --types jpg";
+  EXPECT_TRUE(Contains(r.out, again)) << r.out;
+  EXPECT_TRUE(Contains(r.out, "4K grid")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "left 9 out")) << r.out;
+
+  auto fine = Morvane("scan " + img + " -o " + dir / "out4k" + " --reason formatted --cluster 4K --types jpg");
+  ASSERT_EQ(fine.status, 0) << fine.out;
+  EXPECT_TRUE(Contains(fine.out, "Rescued file 12")) << fine.out;
+  EXPECT_FALSE(Contains(fine.out, "To scan again")) << fine.out;
 }
 
 TEST(Cli, ScanWritesItsReportAndBackupItsImage) {

@@ -20,14 +20,30 @@ TEST(Catalogue, ParseTypeList) {
   EXPECT_EQ(ParseTypeList("ALL", error), kAllFileTypesMask);
   EXPECT_EQ(ParseTypeList("doc,all", error), kAllFileTypesMask);
 
-  EXPECT_EQ(ParseTypeList("jpg,jpeg", error), std::nullopt);
-  EXPECT_NE(error.find("\"jpeg\""), std::string::npos) << error;
+  EXPECT_EQ(ParseTypeList("jpg,heic", error), std::nullopt);
+  EXPECT_NE(error.find("\"heic\""), std::string::npos) << error;
   for (std::string_view name : {"JPG", "CDR", "CAB", "all"})
     EXPECT_NE(error.find(name), std::string::npos) << name;
 
   error.clear();
   EXPECT_EQ(ParseTypeList("", error), std::nullopt);
   EXPECT_FALSE(error.empty());
+}
+
+// Names people type select the kind whose item lists them, and the program says which.
+TEST(Catalogue, CommonNamesSelectTheirKind) {
+  std::string error;
+  std::vector<std::string> notes;
+  EXPECT_EQ(ParseTypeList("jpeg,TIFF,cr2,mpeg,mts,m2ts,docx,xlsx,pptx,7zip,pdf,mod", error, &notes),
+            kTypeJpg | kTypeRaw | kTypeMpg | kTypeMts | kTypeDoc | kTypeXls | kTypePpt | kType7z | kTypeAi | kTypeVob)
+      << error;
+  EXPECT_EQ(ParseTypeList("m2t", error), kTypeTs);
+  ASSERT_EQ(notes.size(), 11u);  // every alias, not the kind's own name (mts)
+  EXPECT_EQ(notes[0], "jpeg selects JPG");
+  EXPECT_EQ(notes[6], "docx selects DOC (DOC/DOCX/WPS)");
+  notes.clear();
+  EXPECT_EQ(ParseTypeList("jpg,Mp4", error, &notes), kTypeJpg | kTypeMp4);
+  EXPECT_TRUE(notes.empty());
 }
 
 TEST(Catalogue, FormatShowsGroupsAndSelection) {
