@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Makes samples/card.img.xz: a 128 MiB FAT32 camera card with a DCIM folder of real photos
-# (JPEG with EXIF shooting times, written by Pillow's libjpeg encoder), a PNG screenshot and
-# a ZIP archive; afterwards some of them are deleted, as a user would before asking us to
-# get them back. Needs: python3 with Pillow (Debian python3-pil), dosfstools, mtools, xz.
+# (JPEG with EXIF shooting times in DateTimeOriginal, written by Pillow's libjpeg encoder), a
+# short H.264 video clip made by ffmpeg, a PNG screenshot and a ZIP archive; afterwards some
+# of them are deleted, as a user would before asking us to get them back.
+# Needs: python3 with Pillow (Debian python3-pil), ffmpeg, dosfstools, mtools, xz.
 set -euo pipefail
 cd "$(dirname "$0")"
 work=$(mktemp -d)
@@ -32,7 +33,9 @@ def exif_for(when):
     exif[0x010F] = "Morvane"          # Make
     exif[0x0110] = "Sample Camera"    # Model
     exif[0x0132] = when               # DateTime
-    exif.get_ifd(0x8769)[0x9003] = when  # DateTimeOriginal
+    # The Exif IFD with the shooting time (DateTimeOriginal, CreateDate): the time the date
+    # filter reads. A dict is written as a sub-IFD with its pointer.
+    exif[0x8769] = {0x9003: when, 0x9004: when}
     return exif
 
 shots = [("IMG_0001.JPG", "2009:05:01 10:15:00"), ("IMG_0002.JPG", "2009:05:01 23:59:30"),
@@ -48,15 +51,20 @@ with zipfile.ZipFile(f"{out}/NOTES.ZIP", "w", zipfile.ZIP_DEFLATED) as z:
     z.writestr("todo.txt", "Back up the camera card!\n" * 50)
 PY
 
+# Two seconds of test pattern, as a camera would keep a short clip.
+ffmpeg -loglevel error -f lavfi -i testsrc=size=160x120:rate=10 -t 2 -c:v libx264 -preset veryslow \
+  -pix_fmt yuv420p -metadata creation_time=2016-02-29T12:00:05Z -movflags +faststart -brand mp42 -y "$work/MVI_0007.MP4"
+
 img="$work/card.img"
 truncate -s 128M "$img"
 mkfs.fat -F 32 -s 2 -n CAMERA -i 20090501 "$img" >/dev/null
 export MTOOLS_SKIP_CHECK=1
 mmd -i "$img" ::DCIM
 mmd -i "$img" ::DCIM/100CAMER
-for f in "$work"/IMG_*.JPG; do mcopy -i "$img" "$f" ::DCIM/100CAMER/; done
+for f in "$work"/IMG_*.JPG "$work"/MVI_0007.MP4; do mcopy -i "$img" "$f" ::DCIM/100CAMER/; done
 mcopy -i "$img" "$work/SCREEN.PNG" "$work/NOTES.ZIP" ::
-# The user deletes three photos and the archive.
-mdel -i "$img" ::DCIM/100CAMER/IMG_0002.JPG ::DCIM/100CAMER/IMG_0004.JPG ::DCIM/100CAMER/IMG_0005.JPG ::NOTES.ZIP
+# The user deletes three photos, the clip and the archive.
+mdel -i "$img" ::DCIM/100CAMER/IMG_0002.JPG ::DCIM/100CAMER/IMG_0004.JPG ::DCIM/100CAMER/IMG_0005.JPG \
+  ::DCIM/100CAMER/MVI_0007.MP4 ::NOTES.ZIP
 xz -9 -c "$img" > card.img.xz
 echo "wrote samples/card.img.xz ($(stat -c %s card.img.xz) bytes)"

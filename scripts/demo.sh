@@ -18,3 +18,10 @@ echo "== morvane scan $image -o $out --report $out/report.json"
 echo
 echo "== recovered into $out/"
 ls -l "$out" | grep -v '^total' | grep -v ' report.json$' || echo "(nothing recovered)"
+echo
+rm -rf "$out-2015"
+echo "== morvane scan $image -o $out-2015 --types jpg --photo-from 2015-01-01   (photos taken from 2015 on only)"
+"$morvane" scan "$image" -o "$out-2015" --types jpg --photo-from 2015-01-01
+echo
+echo "== recovered into $out-2015/"
+ls -l "$out-2015" | grep -v '^total' || echo "(nothing recovered)"

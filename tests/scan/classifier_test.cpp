@@ -319,9 +319,10 @@ TEST(ClassifySector, SampleCameraCard) {
   for (int id : ClassifyImage(image)) {
     if (id != ftNone) ++counts[id];
   }
-  // Six photos (three of them deleted), a PNG, a ZIP archive and the root, DCIM and
-  // 100CAMER directories; nothing else.
-  EXPECT_EQ(counts, (std::map<int, int>{{ftJpegApp, 6}, {ftPng, 1}, {ftZip, 1}, {ftFsMetadata, 3}}));
+  // Six photos (three of them deleted), an MP4 clip (deleted), a PNG, a ZIP archive and the
+  // root, DCIM and 100CAMER directories; nothing else.
+  EXPECT_EQ(counts,
+            (std::map<int, int>{{ftJpegApp, 6}, {ftMp4, 1}, {ftPng, 1}, {ftZip, 1}, {ftFsMetadata, 3}}));
 }
 
 }  // namespace
