@@ -79,6 +79,10 @@ class WorkFiles {
     typesName_ = folder + kStreamTypesFile;
     starts_ = OpenOutputFileStream(startsName_, fmCreate);
     types_ = starts_ ? OpenOutputFileStream(typesName_, fmCreate) : nullptr;
+    // Only what was opened here is removed later: a folder or anything else of that name
+    // that could not be opened stays as it was.
+    startsOpened_ = starts_ != nullptr;
+    typesOpened_ = types_ != nullptr;
     if (!starts_ || !types_) {
       Remove();
       return false;
@@ -124,8 +128,9 @@ class WorkFiles {
   void Remove() {
     starts_.reset();
     types_.reset();
-    if (!startsName_.empty()) std::remove(startsName_.c_str());
-    if (!typesName_.empty()) std::remove(typesName_.c_str());
+    if (startsOpened_) std::remove(startsName_.c_str());
+    if (typesOpened_) std::remove(typesName_.c_str());
+    startsOpened_ = typesOpened_ = false;
   }
   ~WorkFiles() { Remove(); }
 
@@ -140,6 +145,7 @@ class WorkFiles {
     typeBuf_.clear();
   }
   std::string startsName_, typesName_;
+  bool startsOpened_ = false, typesOpened_ = false;
   std::unique_ptr<TNewFileStream> starts_, types_;
   std::vector<uint8_t> startBuf_, typeBuf_;
   int64_t count_ = 0, next_ = 0, readPos_ = 0, readLen_ = 0;
