@@ -118,8 +118,8 @@ bool TForm1::Busy() const { return scanWorker_->Running() || backupWorker_->Runn
 void TForm1::BuildControls() {
   auto* central = new QWidget(this);
   auto* root = new QVBoxLayout(central);
-  root->setContentsMargins(12, 12, 12, 8);
-  root->setSpacing(10);
+  root->setContentsMargins(12, 10, 12, 6);
+  root->setSpacing(8);
 
   // Source: the drive list and the open and close buttons.
   auto* sourceBox = new QGroupBox(central);
@@ -153,7 +153,7 @@ void TForm1::BuildControls() {
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
   auto* settings = new QGridLayout(GroupBox1);
   settings->setHorizontalSpacing(10);
-  settings->setVerticalSpacing(8);
+  settings->setVerticalSpacing(6);
   int row = 0;
 
   Label8 = NewLabel("Label8", GroupBox1);
@@ -262,7 +262,9 @@ void TForm1::BuildControls() {
   QFontMetrics fm(mono);
   Memo1->setMinimumWidth(fm.horizontalAdvance(QString(kSectorDumpHeader.size() + 4, QChar('0'))) +
                          Memo1->verticalScrollBar()->sizeHint().width());
-  Memo1->setMinimumHeight(fm.lineSpacing() * 19 + 2 * Memo1->frameWidth());
+  // The header and the sixteen lines of a sector, no more: expanded, the window still fits
+  // a 1366x768 screen.
+  Memo1->setMinimumHeight(fm.lineSpacing() * 17 + 2 * Memo1->frameWidth() + 8);
   viewer->addWidget(Memo1, 1);
   Label1 = NewLabel("Label1", ViewerBox);
   Edit1 = NewEdit("Edit1", ViewerBox);
@@ -418,6 +420,11 @@ void TForm1::showEvent(QShowEvent* event) {
 void TForm1::FormShow() {
   setWindowTitle(QString::fromStdString(WindowTitle(startup_.branding, FaceTexts())));
   StatusPanel[2]->setText(QString::fromStdString(StatusPanel2(startup_.branding, FaceTexts())));
+  // The status bar's texts arrive after the first layout: widen the window to show them whole
+  // (the bar's own frame takes a few pixels the label does not count).
+  StatusPanel[2]->setMinimumWidth(StatusPanel[2]->minimumSizeHint().width() + 4);
+  layout()->activate();
+  if (width() < sizeHint().width()) resize(sizeHint().width(), height());
   QString web = QString::fromStdString(startup_.branding.WebAddress);
   QUrl url = QUrl::fromUserInput(web);
   StatusPanel[3]->setText(web.isEmpty() ? QString()
@@ -617,16 +624,19 @@ void TForm1::Button7Click() {
 }
 
 void TForm1::SpeedButton1Click(bool down) {
-  // Expanding remembers the height the user had; collapsing goes back to it.
-  if (down && isVisible() && !isMaximized() && !isFullScreen()) collapsedHeight_ = height();
+  // Expanding remembers the size the window had; collapsing goes back to it.
+  if (down && isVisible() && !isMaximized() && !isFullScreen()) collapsedSize_ = size();
   ViewerBox->setVisible(down);
   if (!isVisible() || isMaximized() || isFullScreen()) return;
   // Settle the layouts now, so that the size hints describe what the window shows.
   centralWidget()->layout()->activate();
   layout()->activate();
-  int h = down ? std::max(height(), sizeHint().height())
-               : std::max(minimumSizeHint().height(), collapsedHeight_ > 0 ? collapsedHeight_ : sizeHint().height());
-  resize(width(), h);
+  if (down) {
+    resize(std::max(width(), minimumSizeHint().width()), std::max(height(), sizeHint().height()));
+  } else {
+    QSize back = collapsedSize_.isValid() ? collapsedSize_ : sizeHint();
+    resize(back.expandedTo(minimumSizeHint()));
+  }
 }
 
 void TForm1::Edit5Exit() { Edit5->setText(Edit5->text().trimmed()); }

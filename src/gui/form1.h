@@ -181,7 +181,7 @@ class TForm1 : public QMainWindow {
   TForm3* form3_;
   TForm6* form6_;
   bool shown_ = false;
-  int collapsedHeight_ = 0;  // the window's height before "More >>" expanded it
+  QSize collapsedSize_;  // the window's size before "More >>" expanded it
   bool closeAfterWork_ = false;
   bool filling_ = false;  // widgets being set from the model: no handler runs
   // Declared last: destroyed first, while the source and the clock they read still exist.

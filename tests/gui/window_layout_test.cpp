@@ -3,6 +3,7 @@
 // on a 1366x768 screen, and which text each control of the main window carries.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QScrollBar>
@@ -44,8 +45,14 @@ QStringList CutTexts(QWidget* window) {
                    .arg(need.height());
     } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
       if (button->text().isEmpty()) continue;
-      if (button->width() < button->sizeHint().width())
-        cut << QStringLiteral("%1 \"%2\" %3 < %4").arg(what, button->text()).arg(button->width()).arg(button->sizeHint().width());
+      // A check box needs its whole hint (box and text); a push button its text and a
+      // little room, as the style may ask for a wider button than the text needs.
+      QString text = button->text();
+      text.remove(QLatin1Char('&'));
+      int need = qobject_cast<QCheckBox*>(w) ? button->sizeHint().width()
+                                              : button->fontMetrics().horizontalAdvance(text) + 8;
+      if (button->width() < need)
+        cut << QStringLiteral("%1 \"%2\" %3 < %4").arg(what, button->text()).arg(button->width()).arg(need);
     } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
       // The hint is the room of the longest item.
       if (combo->count() > 0 && combo->width() < combo->sizeHint().width())
