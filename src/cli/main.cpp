@@ -140,7 +140,8 @@ int RunCommandLine(int argc, char** argv) {
   scan->add_option("--on-write-error", so.onWriteError, "when a recovered file cannot be written: ask (when "
                                                         "standard input is a terminal, else abort), abort, retry, ignore")
       ->check(CLI::IsMember({"ask", "abort", "retry", "ignore"}));
-  scan->add_option("--report", so.report, "write a JSON report: every recovered file with its sectors and SHA-256");
+  scan->add_option("--report", so.report, "write a JSON report: the totals (files and bytes by kind) and every "
+                                          "recovered file with its sectors and SHA-256");
   scan->add_flag("-q,--quiet", so.quiet, "no progress display and no closing summary");
   scan->add_flag("-v,--verbose", so.verbose, "also show the cluster-phase vote and each file being copied");
   scan->footer(std::string(kSourceFooter) +
