@@ -268,7 +268,7 @@ class WholeScanGuiTest : public QObject {
     auto f = WindowOver(source, test::JpegRun(Baseline(), 200), out);
     QVERIFY(f);
     f->TypeMask = kTypeJpg;
-    source->delayMs = 2;
+    source->delayMs = 150;  // the search reads in large blocks: a few slow reads
     connect(&f->Scanner(), &ScanWorker::SearchProgress, f.get(), [&] { f->Form3()->Button1->click(); },
             Qt::SingleShotConnection);
     ScopedMessageBoxRecorder boxes;
