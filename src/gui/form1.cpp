@@ -741,6 +741,10 @@ bool TForm1::TakeScanChecks() {
         ShowPlain(QString::fromUtf8(chinese ? kInvalidPhotoEndText.data() : kInvalidPhotoEndTextEn.data()));
         Edit6->setFocus();
         return false;
+      case DateRangeCheck::FromAfterTo:
+        ShowPlain(QString::fromUtf8(chinese ? kPhotoRangeReversedText.data() : kPhotoRangeReversedTextEn.data()));
+        Edit5->setFocus();
+        return false;
       case DateRangeCheck::Ok:
         break;
     }
@@ -868,7 +872,7 @@ void TForm1::Button11Click() {
   }
   if (path.isEmpty()) return;
   req.ImagePath = path.toStdString();
-  if (PathIsOnSource(req.ImagePath, *model_.SourceHandle())) {
+  if (OutputEndangersSource(req.ImagePath, *model_.SourceHandle())) {
     ShowError(36);
     return;
   }
@@ -898,9 +902,19 @@ void TForm1::OnBackupFinished(const BackupResult& result) {
       case BackupOutcome::NoMemory:
         ShowPlainMessage(form3_, T(88));
         break;
-      case BackupOutcome::WriteFailed:
+      case BackupOutcome::DiskFull:
         ShowMessageText(form3_, FaceTexts(),
                         T(40) + QStringLiteral("\n\n") + QString::fromStdString(result.Error), 17);
+        break;
+      case BackupOutcome::WriteFailed:
+      case BackupOutcome::TargetNotFile:
+        ShowMessageText(form3_, FaceTexts(),
+                        QString::fromStdString(backupRequest_.ImagePath) + QStringLiteral("\n\n") +
+                            QString::fromStdString(result.Error),
+                        17);
+        break;
+      case BackupOutcome::TargetIsSource:
+        ShowMessageBox(form3_, FaceTexts(), 36, 17);
         break;
       case BackupOutcome::Cancelled:
       case BackupOutcome::CancelledCollecting:

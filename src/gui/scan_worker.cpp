@@ -5,6 +5,7 @@
 #include <QMetaObject>
 
 #include <chrono>
+#include <cstring>
 #include <condition_variable>
 #include <mutex>
 
@@ -21,8 +22,9 @@ class ScanWorker::Bridge : public ScanObserver {
   void OnCopyProgress(int64_t start, int64_t current) override {
     Post([start, current](ScanWorker* w) { emit w->CopyProgress(start, current); });
   }
-  SaveFailureChoice OnSaveFailed(const std::string& fileName) override {
-    QString name = QString::fromStdString(fileName);
+  // The question shows the file and the system's reason ("No space left on device").
+  SaveFailureChoice OnSaveFailedBecause(const std::string& fileName, int error) override {
+    QString name = QString::fromStdString(fileName) + QStringLiteral("\n\n") + QString::fromLocal8Bit(std::strerror(error));
     ScanWorker* w = owner_;
     return AskOnWindowThread<SaveFailureChoice>(
         w, w->stopping_, SaveFailureChoice::Abort,

@@ -1,5 +1,7 @@
 #include "scan/image_backup.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -7,6 +9,7 @@
 #include <vector>
 
 #include "scan/free_space_map.h"
+#include "scan/recovered_file.h"
 #include "scan/scan_context.h"
 #include "storage/streams.h"
 
@@ -38,6 +41,45 @@ int64_t ChunkLength(const ScanContext& scan, int64_t sector, int64_t last) {
   int64_t n = 1;
   while (n < maxSectors && sector + n <= last && !scan.SectorMap.IsSectorClaimed(sector + n)) ++n;
   return n;
+}
+
+// A full drive or an exhausted quota; a file-size limit (EFBIG, FAT32's 4 GiB) is not.
+bool IsDiskFull(int error) { return error == ENOSPC || error == EDQUOT; }
+
+// Opens the image file for writing. An existing file is checked before anything is cut:
+// it must be a regular file and must not be the source (through a link, a hard link or a
+// loop device's image). Only then is it emptied.
+BackupOutcome OpenImage(const Source& source, const std::string& path, std::unique_ptr<TNTHandleStream>& stream,
+                        int& fd, std::string& error) {
+  // O_NONBLOCK: a FIFO planted under the name must not hold the open forever.
+  fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return errno == ENXIO ? BackupOutcome::TargetNotFile : BackupOutcome::WriteFailed;
+  }
+  struct stat st {};
+  BackupOutcome outcome = BackupOutcome::Finished;
+  if (::fstat(fd, &st) != 0) {
+    error = std::strerror(errno);
+    outcome = BackupOutcome::WriteFailed;
+  } else if (source.Kind() != SourceKind::Memory && st.st_dev == source.FileDevice() &&
+             st.st_ino == source.FileInode()) {
+    error = "the image file is the source";
+    outcome = BackupOutcome::TargetIsSource;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = "not a regular file";
+    outcome = BackupOutcome::TargetNotFile;
+  } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 || ::ftruncate(fd, 0) != 0) {
+    error = std::strerror(errno);
+    outcome = IsDiskFull(errno) ? BackupOutcome::DiskFull : BackupOutcome::WriteFailed;
+  }
+  if (outcome != BackupOutcome::Finished) {
+    ::close(fd);
+    fd = -1;
+    return outcome;
+  }
+  stream = std::make_unique<TNTHandleStream>(fd);
+  return outcome;
 }
 
 }  // namespace
@@ -81,13 +123,30 @@ BackupResult RunImageBackup(Source& source, const BackupRequest& request, const 
   }
 
   observer.OnCreatingImage();
-  auto image = OpenOutputFileStream(request.ImagePath, fmCreate);
-  if (!image) {
-    r.Outcome = BackupOutcome::WriteFailed;
-    r.Error = std::strerror(errno);
+  std::unique_ptr<TNTHandleStream> image;
+  int fd = -1;
+  r.Outcome = OpenImage(source, request.ImagePath, image, fd, r.Error);
+  if (r.Outcome != BackupOutcome::Finished) {
     SearchStop = true;
     return r;
   }
+  // Listed, so that an abrupt end deletes the unfinished image (unless it is to be kept).
+  if (!request.KeepPartial) ListFileInProgress(request.ImagePath);
+  // A stopped or failed copy: the observer decides whether the unfinished image goes.
+  auto endUnfinished = [&] {
+    image.reset();
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    ForgetFileInProgress(request.ImagePath);
+    if (observer.DeletePartialImage()) r.ImageDeleted = ::unlink(request.ImagePath.c_str()) == 0;
+    SearchStop = true;
+    return r;
+  };
+  auto failWith = [&](int error) {
+    r.Outcome = IsDiskFull(error) ? BackupOutcome::DiskFull : BackupOutcome::WriteFailed;
+    r.Error = std::strerror(error);
+    return endUnfinished();
+  };
 
   std::vector<uint8_t> chunk(static_cast<size_t>(kChunkBytes));
   const int64_t bps = scan->SectorSize();
@@ -98,12 +157,10 @@ BackupResult RunImageBackup(Source& source, const BackupRequest& request, const 
     } else {
       int64_t n = ChunkLength(*scan, sector, last);
       r.BadSectors += ReadChunk(*scan, chunk.data(), sector, n);
+      errno = 0;
       if (image->Write(chunk.data(), n * bps) != n * bps) {
-        r.Outcome = BackupOutcome::WriteFailed;
-        r.Error = std::strerror(errno ? errno : ENOSPC);
         r.NextSector = sector;
-        SearchStop = true;
-        return r;
+        return failWith(errno ? errno : ENOSPC);  // a write that moves nothing: the drive is full
       }
       sector += n;
       r.SectorsWritten += n;
@@ -111,14 +168,18 @@ BackupResult RunImageBackup(Source& source, const BackupRequest& request, const 
     if (scan->Progress.Due()) observer.OnBackupProgress(sector, last - first + 1, sector - first, r.BadSectors);
   }
   r.NextSector = sector;
-  image.reset();
-
   if (sector <= last) {
     r.Outcome = BackupOutcome::Cancelled;
-    if (observer.DeletePartialImage()) r.ImageDeleted = ::unlink(request.ImagePath.c_str()) == 0;
-  } else {
-    r.Outcome = r.BadSectors > 0 ? BackupOutcome::FinishedBadSectors : BackupOutcome::Finished;
+    return endUnfinished();
   }
+  image.reset();
+  // Data the drive could not take after all shows here.
+  if (::fsync(fd) != 0 && errno != EINVAL) return failWith(errno);
+  const int closed = ::close(fd);
+  fd = -1;
+  if (closed != 0) return failWith(errno);
+  ForgetFileInProgress(request.ImagePath);
+  r.Outcome = r.BadSectors > 0 ? BackupOutcome::FinishedBadSectors : BackupOutcome::Finished;
   SearchStop = true;
   return r;
 }

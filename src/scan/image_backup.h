@@ -20,6 +20,9 @@ struct BackupRequest {
   int64_t LastSector = -1;           // inclusive
   bool FreeSpaceOnly = false;        // copy only the sectors the file system does not use
   std::string ImagePath;
+  // Keep an unfinished image when the program is ended abruptly (a second Ctrl-C). A
+  // stopped or failed backup asks the observer (DeletePartialImage) instead.
+  bool KeepPartial = false;
 };
 
 // What the backup reports while it runs; called on the thread that runs it, at most once
@@ -32,7 +35,8 @@ class BackupObserver {
   // The sector about to be copied, the range's size and what is done of it, and the
   // number of sectors that could not be read so far.
   virtual void OnBackupProgress(int64_t sector, int64_t rangeSectors, int64_t doneSectors, int64_t badSectors) {}
-  // The backup was cancelled after the image was created: true deletes the partial image.
+  // The backup was cancelled, or failed to write, after the image was created: true
+  // deletes the partial image.
   virtual bool DeletePartialImage() { return false; }
 };
 
@@ -43,7 +47,10 @@ enum class BackupOutcome {
   CancelledCollecting,   // the user cancelled while the free sectors were being collected
   InvalidRange,          // "Invalid sector range!"
   NoMemory,              // "No enough memory!"
-  WriteFailed,           // the image could not be created or written ("No enough free space on dest drive!")
+  DiskFull,              // the image's drive is full ("No enough free space on dest drive!")
+  WriteFailed,           // the image could not be created or written for another reason (Error says which)
+  TargetIsSource,        // the image path names the source itself (a link to it, the same device)
+  TargetNotFile,         // the image path names something other than a regular file (a device, a FIFO)
 };
 
 struct BackupResult {
@@ -53,10 +60,11 @@ struct BackupResult {
   int64_t NextSector = 0;       // the first source sector not copied
   bool FreeSpaceMapBuilt = false;
   bool ImageDeleted = false;
-  std::string Error;            // the system's words for a failed write
+  std::string Error;            // the system's words for a failed open or write
 };
 
-// Runs the backup synchronously. `SearchStop` is the cancel flag; it is true afterwards.
+// Runs the backup synchronously. `SearchStop` is the cancel flag; it is cleared at the start
+// (OnCreatingImage comes after that) and is true afterwards.
 BackupResult RunImageBackup(Source& source, const BackupRequest& request, const ProgressClock& clock,
                             std::atomic<bool>& SearchStop, BackupObserver& observer);
 

@@ -38,6 +38,12 @@ class ScanObserver {
   // the current recognition, Ignore gives the file up and goes on. The default is Ignore:
   // with nobody to ask, one unwritable file must neither stop the scan nor loop forever.
   virtual SaveFailureChoice OnSaveFailed(const std::string& fileName) { return SaveFailureChoice::Ignore; }
+  // The same question with the system's reason (an errno value: ENOSPC, EACCES, ...); the
+  // engine asks this one. Front ends that show the reason override it; by default it asks
+  // OnSaveFailed.
+  virtual SaveFailureChoice OnSaveFailedBecause(const std::string& fileName, int error) {
+    return OnSaveFailed(fileName);
+  }
 
   // A recovered file has been written completely under its final name.
   virtual void OnFileRecovered(const RecoveredFileInfo& file) {}

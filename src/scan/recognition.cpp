@@ -41,7 +41,7 @@ Recognition::Recognition(ScanContext& scan, int64_t startOffset, RecognitionOutp
   } catch (const std::bad_alloc&) {
     RollBackClaims(scan.SectorMap, claims_);
     file_.reset();
-    if (partialExists_) ::unlink(PartialFileName(fileName_).c_str());
+    if (partialExists_) RemoveFileInProgress(PartialFileName(fileName_));
     partialExists_ = false;
   }
 }
@@ -49,13 +49,13 @@ Recognition::Recognition(ScanContext& scan, int64_t startOffset, RecognitionOutp
 Recognition::~Recognition() {
   if (started_ && !committed_) RollBackClaims(scan_.SectorMap, claims_);
   file_.reset();
-  if (partialExists_) ::unlink(PartialFileName(fileName_).c_str());
+  if (partialExists_) RemoveFileInProgress(PartialFileName(fileName_));
 }
 
 // Creates the partial file of a File output; the buffer in front of it is reserved here.
 bool Recognition::OpenFile() {
   if (fileName_.empty()) return false;
-  file_ = OpenOutputFileStream(PartialFileName(fileName_), fmCreate);
+  file_ = CreatePartialFileAsking(scan_, fileName_);
   if (!file_) return false;
   partialExists_ = true;
   bytes_.reserve(static_cast<size_t>(kOutputBufferBytes + kMaxSectorSize));
@@ -344,7 +344,7 @@ bool Recognition::AskRetry() { return AskRetryAfterSaveFailure(scan_, fileName_)
 void Recognition::GiveUpFile() {
   fileFailed_ = true;
   file_.reset();
-  if (partialExists_) ::unlink(PartialFileName(fileName_).c_str());
+  if (partialExists_) RemoveFileInProgress(PartialFileName(fileName_));
   partialExists_ = false;
 }
 
@@ -376,8 +376,7 @@ bool Recognition::FinishFile() {
   }
   if (fileFailed_) return false;
   file_.reset();
-  const std::string partial = PartialFileName(fileName_);
-  while (std::rename(partial.c_str(), fileName_.c_str()) != 0) {
+  while (!PlaceRecoveredFile(fileName_)) {
     if (!AskRetry()) {
       GiveUpFile();
       return false;
@@ -399,9 +398,11 @@ void Recognition::Report(const std::string& fileName) {
 
 bool Recognition::Save(const std::string& fileName, bool countRecovered) {
   if (!Active() || kind_ != Kind::Memory) return false;
-  if (!SaveRecoveredFile(scan_, Bytes(), fileName)) return false;
+  std::string written;
+  if (!SaveRecoveredFile(scan_, Bytes(), fileName, &written)) return false;
   wroteFile_ = true;
-  Report(fileName);
+  fileName_ = written;
+  Report(written);
   if (countRecovered) ++scan_.RecoveredCount;
   return true;
 }

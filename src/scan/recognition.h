@@ -219,6 +219,9 @@ class Recognition {
   // written. The recognition is not ended by this; Commit or the destructor still decide
   // about the claims.
   bool Save(const std::string& fileName, bool countRecovered = true);
+  // The name the file was written under: the name asked for, or the next free one when a
+  // file of that name was already there.
+  const std::string& WrittenName() const { return fileName_; }
 
   // Ends the recognition as a success: File output is finished at Length() and renamed
   // into place, reported and (when asked) counted; the claims stay and the cluster tail
@@ -250,7 +253,7 @@ class Recognition {
   const int64_t startOffset_;
   const uint32_t sectorSize_;
   RecognitionOutput::Kind kind_;  // changes once, from Undecided, in ChooseOutput
-  std::string fileName_;
+  std::string fileName_;          // the name asked for, then the free name the file got
   std::unique_ptr<TNewFileStream> file_;
   bool partialExists_ = false;
   bool fileFailed_ = false;

@@ -1,8 +1,13 @@
 #include "scan/recovered_file.h"
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cerrno>
+#include <mutex>
+#include <set>
 
 #include "scan/scan_context.h"
 
@@ -30,26 +35,119 @@ std::string FileExtension(const std::string& fileName) {
   return dot == std::string::npos ? std::string() : fileName.substr(dot);
 }
 
+std::string NumberedFileName(const std::string& fileName, int n) {
+  const std::string extension = FileExtension(fileName);
+  std::string stem = fileName.substr(0, fileName.size() - extension.size());
+  const size_t slash = stem.find_last_of('/');
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  size_t digits = stem.size();
+  while (digits > nameStart && stem[digits - 1] >= '0' && stem[digits - 1] <= '9') --digits;
+  if (digits < stem.size() && digits > nameStart + 1 && stem[digits - 1] == '_') stem.resize(digits - 1);
+  if (n > 0) stem += "_" + std::to_string(n);
+  return stem + extension;
+}
+
 namespace {
 
-bool WriteWhole(ByteView bytes, const std::string& fileName) {
-  const std::string partial = PartialFileName(fileName);
-  bool ok = false;
-  {
-    auto file = OpenOutputFileStream(partial, fmCreate);
-    if (!file) return false;
-    ok = bytes.size() == 0 ||
-         file->Write(bytes.data(), static_cast<int64_t>(bytes.size())) == static_cast<int64_t>(bytes.size());
+// How many alternatives of a name are tried before the folder counts as unusable.
+constexpr int kMaxAlternatives = 10000;
+
+std::mutex& InProgressLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::set<std::string>& InProgress() {
+  static std::set<std::string> files;
+  return files;
+}
+
+bool NameTaken(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+}
+
+// Renames without ever replacing the target; false with errno (EEXIST when it is taken).
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without the flag: look first (a short race, but never a planted link
+  // followed: rename replaces a link itself, not what it points to).
+  if (NameTaken(to)) {
+    errno = EEXIST;
+    return false;
   }
-  if (ok) ok = std::rename(partial.c_str(), fileName.c_str()) == 0;
-  if (!ok) ::unlink(partial.c_str());
-  return ok;
+  return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 }  // namespace
 
+std::unique_ptr<TNewFileStream> CreateFileInProgress(const std::string& path) {
+  std::lock_guard<std::mutex> hold(InProgressLock());
+  auto stream = std::make_unique<TNewFileStream>(path, fmCreateNew);
+  if (stream->FileHandle() == -1) return nullptr;
+  InProgress().insert(path);
+  return stream;
+}
+
+void ListFileInProgress(const std::string& path) {
+  std::lock_guard<std::mutex> hold(InProgressLock());
+  InProgress().insert(path);
+}
+
+void ForgetFileInProgress(const std::string& path) {
+  std::lock_guard<std::mutex> hold(InProgressLock());
+  InProgress().erase(path);
+}
+
+void RemoveFileInProgress(const std::string& path) {
+  const int saved = errno;
+  std::lock_guard<std::mutex> hold(InProgressLock());
+  if (InProgress().erase(path) != 0) ::unlink(path.c_str());
+  errno = saved;
+}
+
+void RemoveAllFilesInProgress() {
+  std::lock_guard<std::mutex> hold(InProgressLock());
+  for (const std::string& path : InProgress()) ::unlink(path.c_str());
+  InProgress().clear();
+}
+
+std::unique_ptr<TNewFileStream> CreatePartialFile(std::string& fileName) {
+  for (int n = 0; n < kMaxAlternatives; ++n) {
+    const std::string name = NumberedFileName(fileName, n);
+    if (NameTaken(name)) continue;
+    auto stream = CreateFileInProgress(PartialFileName(name));
+    if (stream) {
+      fileName = name;
+      return stream;
+    }
+    if (errno != EEXIST && errno != ELOOP) return nullptr;
+  }
+  errno = EEXIST;
+  return nullptr;
+}
+
+bool PlaceRecoveredFile(std::string& fileName) {
+  const std::string partial = PartialFileName(fileName);
+  for (int n = 0; n < kMaxAlternatives; ++n) {
+    // The name reserved at creation first, then the alternatives from the plain name on.
+    const std::string name = n == 0 ? fileName : NumberedFileName(fileName, n - 1);
+    if (n > 0 && name == fileName) continue;
+    std::lock_guard<std::mutex> hold(InProgressLock());
+    if (RenameNoReplace(partial, name)) {
+      InProgress().erase(partial);
+      fileName = name;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  errno = EEXIST;
+  return false;
+}
+
 bool AskRetryAfterSaveFailure(ScanContext& scan, const std::string& fileName) {
-  switch (scan.Observer().OnSaveFailed(fileName)) {
+  const int error = errno;
+  switch (scan.Observer().OnSaveFailedBecause(fileName, error)) {
     case SaveFailureChoice::Retry:
       return true;
     case SaveFailureChoice::Abort:
@@ -61,14 +159,44 @@ bool AskRetryAfterSaveFailure(ScanContext& scan, const std::string& fileName) {
   return false;
 }
 
-bool SaveRecoveredFile(ScanContext& scan, ByteView bytes, const std::string& fileName) {
-  while (!WriteWhole(bytes, fileName))
-    if (!AskRetryAfterSaveFailure(scan, fileName)) return false;
-  return true;
+std::unique_ptr<TNewFileStream> CreatePartialFileAsking(ScanContext& scan, std::string& fileName) {
+  for (;;) {
+    auto stream = CreatePartialFile(fileName);
+    if (stream) return stream;
+    if (!AskRetryAfterSaveFailure(scan, fileName)) return nullptr;
+  }
 }
 
-bool SaveRecoveredFile(ScanContext& scan, const MemoryStream& stream, const std::string& fileName) {
-  return SaveRecoveredFile(scan, ByteView(stream.Bytes().data(), stream.Bytes().size()), fileName);
+namespace {
+
+// One attempt; false with errno when the file could not be written whole.
+bool WriteWhole(ByteView bytes, std::string& fileName) {
+  auto file = CreatePartialFile(fileName);
+  if (!file) return false;
+  bool ok = bytes.size() == 0 ||
+            file->Write(bytes.data(), static_cast<int64_t>(bytes.size())) == static_cast<int64_t>(bytes.size());
+  file.reset();
+  if (ok) ok = PlaceRecoveredFile(fileName);
+  if (!ok) RemoveFileInProgress(PartialFileName(fileName));
+  return ok;
+}
+
+}  // namespace
+
+bool SaveRecoveredFile(ScanContext& scan, ByteView bytes, const std::string& fileName, std::string* writtenName) {
+  for (;;) {
+    std::string name = fileName;
+    if (WriteWhole(bytes, name)) {
+      if (writtenName) *writtenName = name;
+      return true;
+    }
+    if (!AskRetryAfterSaveFailure(scan, name)) return false;
+  }
+}
+
+bool SaveRecoveredFile(ScanContext& scan, const MemoryStream& stream, const std::string& fileName,
+                       std::string* writtenName) {
+  return SaveRecoveredFile(scan, ByteView(stream.Bytes().data(), stream.Bytes().size()), fileName, writtenName);
 }
 
 }  // namespace morvane

@@ -1,10 +1,11 @@
 #include "scan/scan_driver.h"
 
 #include <algorithm>
-#include <numeric>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "scan/classifier.h"
 #include "scan/file_type_id.h"
 #include "scan/free_space_map.h"
+#include "scan/recovered_file.h"
 #include "scan/search_reader.h"
 #include "storage/bytes.h"
 #include "storage/streams.h"
@@ -74,20 +76,22 @@ uint32_t StreamMask(uint8_t t) {
 // through buffers, removed when the scan ends.
 class WorkFiles {
  public:
+  // Both files are created new: a name that is taken (a user's file, a planted link, a
+  // leftover) is passed over for the next free pair, FILESTAR_1.TMP and FILETYPE_1.TMP, ...
   bool Create(const std::string& folder) {
-    startsName_ = folder + kStreamStartsFile;
-    typesName_ = folder + kStreamTypesFile;
-    starts_ = OpenOutputFileStream(startsName_, fmCreate);
-    types_ = starts_ ? OpenOutputFileStream(typesName_, fmCreate) : nullptr;
-    // Only what was opened here is removed later: a folder or anything else of that name
-    // that could not be opened stays as it was.
-    startsOpened_ = starts_ != nullptr;
-    typesOpened_ = types_ != nullptr;
-    if (!starts_ || !types_) {
+    for (int n = 0; n < kMaxWorkFileNames; ++n) {
+      startsName_ = NumberedFileName(folder + kStreamStartsFile, n);
+      typesName_ = NumberedFileName(folder + kStreamTypesFile, n);
+      starts_ = CreateFileInProgress(startsName_);
+      if (!starts_ && errno != EEXIST && errno != ELOOP) break;
+      types_ = starts_ ? CreateFileInProgress(typesName_) : nullptr;
+      if (starts_ && types_) return true;
+      const int error = errno;
       Remove();
-      return false;
+      if (error != EEXIST && error != ELOOP) break;
     }
-    return true;
+    Remove();
+    return false;
   }
   bool InUse() const { return starts_ != nullptr; }
   int64_t Count() const { return count_; }
@@ -126,16 +130,17 @@ class WorkFiles {
   int64_t Position() const { return next_; }
 
   void Remove() {
+    // Only files this scan created are listed, so nobody else's file is ever removed.
     starts_.reset();
     types_.reset();
-    if (startsOpened_) std::remove(startsName_.c_str());
-    if (typesOpened_) std::remove(typesName_.c_str());
-    startsOpened_ = typesOpened_ = false;
+    RemoveFileInProgress(startsName_);
+    RemoveFileInProgress(typesName_);
   }
   ~WorkFiles() { Remove(); }
 
  private:
   static constexpr size_t kFlushRecords = 8192;
+  static constexpr int kMaxWorkFileNames = 100;
   void Flush() {
     if (!typeBuf_.empty()) {
       starts_->Write(startBuf_.data(), static_cast<int64_t>(startBuf_.size()));
@@ -145,7 +150,6 @@ class WorkFiles {
     typeBuf_.clear();
   }
   std::string startsName_, typesName_;
-  bool startsOpened_ = false, typesOpened_ = false;
   std::unique_ptr<TNewFileStream> starts_, types_;
   std::vector<uint8_t> startBuf_, typeBuf_;
   int64_t count_ = 0, next_ = 0, readPos_ = 0, readLen_ = 0;

@@ -61,6 +61,7 @@ DateRangeCheck TakePhotoDateRange(ScanOptions& options, std::string_view fromTex
   if (IsInvalidDateEntry(options.DateFrom)) return DateRangeCheck::InvalidFrom;
   options.DateTo = ParseDateEntry(toText, true);
   if (IsInvalidDateEntry(options.DateTo)) return DateRangeCheck::InvalidTo;
+  if (options.DateFrom > options.DateTo) return DateRangeCheck::FromAfterTo;
   options.KeepUndatedPhotos = keepUndatedPhotos;
   return DateRangeCheck::Ok;
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -20,7 +21,7 @@ struct ScanOptions {
   std::string OutputFolder;            // folder of recovered files and work files, trailing '/'
   uint32_t TypeMask = kAllTypesMask;   // selected kinds, one bit each
   double DateFrom = -1.0;              // photo shooting-time range (days since 1899-12-30)
-  double DateTo = 99999.0;
+  double DateTo = std::numeric_limits<double>::infinity();
   bool KeepUndatedPhotos = true;
   TCameraMode CameraMode;
   bool FreeSpaceOnly = false;
@@ -31,7 +32,8 @@ struct ScanOptions {
 // --- Photo shooting-time range --------------------------------------------------------
 
 inline constexpr double kNoDateFrom = -1.0;    // empty start edit: no lower bound
-inline constexpr double kNoDateTo = 99999.0;   // empty end edit: 13 October 2173
+// Empty end edit: no upper bound at all (a fixed far date would drop every photo dated after it).
+inline constexpr double kNoDateTo = std::numeric_limits<double>::infinity();
 inline constexpr double kInvalidDateEntry = -3.0;
 
 // The program's own messages for a date entry that is not a date. They exist only in
@@ -42,6 +44,9 @@ inline constexpr std::string_view kInvalidPhotoStartText = "拍照起始时间�
 inline constexpr std::string_view kInvalidPhotoEndText = "拍照结束时间无效!";
 inline constexpr std::string_view kInvalidPhotoStartTextEn = "Invalid photo start date!";
 inline constexpr std::string_view kInvalidPhotoEndTextEn = "Invalid photo end date!";
+// A start date after the end date would pass no dated photo at all.
+inline constexpr std::string_view kPhotoRangeReversedText = "拍照起始时间晚于结束时间!";
+inline constexpr std::string_view kPhotoRangeReversedTextEn = "Photo start date is after the end date!";
 
 // A date entry ("2009-05-01" or "2009/5/1"), blanks around it ignored. Empty gives
 // kNoDateFrom, or kNoDateTo for the end entry (isTo); anything else that is not a date
@@ -49,10 +54,10 @@ inline constexpr std::string_view kInvalidPhotoEndTextEn = "Invalid photo end da
 double ParseDateEntry(std::string_view text, bool isTo);
 inline bool IsInvalidDateEntry(double value) { return value < -2.0; }
 
-enum class DateRangeCheck { Ok, InvalidFrom, InvalidTo };
+enum class DateRangeCheck { Ok, InvalidFrom, InvalidTo, FromAfterTo };
 // Takes the photo range into `options` as a scan start does: the start entry first, then
 // the end entry, then KeepUndatedPhotos. Stops at the first invalid entry (values taken
-// before it stay taken).
+// before it stay taken). Both dates given with the start after the end: FromAfterTo.
 DateRangeCheck TakePhotoDateRange(ScanOptions& options, std::string_view fromText,
                                   std::string_view toText, bool keepUndatedPhotos);
 

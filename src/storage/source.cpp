@@ -18,8 +18,15 @@ namespace {
 
 class FdSource : public Source {
  public:
-  FdSource(std::string path, int fd, SourceKind kind, int64_t size, uint32_t sectorSize, uint64_t dev)
-      : Source(std::move(path)), fd_(fd), kind_(kind), size_(size), sectorSize_(sectorSize), dev_(dev) {}
+  FdSource(std::string path, int fd, SourceKind kind, int64_t size, uint32_t sectorSize, const struct stat& st)
+      : Source(std::move(path)),
+        fd_(fd),
+        kind_(kind),
+        size_(size),
+        sectorSize_(sectorSize),
+        dev_(S_ISBLK(st.st_mode) ? st.st_rdev : 0),
+        fileDev_(st.st_dev),
+        fileIno_(st.st_ino) {}
   ~FdSource() override { ::close(fd_); }
 
   bool ReadAt(int64_t offset, void* buffer, size_t length) override {
@@ -38,6 +45,8 @@ class FdSource : public Source {
   uint32_t DeviceSectorSize() const override { return sectorSize_; }
   SourceKind Kind() const override { return kind_; }
   uint64_t DeviceNumber() const override { return dev_; }
+  uint64_t FileDevice() const override { return fileDev_; }
+  uint64_t FileInode() const override { return fileIno_; }
 
  private:
   int fd_;
@@ -45,6 +54,8 @@ class FdSource : public Source {
   int64_t size_;
   uint32_t sectorSize_;
   uint64_t dev_;
+  uint64_t fileDev_;
+  uint64_t fileIno_;
 };
 
 // sysfs marks partitions with a "partition" file in their device folder.
@@ -73,32 +84,37 @@ OpenError ErrorFromErrno(int e) {
 
 OpenResult OpenSource(const std::string& path) {
   OpenResult r;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    r.error = ErrorFromErrno(errno);
+  auto fail = [&r](OpenError error, int fd) {
+    r.error = error;
     r.detail = std::strerror(errno);
-    return r;
-  }
+    if (fd >= 0) ::close(fd);
+    return std::move(r);
+  };
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer forever. The
+  // type is then checked on what was really opened, not on an earlier stat of the path.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return fail(ErrorFromErrno(errno), -1);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return fail(OpenError::Other, fd);
   if (S_ISDIR(st.st_mode)) {
+    ::close(fd);
     r.error = OpenError::IsDirectory;
     return r;
   }
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    r.error = ErrorFromErrno(errno);
-    r.detail = std::strerror(errno);
+  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+    ::close(fd);
+    r.error = OpenError::NotFileOrDevice;
+    r.detail = "not a regular file or block device";
     return r;
   }
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return fail(OpenError::Other, fd);
   if (S_ISBLK(st.st_mode)) {
     uint64_t size = 0;
     int sectorSize = 0;
     if (::ioctl(fd, BLKGETSIZE64, &size) != 0 || ::ioctl(fd, BLKSSZGET, &sectorSize) != 0 ||
-        sectorSize <= 0) {
-      r.error = OpenError::SizeQueryFailed;
-      r.detail = std::strerror(errno);
-      ::close(fd);
-      return r;
-    }
+        sectorSize <= 0)
+      return fail(OpenError::SizeQueryFailed, fd);
     if (static_cast<uint32_t>(sectorSize) > kMaxSectorSize || sectorSize % 512 != 0) {
       r.error = OpenError::SectorTooLarge;
       r.detail = std::to_string(sectorSize) + " bytes per sector";
@@ -107,17 +123,12 @@ OpenResult OpenSource(const std::string& path) {
     }
     SourceKind kind = IsPartitionDevice(st.st_rdev) ? SourceKind::Partition : SourceKind::Disk;
     r.source = std::make_unique<FdSource>(path, fd, kind, static_cast<int64_t>(size),
-                                          static_cast<uint32_t>(sectorSize), st.st_rdev);
+                                          static_cast<uint32_t>(sectorSize), st);
     return r;
   }
   off_t end = ::lseek(fd, 0, SEEK_END);
-  if (end < 0) {
-    r.error = OpenError::SizeQueryFailed;
-    r.detail = std::strerror(errno);
-    ::close(fd);
-    return r;
-  }
-  r.source = std::make_unique<FdSource>(path, fd, SourceKind::ImageFile, end, 0, 0);
+  if (end < 0) return fail(OpenError::SizeQueryFailed, fd);
+  r.source = std::make_unique<FdSource>(path, fd, SourceKind::ImageFile, end, 0, st);
   return r;
 }
 

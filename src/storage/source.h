@@ -22,6 +22,7 @@ enum class OpenError {
   PermissionDenied,   // exists but may not be read (devices: run as root)
   SizeQueryFailed,    // opened, but its length could not be learned
   SectorTooLarge,     // device sector size above kMaxSectorSize
+  NotFileOrDevice,    // a FIFO, socket or character device: only files and block devices are read
   Other,
 };
 
@@ -46,6 +47,12 @@ class Source {
   // Device number of the block device behind the source (0 for files and memory).
   virtual uint64_t DeviceNumber() const { return 0; }
 
+  // The file system object that was opened: st_dev and st_ino of the image file or of the
+  // device node. Both 0 for memory sources. Outputs are compared against it so that no
+  // output can name the source itself, whatever the path (links included).
+  virtual uint64_t FileDevice() const { return 0; }
+  virtual uint64_t FileInode() const { return 0; }
+
  protected:
   explicit Source(std::string path) : path_(std::move(path)) {}
 
@@ -60,7 +67,8 @@ struct OpenResult {
 };
 
 // Opens a path read-only: a regular file becomes an image-file source, a block device a
-// disk or partition source (partition when sysfs says so).
+// disk or partition source (partition when sysfs says so). Anything else (a FIFO, a socket,
+// a terminal) is refused with NotFileOrDevice; the open itself never waits for a writer.
 OpenResult OpenSource(const std::string& path);
 
 // A source over bytes held in memory. Sectors listed as bad fail every read that

@@ -69,6 +69,7 @@ namespace {
 
 int OpenWithMode(const std::string& name, uint16_t mode) {
   if (mode == fmCreate) return ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (mode == fmCreateNew) return ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   int access = mode & 3;
   int flags = access == 0 ? O_RDONLY : access == 1 ? O_WRONLY : O_RDWR;
   int fd = ::open(name.c_str(), flags | O_CLOEXEC);
@@ -94,12 +95,6 @@ TNewFileStream::~TNewFileStream() {
 }
 
 std::unique_ptr<TNewFileStream> OpenOutputFileStream(const std::string& fileName, uint16_t mode) {
-  if (mode == fmCreate) {
-    // A read-only leftover of an earlier run may be replaced: make it writable first.
-    struct stat st {};
-    if (::stat(fileName.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0)
-      ::chmod(fileName.c_str(), (st.st_mode & 07777) | S_IWUSR);
-  }
   auto stream = std::make_unique<TNewFileStream>(fileName, mode);
   if (stream->FileHandle() == -1) return nullptr;
   return stream;

@@ -16,9 +16,11 @@ inline constexpr int soBeginning = 0;
 inline constexpr int soCurrent = 1;
 inline constexpr int soEnd = 2;
 
-// Open modes: 0xFFFF creates (or truncates); anything else opens an existing file with
-// access in the low two bits and sharing in bits 4..7.
+// Open modes: 0xFFFF creates (or truncates); 0xFFFE creates a new file and fails when the
+// name is taken by anything at all (a file, a folder, a symbolic link, even a dangling one);
+// anything else opens an existing file with access in the low two bits and sharing in bits 4..7.
 inline constexpr uint16_t fmCreate = 0xFFFF;
+inline constexpr uint16_t fmCreateNew = 0xFFFE;
 inline constexpr uint16_t fmOpenRead = 0x0000;
 inline constexpr uint16_t fmOpenWrite = 0x0001;
 inline constexpr uint16_t fmOpenReadWrite = 0x0002;
@@ -67,8 +69,8 @@ class TNewFileStream : public TNTHandleStream {
   int fileHandle_;
 };
 
-// Opens an output file; with fmCreate a read-only leftover of that name is made writable
-// first. nullptr when the file cannot be opened.
+// Opens an output file. nullptr when the file cannot be opened (errno tells why). A file's
+// permissions are never changed: a read-only file stays read-only.
 std::unique_ptr<TNewFileStream> OpenOutputFileStream(const std::string& fileName, uint16_t mode);
 
 // A growable in-memory stream with a position.

@@ -131,12 +131,30 @@ TEST(ImageBackup, RefusalsAndWriteFailures) {
   BackupRequest noFolder{Geometry(3000), Geometry(3000), 0, 2999, false, (dir.path() / "missing" / "x.img").string()};
   EXPECT_EQ(RunImageBackup(src, noFolder, clock, stop, obs).Outcome, BackupOutcome::WriteFailed);
 
-  // A destination that fills up: the backup stops and says where.
-  BackupRequest full{Geometry(3000), Geometry(3000), 0, 2999, false, "/dev/full"};
-  auto r = RunImageBackup(src, full, clock, stop, obs);
-  EXPECT_EQ(r.Outcome, BackupOutcome::WriteFailed);
+  // A device is not an image file: refused before a byte is written, with the reason.
+  BackupRequest device{Geometry(3000), Geometry(3000), 0, 2999, false, "/dev/full"};
+  auto r = RunImageBackup(src, device, clock, stop, obs);
+  EXPECT_EQ(r.Outcome, BackupOutcome::TargetNotFile);
   EXPECT_EQ(r.NextSector, 0);
   EXPECT_FALSE(r.Error.empty());
+}
+
+TEST(ImageBackup, TheSourceIsNeverCutEvenWhenNamedAsTheImage) {
+  test::TempDir dir;
+  const auto bytes = RandomBytes(64 * 512, 5);
+  test::WriteFileBytes(dir / "v.img", bytes);
+  std::filesystem::create_hard_link(dir / "v.img", dir / "same.img");
+  auto opened = OpenSource(dir / "v.img");
+  ASSERT_TRUE(opened.source);
+  ProgressClock clock;
+  std::atomic<bool> stop{false};
+  Recorder obs;
+  for (const std::string& target : {dir / "v.img", dir / "same.img"}) {
+    BackupRequest req{Geometry(64), Geometry(64), 0, 63, false, target};
+    EXPECT_EQ(RunImageBackup(*opened.source, req, clock, stop, obs).Outcome, BackupOutcome::TargetIsSource);
+    stop = false;
+    EXPECT_EQ(test::ReadFileBytes(dir / "v.img"), bytes);
+  }
 }
 
 }  // namespace

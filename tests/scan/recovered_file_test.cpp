@@ -26,7 +26,7 @@ TEST(RecoveredFile, NamesCountIn512ByteUnits) {
   EXPECT_EQ(FileExtension("/out.d/TEST_AAAAAABA"), "");
 }
 
-TEST(RecoveredFile, SaveReplacesAnEarlierFileAndLeavesNothingHalfWritten) {
+TEST(RecoveredFile, SaveKeepsEarlierFilesAndLeavesNothingHalfWritten) {
   test::TempDir dir;
   MemorySource source(std::vector<uint8_t>(8 * 512));
   ProgressClock clock;
@@ -39,17 +39,33 @@ TEST(RecoveredFile, SaveReplacesAnEarlierFileAndLeavesNothingHalfWritten) {
   test::WriteFileBytes(name, std::vector<uint8_t>(5000, 1));
   MemoryStream stream;
   stream.Write("abc", 3);
-  EXPECT_TRUE(SaveRecoveredFile(*scan, stream, name));
-  EXPECT_EQ(test::ReadFileBytes(name), (std::vector<uint8_t>{'a', 'b', 'c'}));
+  std::string written;
+  EXPECT_TRUE(SaveRecoveredFile(*scan, stream, name, &written));
+  EXPECT_EQ(written, dir / "TEST_AAAAAAAA_1.DOC");
+  EXPECT_EQ(test::ReadFileBytes(written), (std::vector<uint8_t>{'a', 'b', 'c'}));
+  EXPECT_EQ(test::ReadFileBytes(name), std::vector<uint8_t>(5000, 1));
   EXPECT_EQ(stream.Position(), 3);
   EXPECT_TRUE(SaveRecoveredFile(*scan, ByteView(), dir / "EMPTY.DOC"));
   EXPECT_TRUE(test::ReadFileBytes(dir / "EMPTY.DOC").empty());
 
-  // A folder in the way: written, but it cannot take the final name; nothing is left over.
+  // A folder in the way, and a temporary name taken: the next free names are used, and
+  // nothing is left over.
   std::filesystem::create_directory(dir / "TEST_X.DOC");
-  EXPECT_FALSE(SaveRecoveredFile(*scan, stream, dir / "TEST_X.DOC"));
+  test::WriteFileBytes(dir / "TEST_X_1.DOC.part", {9});
+  EXPECT_TRUE(SaveRecoveredFile(*scan, stream, dir / "TEST_X.DOC", &written));
+  EXPECT_EQ(written, dir / "TEST_X_2.DOC");
+  EXPECT_EQ(test::ReadFileBytes(dir / "TEST_X_1.DOC.part"), (std::vector<uint8_t>{9}));
+  EXPECT_FALSE(std::filesystem::exists(dir / "TEST_X_2.DOC.part"));
   EXPECT_EQ(scan->RunState, rsRunning);
-  EXPECT_FALSE(std::filesystem::exists(dir / "TEST_X.DOC.part"));
+}
+
+TEST(RecoveredFile, NumberedNamesKeepTheWholeExtension) {
+  EXPECT_EQ(NumberedFileName("/o/TEST_AAAAAAAA.ENC.DOCX", 0), "/o/TEST_AAAAAAAA.ENC.DOCX");
+  EXPECT_EQ(NumberedFileName("/o/TEST_AAAAAAAA.ENC.DOCX", 2), "/o/TEST_AAAAAAAA_2.ENC.DOCX");
+  EXPECT_EQ(NumberedFileName("/o/TEST_AAAAAAAA_2.JPG", 3), "/o/TEST_AAAAAAAA_3.JPG");  // no _2_3
+  EXPECT_EQ(NumberedFileName("/o/TEST_AAAAAAAA_2.JPG", 0), "/o/TEST_AAAAAAAA.JPG");
+  EXPECT_EQ(NumberedFileName("/o.d/FILESTAR.TMP", 1), "/o.d/FILESTAR_1.TMP");
+  EXPECT_EQ(NumberedFileName("/o/_5", 1), "/o/_5_1");  // a name that is only a number keeps it
 }
 
 }  // namespace

@@ -46,6 +46,35 @@ TEST(SameDevice, PartitionsAndStackedDevicesLeadToTheirDisks) {
   EXPECT_EQ(UnderlyingDisks(9, 9, sys), V{});         // unknown device: nothing
 }
 
+TEST(SameDevice, ALoopDeviceLeadsToTheDiskThatHoldsItsImage) {
+  FakeSys f;
+  // loop0 over an image file that lies on "sdz" (the device this temp folder is really on),
+  // and loop1 over an image that was deleted while attached.
+  const std::string image = f.dir / "ex.img";
+  test::WriteFileBytes(image, std::vector<uint8_t>(4096));
+  struct stat st {};
+  ASSERT_EQ(::stat(image.c_str(), &st), 0);
+  auto virt = f.sys / "devices" / "virtual" / "block";
+  fs::create_directories(virt / "loop0" / "loop");
+  fs::create_directories(virt / "loop0" / "loop0p1");
+  std::ofstream(virt / "loop0" / "loop0p1" / "partition") << "1\n";
+  std::ofstream(virt / "loop0" / "loop" / "backing_file") << image << "\n";
+  fs::create_directories(virt / "loop1" / "loop");
+  std::ofstream(virt / "loop1" / "loop" / "backing_file") << f.dir / "gone.img" << " (deleted)\n";
+  fs::create_directories(f.sys / "devices" / "pci" / "block" / "sdz");
+  auto block = f.sys / "dev" / "block";
+  fs::create_directory_symlink(virt / "loop0", block / "7:0");
+  fs::create_directory_symlink(virt / "loop0" / "loop0p1", block / "259:0");
+  fs::create_directory_symlink(virt / "loop1", block / "7:1");
+  fs::create_directory_symlink(f.sys / "devices" / "pci" / "block" / "sdz",
+                               block / (std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev))));
+  using V = std::vector<std::string>;
+  std::string sys = f.sys.string();
+  EXPECT_EQ(UnderlyingDisks(7, 0, sys), (V{"loop0", "sdz"}));
+  EXPECT_EQ(UnderlyingDisks(259, 0, sys), (V{"loop0", "sdz"}));  // a partition of the loop device
+  EXPECT_EQ(UnderlyingDisks(7, 1, sys), V{"loop1"});             // its image is gone: only itself
+}
+
 TEST(SameDevice, ImageSourcesNeverMatchAndTheRootDeviceDoes) {
   test::TempDir dir;
   test::WriteFileBytes(dir / "a.img", std::vector<uint8_t>(4096));

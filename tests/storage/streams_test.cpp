@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 
@@ -50,14 +51,24 @@ TEST(Streams, CreateWriteSizeAndReopen) {
   EXPECT_EQ(missing.FileHandle(), -1);
 }
 
-TEST(Streams, CreateReplacesReadOnlyLeftover) {
+TEST(Streams, NewFilesNeverTakeAnExistingNameAndNothingIsMadeWritable) {
   test::TempDir dir;
   std::string name = dir / "TEST_AAAAAAAA.JPG";
   test::WriteFileBytes(name, {1, 2, 3});
   ::chmod(name.c_str(), 0444);
-  auto s = OpenOutputFileStream(name, fmCreate);
-  ASSERT_TRUE(s);
-  EXPECT_EQ(s->Size(), 0);
+  EXPECT_FALSE(OpenOutputFileStream(name, fmCreateNew));
+  EXPECT_EQ(errno, EEXIST);
+  struct stat st {};
+  ASSERT_EQ(::stat(name.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0444u);
+  EXPECT_EQ(test::ReadFileBytes(name), (std::vector<uint8_t>{1, 2, 3}));
+  // A link, even one that points nowhere, is a taken name: nothing is created through it.
+  std::filesystem::create_symlink(dir / "target", dir / "link");
+  EXPECT_FALSE(OpenOutputFileStream(dir / "link", fmCreateNew));
+  EXPECT_FALSE(std::filesystem::exists(dir / "target"));
+  auto fresh = OpenOutputFileStream(dir / "fresh", fmCreateNew);
+  ASSERT_TRUE(fresh);
+  EXPECT_EQ(fresh->Write("x", 1), 1);
 }
 
 TEST(Streams, LoadFileRetriesThenGivesUp) {

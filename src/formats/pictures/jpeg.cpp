@@ -275,7 +275,7 @@ JpegPicture SaveRecoveredJpeg(ScanContext& scan, Recognition& rec, const std::st
   if (!picture.Ok) return picture;
   if (PhotoWanted(scan, baseName, kTypeJpg, shootingTime)) {
     const std::string fileName = baseName + ".JPG";
-    if (rec.Save(fileName)) SetShootingTimeOnFile(fileName, shootingTime);
+    if (rec.Save(fileName)) SetShootingTimeOnFile(rec.WrittenName(), shootingTime);
   }
   return picture;
 }

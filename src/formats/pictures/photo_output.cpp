@@ -21,7 +21,7 @@ void SetShootingTimeOnFile(const std::string& fileName, TDateTime shootingTime) 
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;
   times[1] = *when;
-  ::utimensat(AT_FDCWD, fileName.c_str(), times, 0);
+  ::utimensat(AT_FDCWD, fileName.c_str(), times, AT_SYMLINK_NOFOLLOW);  // never through a planted link
 }
 
 }  // namespace morvane

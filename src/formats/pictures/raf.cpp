@@ -87,7 +87,7 @@ int RecoverRaf(ScanContext& scan, const std::string& outputFolder, int64_t start
   const int64_t length = rec.Length();
   rec.Commit();
   if (!rec.WroteFile()) return 0;
-  SetShootingTimeOnFile(fileName, time);
+  SetShootingTimeOnFile(rec.WrittenName(), time);
   return static_cast<int>(length);
 }
 

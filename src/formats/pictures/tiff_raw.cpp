@@ -445,7 +445,7 @@ Outcome CarveTiff(ScanContext& scan, const std::string& outputFolder, int64_t st
   rec.CutKeepingClaims(static_cast<int64_t>(walk.Extent()));
   rec.Commit();
   if (rec.WroteFile()) {
-    SetShootingTimeOnFile(fileName, walk.ShootingTime());
+    SetShootingTimeOnFile(rec.WrittenName(), walk.ShootingTime());
     *written = static_cast<int>(walk.Extent());
   }
   return Outcome::Done;

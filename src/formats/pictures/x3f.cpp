@@ -108,7 +108,7 @@ int RecoverX3f(ScanContext& scan, const std::string& outputFolder, int64_t start
       if (!rec.ChooseOutput(RecognitionOutput::File(fileName))) return 0;
       rec.Commit();
       if (!rec.WroteFile()) return 0;
-      SetShootingTimeOnFile(fileName, time);
+      SetShootingTimeOnFile(rec.WrittenName(), time);
       return static_cast<int>(length);
     }
     if (!rec.ChooseOutput(RecognitionOutput::ClaimOnly())) return 0;
