@@ -17,13 +17,19 @@ const std::string& T(int n) { return FaceTexts().Text(n); }
 
 class ConsoleBackupObserver : public BackupObserver {
  public:
-  ConsoleBackupObserver(bool quiet, bool keepPartial) : line_(quiet), quiet_(quiet), keepPartial_(keepPartial) {}
-  void OnFreeSpaceProgress(int64_t total, int64_t done) override { line_.Show(T(87) + ": " + FormatPercent(total, done)); }
+  ConsoleBackupObserver(bool quiet, bool keepPartial, std::atomic<bool>& stop)
+      : line_(quiet), quiet_(quiet), keepPartial_(keepPartial), stop_(stop) {}
+  void OnFreeSpaceProgress(int64_t total, int64_t done) override {
+    HoldStop();
+    line_.Show(T(87) + ": " + FormatPercent(total, done));
+  }
   void OnCreatingImage() override {
+    HoldStop();
     line_.Finish();
     if (!quiet_) std::cerr << T(37) << ": " << T(38) << "\n";
   }
   void OnBackupProgress(int64_t sector, int64_t range, int64_t done, int64_t bad) override {
+    HoldStop();
     line_.Show(T(41) + std::to_string(sector) + "  " + T(42) + FormatPercent(range, done) +
                (bad > 0 ? "  " + T(43) + std::to_string(bad) : std::string()));
   }
@@ -35,9 +41,14 @@ class ConsoleBackupObserver : public BackupObserver {
   ProgressLine& Line() { return line_; }
 
  private:
+  // The backup clears its stop flag when it starts; a signal that came before must still count.
+  void HoldStop() {
+    if (InterruptWatch::Interrupted()) stop_ = true;
+  }
   ProgressLine line_;
   bool quiet_;
   bool keepPartial_;
+  std::atomic<bool>& stop_;
 };
 
 int64_t SectorOr(const std::string& text, int64_t fallback) {
@@ -57,15 +68,17 @@ int RunBackupCommand(const BackupCommandOptions& o) {
   req.ImagePath = o.image;
   if (req.FirstSector < 0 || req.LastSector < req.FirstSector || req.LastSector > req.ScanGeometry.PartitionLastSector)
     return Fail(35);
-  if (PathIsOnSource(o.image, *model.SourceHandle())) return Fail(36);
+  if (PathIsSource(o.image, *model.SourceHandle())) return Fail(36, o.image + ": the image file would be the source itself");
+  if (PathIsOnSource(o.image, *model.SourceHandle())) return Fail(36, o.image);
   if (o.freeSpaceOnly && !model.GroupBox1().CheckBox8Enabled)
     return FailText("--free-space-only needs a recognised file system (FAT, NTFS, exFAT, HFS, HFS+)");
   req.FreeSpaceOnly = o.freeSpaceOnly;
+  req.KeepPartial = o.keepPartial;
 
   ProgressClock clock;
   std::atomic<bool> stop{false};
-  ConsoleBackupObserver observer(o.quiet, o.keepPartial);
-  InterruptWatch watch([&stop] { stop = true; }, {});
+  ConsoleBackupObserver observer(o.quiet, o.keepPartial, stop);
+  InterruptWatch watch([&stop] { stop = true; });
   BackupResult r = RunImageBackup(*model.SourceHandle(), req, clock, stop, observer);
   observer.Line().Finish();
   switch (r.Outcome) {
@@ -78,16 +91,26 @@ int RunBackupCommand(const BackupCommandOptions& o) {
     case BackupOutcome::Cancelled:
       std::cerr << "Stopped at sector " << r.NextSector << "; " << r.SectorsWritten << " sectors written"
                 << (r.ImageDeleted ? ", image deleted" : "") << ".\n";
-      return kExitFailed;
+      return kExitStopped;
     case BackupOutcome::CancelledCollecting:
-      return kExitFailed;
+      return kExitStopped;
     case BackupOutcome::InvalidRange:
       return Fail(35);
     case BackupOutcome::NoMemory:
       return FailText(T(88));
+    case BackupOutcome::DiskFull:
+      Fail(40, o.image + ": " + r.Error + "; stopped at sector " + std::to_string(r.NextSector) + " after " +
+                   std::to_string(r.SectorsWritten) + " sectors" + (r.ImageDeleted ? ", image deleted" : ""));
+      return kExitWriteFailed;
     case BackupOutcome::WriteFailed:
-      return Fail(40, o.image + ": " + r.Error + "; stopped at sector " + std::to_string(r.NextSector) + " after " +
-                          std::to_string(r.SectorsWritten) + " sectors");
+      FailText("Cannot write the image " + o.image + ": " + r.Error +
+               (r.SectorsWritten > 0 ? "; stopped at sector " + std::to_string(r.NextSector) : std::string()) +
+               (r.ImageDeleted ? ", image deleted" : ""));
+      return r.SectorsWritten > 0 || r.ImageDeleted ? kExitWriteFailed : kExitOutputUnusable;
+    case BackupOutcome::TargetIsSource:
+      return Fail(36, o.image + ": the image file would be the source itself");
+    case BackupOutcome::TargetNotFile:
+      return FailText("Cannot write the image " + o.image + ": " + r.Error);
   }
   if (o.freeSpaceOnly && !r.FreeSpaceMapBuilt)
     std::cerr << "The file system gives no free-space map; every sector was copied.\n";

@@ -8,10 +8,13 @@
 
 namespace morvane::cli {
 
-// Exit statuses.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;     // the command could not do its work
-inline constexpr int kExitStartup = 3;    // the branding file is missing or broken
+// Exit statuses (the README lists them).
+inline constexpr int kExitOk = 0;              // ran to its end, every requested output written
+inline constexpr int kExitFailed = 1;          // refused or could not start: options, source, outputs
+inline constexpr int kExitStartup = 3;         // the branding file is missing or broken
+inline constexpr int kExitWriteFailed = 4;     // ran, but a recovered file, the report or the image was not written
+inline constexpr int kExitOutputUnusable = 5;  // the output could not be created at all (work files, image file)
+inline constexpr int kExitStopped = 130;       // stopped by Ctrl-C, SIGTERM or SIGHUP
 
 // Prints language text `textId` (and an optional detail line) to stderr; returns kExitFailed.
 int Fail(int textId, const std::string& detail = {});

@@ -7,6 +7,7 @@
 
 #include "app/language.h"
 #include "cli/cli.h"
+#include "cli/console.h"
 #include "filetypes/catalogue.h"
 #include "scan/scan_summary.h"
 #include "storage/drive_list.h"
@@ -85,7 +86,7 @@ int RunInfo(const std::string& path, bool json) {
   SourceSummary s = model.Summary();
   const TSourceGeometry& g = model.ScanGeometry();
   if (json) {
-    nlohmann::json j = {{"source", model.SourceName()},
+    nlohmann::json j = {{"source", JsonPath(model.SourceName())},
                         {"fileSystem", s.FileSystem},
                         {"fsType", FileSystemName(s.FsType)},
                         {"recognised", model.Recognised()},

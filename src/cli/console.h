@@ -24,6 +24,11 @@ class ProgressLine {
   std::chrono::steady_clock::time_point lastPlain_{};
 };
 
+// A file path as a JSON string, without loss: '%' becomes "%25" and every byte that is not
+// part of a valid UTF-8 sequence becomes "%XX" (Linux names are bytes, JSON text is UTF-8).
+// Decoding "%XX" escapes gives back the exact bytes; other text is unchanged.
+std::string JsonPath(const std::string& path);
+
 // "12.5 MB/s", "3m20s" and the like.
 std::string FormatRate(double bytesPerSecond);
 std::string FormatDuration(double seconds);

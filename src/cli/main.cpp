@@ -138,7 +138,8 @@ int RunCommandLine(int argc, char** argv) {
       ->check(CLI::IsMember({"normal", "canon", "samsung", "sony", "ordro"}));
   scan->add_flag("--free-space-only", so.freeSpaceOnly, "search only the sectors the file system marks free");
   scan->add_option("--on-write-error", so.onWriteError, "when a recovered file cannot be written: ask (when "
-                                                        "standard input is a terminal, else abort), abort, retry, ignore")
+                                                        "standard input is a terminal, else abort), abort, retry (up to 5 "
+                                                        "times, a second apart, then abort), ignore")
       ->check(CLI::IsMember({"ask", "abort", "retry", "ignore"}));
   scan->add_option("--report", so.report, "write a JSON report: the totals (files and bytes by kind) and every "
                                           "recovered file with its sectors and SHA-256");
@@ -156,7 +157,8 @@ int RunCommandLine(int argc, char** argv) {
   backup->add_option("--first", bo.first, "first sector to copy (default 0)");
   backup->add_option("--last", bo.last, "last sector to copy (default the source's last)");
   backup->add_flag("--free-space-only", bo.freeSpaceOnly, "copy only the sectors the file system marks free");
-  backup->add_flag("--keep-partial", bo.keepPartial, "keep the unfinished image when interrupted (Ctrl-C)");
+  backup->add_flag("--keep-partial", bo.keepPartial, "keep the unfinished image when stopped (Ctrl-C, SIGTERM, "
+                                                  "SIGHUP) or when the image's drive is full");
   backup->add_flag("-q,--quiet", bo.quiet, "no progress display");
   backup->footer(kSourceFooter);
   backup->callback([&] { rc = cli::RunBackupCommand(bo); });

@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -114,14 +116,45 @@ class ConsoleScanObserver : public ScanObserver {
     line_.Finish();
     std::cerr << "Can't create TMP file!\n";
   }
-  SaveFailureChoice OnSaveFailed(const std::string& name) override {
+  // The scan's run state, so that retries end when the user stops.
+  void WatchRunState(const std::atomic<RunState>* state) { runState_ = state; }
+
+  SaveFailureChoice OnSaveFailedBecause(const std::string& name, int error) override {
     line_.Finish();
-    std::cerr << T(28) << name << "\n";
+    std::cerr << T(28) << name << ": " << std::strerror(error) << "\n";
     std::string mode = options_.onWriteError;
     if (mode == "ask" && !::isatty(STDIN_FILENO)) mode = "abort";
-    if (mode == "retry") return SaveFailureChoice::Retry;
-    if (mode == "ignore") return SaveFailureChoice::Ignore;
-    if (mode == "abort") return SaveFailureChoice::Abort;
+    SaveFailureChoice choice = mode == "retry"    ? RetryAfterPause(error)
+                               : mode == "ignore" ? SaveFailureChoice::Ignore
+                               : mode == "abort"  ? SaveFailureChoice::Abort
+                                                  : Ask();
+    if (choice != SaveFailureChoice::Retry) ++writeFailures_;
+    return choice;
+  }
+  void OnFileRecovered(const RecoveredFileInfo& f) override {
+    failuresInARow_ = 0;
+    tally_.Add(f.Extension, f.Length);
+    Keep(f);
+  }
+  // Files that could not be written (given up or aborted).
+  int WriteFailures() const { return writeFailures_; }
+  // Tries a failed write again after a short pause, a bounded number of times in a row;
+  // a Stop during the pause, or one failure too many, aborts the scan.
+  SaveFailureChoice RetryAfterPause(int error) {
+    if (++failuresInARow_ > kMaxRetries) {
+      std::cerr << "Giving up after " << kMaxRetries << " retries: " << std::strerror(error) << "\n";
+      return SaveFailureChoice::Abort;
+    }
+    for (auto waited = std::chrono::milliseconds(0); waited < kRetryPause; waited += kRetryPoll) {
+      if (Stopped()) return SaveFailureChoice::Abort;
+      std::this_thread::sleep_for(kRetryPoll);
+    }
+    if (Stopped()) return SaveFailureChoice::Abort;
+    std::cerr << "Retrying (" << failuresInARow_ << " of " << kMaxRetries << ")\n";
+    return SaveFailureChoice::Retry;
+  }
+  bool Stopped() const { return (runState_ && *runState_ == rsStopped) || InterruptWatch::Interrupted(); }
+  SaveFailureChoice Ask() {
     for (;;) {
       std::cerr << "[A]bort, [R]etry, [I]gnore? " << std::flush;
       std::string answer;
@@ -132,12 +165,11 @@ class ConsoleScanObserver : public ScanObserver {
       if (c == 'i') return SaveFailureChoice::Ignore;
     }
   }
-  void OnFileRecovered(const RecoveredFileInfo& f) override {
-    tally_.Add(f.Extension, f.Length);
+  void Keep(const RecoveredFileInfo& f) {
     if (options_.report.empty()) return;
     nlohmann::json runs = nlohmann::json::array();
     for (const auto& r : f.Runs) runs.push_back({r.First, r.Count});
-    files_.push_back({{"name", std::filesystem::path(f.Name).filename().string()},
+    files_.push_back({{"name", JsonPath(std::filesystem::path(f.Name).filename().string())},
                       {"type", f.Extension},
                       {"firstSector", f.FirstSector},
                       {"length", f.Length},
@@ -150,8 +182,14 @@ class ConsoleScanObserver : public ScanObserver {
   nlohmann::json& Files() { return files_; }
 
  private:
+  static constexpr int kMaxRetries = 5;
+  static constexpr auto kRetryPause = std::chrono::milliseconds(1000);
+  static constexpr auto kRetryPoll = std::chrono::milliseconds(50);
   const ScanCommandOptions& options_;
   ProgressLine line_;
+  const std::atomic<RunState>* runState_ = nullptr;
+  int failuresInARow_ = 0;
+  int writeFailures_ = 0;
   const std::atomic<int64_t>* bytesRead_ = nullptr;
   Clock::time_point start_ = Clock::now();
   Clock::time_point recoveryStart_ = Clock::now();
@@ -205,10 +243,11 @@ std::string WithSlash(std::string folder) {
   return folder;
 }
 
-void WriteReport(const std::string& path, const ScanCommandOptions& o, const PartitionModel& model,
+// Writes the JSON report; false (with the reason on stderr) when it could not be written.
+bool WriteReport(const std::string& path, const ScanCommandOptions& o, const PartitionModel& model,
                  const ScanReport& r, ConsoleScanObserver& obs, const ScanContext& scan, double seconds) {
-  nlohmann::json j = {{"source", model.SourceName()},
-                      {"outputFolder", o.folder},
+  nlohmann::json j = {{"source", JsonPath(model.SourceName())},
+                      {"outputFolder", JsonPath(o.folder)},
                       {"firstSector", scan.FirstSector},
                       {"lastSector", scan.LastSector},
                       {"sectorSize", scan.SectorSize()},
@@ -219,8 +258,10 @@ void WriteReport(const std::string& path, const ScanCommandOptions& o, const Par
                       {"candidates", r.Candidates},
                       {"streamCandidates", r.StreamCandidates},
                       {"recovered", r.RecoveredCount},
+                      {"writeFailures", obs.WriteFailures()},
                       {"freeSpaceMapBuilt", r.FreeSpaceMapBuilt},
                       {"searchCancelled", r.SearchCancelled},
+                      {"workFilesFailed", r.WorkFilesFailed},
                       {"stopped", r.Stopped},
                       {"bytesRead", scan.BytesRead.load()},
                       {"seconds", seconds},
@@ -230,9 +271,27 @@ void WriteReport(const std::string& path, const ScanCommandOptions& o, const Par
                       {"voteWeighed", r.VoteWeighed},
                       {"voteDropped", r.VoteDropped},
                       {"files", obs.Files()}};
-  std::ofstream out(path);
-  out << j.dump(2) << "\n";
-  if (!out) std::cerr << "Cannot write the report " << path << "\n";
+  std::string text;
+  try {
+    text = j.dump(2) + "\n";
+  } catch (const nlohmann::json::exception& e) {
+    std::cerr << "Cannot write the report " << path << ": " << e.what() << "\n";
+    return false;
+  }
+  // Checked again: the scan took a while, and the path may have been changed meanwhile.
+  if (OutputEndangersSource(path, *model.SourceHandle())) {
+    std::cerr << "Cannot write the report " << path << ": it is the source or on its drive\n";
+    return false;
+  }
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  const int openError = errno;
+  if (out) out << text;
+  if (out) out.close();
+  if (!out) {
+    std::cerr << "Cannot write the report " << path << ": " << std::strerror(errno ? errno : openError) << "\n";
+    return false;
+  }
+  return true;
 }
 
 // The output folder: an existing folder, or one new folder inside an existing one, made
@@ -326,12 +385,16 @@ int RunScanCommand(const ScanCommandOptions& o) {
   options.TypeMask = *mask;
   if (options.TypeMask == 0) return Fail(20);
   if (!PrepareOutputFolder(o.folder, *model.SourceHandle(), false)) return kExitFailed;
+  if (!o.report.empty() && OutputEndangersSource(o.report, *model.SourceHandle()))
+    return FailText("The report can't be written over the source or onto its drive: " + o.report);
   if (options.TypeMask & kPhotoTypesMask) {
     switch (TakePhotoDateRange(options, o.photoFrom, o.photoTo, !o.noUndated)) {
       case DateRangeCheck::InvalidFrom:
         return FailText(std::string(ChineseLocale() ? kInvalidPhotoStartText : kInvalidPhotoStartTextEn));
       case DateRangeCheck::InvalidTo:
         return FailText(std::string(ChineseLocale() ? kInvalidPhotoEndText : kInvalidPhotoEndTextEn));
+      case DateRangeCheck::FromAfterTo:
+        return FailText(std::string(ChineseLocale() ? kPhotoRangeReversedText : kPhotoRangeReversedTextEn));
       case DateRangeCheck::Ok: break;
     }
   }
@@ -365,24 +428,27 @@ int RunScanCommand(const ScanCommandOptions& o) {
   if (!created.Scan) return Fail(23);
   ScanContext& scan = *created.Scan;
   observer.WatchBytes(&scan.BytesRead);
+  observer.WatchRunState(&scan.RunState);
   auto started = Clock::now();
-  InterruptWatch watch(
-      [&scan] {
-        scan.SearchStop = true;
-        scan.RunState = rsStopped;
-      },
-      options.OutputFolder);
+  InterruptWatch watch([&scan] {
+    scan.SearchStop = true;
+    scan.RunState = rsStopped;
+  });
   ScanReport report = RunScan(scan, model.DetectedGeometry(), DefaultRecognisers());
   observer.Line().Finish();
   double seconds = Seconds(started);
 
   if (report.FreeSpaceUnavailable) std::cerr << "The file system gives no free-space map; all sectors were searched.\n";
-  if (!o.report.empty()) WriteReport(o.report, o, model, report, observer, scan, seconds);
-  std::cout << T(27) << report.RecoveredCount << "\n";
-  if (!o.quiet) PrintSummary(o, report, observer, scan, seconds, report.Stopped || InterruptWatch::Interrupted());
+  std::cout << T(27) << report.RecoveredCount << std::endl;
+  const bool reportWritten = o.report.empty() || WriteReport(o.report, o, model, report, observer, scan, seconds);
+  const bool stopped = report.Stopped || report.SearchCancelled || InterruptWatch::Interrupted();
+  if (!o.quiet) PrintSummary(o, report, observer, scan, seconds, stopped);
   if (auto advice = AdviseGeometry(report, scan.SectorsPerCluster(), scan.SectorSize()))
     std::cerr << GeometryAdviceText(*advice) << "\nTo scan again that way:\n  "
               << CommandWithCluster(o, ClusterSizeName(advice->ClusterBytes)) << "\n";
+  if (report.WorkFilesFailed) return kExitOutputUnusable;
+  if (!reportWritten || observer.WriteFailures() > 0) return kExitWriteFailed;
+  if (stopped) return kExitStopped;
   return kExitOk;
 }
 

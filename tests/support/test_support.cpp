@@ -1,8 +1,10 @@
 #include "support/test_support.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -46,6 +48,16 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
 
 int Run(const std::string& command) {
   int rc = std::system(command.c_str());
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+int RunCapturing(const std::string& command, std::string& out) {
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return -1;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  int rc = pclose(p);
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
 

@@ -27,6 +27,9 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
 // Runs a shell command; returns its exit status (output goes to the test log).
 int Run(const std::string& command);
+// Runs a shell command and collects its standard output into `out`; returns its exit
+// status, or -1 when it could not be started or was killed by a signal.
+int RunCapturing(const std::string& command, std::string& out);
 // True when `tool` is found on PATH (or in /sbin, /usr/sbin).
 bool HaveTool(const std::string& tool);
 
