@@ -2,8 +2,8 @@
 //
 // The search pass looks at the first bytes of every sector of the range, so it reads the
 // range in large blocks straight from the source into a buffer, and the classifier looks at
-// each sector where it lies in the block: no copy per sector. While one block is classified
-// the next one is read on a thread of the reader's own, so reading and classifying overlap.
+// each sector where it lies in the block: no copy per sector. On request the next block is
+// read on a thread of the reader's own while the current one is classified.
 // The recognisers keep reading through the 64 KiB read-ahead window of the scan.
 //
 // A block that cannot be read is read again in 64 KiB pieces, and a piece that cannot be read
