@@ -242,6 +242,21 @@ TEST(RecoverJpeg, PicturesThatCannotBeAcceptedLeaveNothingBehind) {
   }
 }
 
+TEST(RecoverJpeg, FillBytesWhereASegmentIsExpectedEndTheWalkAtOnce) {
+  // FF D8 and then nothing but FF: were FF FF a segment, this start alone would read the
+  // whole card, and one such start in every sector would make the scan quadratic.
+  for (const uint8_t second : {0xFF, 0x00}) {
+    JpegScan t(8192);
+    std::vector<uint8_t> bytes(8192 * 512, 0xFF);
+    bytes[1] = 0xD8;
+    bytes[3] = second;
+    t.Place(bytes, 0);
+    EXPECT_EQ(t.Recover(0), 0);
+    EXPECT_EQ(t.ClaimedCount(), 0);
+    EXPECT_LE(t.Context().BytesRead.load(), 0x20000);
+  }
+}
+
 TEST(RecoverJpeg, CompleteStructuresThatDoNotDecodeStayClaimedUnwritten) {
   // Corrupt entropy data; a one-sector stream with no picture in it; a huge declared size.
   auto corrupt = Sample("baseline.jpg");

@@ -116,7 +116,10 @@ int64_t WalkMarkersToScan(Recognition& rec) {
     const uint16_t length = bytes.Be16(pos + 2);
     pos += 4;
     if (marker == kStartOfScan) return pos;
-    if (length <= 2) return -1;
+    // FF FF and FF 00 are fill and stuffing, never a segment: taken as one, a run of FF
+    // bytes would read as a chain of 64 KiB segments up to the length limit, from every
+    // start inside it.
+    if (marker == kMarkerPrefix || marker == 0x00 || length <= 2) return -1;
     pos += length - 2;
   }
   return -1;
