@@ -227,12 +227,13 @@ class WholeScanGuiTest : public QObject {
     QVERIFY(!f->Model().IsOpen());
   }
 
-  // The stream work files cannot be made (a folder of that name is in the way): the
-  // message comes before the recovery window and the scan waits while it is read; the
-  // final count follows it; the folder that was there before stays.
+  // The stream work files cannot be made (a folder is in the way under every name they may
+  // take): the message comes before the recovery window and the scan waits while it is read;
+  // the final count follows it; the folders that were there before stay.
   void workFileMessageComesFirstAndTheScanWaitsForIt() {
     test::TempDir out;
     std::filesystem::create_directory(out / "FILESTAR.TMP");
+    for (int n = 1; n < 100; ++n) std::filesystem::create_directory(out / ("FILESTAR_" + std::to_string(n) + ".TMP"));
     test::ControlledSource* source = nullptr;
     auto f = WindowOver(source, test::JpegRun(Baseline(), 4), out);
     QVERIFY(f);
