@@ -5,6 +5,8 @@
 // start sector stayed claimed.
 #pragma once
 
+#include "fuzz_card.h"
+
 #include <unistd.h>
 
 #include <cstddef>
@@ -32,22 +34,15 @@ inline std::string ScratchFolder() {
 }
 
 inline int RunRawRecogniser(const uint8_t* data, size_t size, std::string_view magic, RawRecogniser recover) {
-  if (size < 2) return 0;
-  const uint8_t mode = data[0];
-  const uint32_t sectorSize = (mode & 0x10) ? 1024 : 512;
-  std::vector<uint8_t> image(data + 1, data + size);
-  image.resize((image.size() + sectorSize - 1) / sectorSize * sectorSize + sectorSize);
+  FuzzCard card;
+  if (!MakeFuzzCard(data, size, card)) return 0;
+  const uint8_t mode = card.mode;
+  const uint32_t sectorSize = card.sectorSize;
+  std::vector<uint8_t>& image = card.image;
+  const std::vector<int64_t>& foreign = card.foreign;
   std::memcpy(image.data(), magic.data(), magic.size());
-  std::vector<int64_t> foreign;  // sectors of other files: those that start with EE
-  for (size_t s = 1; s * sectorSize < image.size(); ++s)
-    if ((mode & 0x20) && image[s * sectorSize] == 0xEE) foreign.push_back(static_cast<int64_t>(s));
-
   MemorySource source(image);
-  ScanSetup setup;
-  setup.Geometry.PartitionLastSector = static_cast<int64_t>(image.size() / sectorSize) - 1;
-  setup.Geometry.SectorSize = sectorSize;
-  setup.Geometry.SectorsPerCluster = (mode & 0x40) ? 4 : 1;
-  setup.LastSector = setup.Geometry.PartitionLastSector - ((mode & 0x80) ? 1 : 0);
+  ScanSetup& setup = card.setup;
   setup.Options.OutputFolder = ScratchFolder();
   setup.Options.DateTo = 1e9;  // every shooting time passes: a recognised file is written
   static ProgressClock clock;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "filetypes/catalogue.h"
+#include "fuzz_card.h"
 #include "formats/media/mp4.h"
 #include "scan/progress.h"
 #include "scan/scan_context.h"
@@ -39,26 +40,17 @@ std::vector<uint8_t> Claims(const morvane::ScanContext& scan) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 2) return 0;
-  const uint8_t mode = data[0];
-  const uint32_t sectorSize = (mode & 0x10) ? 1024 : 512;
+  FuzzCard card;
+  if (!MakeFuzzCard(data, size, card)) return 0;
+  const uint8_t mode = card.mode;
+  const uint32_t sectorSize = card.sectorSize;
+  std::vector<uint8_t>& image = card.image;
+  const std::vector<int64_t>& foreign = card.foreign;
   const bool canon = (mode & 3) == 1, sony = (mode & 3) == 2, samsung = (mode & 3) == 3;
-  std::vector<uint8_t> image(data + 1, data + size);
-  image.resize((image.size() + sectorSize - 1) / sectorSize * sectorSize + sectorSize);
   std::memcpy(image.data() + 4, canon ? "mdat" : "ftyp", 4);
   if (!canon) image[0] = image[1] = 0;
-  // Some sectors already belong to other files.
-  std::vector<int64_t> foreign;
-  for (size_t s = 1; s * sectorSize < image.size(); ++s)
-    if ((mode & 0x20) && image[s * sectorSize] == 0xEE) foreign.push_back(static_cast<int64_t>(s));
-
   morvane::MemorySource source(image);
-  morvane::ScanSetup setup;
-  setup.Geometry.PartitionLastSector = static_cast<int64_t>(image.size() / sectorSize) - 1;
-  setup.Geometry.SectorSize = sectorSize;
-  setup.Geometry.SectorsPerCluster = (mode & 0x40) ? 4 : 1;
-  setup.Geometry.ClusterPhase = 0;
-  setup.LastSector = setup.Geometry.PartitionLastSector - ((mode & 0x80) ? 1 : 0);
+  morvane::ScanSetup& setup = card.setup;
   setup.Options.OutputFolder = ScratchFolder();
   setup.Options.CameraMode.CanonPanasonic = canon;
   setup.Options.CameraMode.Sony = sony;

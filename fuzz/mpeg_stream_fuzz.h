@@ -8,6 +8,8 @@
 // files (those whose first byte is EE). The rest is the image, from the start sector on.
 #pragma once
 
+#include "fuzz_card.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,22 +38,14 @@ inline std::string ScratchFolder() {
 }
 
 inline int RunStreamFuzz(const uint8_t* data, size_t size, StreamRecogniser recover) {
-  if (size < 2) return 0;
-  const uint8_t mode = data[0];
-  const uint32_t sectorSize = (mode & 0x10) ? 1024 : 512;
-  std::vector<uint8_t> image(data + 1, data + size);
-  image.resize((image.size() + sectorSize - 1) / sectorSize * sectorSize + sectorSize);
-  std::vector<int64_t> foreign;
-  for (size_t s = 1; s * sectorSize < image.size(); ++s)
-    if ((mode & 0x20) && image[s * sectorSize] == 0xEE) foreign.push_back(static_cast<int64_t>(s));
+  FuzzCard card;
+  if (!MakeFuzzCard(data, size, card)) return 0;
+  const uint32_t sectorSize = card.sectorSize;
+  std::vector<uint8_t>& image = card.image;
+  const std::vector<int64_t>& foreign = card.foreign;
 
   MemorySource source(image);
-  ScanSetup setup;
-  setup.Geometry.PartitionLastSector = static_cast<int64_t>(image.size() / sectorSize) - 1;
-  setup.Geometry.SectorSize = sectorSize;
-  setup.Geometry.SectorsPerCluster = (mode & 0x40) ? 4 : 1;
-  setup.Geometry.ClusterPhase = 0;
-  setup.LastSector = setup.Geometry.PartitionLastSector - ((mode & 0x80) ? 1 : 0);
+  ScanSetup& setup = card.setup;
   setup.Options.OutputFolder = ScratchFolder();
   static ProgressClock clock;
 

@@ -7,6 +7,8 @@
 // sector before the image does. The recogniser's signature is put at the start.
 #pragma once
 
+#include "fuzz_card.h"
+
 #include <unistd.h>
 
 #include <cstddef>
@@ -36,23 +38,13 @@ inline std::string ScratchFolder() {
 
 inline int RunBothModes(const uint8_t* data, size_t size, std::string_view signature, Recogniser recover,
                         std::string_view extension) {
-  if (size < 2) return 0;
-  const uint8_t mode = data[0];
-  const uint32_t sectorSize = (mode & 0x10) ? 1024 : 512;
-  std::vector<uint8_t> image(data + 1, data + size);
-  image.resize((image.size() + sectorSize - 1) / sectorSize * sectorSize + sectorSize);
+  FuzzCard card;
+  if (!MakeFuzzCard(data, size, card)) return 0;
+  std::vector<uint8_t>& image = card.image;
+  const std::vector<int64_t>& foreign = card.foreign;
   std::memcpy(image.data(), signature.data(), signature.size());
-  std::vector<int64_t> foreign;
-  for (size_t s = 1; s * sectorSize < image.size(); ++s)
-    if ((mode & 0x20) && image[s * sectorSize] == 0xEE) foreign.push_back(static_cast<int64_t>(s));
-
   morvane::MemorySource source(image);
-  morvane::ScanSetup setup;
-  setup.Geometry.PartitionLastSector = static_cast<int64_t>(image.size() / sectorSize) - 1;
-  setup.Geometry.SectorSize = sectorSize;
-  setup.Geometry.SectorsPerCluster = (mode & 0x40) ? 4 : 1;
-  setup.Geometry.ClusterPhase = 0;
-  setup.LastSector = setup.Geometry.PartitionLastSector - ((mode & 0x80) ? 1 : 0);
+  morvane::ScanSetup& setup = card.setup;
   static morvane::ProgressClock clock;
 
   std::vector<bool> claims[2];
