@@ -108,6 +108,8 @@ TEST(RecoverRiff, ScanRecoversEveryKindByteForByteAndGivesBackTheSectorsLookedAt
       {Sample("mjpeg_pcm.avi"), ".AVI"}, {Sample("mpeg4_pcm.avi"), ".AVI"}, {Sample("pcm.wav"), ".WAV"},
       {Sample("adpcm.wav"), ".WAV"},  // "fact" before the data
       {Sample("odd_tail.wav"), ".WAV"},  // odd data length: the pad byte, then a LIST chunk
+      {Sample("bext.wav"), ".WAV"},      // a broadcast WAV: "bext" behind "fmt "
+      {Sample("bext_first.wav"), ".WAV"},  // ... and in front of it
       {VideoCdTrack(12), ".DAT"},        {AnimatedCursor(), nullptr}};
   int64_t total = 4;
   for (const auto& c : cases) total += Sectors(c.file.size()) + 3;
@@ -121,18 +123,18 @@ TEST(RecoverRiff, ScanRecoversEveryKindByteForByteAndGivesBackTheSectorsLookedAt
     claimed += Sectors(c.file.size());
   }
   const ScanReport r = t.RunAll();
-  EXPECT_EQ(r.RecoveredCount, 6);
+  EXPECT_EQ(r.RecoveredCount, 8);
   for (size_t i = 0; i < cases.size(); ++i) {
     if (cases[i].ext) {
       EXPECT_EQ(test::ReadFileBytes(t.File(starts[i], cases[i].ext)), cases[i].file) << i;
-      if (i < 5) ExpectFfprobeReadsCleanly(t.File(starts[i], cases[i].ext));
+      if (i < 7) ExpectFfprobeReadsCleanly(t.File(starts[i], cases[i].ext));
     }
     // The sector after the file (random bytes, no chunk) was looked at and given back.
     EXPECT_TRUE(t.Claimed(starts[i] + Sectors(cases[i].file.size()) - 1)) << i;
     EXPECT_FALSE(t.Claimed(starts[i] + Sectors(cases[i].file.size()))) << i;
   }
   EXPECT_EQ(t.ClaimedCount(), claimed);
-  EXPECT_EQ(t.Files().size(), 6u);
+  EXPECT_EQ(t.Files().size(), 8u);
 
   // With AVI, WAV and DAT not selected every file is claimed alike, and nothing is written.
   Card quiet(total);
@@ -152,7 +154,7 @@ TEST(RecoverRiff, TheWalkEndsInFrontOfForeignChunksZeroLengthsAndOtherFilesAndAt
   // The next part of a large AVI: "RIFF" "AVIX" holding a further movi list.
   const Bytes openDml = Cat({avi, ListOf("RIFF", "AVIX", ListOf("LIST", "movi", Chunk("00dc", 3000, 7)))});
   const std::vector<std::pair<Bytes, Bytes>> cases = {
-      {Cat({wave, Chunk("bext", 40, 8)}), wave},               // an unknown chunk ends the file
+      {Cat({wave, Chunk("bext", 40, 8)}), wave},               // a chunk beyond the stated size ends the file
       {Cat({wave, ChunkHeader("JUNK", 0), Chunk("JUNK", 8)}), wave},  // so does a zero length
       {Cat({wave, ListOf("RIFF", "WAVE", Cat({fmt, Chunk("data", 10)}))}), wave},  // another file is not swallowed
       {openDml, openDml},
@@ -173,12 +175,31 @@ TEST(RecoverRiff, TheWalkEndsInFrontOfForeignChunksZeroLengthsAndOtherFilesAndAt
     t.Recover(5, ".WAV");
     EXPECT_EQ(test::ReadFileBytes(t.File(5, ".WAV")), exact);
   }
-  {  // a RIFF head followed by nothing acceptable is no file
+  // A recording cut off before its lengths were written ("data" of length 0): its audio runs
+  // to the end its RIFF head states; without a usable size it cannot be bounded.
+  Bytes cut = Cat({wave, Chunk("JUNK", 30)});
+  PutLe32(cut, 40, 0);
+  {
+    Card t(40);
+    t.Place(cut, 3);
+    t.Recover(3, ".WAV");
+    EXPECT_EQ(test::ReadFileBytes(t.File(3, ".WAV")), Bytes(cut.begin(), cut.begin() + wave.size()));
+  }
+  // No file: a RIFF head followed by nothing acceptable, a WAVE header whose "data" is
+  // empty, or cut off with no usable size, or missing.
+  Bytes unbounded = cut;
+  PutLe32(unbounded, 4, 0xFFFFFFFF);
+  Bytes headerOnly = cut;
+  PutLe32(headerOnly, 4, 36);
+  for (const Bytes& bad : {Cat({ListOf("RIFF", "AVI ", {}), Chunk("abcd", 40)}), unbounded, headerOnly,
+                           ListOf("RIFF", "WAVE", Cat({fmt, ChunkHeader("data", 0)})),
+                           ListOf("RIFF", "WAVE", Cat({Chunk("bext", 602), fmt, Chunk("LIST", 26)}))}) {
     Card t(8);
-    t.Place(Cat({ListOf("RIFF", "AVI ", {}), Chunk("abcd", 40)}), 1);
-    t.Recover(1);
+    t.Place(bad, 1);
+    t.Recover(1, ".WAV");
     EXPECT_TRUE(t.Files().empty());
     EXPECT_EQ(t.ClaimedCount(), 0);
+    EXPECT_EQ(t.Context().RecoveredCount, 0);
   }
 }
 

@@ -26,13 +26,13 @@ int64_t ChunkSize(uint32_t length) { return kChunkHeader + int64_t{length} + (le
 // file's length, or -1 when the file cannot be followed to its end (a chunk runs past the
 // range, a read fails). Where the range ends before the next header, the file ends.
 template <class Judge>
-int64_t WalkChunks(Recognition& rec, int64_t offset, int64_t headerBytes, Judge judge) {
+int64_t WalkChunks(Recognition& rec, int64_t offset, int64_t headerBytes, Judge&& judge) {
   std::array<uint8_t, kListHead> header{};
   for (;;) {
     const CopyStop stop = rec.CopyAsFarAs(offset + headerBytes);
     if (stop == CopyStop::RangeEnd) return offset;
     if (stop != CopyStop::Reached || !rec.ReadBack(offset, header.data(), static_cast<size_t>(headerBytes))) return -1;
-    const ChunkVerdict verdict = judge(ByteView(header.data(), static_cast<size_t>(headerBytes)));
+    const ChunkVerdict verdict = judge(ByteView(header.data(), static_cast<size_t>(headerBytes)), offset);
     if (verdict.step == ChunkStep::End) return offset;
     if (verdict.advance > std::numeric_limits<int64_t>::max() - offset) return -1;
     // The whole chunk is copied, or in claim-only mode claimed without being read.
@@ -40,6 +40,45 @@ int64_t WalkChunks(Recognition& rec, int64_t offset, int64_t headerBytes, Judge 
     offset += verdict.advance;
   }
 }
+
+bool IsPrintableId(ByteView id) {
+  for (size_t i = 0; i < 4; ++i)
+    if (id.U8(i) < 0x20 || id.U8(i) > 0x7E) return false;
+  return true;
+}
+
+// The end of the file as its RIFF head states it, or 0 when the stated size cannot be the
+// file's: room for no chunk, or the "unknown" size a writer leaves while it streams.
+int64_t StatedRiffEnd(ByteView head) {
+  const uint32_t size = head.Le32(4);
+  if (size < 4 + kChunkHeader || size == 0xFFFFFFFF) return 0;
+  return kChunkHeader + int64_t{size};
+}
+
+// A WAVE file: inside the size its head states, every chunk with a printable identifier
+// belongs to it (recorders add "bext", "iXML", "cue ", "smpl", "_PMX", "id3 " and others,
+// before or after "fmt "). A "data" chunk of length 0 is a recording cut off before its
+// lengths were written: its audio runs to the stated end. Beyond that size, or without a
+// usable one, the short list of chunks applies. Notes whether any audio was taken.
+struct WaveJudge {
+  int64_t riffEnd = 0;
+  bool hasAudio = false;
+
+  ChunkVerdict operator()(ByteView header, int64_t offset) {
+    if (riffEnd > 0 && offset >= riffEnd) return {};
+    const bool data = header.Matches(0, "data");
+    const uint32_t length = header.Le32(4);
+    ChunkVerdict verdict;
+    if (riffEnd > 0 && IsPrintableId(header) && !header.Matches(0, "RIFF")) {
+      if (data && length == 0) verdict = {ChunkStep::Over, riffEnd - offset};
+      // The pad byte of the last chunk is sometimes left out of the stated size.
+      else if (offset + kChunkHeader + length <= riffEnd) verdict = {ChunkStep::Over, ChunkSize(length)};
+    }
+    if (verdict.step == ChunkStep::End) verdict = JudgeRiffChunk(header, false);
+    if (data && verdict.step == ChunkStep::Over && verdict.advance > kChunkHeader) hasAudio = true;
+    return verdict;
+  }
+};
 
 // Cuts the output to the walk's end and keeps the file, or lets the recognition roll back.
 // A file in which not a single chunk was accepted is nothing worth keeping.
@@ -82,8 +121,15 @@ int RecoverRiff(ScanContext& scan, const std::string& outputFolder, const std::s
                   writes ? RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset, extension))
                          : RecognitionOutput::ClaimOnly());
   if (!rec.Started() || !rec.FirstBytes().Matches(0, "RIFF")) return 0;
-  const int64_t length =
-      WalkChunks(rec, kListHead, kListHead, [ordroMode](ByteView h) { return JudgeRiffChunk(h, ordroMode); });
+  if (rec.FirstBytes().Matches(8, "WAVE")) {
+    // A header without its audio is no recording.
+    WaveJudge wave{StatedRiffEnd(rec.FirstBytes())};
+    const int64_t length = WalkChunks(rec, kListHead, kListHead, wave);
+    if (wave.hasAudio) Finish(rec, length, kListHead);
+    return 0;
+  }
+  const int64_t length = WalkChunks(rec, kListHead, kListHead,
+                                    [ordroMode](ByteView h, int64_t) { return JudgeRiffChunk(h, ordroMode); });
   Finish(rec, length, kListHead);
   return 0;
 }
@@ -93,7 +139,7 @@ int RecoverAviFragment(ScanContext& scan, const std::string& outputFolder, int64
                   outputFolder.empty() ? RecognitionOutput::ClaimOnly()
                                        : RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset, ".A00")));
   if (!rec.Started() || !rec.FirstBytes().Matches(0, "00dc")) return 0;
-  Finish(rec, WalkChunks(rec, 0, kChunkHeader, JudgeStreamChunk), 0);
+  Finish(rec, WalkChunks(rec, 0, kChunkHeader, [](ByteView h, int64_t) { return JudgeStreamChunk(h); }), 0);
   return 0;
 }
 

@@ -50,4 +50,21 @@ b = data[30 + first:30 + first + second]
 data[30:30 + first + second] = b + a
 open("reordered.wmv", "wb").write(data)
 PY
+# A broadcast WAV as field recorders write it: a "bext" chunk (and ffmpeg's LIST INFO)
+# beside "fmt " and "data"; then the same file with "bext" moved to the front, where some
+# recorders put it.
+ff -f lavfi -i anoisesrc=d=0.5:r=8000:seed=1 -c:a pcm_s24le -write_bext 1 -metadata originator=Rec -f wav bext.wav
+python3 - <<'PY'
+import struct
+data = open("bext.wav", "rb").read()
+pos, chunks = 12, []
+while pos + 8 <= len(data):
+    cid, size = struct.unpack("<4sI", data[pos:pos + 8])
+    end = pos + 8 + size + (size & 1)
+    chunks.append((cid, data[pos:end]))
+    pos = end
+assert [c[0] for c in chunks][:2] == [b"fmt ", b"bext"], chunks
+order = [c for c in chunks if c[0] == b"bext"] + [c for c in chunks if c[0] != b"bext"]
+open("bext_first.wav", "wb").write(data[:12] + b"".join(c[1] for c in order))
+PY
 ls -l ./*.avi ./*.wav ./*.asf ./*.wmv
