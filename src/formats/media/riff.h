@@ -6,7 +6,8 @@
 // length) from the start sector through the following unclaimed sectors, and end in front
 // of the first chunk whose identifier is not one such files have at their top level, or
 // whose length is 0. A chunk that runs past the end of the scan range rejects the whole
-// file. Lists are copied whole. A "RIFF" head of the form "AVIX" met on the way is the next
+// file. Lists are copied whole. A WAVE file is followed through every chunk with a printable
+// identifier inside the size its RIFF head states, and kept only when it holds audio. A "RIFF" head of the form "AVIX" met on the way is the next
 // part of a large (OpenDML) AVI: its 12 bytes are stepped over and its chunks walked too.
 //
 // Ordro camera mode: the AVI's "movi" list is entered instead of copied, and its index
