@@ -27,9 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                         std::string_view("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16), scratch,
                         [&](morvane::ScanContext& scan, const std::string& folder) {
                           if (wmv)
-                            morvane::RecoverWmv(scan, folder, ".WMV", 0);
+                            morvane::RecoverWmv(scan, folder, 0);
                           else
-                            morvane::RecoverAsf(scan, folder, ".ASF", 0);
+                            morvane::RecoverAsf(scan, folder, 0);
                         });
   return 0;
 }

@@ -119,8 +119,9 @@ RecogniserTable MakeTable() {
   // Animated cursors are never written, only kept from other recognisers.
   t.Recovery[ftRiffAcon] = [](ScanContext& scan, int64_t offset) { RecoverRiff(scan, "", "", false, offset); };
   t.Recovery[ftAvi00dc] = FolderWhenSelected(RecoverAviFragment, kTypeAvi);
-  t.Recovery[ftAsfFileProperties] = SelectedOrClaimOnly(RecoverAsf, kTypeAsf, ".ASF");
-  t.Recovery[ftAsfOther] = SelectedOrClaimOnly(RecoverWmv, kTypeWmv, ".WMV");
+  // ASF and WMV are told apart by their streams: the recogniser chooses by TypeMask itself.
+  t.Recovery[ftAsfFileProperties] = WithFolder(RecoverAsf);
+  t.Recovery[ftAsfOther] = WithFolder(RecoverWmv);
   t.JpegWaitsForLatePass = IsAviFrame;
   t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
   return t;

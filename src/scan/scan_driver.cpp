@@ -41,12 +41,12 @@ uint32_t FoundMask(uint8_t t) {
     case ftRiffCdr:
     case ftZipCdr: return kTypeCdr;
     case ftRiffAvi: return kTypeAvi;
-    case ftAsfFileProperties: return kTypeAsf;
+    case ftAsfFileProperties:
+    case ftAsfOther: return kTypeAsf | kTypeWmv;  // the streams decide which
     case ftRiffCdxa: return kTypeDat;
     case ftMp4: return kTypeMp4;
     case ft3gp: return kType3gp;
     case ftMov: return kTypeMov;
-    case ftAsfOther: return kTypeWmv;
     case ftRiffWave: return kTypeWav;
     case ftMpeg2PackClockZero: return kTypeVob;
     case ftMpeg1PackClockZero: return kTypeMpg;

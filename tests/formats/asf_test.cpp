@@ -59,14 +59,15 @@ size_t ObjectAt(const Bytes& file, const Bytes& guid) {
 void Recover(test::RawCard& t, int64_t sector, const Bytes& file) {
   const std::string folder = t.setup.Options.OutputFolder;
   if (std::equal(kFileProperties.begin(), kFileProperties.end(), file.begin() + 30))
-    RecoverAsf(t.Context(), folder, ".ASF", sector * 512);
+    RecoverAsf(t.Context(), folder, sector * 512);
   else
-    RecoverWmv(t.Context(), folder, ".WMV", sector * 512);
+    RecoverWmv(t.Context(), folder, sector * 512);
 }
 
 TEST(RecoverAsfAndWmv, ScanRecoversEverySampleExactlyAndLeavesTheIndexOutOfAWmv) {
   // ffmpeg writes the file properties object first (ASF recogniser, File Size); the
-  // reordered file has another object first (WMV recogniser, object walk).
+  // reordered file has another object first (WMV recogniser, object walk). All three hold
+  // Windows Media video: they are WMVs.
   const Bytes asf = Sample("sample.asf"), wmv = Sample("sample.wmv"), reordered = Sample("reordered.wmv");
   const Bytes walked(reordered.begin(), reordered.begin() + static_cast<long>(ObjectAt(reordered, kSimpleIndex)));
   ASSERT_LT(walked.size(), reordered.size());
@@ -76,15 +77,39 @@ TEST(RecoverAsfAndWmv, ScanRecoversEverySampleExactlyAndLeavesTheIndexOutOfAWmv)
   t.Place(wmv, b);
   t.Place(reordered, c);
   EXPECT_EQ(t.RunAll().RecoveredCount, 3);
-  EXPECT_EQ(test::ReadFileBytes(t.File(a, ".ASF")), asf);
-  EXPECT_EQ(test::ReadFileBytes(t.File(b, ".ASF")), wmv);
+  EXPECT_EQ(test::ReadFileBytes(t.File(a, ".WMV")), asf);
+  EXPECT_EQ(test::ReadFileBytes(t.File(b, ".WMV")), wmv);
   EXPECT_EQ(test::ReadFileBytes(t.File(c, ".WMV")), walked);
   EXPECT_EQ(t.ClaimedCount(), Sectors(asf.size()) + Sectors(wmv.size()) + Sectors(walked.size()));
   if (test::HaveTool("ffprobe")) {
-    for (const std::string& f : {t.File(a, ".ASF"), t.File(b, ".ASF"), t.File(c, ".WMV")}) {
+    for (const std::string& f : {t.File(a, ".WMV"), t.File(b, ".WMV"), t.File(c, ".WMV")}) {
       EXPECT_EQ(test::Run("ffprobe -v error -count_packets -show_streams '" + f + "' >/dev/null 2>" + f + ".log"), 0);
       EXPECT_TRUE(test::ReadFileBytes(f + ".log").empty()) << f;
     }
+  }
+}
+
+TEST(RecoverAsfAndWmv, TheStreamsNameTheKindWhateverTheHeaderOrderAndTheSelectionFollowsIt) {
+  // Windows Media video with the file properties object first (ffmpeg) and with the
+  // extended content description first (Windows tools): WMVs both; Windows Media audio
+  // alone: an ASF.
+  const Bytes props = Sample("sample.asf"), ecd = Sample("ecd_first.wmv"), audio = Sample("audio.asf");
+  const Bytes ecdWalked(ecd.begin(), ecd.begin() + static_cast<long>(ObjectAt(ecd, kSimpleIndex)));
+  for (uint32_t mask : {kAllTypesMask, kTypeWmv, kTypeAsf}) {
+    test::RawCard t(Sectors(props.size() + ecd.size() + audio.size()) + 20, 1, true);
+    t.setup.Options.TypeMask = mask;
+    const int64_t a = 2, b = a + Sectors(props.size()) + 3, c = b + Sectors(ecd.size()) + 3;
+    t.Place(props, a);
+    t.Place(ecd, b);
+    t.Place(audio, c);
+    const bool wmv = mask & kTypeWmv, asf = mask & kTypeAsf;
+    const auto got = [](const std::string& f) { return std::filesystem::exists(f) ? test::ReadFileBytes(f) : Bytes(); };
+    EXPECT_EQ(t.RunAll().RecoveredCount, (wmv ? 2 : 0) + (asf ? 1 : 0)) << mask;
+    EXPECT_EQ(got(t.File(a, ".WMV")), wmv ? props : Bytes()) << mask;
+    EXPECT_EQ(got(t.File(b, ".WMV")), wmv ? ecdWalked : Bytes()) << mask;
+    EXPECT_EQ(got(t.File(c, ".ASF")), asf ? audio : Bytes()) << mask;
+    // Unselected files are still claimed whole.
+    EXPECT_EQ(t.ClaimedCount(), Sectors(props.size()) + Sectors(ecdWalked.size()) + Sectors(audio.size())) << mask;
   }
 }
 
@@ -107,7 +132,7 @@ TEST(RecoverAsfAndWmv, FilesSplitAroundClaimedSectorsComeBackAndClaimOnlyTakesTh
         t.Place(file, where);
         for (int64_t s : foreign) t.Context().SectorMap.ClaimSector(s);
         t.RunAll();
-        const std::string out = t.File(0, name == "sample.asf" ? ".ASF" : ".WMV");
+        const std::string out = t.File(0, ".WMV");
         if (mask & kTypeAsf) {
           EXPECT_EQ(test::ReadFileBytes(out), expected) << name << " " << foreign.size();
         } else {
@@ -129,7 +154,7 @@ TEST(RecoverAsfAndWmv, TheRangeEndKeepsAShortAsfButRejectsAWmvWhoseDataObjectItC
     t.Place(file, 0);
     Recover(t, 0, file);
     if (name == "sample.asf") {
-      EXPECT_EQ(test::ReadFileBytes(t.File(0, ".ASF")), Bytes(file.begin(), file.begin() + 16 * 512));
+      EXPECT_EQ(test::ReadFileBytes(t.File(0, ".WMV")), Bytes(file.begin(), file.begin() + 16 * 512));
       EXPECT_EQ(t.ClaimedSectors(), test::SectorRunOf(0, 16));
     } else {
       EXPECT_TRUE(t.Files().empty());
@@ -163,7 +188,7 @@ TEST(RecoverAsfAndWmv, LyingSizesAndForeignObjectsLeaveNoClaimAndNoFile) {
       test::RawCard t(64, 1, true);
       t.setup.LastSector = 20;
       t.Place(bad[i], 1);
-      RecoverWmv(t.Context(), writes ? t.setup.Options.OutputFolder : "", ".WMV", 512);
+      RecoverWmv(t.Context(), writes ? t.setup.Options.OutputFolder : "", 512);
       EXPECT_EQ(t.ClaimedCount(), 0) << i;
       EXPECT_TRUE(t.Files().empty()) << i;
     }
@@ -172,7 +197,7 @@ TEST(RecoverAsfAndWmv, LyingSizesAndForeignObjectsLeaveNoClaimAndNoFile) {
     const Bytes ok = Cat({head, Object(kContentDescriptionFamily, 77, 2), Object(kData, 900, 3)});
     test::RawCard t(40, 1, true);
     t.Place(Cat({ok, Object(kSimpleIndex, 64)}), 1);
-    RecoverWmv(t.Context(), t.setup.Options.OutputFolder, ".WMV", 512);
+    RecoverWmv(t.Context(), t.setup.Options.OutputFolder, 512);
     EXPECT_EQ(test::ReadFileBytes(t.File(1, ".WMV")), ok);
   }
   {  // a File Size of 0 (as broadcast files have): nothing is taken

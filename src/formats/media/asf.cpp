@@ -1,7 +1,9 @@
 #include "formats/media/asf.h"
 
+#include <algorithm>
 #include <array>
 
+#include "filetypes/catalogue.h"
 #include "scan/recognition.h"
 #include "scan/recovered_file.h"
 
@@ -17,9 +19,41 @@ constexpr std::string_view kHeaderFamilyTail = kHeaderObject.substr(1);
 constexpr std::string_view kContentDescriptionFamilyTail{"\xA4\xD0\xD2\x07\xE3\xD2\x11\x97\xF0\x00\xA0\xC9\x5E\xA8\x50", 15};
 constexpr uint8_t kDataObjectFirstByte = 0x36;
 
+// The stream properties object inside the header, and the stream types it names.
+constexpr std::string_view kStreamPropertiesObject{"\x91\x07\xDC\xB7\xB7\xA9\xCF\x11\x8E\xE6\x00\xC0\x0C\x20\x53\x65", 16};
+constexpr std::string_view kVideoMedia{"\xC0\xEF\x19\xBC\x4D\x5B\xCF\x11\xA8\xFD\x00\x80\x5F\x5C\x44\x2B", 16};
+constexpr int64_t kStreamTypeAt = 24;
+// A video stream's codec: the compression of the bitmap header behind the stream properties'
+// fixed part (78 bytes), the image size and flags (11 bytes) and the bitmap header's first 16.
+constexpr int64_t kVideoCodecAt = 78 + 11 + 16;
+// Header bytes looked at for the streams: their properties come before any large metadata.
+constexpr int64_t kHeaderLookLimit = 0x100000;
+
+constexpr int64_t kHeaderObjectHead = 30;     // GUID, size, sub-object count, two reserved bytes
 constexpr int64_t kFilePropertiesAt = 30;     // right behind the header object's 30-byte head
 constexpr int64_t kFileSizeAt = 70;           // File Size inside the file properties object
 constexpr int64_t kFilePropertiesBytes = 104;  // the object's fixed size
+
+// The Windows Media video codecs.
+bool IsWindowsMediaVideo(ByteView fourcc) {
+  for (const char* c : {"WMV1", "WMV2", "WMV3", "WMVA", "WMVP", "WVC1", "WVP2", "MSS1", "MSS2"})
+    if (fourcc.Matches(0, c)) return true;
+  return false;
+}
+
+// True when a stream of the header object `header` (as far as it is held) is Windows Media video.
+bool HasWindowsMediaVideo(ByteView header) {
+  for (uint64_t offset = kHeaderObjectHead; offset + kAsfObjectHeader <= header.size();) {
+    const ByteView object = header.Sub(offset);
+    const uint64_t size = object.Le64(16);
+    if (size < static_cast<uint64_t>(kAsfObjectHeader)) return false;
+    if (object.Matches(0, kStreamPropertiesObject) && object.Matches(kStreamTypeAt, kVideoMedia) &&
+        IsWindowsMediaVideo(object.Sub(kVideoCodecAt, 4)))
+      return true;
+    offset += size;
+  }
+  return false;
+}
 
 bool IsDataObject(ByteView guid) { return guid.U8(0) == kDataObjectFirstByte && guid.Matches(1, kHeaderFamilyTail); }
 
@@ -56,14 +90,33 @@ int64_t AsfFileSize(ByteView first) {
   return static_cast<int64_t>(size);
 }
 
-int RecoverAsf(ScanContext& scan, const std::string& outputFolder, const std::string& extension, int64_t startOffset) {
-  const bool writes = !outputFolder.empty() && !extension.empty();
-  Recognition rec(scan, startOffset,
-                  writes ? RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset, extension))
-                         : RecognitionOutput::ClaimOnly());
+namespace {
+
+// Starts an ASF-family recognition: names the file by its streams — Windows Media video, or a
+// header that does not begin with the file properties object, makes a WMV, anything else an
+// ASF — and writes it when that kind is selected, else only claims it. Nothing is created
+// for a start sector that is no header object.
+bool StartAsfFamily(Recognition& rec, ScanContext& scan, const std::string& outputFolder) {
+  if (!rec.Started() || !rec.FirstBytes().Matches(0, kHeaderObject)) return false;
+  const uint64_t headerSize = rec.FirstBytes().Le64(16);
+  const int64_t look = static_cast<int64_t>(std::min<uint64_t>(headerSize, kHeaderLookLimit));
+  const CopyStop stop = rec.CopyAsFarAs(look);
+  if (stop != CopyStop::Reached && stop != CopyStop::RangeEnd) return false;
+  const ByteView header = rec.Bytes().Sub(0, static_cast<uint64_t>(look));
+  const bool wmv = !rec.FirstBytes().Matches(kFilePropertiesAt, kFilePropertiesObject) || HasWindowsMediaVideo(header);
+  const uint32_t kind = wmv ? kTypeWmv : kTypeAsf;
+  const bool writes = !outputFolder.empty() && (scan.Options.TypeMask & kind) != 0;
+  return rec.ChooseOutput(writes ? RecognitionOutput::File(RecoveredFileName(outputFolder, rec.StartOffset(), wmv ? ".WMV" : ".ASF"))
+                                 : RecognitionOutput::ClaimOnly());
+}
+
+}  // namespace
+
+int RecoverAsf(ScanContext& scan, const std::string& outputFolder, int64_t startOffset) {
+  Recognition rec(scan, startOffset, RecognitionOutput::Undecided());
   if (!rec.Started()) return 0;
   const int64_t fileSize = AsfFileSize(rec.FirstBytes());
-  if (fileSize < 0) return 0;
+  if (fileSize < 0 || !StartAsfFamily(rec, scan, outputFolder)) return 0;
   // Where the range ends first, the file keeps what was collected.
   const CopyStop stop = rec.StepOverAsFarAs(fileSize);
   if (stop != CopyStop::Reached && stop != CopyStop::RangeEnd) return 0;
@@ -72,12 +125,9 @@ int RecoverAsf(ScanContext& scan, const std::string& outputFolder, const std::st
   return 0;
 }
 
-int RecoverWmv(ScanContext& scan, const std::string& outputFolder, const std::string& extension, int64_t startOffset) {
-  const bool writes = !outputFolder.empty() && !extension.empty();
-  Recognition rec(scan, startOffset,
-                  writes ? RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset, extension))
-                         : RecognitionOutput::ClaimOnly());
-  if (!rec.Started() || !rec.FirstBytes().Matches(0, kHeaderObject)) return 0;
+int RecoverWmv(ScanContext& scan, const std::string& outputFolder, int64_t startOffset) {
+  Recognition rec(scan, startOffset, RecognitionOutput::Undecided());
+  if (!StartAsfFamily(rec, scan, outputFolder)) return 0;
   const int64_t length = WalkObjects(rec);
   if (length < 0) return 0;
   rec.CutToLength(length);

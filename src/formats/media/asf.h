@@ -14,6 +14,11 @@
 //               extended content description family, and sized above 24 bytes and at most
 //               20 GiB, or the file is rejected.
 //
+// Both name the file by its streams: one with a Windows Media video stream is a WMV, and so
+// is every file whose header does not begin with the file properties object; the others
+// are ASF. The file is written when its kind is selected in TypeMask (and a folder is
+// given), else only claimed.
+//
 // In claim-only mode both claim the sectors of the file without reading them, apart from
 // the sectors that hold object headers.
 #pragma once
@@ -33,9 +38,9 @@ inline constexpr int64_t kAsfMaxLength = int64_t{5} << 32;  // 20 GiB, for a fil
 // object, or -1 when it has none or a length that cannot be a file's.
 int64_t AsfFileSize(ByteView first);
 
-// Carves the file starting at startOffset. An empty folder or extension is claim-only mode.
-// Both always return 0.
-int RecoverAsf(ScanContext& scan, const std::string& outputFolder, const std::string& extension, int64_t startOffset);
-int RecoverWmv(ScanContext& scan, const std::string& outputFolder, const std::string& extension, int64_t startOffset);
+// Carves the file starting at startOffset. An empty folder is claim-only mode. Both always
+// return 0.
+int RecoverAsf(ScanContext& scan, const std::string& outputFolder, int64_t startOffset);
+int RecoverWmv(ScanContext& scan, const std::string& outputFolder, int64_t startOffset);
 
 }  // namespace morvane

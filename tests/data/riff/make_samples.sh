@@ -67,4 +67,25 @@ assert [c[0] for c in chunks][:2] == [b"fmt ", b"bext"], chunks
 order = [c for c in chunks if c[0] == b"bext"] + [c for c in chunks if c[0] != b"bext"]
 open("bext_first.wav", "wb").write(data[:12] + b"".join(c[1] for c in order))
 PY
+# Windows Media audio alone: an ASF file without a Windows Media video stream.
+ff "${audio[@]}" -c:a wmav2 -b:a 32k -f asf audio.asf
+# A WMV as Windows tools order its header: the extended content description object first
+# (ffmpeg writes one for metadata it has no other place for), the other objects behind it
+# in ffmpeg's order.
+ff "${video[@]}" "${audio[@]}" -c:v wmv2 -q:v 8 -c:a wmav2 -b:a 32k -metadata genre=Home -f asf ecd_first.wmv
+python3 - <<'PY'
+import struct
+data = bytearray(open("ecd_first.wmv", "rb").read())
+end = struct.unpack("<Q", data[16:24])[0]
+pos, objects = 30, []
+while pos < end:
+    size = struct.unpack("<Q", data[pos + 16:pos + 24])[0]
+    objects.append(bytes(data[pos:pos + size]))
+    pos += size
+ecd = bytes.fromhex("40a4d0d207e3d21197f000a0c95ea850")
+first = [o for o in objects if o[:16] == ecd]
+assert len(first) == 1
+data[30:end] = first[0] + b"".join(o for o in objects if o[:16] != ecd)
+open("ecd_first.wmv", "wb").write(data)
+PY
 ls -l ./*.avi ./*.wav ./*.asf ./*.wmv
