@@ -148,9 +148,9 @@ TEST(ScanDriver, FoundCountsEachStartUnderItsKind) {
   const std::pair<uint8_t, uint32_t> kinds[] = {
       {ftJpegApp, kTypeJpg}, {ftJpegOther, kTypeJpg}, {ftBmp, kTypeBmp}, {ftPng, kTypePng},
       {ftTiffRaw, kTypeRaw}, {ftX3f, kTypeRaw}, {ftRaf, kTypeRaw}, {ftPdf, kTypeAi},
-      {ftRiffCdr, kTypeCdr}, {ftZipCdr, kTypeCdr}, {ftRiffAvi, kTypeAvi}, {ftAsfFileProperties, kTypeAsf},
+      {ftRiffCdr, kTypeCdr}, {ftZipCdr, kTypeCdr}, {ftRiffAvi, kTypeAvi},
       {ftRiffCdxa, kTypeDat}, {ftMp4, kTypeMp4}, {ft3gp, kType3gp}, {ftMov, kTypeMov},
-      {ftAsfOther, kTypeWmv}, {ftRiffWave, kTypeWav}, {ftMpeg2PackClockZero, kTypeVob},
+      {ftRiffWave, kTypeWav}, {ftMpeg2PackClockZero, kTypeVob},
       {ftMpeg1PackClockZero, kTypeMpg}, {ftTs192First, kTypeMts}, {ftRar, kTypeRar}, {ftZip, kTypeZip},
       {ftCab, kTypeCab}, {ft7z, kType7z}};
   for (auto [type, kind] : kinds) {
@@ -160,6 +160,10 @@ TEST(ScanDriver, FoundCountsEachStartUnderItsKind) {
   }
   for (uint8_t office : {ftOle, ftOfficeZip})  // a document of any of the three office kinds
     for (uint32_t kind : {kTypeDoc, kTypeXls, kTypePpt}) EXPECT_TRUE(CountsAsFound(office, kind));
+  for (uint8_t asf : {ftAsfFileProperties, ftAsfOther}) {  // the streams decide between ASF and WMV
+    for (uint32_t kind : {kTypeAsf, kTypeWmv}) EXPECT_TRUE(CountsAsFound(asf, kind));
+    EXPECT_FALSE(CountsAsFound(asf, kAllFileTypesMask & ~(kTypeAsf | kTypeWmv)));
+  }
   for (uint8_t never : {ftGif, ftJetDb, ftId3Audio, ftRiffAcon, ftMpeg2PackEarly, ftMpeg1Pack, ftTs192, ftTs188,
                         ftBareMdat, ftMoovBox, ftAvi00dc, ftFsMetadata})
     EXPECT_FALSE(CountsAsFound(never, kAllFileTypesMask)) << static_cast<int>(never);
