@@ -10,6 +10,15 @@
 #include "formats/raw_card.h"
 #include "support/test_support.h"
 
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STB_IMAGE_WRITE_STATIC
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#include <stb/stb_image_write.h>
+#pragma GCC diagnostic pop
+
 namespace morvane {
 namespace {
 
@@ -120,33 +129,67 @@ TEST(RecoverPng, FollowedAroundClaimedSectorsAndStoppedByTheEndOfTheRange) {
   }
 }
 
-TEST(RecoverPng, ChunkLengthLimitAndClaimOnlySkipping) {
-  // 999 996 data bytes + 4 CRC bytes is the longest chunk followed; 999 997 is too long.
-  const Bytes longest = GreyPng(32, 32, "prVt", 999996);
-  const Bytes tooLong = GreyPng(32, 32, "prVt", 999997);
-  const int64_t n = Sectors(longest.size());
+// A picture of noise as stb_image_write writes it: all image data in one IDAT chunk, here
+// of about 1.2 MB.
+Bytes OneIdatPng(int width, int height) {
+  std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 3);
+  uint32_t x = 12345;
+  for (auto& p : pixels) p = static_cast<uint8_t>((x = x * 1103515245 + 12345) >> 16);
+  int length = 0;
+  unsigned char* png = stbi_write_png_to_mem(pixels.data(), width * 3, width, height, 3, &length);
+  Bytes out(png, png + length);
+  STBIW_FREE(png);
+  return out;
+}
+
+TEST(RecoverPng, OneLongImageChunkAndThe100MiBLimitWithClaimOnlySkipping) {
+  const Bytes oneIdat = OneIdatPng(640, 640);
+  ASSERT_GT(ByteView(oneIdat.data(), oneIdat.size()).Be32(33), 1000000u);  // the IDAT length
+  const int64_t n = Sectors(oneIdat.size());
   {
     PngCard t(n + 4);
-    t.Place(longest, 1);
-    EXPECT_EQ(t.Recover(1), static_cast<int>(longest.size()));
-    EXPECT_EQ(t.Written(1), longest);
+    t.Place(oneIdat, 1);
+    EXPECT_EQ(t.Recover(1), static_cast<int>(oneIdat.size()));
+    EXPECT_EQ(t.Written(1), oneIdat);
   }
   {  // Not selected: the long chunk is claimed without being read.
     PngCard t(n + 4);
-    t.Place(longest, 1);
+    t.Place(oneIdat, 1);
     t.Deselect();
     t.Context();
     const uint64_t readsBefore = t.source->ReadCalls();
     EXPECT_EQ(t.Recover(1), 0);
     EXPECT_EQ(t.ClaimedCount(), n);
-    EXPECT_LE(t.source->ReadCalls() - readsBefore, 3u);  // 64 KiB windows: the start and the end
+    EXPECT_LE(t.source->ReadCalls() - readsBefore, 4u);  // 64 KiB windows: the start, the look ahead, the end
     EXPECT_TRUE(t.Files().empty());
   }
-  {
+  {  // A long length in front of bytes that are no chunk is refused after one look ahead.
+    Bytes bogus = oneIdat;
+    bogus[oneIdat.size() - 8] = '1';  // IEND's type
     PngCard t(n + 4);
-    t.Place(tooLong, 1);
+    t.Place(bogus, 1);
+    t.Context();
+    const uint64_t readsBefore = t.source->ReadCalls();
     EXPECT_EQ(t.Recover(1), 0);
     EXPECT_EQ(t.ClaimedCount(), 0);
+    EXPECT_LE(t.source->ReadCalls() - readsBefore, 3u);
+  }
+  // The picture may reach 100 MiB and not a byte further: a sparse card with a private chunk
+  // that brings IEND's end to the limit or one byte beyond it, claimed without being read.
+  for (const int64_t total : {kMaxPngBytes, kMaxPngBytes + 1}) {
+    Bytes head = GreyPng(8, 8);
+    head.resize(8 + 25);
+    const Bytes chunkHead = {0, 0, 0, 0, 'p', 'r', 'V', 't'};
+    head.insert(head.end(), chunkHead.begin(), chunkHead.end());
+    PutBe32(head, 33, static_cast<uint32_t>(total - 8 - 25 - 8 - 4 - 12));
+    Bytes tail = {0, 0, 0, 0, 0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+    test::SparseCard card(kMaxPngBytes + 0x100000, {{0, head}, {total - 16, tail}});
+    card.setup.Options.TypeMask = kAllTypesMask & ~kTypePng;
+    ScanContext* scan = card.Context();
+    ASSERT_TRUE(scan);
+    RecoverPng(*scan, card.setup.Options.OutputFolder, 0);
+    EXPECT_EQ(card.Claimed(), total == kMaxPngBytes ? Sectors(static_cast<size_t>(total)) : 0) << total;
+    EXPECT_LE(card.counting->bytes, 4 * 0x10000);
   }
 }
 

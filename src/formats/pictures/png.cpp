@@ -78,9 +78,27 @@ constexpr int64_t kCrcBytes = 4;
 bool IsLetter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool IsLower(uint8_t c) { return c >= 'a' && c <= 'z'; }
 
+// Before a long chunk is copied, the head behind it is read where it lies when no other
+// file's sectors come in between: bytes that only look like a chunk with a large length then
+// cost one read, not the copy of up to 100 MiB, however many such starts a medium holds.
+constexpr int64_t kLookAheadFrom = 0x100000;
+
+bool HeadBehindMayFollow(Recognition& rec, ScanContext& scan, int64_t next) {
+  const int64_t ahead = next - rec.Length();
+  if (ahead < kLookAheadFrom) return true;
+  const int64_t source = rec.ReadPosition() + ahead;
+  const int64_t sectorSize = scan.SectorSize();
+  const int64_t first = rec.ReadPosition() / sectorSize, last = (source + kChunkHead - 1) / sectorSize;
+  std::array<uint8_t, kChunkHead> head{};
+  if (last > scan.LastSector || scan.SectorMap.CountClaimed(first, last - first + 1) != 0 ||
+      scan.ReadSectors(head.data(), kChunkHead, source) != 0)
+    return true;  // the walk itself decides
+  return IsAcceptedPngChunk(ByteView(head.data(), head.size()).Sub(4, 4));
+}
+
 // Follows the chunks from byte 8 to the end of IEND; returns the picture's length, or -1
 // when the chain is broken, too long, or cannot be read to its end.
-int64_t WalkChunks(Recognition& rec) {
+int64_t WalkChunks(Recognition& rec, ScanContext& scan) {
   std::array<uint8_t, kChunkHead> head{};
   int64_t pos = kFirstChunk;
   for (;;) {
@@ -88,14 +106,15 @@ int64_t WalkChunks(Recognition& rec) {
     const ByteView h(head.data(), head.size());
     const ByteView type = h.Sub(4, 4);
     if (!IsAcceptedPngChunk(type)) return -1;
+    // One chunk may be as long as the picture may be: some writers put all image data in one.
     const int64_t remaining = int64_t{h.Be32(0)} + kCrcBytes;
-    if (remaining > kMaxPngChunkBytes) return -1;
     pos += kChunkHead;
     if (pos + remaining > kMaxPngBytes) return -1;
     const bool end = type.Matches(0, "IEND");
     // An IEND whose CRC lies beyond the range still ends a whole chain; the decoder
     // decides about the picture.
     if (end && rec.Length() < pos + remaining && rec.NextUnclaimedSector() < 0) return rec.Length();
+    if (!end && !HeadBehindMayFollow(rec, scan, pos + remaining)) return -1;
     // The data is copied, or in claim-only mode claimed without being read.
     if (!rec.StepOver(pos + remaining)) return -1;
     pos += remaining;
@@ -128,7 +147,7 @@ int RecoverPng(ScanContext& scan, const std::string& outputFolder, int64_t start
   const bool selected = (scan.Options.TypeMask & kTypePng) != 0 && !outputFolder.empty();
   Recognition rec(scan, startOffset, selected ? RecognitionOutput::Memory() : RecognitionOutput::ClaimOnly());
   if (!rec.Started() || !rec.FirstBytes().Matches(0, kSignatureStart)) return 0;
-  const int64_t length = WalkChunks(rec);
+  const int64_t length = WalkChunks(rec, scan);
   if (length < 0) return 0;
   rec.CutToLength(length);
   int written = 0;

@@ -15,7 +15,6 @@
 
 namespace morvane {
 
-inline constexpr int64_t kMaxPngChunkBytes = 1000000;   // data + CRC of one chunk
 inline constexpr int64_t kMaxPngBytes = 0x6400000;      // 100 MiB: no chunk ends further out
 inline constexpr int64_t kMaxPngPixels = int64_t{1} << 28;  // larger pictures are not decoded
 
