@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -86,7 +87,9 @@ TEST(RecoverCdr, SplitAroundClaimedSectorsAndClaimedOnlyWhenNotSelected) {
 TEST(RecoverCdr, ShortDrawingsTheRangeEndAndForeignRecordsLeaveNothing) {
   Bytes zipDamaged = test::OfficeSample("drawing_zip.cdr");
   const size_t second = 30 + 20 + ByteView(zipDamaged.data(), zipDamaged.size()).Le32(18);
-  zipDamaged[second] = 'X';  // beyond 100 bytes, but a drawing has no truncated form
+  zipDamaged[second] = 'X';  // a damaged record, and the directory's first entry damaged too:
+  const uint8_t central[] = {'P', 'K', 1, 2};                     // no whole drawing
+  *std::search(zipDamaged.begin(), zipDamaged.end(), std::begin(central), std::end(central)) = 'X';
   struct Case {
     const char* what;
     Bytes file;

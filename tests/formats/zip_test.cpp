@@ -128,9 +128,73 @@ TEST(RecoverZip, PackagesAreTypedByTheirCentralDirectoryAndTheSelection) {
   }
 }
 
-TEST(RecoverZip, DataThatIsNoRecordEndsAnArchiveOnlyBeyondItsFirstHundredBytes) {
+void Put64(Bytes& b, size_t at, uint64_t v) {
+  Put32(b, at, static_cast<uint32_t>(v));
+  Put32(b, at + 4, static_cast<uint32_t>(v >> 32));
+}
+
+// The archive (without a comment) with `block` in front of its central directory, and the
+// end record's directory offset moved by as much, as Android's signer does.
+Bytes WithDataBeforeTheDirectory(const Bytes& zip, const Bytes& block, bool moveOffset = true) {
+  const size_t end = zip.size() - 22;
+  const uint32_t directory = ByteView(zip.data(), zip.size()).Le32(end + 16);
+  Bytes out(zip.begin(), zip.begin() + directory);
+  out.insert(out.end(), block.begin(), block.end());
+  out.insert(out.end(), zip.begin() + directory, zip.end());
+  if (moveOffset) Put32(out, out.size() - 22 + 16, directory + static_cast<uint32_t>(block.size()));
+  return out;
+}
+
+// An APK signing block: its size, one ID-value pair, the size again and the magic.
+Bytes ApkSigningBlock(size_t valueBytes) {
+  Bytes block(8 + 8 + 4 + valueBytes + 8 + 16, 0x5C);
+  const uint64_t size = block.size() - 8;
+  Put64(block, 0, size);
+  Put64(block, 8, 4 + valueBytes);
+  Put32(block, 16, 0x7109871A);  // the v2 signature's ID
+  Put64(block, block.size() - 24, size);
+  const std::string magic = "APK Sig Block 42";
+  std::copy(magic.begin(), magic.end(), block.end() - 16);
+  return block;
+}
+
+TEST(RecoverZip, ForeignDataBeforeTheDirectoryIsKeptOnlyWithTheDirectoryItPrecedes) {
+  const Bytes stored = test::OfficeSample("py_stored.zip");
+  const Bytes apk = WithDataBeforeTheDirectory(stored, ApkSigningBlock(5000));
+  const Bytes bigApk = WithDataBeforeTheDirectory(stored, ApkSigningBlock(300000));  // beyond any search
+  const Bytes foreign = WithDataBeforeTheDirectory(stored, Bytes(3000, 0x11));
+  const Bytes docx = WithDataBeforeTheDirectory(test::OfficeSample("doc.docx"), ApkSigningBlock(700));
+  for (const Bytes* whole : {&apk, &bigApk, &foreign, &docx}) {
+    std::vector<std::vector<int64_t>> claims;
+    for (uint32_t mask : {kAllFileTypesMask, kTypeJpg}) {
+      Card t(Sectors(whole->size()) + 8);
+      t.setup.Options.TypeMask = mask;
+      t.Place(*whole, 1);
+      t.Recover(1, *whole);
+      if (mask != kTypeJpg) {
+        EXPECT_EQ(test::ReadFileBytes(t.File(1, whole == &docx ? ".DOCX" : ".ZIP")), *whole);
+      }
+      claims.push_back(t.ClaimedSectors());
+    }
+    EXPECT_EQ(claims[0], test::SectorRunOf(1, Sectors(whole->size())));
+    EXPECT_EQ(claims[0], claims[1]);
+  }
+  // No directory that the end record points to within reach: nothing, rather than the
+  // members alone.
+  for (const Bytes& cut : {WithDataBeforeTheDirectory(stored, ApkSigningBlock(5000), false),
+                           WithDataBeforeTheDirectory(stored, Bytes(100000, 0x11))}) {
+    Card t(Sectors(cut.size()) + 8);
+    t.Place(cut, 1);
+    t.Recover(1, cut);
+    EXPECT_EQ(t.ClaimedCount(), 0);
+    EXPECT_TRUE(t.Files().empty());
+  }
+}
+
+TEST(RecoverZip, DamagedRecordsAndMissingDescriptors) {
   const Bytes zip = test::OfficeSample("py_deflated_comment.zip");
-  // The second member's header overwritten: the archive is kept up to there.
+  // The second member's header overwritten: the archive is kept whole, its directory being
+  // near enough behind.
   const size_t second = 30 + 5 + 7799;
   Bytes damaged = zip;
   Put32(damaged, second, 0x12345678);
@@ -139,24 +203,18 @@ TEST(RecoverZip, DataThatIsNoRecordEndsAnArchiveOnlyBeyondItsFirstHundredBytes) 
   Bytes streamedWithout = zip;
   streamedWithout[6] |= 8;
   Put32(streamedWithout, 18, 0);
-  // A ZIP64 size without its ZIP64 field; an archive whose first record is garbage after 4
-  // bytes; a package (no 100-byte rule) with a damaged member.
+  // A ZIP64 size without its ZIP64 field.
   Bytes zip64Missing = zip;
   Put32(zip64Missing, 18, 0xFFFFFFFF);
-  const Bytes office = test::OfficeSample("contenttypes_first.docx");
-  Bytes officeDamaged = office;
-  const size_t secondMember = 30 + 19 + ByteView(office.data(), office.size()).Le32(18);
-  Put32(officeDamaged, secondMember, 0x12345678);
 
   struct Case {
     const char* what;
     Bytes file;
     size_t keptBytes;  // 0: nothing written, nothing claimed
   };
-  const std::vector<Case> cases = {{"damaged second header", damaged, second},
+  const std::vector<Case> cases = {{"damaged second header", damaged, damaged.size()},
                                    {"descriptor that is not there", streamedWithout, 0},
-                                   {"ZIP64 size without its field", zip64Missing, 0},
-                                   {"package with a damaged header", officeDamaged, 0}};
+                                   {"ZIP64 size without its field", zip64Missing, 0}};
   for (const auto& c : cases) {
     Card t(Sectors(c.file.size()) + 40);
     t.Place(c.file, 0);

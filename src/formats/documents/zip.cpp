@@ -67,9 +67,7 @@ int RecoverZip(ScanContext& scan, const std::string& outputFolder, int64_t start
                   writes ? RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset, ".ZIP"))
                          : RecognitionOutput::ClaimOnly());
   if (!rec.Started() || rec.FirstBytes().Le32(0) != kZipLocalHeader) return 0;
-  ZipWalkRules rules;
-  rules.endAtUnknownDataBeyond = kZipUnknownDataEndsBeyond;
-  const int64_t length = WalkZipRecords(rec, rules);
+  const int64_t length = WalkZipRecords(rec, ZipWalkRules());
   if (length < 0) return 0;
   rec.CutToLength(length);
   rec.Commit();

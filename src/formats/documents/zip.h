@@ -4,15 +4,13 @@
 // end-of-central-directory record and comment (formats/documents/zip_walk.h).
 //
 // RecoverZip writes plain archives as .ZIP, streaming: member data is copied, or in
-// claim-only mode claimed without being read. Data that is no record, met more than 100
-// bytes into the archive, ends it there.
+// claim-only mode claimed without being read.
 //
 // RecoverOoxml takes packages (DOCX, XLSX, PPTX): it holds the whole package in memory,
 // because its kind is known only from the central directory at the end: the first entry
 // under "word/", "xl/" or "ppt/" (compared without regard to case) makes it .DOCX, .XLSX or
 // .PPTX, written when that kind is selected. A package of no known kind is written as .ZIP
-// when ZIP is selected. Records longer than 200 MiB fail the package, and so does data that
-// is no record. A package begins with "[Content_Types].xml" or, as LibreOffice writes it,
+// when ZIP is selected. Records longer than 200 MiB fail the package. A package begins with "[Content_Types].xml" or, as LibreOffice writes it,
 // with "_rels/.rels"; RecoverZip hands a start of the second kind on to RecoverOoxml.
 #pragma once
 
@@ -24,7 +22,6 @@
 namespace morvane {
 
 inline constexpr int64_t kOoxmlMaxRecordBytes = 0xC800000;  // 200 MiB
-inline constexpr int64_t kZipUnknownDataEndsBeyond = 100;
 
 // Each writes into outputFolder when the kind it finds is selected in the scan's TypeMask
 // and outputFolder is not empty; otherwise the file is only claimed. Always return 0.

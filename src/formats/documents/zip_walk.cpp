@@ -19,6 +19,12 @@ constexpr uint16_t kZip64ExtraId = 0x0001;
 constexpr uint32_t kSizeInZip64 = 0xFFFFFFFF;
 constexpr int64_t kMaxZip64EndRecord = 0x10000;  // a ZIP64 end record is 56 bytes in practice
 constexpr int64_t kMaxPlainMember = 0xFFFFFFFF;  // without ZIP64, sizes are 32-bit
+// Foreign data between the members and the central directory. The APK signing block states
+// its size at both ends, followed by its magic; any other data is searched for the central
+// directory this far.
+constexpr std::string_view kApkSigningBlockMagic = "APK Sig Block 42";
+constexpr int64_t kMaxApkSigningBlock = 0x1000000;  // 16 MiB; real ones hold a few KiB of signatures
+constexpr int64_t kForeignDataSearchBytes = 0x4000;  // small: every candidate that meets such data pays it
 
 bool IsRecordSignature(uint32_t sig) {
   return sig == kZipLocalHeader || sig == kCentralHeader || sig == kEndOfDirectory ||
@@ -102,6 +108,35 @@ int64_t FindDescriptorEnd(Recognition& rec, int64_t dataStart, bool zip64, int64
   }
 }
 
+// The end of an APK signing block that begins at offset, or -1: its size (not counting the
+// first size field) stands at both ends, followed by the magic.
+int64_t ApkSigningBlockEnd(Recognition& rec, int64_t offset, int64_t limit) {
+  std::array<uint8_t, 8> head{};
+  if (!Fetch(rec, offset, head.data(), head.size())) return -1;
+  const uint64_t size = ByteView(head.data(), head.size()).Le64(0);
+  if (size < 24 + 8 || size > static_cast<uint64_t>(std::min(limit, kMaxApkSigningBlock))) return -1;
+  const int64_t end = offset + 8 + static_cast<int64_t>(size);
+  std::array<uint8_t, 24> tail{};
+  if (!rec.StepOver(end - static_cast<int64_t>(tail.size())) || !Fetch(rec, end - 24, tail.data(), tail.size()))
+    return -1;
+  const ByteView t(tail.data(), tail.size());
+  return t.Le64(0) == size && t.Matches(8, kApkSigningBlockMagic) ? end : -1;
+}
+
+// The first central directory header within kForeignDataSearchBytes of offset, or -1.
+int64_t FindCentralHeader(Recognition& rec, int64_t offset) {
+  constexpr uint8_t kSig[4] = {'P', 'K', 1, 2};
+  const CopyStop stop = rec.CopyAsFarAs(offset + kForeignDataSearchBytes + 4);
+  if (stop == CopyStop::ReadError || stop == CopyStop::Inactive) return -1;
+  std::vector<uint8_t> buffer;
+  const int64_t end = std::min(rec.Length(), offset + kForeignDataSearchBytes + 4);
+  if (end - offset < 4) return -1;
+  buffer.resize(static_cast<size_t>(end - offset));
+  if (!rec.ReadBack(offset, buffer.data(), buffer.size())) return -1;
+  const auto hit = std::search(buffer.begin(), buffer.end(), std::begin(kSig), std::end(kSig));
+  return hit == buffer.end() ? -1 : offset + (hit - buffer.begin());
+}
+
 }  // namespace
 
 bool ZipFirstNameIs(ByteView first, std::string_view name) {
@@ -111,6 +146,7 @@ bool ZipFirstNameIs(ByteView first, std::string_view name) {
 int64_t WalkZipRecords(Recognition& rec, const ZipWalkRules& rules) {
   int64_t offset = 0;
   bool lastMemberZip64 = false;
+  int64_t centralAfterForeignData = -1;  // where the central directory was found behind foreign data
   std::vector<uint8_t> variable;
   auto tooLong = [&](int64_t length) { return length < 0 || length > rules.maxRecordBytes; };
   for (;;) {
@@ -187,11 +223,23 @@ int64_t WalkZipRecords(Recognition& rec, const ZipWalkRules& rules) {
     } else if (sig == kEndOfDirectory) {
       std::array<uint8_t, 22> h{};
       if (!Fetch(rec, offset, h.data(), h.size())) return -1;
+      // Behind foreign data, the directory found must be the one this record points to.
+      const uint32_t central = ByteView(h.data(), h.size()).Le32(16);
+      if (centralAfterForeignData >= 0 && central != kSizeInZip64 &&
+          central != static_cast<uint64_t>(centralAfterForeignData))
+        return -1;
       const int64_t end = offset + 22 + ByteView(h.data(), h.size()).Le16(20);
       if (tooLong(end - offset) || !rec.StepOver(end)) return -1;
       return end;
     } else {
-      return rules.endAtUnknownDataBeyond >= 0 && offset > rules.endAtUnknownDataBeyond ? offset : -1;
+      // Foreign data (an APK signing block, or the damage of a member) is kept with the
+      // archive only when its central directory follows; it is looked for once.
+      if (centralAfterForeignData >= 0) return -1;
+      int64_t central = ApkSigningBlockEnd(rec, offset, rules.maxRecordBytes);
+      if (central < 0) central = FindCentralHeader(rec, offset);
+      if (central < 0 || FetchSignature(rec, central, ok) != kCentralHeader || !ok) return -1;
+      centralAfterForeignData = central;
+      length = central - offset;
     }
     if (tooLong(length) || !rec.StepOver(offset + length)) return -1;
     offset += length;

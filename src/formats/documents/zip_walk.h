@@ -13,6 +13,11 @@
 // whose compressed size equals the distance covered, or the unsigned form followed at once
 // by the next header. ZIP64 sizes (0xFFFFFFFF with the real value in the ZIP64 extra
 // field) are read from that field; a header that claims them without the field fails.
+// Data that is no record, where a record is expected (the APK signing block in front of the
+// central directory, a member overwritten), is stepped over when the archive's central
+// directory follows it — the APK block by the size it states, other data within 16 KiB —
+// and the end record points to that directory; otherwise the walk fails: an archive cut
+// short at such data is no archive.
 #pragma once
 
 #include <cstdint>
@@ -28,10 +33,6 @@ inline constexpr uint32_t kZipLocalHeader = 0x04034B50;
 inline constexpr int64_t kZipFirstNameOffset = 30;  // the first entry's name in the start sector
 
 struct ZipWalkRules {
-  // Plain archives: data that is no record, met beyond this many bytes from the start,
-  // ends the archive there (a damaged or descriptor-less stream is kept up to that point).
-  // Negative: such data fails the walk.
-  int64_t endAtUnknownDataBeyond = -1;
   // Largest length of one record (a local record counts its member data).
   int64_t maxRecordBytes = std::numeric_limits<int64_t>::max();
   // Sees the name of every central directory entry, in order.
