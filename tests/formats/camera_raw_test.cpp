@@ -222,9 +222,6 @@ TEST(TiffRaw, HostileDirectoriesRejectTheFileAndLeaveNothingBehind) {
     std::function<void(Bytes&)> edit;
   };
   const std::vector<Case> cases = {
-      {"the chain loops back to IFD0", [&](Bytes& b) { PutLe32(b, nextField(b, cr2.ifd3), static_cast<uint32_t>(cr2.ifd0)); }},
-      {"the chain points at itself", [&](Bytes& b) { PutLe32(b, nextField(b, cr2.ifd1), static_cast<uint32_t>(cr2.ifd1)); }},
-      {"the EXIF pointer leads back to IFD0", [&](Bytes& b) { PutLe32(b, entry(cr2.ifd0, 6) + 8, static_cast<uint32_t>(cr2.ifd0)); }},
       {"an IFD with no entries", [&](Bytes& b) { put16(b, cr2.ifd2, 0); }},
       {"an IFD with 65535 (-1) entries", [&](Bytes& b) { put16(b, cr2.ifd2, 0xFFFF); }},
       {"an unknown field type", [&](Bytes& b) { put16(b, entry(cr2.ifd0, 0) + 2, 99); }},
@@ -248,6 +245,45 @@ TEST(TiffRaw, HostileDirectoriesRejectTheFileAndLeaveNothingBehind) {
       EXPECT_EQ(card.ClaimedCount(), 0);
       EXPECT_TRUE(card.Files().empty());
     }
+  }
+}
+
+TEST(TiffRaw, AnIfdMetAgainIsWalkedOnceAndTheIfdCountStaysLimited) {
+  using test::PutLe32;
+  const Cr2Parts cr2 = Cr2WithOffsets();
+  const auto entry = [&](size_t ifd, int i) { return ifd + 2 + 12 * static_cast<size_t>(i); };
+  const auto nextField = [&](const Bytes& b, size_t ifd) { return ifd + 2 + 12 * static_cast<size_t>(b[ifd] | b[ifd + 1] << 8); };
+  const std::vector<std::function<void(Bytes&)>> edits = {
+      [&](Bytes& b) {  // the raw IFD points at IFD0's EXIF IFD too
+        const size_t e = entry(cr2.ifd3, 0);
+        b[e] = 0x69, b[e + 1] = 0x87, b[e + 2] = 4, b[e + 3] = 0;  // tag 34665, LONG
+        PutLe32(b, e + 8, static_cast<uint32_t>(cr2.exif));
+      },
+      [&](Bytes& b) { PutLe32(b, nextField(b, cr2.ifd3), static_cast<uint32_t>(cr2.ifd0)); },  // the chain loops
+      [&](Bytes& b) { PutLe32(b, nextField(b, cr2.ifd3), static_cast<uint32_t>(cr2.ifd3)); },
+      [&](Bytes& b) { PutLe32(b, entry(cr2.ifd0, 6) + 8, static_cast<uint32_t>(cr2.ifd0)); },
+  };
+  for (size_t i = 0; i < edits.size(); ++i) {
+    Bytes b = cr2.bytes;
+    edits[i](b);
+    RawCard card(Sectors(b.size()) + 100, 1, true);
+    card.Place(b, 1);
+    EXPECT_EQ(RecoverTiffRaw(card.Context(), card.setup.Options.OutputFolder, 512), static_cast<int>(b.size())) << i;
+    EXPECT_EQ(test::ReadFileBytes(card.File(1, ".CR2")), b) << i;
+  }
+  // A chain of 1024 IFDs is followed, one of 1025 is not.
+  for (int n : {1024, 1025}) {
+    test::TiffBuilder b(false, test::TiffHeader(false));
+    size_t previous = 0;
+    for (int i = 0; i < n; ++i) {
+      const size_t ifd = b.AddIfd({b.Short(test::tWidth, 1)});
+      i == 0 ? b.SetIfd0(static_cast<uint32_t>(ifd)) : b.SetNext(previous, static_cast<uint32_t>(ifd));
+      previous = ifd;
+    }
+    RawCard card(Sectors(b.bytes.size()) + 4);
+    card.Place(b.bytes, 1);
+    RecoverTiffRaw(card.Context(), "", 512);
+    EXPECT_EQ(card.ClaimedCount(), n == 1024 ? Sectors(b.bytes.size()) : 0) << n;
   }
 }
 
@@ -313,6 +349,33 @@ TEST(TiffRaw, APanasonicRawOffsetWithoutStripsIsClaimedButNotPartOfTheFile) {
   RecoverTiffRaw(card.Context(), card.setup.Options.OutputFolder, 0);
   EXPECT_EQ(test::ReadFileBytes(card.File(0, ".RW2")), b.bytes);
   EXPECT_EQ(card.ClaimedSectors(), SectorRunOf(0, 20));
+}
+
+TEST(TiffRaw, APanasonicRawWithAStripByteCountOf0EndsWhereItsPackedPixelsEnd) {
+  // As some Panasonic cameras write it: the strip's byte count 0, the raw data from the
+  // raw-data offset (tag 280) to the file's end, 56 x 40 pixels of 12 bits packed 14 to
+  // each 16 bytes. A packing whose size is not known leaves no file, rather than the preview.
+  for (const uint32_t compression : {34316u, 34828u}) {
+    Bytes h = test::TiffHeader(false);
+    h[2] = 'U';
+    test::TiffBuilder b(false, h);
+    const size_t ifd0 = b.AddIfd({b.Short(2, 56), b.Short(3, 40), b.Short(10, 12), b.Short(11, compression),
+                                  b.Undefined(46, test::ExifJpeg()), b.Ascii(test::tMake, "Panasonic"),
+                                  b.Long(test::tStrips, 0), b.Long(test::tStripBytes, 0), b.Long(test::tRawOffset, 0)});
+    const size_t raw = b.AddFilled(56 * 40 / 14 * 16, 9);
+    b.SetIfd0(static_cast<uint32_t>(ifd0));
+    b.Patch(ifd0, test::tStrips, static_cast<uint32_t>(raw)), b.Patch(ifd0, test::tRawOffset, static_cast<uint32_t>(raw));
+    RawCard card(Sectors(b.bytes.size()) + 20, 1, true);
+    card.Place(b.bytes, 1);
+    RecoverTiffRaw(card.Context(), card.setup.Options.OutputFolder, 512);
+    if (compression == 34316) {
+      EXPECT_EQ(test::ReadFileBytes(card.File(1, ".RW2")), b.bytes);
+      EXPECT_EQ(card.ClaimedSectors(), SectorRunOf(1, Sectors(b.bytes.size())));
+    } else {
+      EXPECT_TRUE(card.Files().empty());
+      EXPECT_EQ(card.ClaimedCount(), 0);
+    }
+  }
 }
 
 TEST(X3f, TheFirstValueThatPointsBackToADirectoryEndsTheFile) {

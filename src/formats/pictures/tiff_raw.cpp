@@ -37,6 +37,11 @@ constexpr uint64_t kEntryBytes = 12;
 constexpr uint32_t kAbsentOffsets = 0xFFFFFFFF;
 
 enum : uint16_t {
+  // Panasonic's own tags in IFD0 of its raw files.
+  kTagPanasonicSensorWidth = 2,
+  kTagPanasonicSensorHeight = 3,
+  kTagPanasonicBitsPerSample = 10,
+  kTagPanasonicCompression = 11,
   kTagPanasonicJpeg = 46,
   kTagImageDescription = 270,
   kTagMake = 271,
@@ -66,6 +71,14 @@ enum : uint16_t {
 };
 
 constexpr uint16_t kTypeUndefined = 7;
+constexpr uint32_t kPanasonicRaw1 = 34316;  // 14 pixels of 12 bits packed into each 16 bytes
+
+// The bytes a Panasonic camera's raw data takes in a packing whose size follows from the
+// pixel count alone; 0 for the other packings.
+uint64_t PanasonicRawBytes(uint32_t compression, uint32_t bits, uint32_t width, uint32_t height) {
+  if (compression != kPanasonicRaw1 || (bits != 12 && bits != 0)) return 0;
+  return (uint64_t{width} * height + 13) / 14 * 16;
+}
 
 // Bytes per element of a field type; 0 for the types whose entries are passed over, -1 for
 // a type no TIFF writer uses (the file is rejected). Type 13 (IFD) is a 32-bit offset.
@@ -102,6 +115,7 @@ struct TiffHeader {
   bool ok = false;
   bool bigEndian = false;
   bool classic = false;     // the TIFF magic 42 (not Olympus or Panasonic)
+  bool panasonic = false;
   std::string extension;    // set by the header alone (Canon, Olympus)
 };
 
@@ -120,8 +134,9 @@ TiffHeader ReadHeader(ByteView first) {
     h.bigEndian = true;
     h.extension = ".ORF";
   } else if (first.Matches(0, std::string_view("IIU\0", 4))) {
+    h.panasonic = true;
   } else if (first.Matches(0, std::string_view("MM\0U", 4))) {
-    h.bigEndian = true;
+    h.bigEndian = h.panasonic = true;
   } else {
     h.ok = false;
   }
@@ -166,6 +181,11 @@ class TiffWalk {
   // Walks the IFD at offset, its chain and every sub-IFD they point to. False rejects the
   // file (or, with NotHeld(), asks for a walk that keeps every byte it reads).
   bool WalkIfd(uint64_t offset, int depth);
+  // Some Panasonic cameras write a strip byte count of 0: the raw data then runs from the
+  // raw-data offset (tag 280) for as many bytes as the sensor's pixels take in the camera's
+  // packing. False when the file has such a count and that length cannot be told: it would
+  // otherwise end at its preview.
+  bool AddPanasonicRawData();
 
   uint64_t Extent() const { return extent_; }
   uint64_t LoadTarget() const { return std::max(loadTarget_, extent_); }
@@ -173,6 +193,7 @@ class TiffWalk {
   TDateTime ShootingTime() const { return shootingTime_; }
   bool SawMake() const { return sawMake_; }
   std::string extension;
+  bool panasonic = false;
 
  private:
   uint16_t U16(ByteView v, uint64_t at) const { return bigEndian_ ? v.Be16(at) : v.Le16(at); }
@@ -191,7 +212,8 @@ class TiffWalk {
   bool Read(uint64_t offset, void* out, uint64_t length);
   bool ReadText(const Entry& e, std::string& text);
 
-  bool Visit(uint64_t offset);
+  enum class Visit { First, Again, TooMany };
+  Visit VisitIfd(uint64_t offset);
   bool OnEntry(const Entry& e, ChainState& chain, int depth);
   bool OnSubIfds(const Entry& e, int depth);
   bool CheckDataArrays(const OffsetsTag& offsets, const Entry& counts);
@@ -208,7 +230,18 @@ class TiffWalk {
   std::set<uint64_t> walked_;
   std::set<std::tuple<uint64_t, uint64_t, uint32_t, int, int>> checkedArrays_;
   uint64_t arrayElements_ = 0;
+  bool zeroStripCount_ = false;
+  uint32_t rawOffset_ = 0;
+  uint32_t sensorWidth_ = 0, sensorHeight_ = 0, rawBits_ = 0, rawCompression_ = 0;
 };
+
+bool TiffWalk::AddPanasonicRawData() {
+  if (!panasonic || !zeroStripCount_) return true;
+  const uint64_t bytes = PanasonicRawBytes(rawCompression_, rawBits_, sensorWidth_, sensorHeight_);
+  if (rawOffset_ == 0 || bytes == 0 || !LoadUpTo(rawOffset_ + bytes)) return false;
+  Extend(rawOffset_ + bytes);
+  return true;
+}
 
 // Reads output bytes [offset, offset + length), loading the file that far first. A walk
 // that may step over unread bytes claims the whole sectors before offset without reading
@@ -236,11 +269,13 @@ bool TiffWalk::ReadText(const Entry& e, std::string& text) {
   return true;
 }
 
-// An IFD walked twice means a loop; a file with more IFDs than any camera writes is not
-// followed either.
-bool TiffWalk::Visit(uint64_t offset) {
-  if (walked_.size() >= kMaxIfds) return false;
-  return walked_.insert(offset).second;
+// Each IFD is walked once: one met again (two IFDs sharing their EXIF IFD, a chain that
+// loops) adds nothing. A file with more IFDs than any camera writes is not followed.
+TiffWalk::Visit TiffWalk::VisitIfd(uint64_t offset) {
+  if (walked_.count(offset)) return Visit::Again;
+  if (walked_.size() >= kMaxIfds) return Visit::TooMany;
+  walked_.insert(offset);
+  return Visit::First;
 }
 
 bool TiffWalk::WalkIfd(uint64_t offset, int depth) {
@@ -248,7 +283,8 @@ bool TiffWalk::WalkIfd(uint64_t offset, int depth) {
   ChainState chain;
   std::vector<uint8_t> block;
   for (;;) {
-    if (!Visit(offset)) return false;
+    const Visit visit = VisitIfd(offset);
+    if (visit != Visit::First) return visit == Visit::Again;
     std::array<uint8_t, 2> countBytes{};
     if (!Read(offset, countBytes.data(), 2)) return false;
     Extend(offset + 2);
@@ -329,10 +365,17 @@ bool TiffWalk::OnEntry(const Entry& e, ChainState& chain, int depth) {
     case kTagStripOffsets: remember(chain.strips); return true;
     case kTagFreeOffsets: remember(chain.frees); return true;
     case kTagTileOffsets: remember(chain.tiles); return true;
-    case kTagStripByteCounts: return check(chain.strips);
+    case kTagStripByteCounts:
+      if (chain.strips.given && !chain.strips.absent && e.count == 1 && e.value == 0) zeroStripCount_ = true;
+      return check(chain.strips);
     case kTagFreeByteCounts: return check(chain.frees);
     case kTagTileByteCounts: return check(chain.tiles);
+    case kTagPanasonicSensorWidth: if (panasonic) sensorWidth_ = e.value; return true;
+    case kTagPanasonicSensorHeight: if (panasonic) sensorHeight_ = e.value; return true;
+    case kTagPanasonicBitsPerSample: if (panasonic) rawBits_ = e.value; return true;
+    case kTagPanasonicCompression: if (panasonic) rawCompression_ = e.value; return true;
     case kTagPanasonicRawOffset:
+      rawOffset_ = e.value;
       if (!chain.strips.absent) return true;
       extension = ".RW2";
       return LoadUpTo(e.value);
@@ -422,8 +465,10 @@ Outcome CarveTiff(ScanContext& scan, const std::string& outputFolder, int64_t st
 
   TiffWalk walk(rec, header.bigEndian, !hold);
   walk.extension = header.extension;
+  walk.panasonic = header.panasonic;
   const uint32_t ifd0 = header.bigEndian ? first.Be32(4) : first.Le32(4);
   if (!walk.WalkIfd(ifd0, 0)) return walk.NotHeld() ? Outcome::NotHeld : Outcome::Rejected;
+  if (!walk.AddPanasonicRawData()) return Outcome::Rejected;
   // Without any maker evidence: a TIFF picture when no camera named itself, else the raw
   // file of a camera this walk does not know by name.
   std::string extension = walk.extension;
