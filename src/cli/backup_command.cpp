@@ -35,7 +35,7 @@ class ConsoleBackupObserver : public BackupObserver {
   }
   bool DeletePartialImage() override {
     line_.Finish();
-    std::cerr << T(44) << " " << (keepPartial_ ? "No (--keep-partial)" : "Yes") << "\n";
+    if (!quiet_) std::cerr << T(44) << " " << (keepPartial_ ? "No (--keep-partial)" : "Yes") << "\n";
     return !keepPartial_;
   }
   ProgressLine& Line() { return line_; }
@@ -83,7 +83,7 @@ int RunBackupCommand(const BackupCommandOptions& o) {
   observer.Line().Finish();
   switch (r.Outcome) {
     case BackupOutcome::Finished:
-      std::cout << T(47) << "\n";
+      if (!o.quiet) std::cout << T(47) << "\n";
       break;
     case BackupOutcome::FinishedBadSectors:
       std::cout << T(46) << " (" << r.BadSectors << ")\n";
@@ -112,7 +112,7 @@ int RunBackupCommand(const BackupCommandOptions& o) {
     case BackupOutcome::TargetNotFile:
       return FailText("Cannot write the image " + o.image + ": " + r.Error);
   }
-  if (o.freeSpaceOnly && !r.FreeSpaceMapBuilt)
+  if (o.freeSpaceOnly && !r.FreeSpaceMapBuilt && !o.quiet)
     std::cerr << "The file system gives no free-space map; every sector was copied.\n";
   return kExitOk;
 }

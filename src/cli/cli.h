@@ -11,6 +11,8 @@ namespace morvane::cli {
 // Exit statuses (the README lists them).
 inline constexpr int kExitOk = 0;              // ran to its end, every requested output written
 inline constexpr int kExitFailed = 1;          // refused or could not start: options, source, outputs
+inline constexpr int kExitUsage = 2;           // the command line is wrong: unknown command or option, missing
+                                               // argument, a value that is not one of the option's choices
 inline constexpr int kExitStartup = 3;         // the branding file is missing or broken
 inline constexpr int kExitWriteFailed = 4;     // ran, but a recovered file, the report or the image was not written
 inline constexpr int kExitOutputUnusable = 5;  // the output could not be created at all (work files, image file)
@@ -20,6 +22,8 @@ inline constexpr int kExitStopped = 130;       // stopped by Ctrl-C, SIGTERM or 
 int Fail(int textId, const std::string& detail = {});
 // Prints a message of the program's own to stderr; returns kExitFailed.
 int FailText(const std::string& text);
+// Prints what is wrong with an option's value to stderr; returns kExitUsage.
+int UsageError(const std::string& text);
 
 // Opens SOURCE in `model`: a block device as a drive, anything else as an image file.
 // Prints the failure (with a hint to run as root for devices) and returns false on error.

@@ -50,6 +50,11 @@ int FailText(const std::string& text) {
   return kExitFailed;
 }
 
+int UsageError(const std::string& text) {
+  std::cerr << text << "\n";
+  return kExitUsage;
+}
+
 bool OpenForCommand(PartitionModel& model, const std::string& path) {
   bool device = IsBlockDevice(path);
   PartitionResult r = device ? model.OpenDrive(path) : model.OpenImage(path);
@@ -137,7 +142,7 @@ int RunTypes(const std::string& typeList) {
   std::string error;
   std::vector<std::string> notes;
   auto mask = ParseTypeList(typeList, error, &notes);
-  if (!mask) return FailText(error);
+  if (!mask) return UsageError(error);
   for (const std::string& note : notes) std::cout << note << "\n";
   std::cout << FormatCatalogue(*mask);
   return kExitOk;

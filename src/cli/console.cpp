@@ -17,14 +17,21 @@ void ProgressLine::Show(const std::string& text) {
     return;
   }
   auto now = std::chrono::steady_clock::now();
-  if (now - lastPlain_ < std::chrono::seconds(5)) return;
+  if (now - lastPlain_ < std::chrono::seconds(5)) {
+    pending_ = text;
+    return;
+  }
   lastPlain_ = now;
+  pending_.clear();
   std::fprintf(stderr, "%s\n", text.c_str());
 }
 
 void ProgressLine::Finish() {
   if (drawn_) std::fprintf(stderr, "\r\033[K");
   drawn_ = false;
+  // Into a file or a pipe, each phase ends with where it got to.
+  if (!pending_.empty()) std::fprintf(stderr, "%s\n", pending_.c_str());
+  pending_.clear();
 }
 
 namespace {

@@ -1,5 +1,6 @@
 // Progress on stderr: a live line redrawn in place on a terminal, otherwise a plain line
-// every few seconds. Quiet mode shows nothing.
+// every few seconds and the last one of each phase (its 100% when it ran to its end).
+// Quiet mode shows nothing.
 #pragma once
 
 #include <chrono>
@@ -13,7 +14,8 @@ class ProgressLine {
   explicit ProgressLine(bool quiet);
   // Shows `text` (the caller calls at most once per progress tick).
   void Show(const std::string& text);
-  // Ends the live line so that what follows starts on a line of its own.
+  // Ends the live line so that what follows starts on a line of its own; off a terminal,
+  // prints the last text shown when it was held back.
   void Finish();
   bool Terminal() const { return terminal_; }
 
@@ -21,6 +23,7 @@ class ProgressLine {
   bool quiet_;
   bool terminal_;
   bool drawn_ = false;
+  std::string pending_;  // off a terminal: the latest text not printed yet
   std::chrono::steady_clock::time_point lastPlain_{};
 };
 

@@ -53,6 +53,27 @@ std::string SuggestCommand(const std::string& word) {
   return best;
 }
 
+// A command line that could not be parsed: the word at fault and where the options are
+// described, then the usage status. An unknown option is named even when a required one
+// is missing too (the parser reports the missing one first).
+int ReportUsageError(CLI::App& app, const CLI::ParseError& e) {
+  std::string command = "morvane";
+  std::string unknown;
+  for (CLI::App* sub : app.get_subcommands()) {
+    command += " " + sub->get_name();
+    for (const std::string& word : sub->remaining())
+      if (unknown.empty() && word.size() > 1 && word[0] == '-') unknown = word;
+  }
+  for (const std::string& word : app.remaining())
+    if (unknown.empty() && word.size() > 1 && word[0] == '-') unknown = word;
+  if (!unknown.empty())
+    std::cerr << command << ": unknown option '" << unknown << "'\n";
+  else
+    std::cerr << command << ": " << e.what() << "\n";
+  std::cerr << "Run '" << command << " --help' for the options.\n";
+  return morvane::cli::kExitUsage;
+}
+
 constexpr const char* kSourceFooter =
     "SOURCE is a raw image file (card.img), a whole disk (/dev/sdb, /dev/nvme0n1, /dev/mmcblk0) or a "
     "partition (/dev/sdb1). Reading devices needs root: run the command with sudo.";
@@ -81,7 +102,7 @@ int RunCommandLine(int argc, char** argv) {
       std::cerr << "morvane: unknown command '" << word << "'."
                 << (guess.empty() ? std::string() : " Did you mean '" + guess + "'?") << "\n"
                 << "Commands: drives, info, view, types, scan, backup. Run 'morvane --help' for more.\n";
-      return cli::kExitFailed;
+      return cli::kExitUsage;
     }
   }
 
@@ -163,7 +184,13 @@ int RunCommandLine(int argc, char** argv) {
   backup->footer(kSourceFooter);
   backup->callback([&] { rc = cli::RunBackupCommand(bo); });
 
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {
+    return app.exit(e);  // --help, --version
+  } catch (const CLI::ParseError& e) {
+    return ReportUsageError(app, e);
+  }
   return rc;
 }
 

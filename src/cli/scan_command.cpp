@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/language.h"
+#include "app/output_folder.h"
 #include "app/startup.h"
 #include "cli/cli.h"
 #include "cli/console.h"
@@ -294,33 +295,32 @@ bool WriteReport(const std::string& path, const ScanCommandOptions& o, const Par
   return true;
 }
 
-// The output folder: an existing folder, or one new folder inside an existing one, made
-// here (like other carvers do) once it is known not to lie on the source.
-// (Fail and FailText return kExitFailed: each "== kExitOk" below is false.)
-// With `create` false it only checks; the folder is made by the call with `create` true,
-// once every other check has passed.
-bool PrepareOutputFolder(const std::string& folder, Source& source, bool create) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  if (folder.empty()) return Fail(21) == kExitOk;
-  fs::path path(folder);
-  if (fs::is_directory(path, ec)) {
-    if (PathIsOnSource(folder, source)) return Fail(22) == kExitOk;
-    return true;
+// The output folder: an existing writable folder, or one new folder inside an existing one,
+// made (like other carvers do) once it is known not to lie on the source. With `create`
+// false it only checks; the folder is made by the call with `create` true, once every other
+// check has passed. The refusal is printed.
+bool PrepareOutputFolder(const std::string& folder, Source& source, bool create, bool quiet = false) {
+  FolderCheckResult r = CheckOutputFolder(folder, source, create);
+  switch (r.Outcome) {
+    case FolderCheck::Ok: return true;
+    case FolderCheck::Created:
+      if (!quiet) std::cerr << "Created the folder " << folder << "\n";
+      return true;
+    case FolderCheck::NotGiven: Fail(21); break;
+    case FolderCheck::Missing: {
+      std::string parent = std::filesystem::path(folder).lexically_normal().parent_path().string();
+      Fail(21, folder + ": neither it nor its parent folder " + (parent.empty() ? "." : parent) +
+                   " exists (only the last folder of the path is created)");
+      break;
+    }
+    case FolderCheck::NotAFolder:
+      FailText(folder + " is a file, not a folder: -o names the folder the recovered files go into.");
+      break;
+    case FolderCheck::CreateFailed: FailText("Cannot create the folder " + folder + ": " + r.Reason); break;
+    case FolderCheck::NotWritable: FailText("Cannot write into the folder " + folder + ": " + r.Reason); break;
+    case FolderCheck::OnSource: Fail(22); break;
   }
-  if (fs::exists(fs::symlink_status(path, ec)))
-    return FailText(folder + " is a file, not a folder: -o names the folder the recovered files go into.") == kExitOk;
-  fs::path parent = path.lexically_normal().parent_path();
-  if (parent.empty()) parent = ".";
-  if (!fs::is_directory(parent, ec))
-    return Fail(21, folder + ": neither it nor its parent folder " + parent.string() +
-                        " exists (only the last folder of the path is created)") == kExitOk;
-  if (PathIsOnSource(parent.string(), source)) return Fail(22) == kExitOk;
-  if (!create) return true;
-  if (!fs::create_directory(path, ec) && ec)
-    return FailText("Cannot create the folder " + folder + ": " + ec.message()) == kExitOk;
-  std::cerr << "Created the folder " << folder << "\n";
-  return true;
+  return false;
 }
 
 // The command line that scans again with the suggested cluster size, the rest as given.
@@ -372,14 +372,14 @@ void PrintSummary(const ScanCommandOptions& o, const ScanReport& report, const C
 int RunScanCommand(const ScanCommandOptions& o) {
   PartitionModel model;
   if (!OpenForCommand(model, o.source)) return kExitFailed;
-  if (!ApplyGeometryChoices(model, o)) return kExitFailed;
+  if (!ApplyGeometryChoices(model, o)) return kExitUsage;
 
   // The checks of the start button, in their order.
   ScanOptions options;
   std::string error;
   std::vector<std::string> notes;
   auto mask = ParseTypeList(o.types, error, &notes);
-  if (!mask) return FailText(error);
+  if (!mask) return UsageError(error);
   if (!o.quiet)
     for (const std::string& note : notes) std::cerr << note << "\n";
   options.TypeMask = *mask;
@@ -401,7 +401,7 @@ int RunScanCommand(const ScanCommandOptions& o) {
   model.ComboBox1Click(model.GroupBox1().ComboBox1.ItemIndex, false);
   options.OutputFolder = WithSlash(o.folder);
   int camera = CameraModeItemForName(o.camera);
-  if (camera < 0) return FailText("--camera must be one of normal, canon, samsung, sony, ordro");
+  if (camera < 0) return UsageError("--camera must be one of normal, canon, samsung, sony, ordro");
   options.CameraMode = CameraModeForItem(camera);
   if (o.freeSpaceOnly && !model.GroupBox1().CheckBox8Enabled)
     return FailText("--free-space-only needs a recognised file system (FAT, NTFS, exFAT, HFS, HFS+)");
@@ -420,7 +420,7 @@ int RunScanCommand(const ScanCommandOptions& o) {
     return Fail(23, "Valid sectors: 0 to " + std::to_string(setup.Geometry.PartitionLastSector) +
                         ", with --first not after --last.");
 
-  if (!PrepareOutputFolder(o.folder, *model.SourceHandle(), true)) return kExitFailed;
+  if (!PrepareOutputFolder(o.folder, *model.SourceHandle(), true, o.quiet)) return kExitFailed;
   ProgressClock clock;
   ConsoleScanObserver observer(o);
   auto created = ScanContext::Create(*model.SourceHandle(), setup, clock, &observer);
@@ -438,12 +438,13 @@ int RunScanCommand(const ScanCommandOptions& o) {
   observer.Line().Finish();
   double seconds = Seconds(started);
 
-  if (report.FreeSpaceUnavailable) std::cerr << "The file system gives no free-space map; all sectors were searched.\n";
-  std::cout << T(27) << report.RecoveredCount << std::endl;
+  if (report.FreeSpaceUnavailable && !o.quiet)
+    std::cerr << "The file system gives no free-space map; all sectors were searched.\n";
+  if (!o.quiet) std::cout << T(27) << report.RecoveredCount << std::endl;
   const bool reportWritten = o.report.empty() || WriteReport(o.report, o, model, report, observer, scan, seconds);
   const bool stopped = report.Stopped || report.SearchCancelled || InterruptWatch::Interrupted();
   if (!o.quiet) PrintSummary(o, report, observer, scan, seconds, stopped);
-  if (auto advice = AdviseGeometry(report, scan.SectorsPerCluster(), scan.SectorSize()))
+  if (auto advice = AdviseGeometry(report, scan.SectorsPerCluster(), scan.SectorSize()); advice && !o.quiet)
     std::cerr << GeometryAdviceText(*advice) << "\nTo scan again that way:\n  "
               << CommandWithCluster(o, ClusterSizeName(advice->ClusterBytes)) << "\n";
   if (report.WorkFilesFailed) return kExitOutputUnusable;

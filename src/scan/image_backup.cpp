@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -165,7 +166,8 @@ BackupResult RunImageBackup(Source& source, const BackupRequest& request, const 
       sector += n;
       r.SectorsWritten += n;
     }
-    if (scan->Progress.Due()) observer.OnBackupProgress(sector, last - first + 1, sector - first, r.BadSectors);
+    if (scan->Progress.Due() || sector > last)
+      observer.OnBackupProgress(std::min(sector, last), last - first + 1, sector - first, r.BadSectors);
   }
   r.NextSector = sector;
   if (sector <= last) {

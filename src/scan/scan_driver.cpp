@@ -277,7 +277,7 @@ class Driver {
         if (t != ftNone) Keep(x, t);
       }
       const int64_t end = std::min(last, s + span - 1);
-      if (scan_.Progress.Due()) obs_.OnSearchProgress(end, length, end - first + 1, report_.FoundCount);
+      if (scan_.Progress.Due() || end == last) obs_.OnSearchProgress(end, length, end - first + 1, report_.FoundCount);
     }
   }
 
@@ -387,7 +387,7 @@ class Driver {
       } else if ((c.type == ftJpegOther || WaitsForLatePass(c)) && table_.LateJpeg) {
         table_.LateJpeg(scan_, c.sector * scan_.SectorSize());
       }
-      if (scan_.Progress.Due()) obs_.OnRecoveryProgress(pass, count - j, count, c.sector, scan_.RecoveredCount);
+      if (scan_.Progress.Due() || j == 0) obs_.OnRecoveryProgress(pass, count - j, count, c.sector, scan_.RecoveredCount);
     }
   }
 
@@ -399,7 +399,8 @@ class Driver {
     while (!WaitWhilePaused() && work_.Next(s, t)) {
       const RecogniserEntry& entry = table_.Stream[t];
       if ((StreamMask(t) & scan_.Options.TypeMask) && entry) entry(scan_, s * scan_.SectorSize());
-      if (scan_.Progress.Due()) obs_.OnRecoveryProgress(ScanPass::Streams, work_.Position(), total, s, scan_.RecoveredCount);
+      if (scan_.Progress.Due() || work_.Position() == total)
+        obs_.OnRecoveryProgress(ScanPass::Streams, work_.Position(), total, s, scan_.RecoveredCount);
     }
   }
 

@@ -90,11 +90,21 @@ TEST(Cli, ViewPrintsTheDumpAndInfoTheDetection) {
 }
 
 // A mistyped command is answered with the one meant; each command's help ends with words
-// about that command only.
+// about that command only. A wrong command line exits with 2 and names what is wrong.
 TEST(Cli, MistypedCommandsAndHelpFooters) {
   auto typo = Morvane("scna card.img -o out");
-  EXPECT_EQ(typo.status, 1);
+  EXPECT_EQ(typo.status, 2);
   EXPECT_TRUE(Contains(typo.out, "Did you mean 'scan'?")) << typo.out;
+  auto bogus = Morvane("scan --bogus a");
+  EXPECT_EQ(bogus.status, 2);
+  EXPECT_TRUE(Contains(bogus.out, "unknown option '--bogus'")) << bogus.out;
+  EXPECT_TRUE(Contains(bogus.out, "morvane scan --help")) << bogus.out;
+  auto noFolder = Morvane("scan a");
+  EXPECT_EQ(noFolder.status, 2);
+  EXPECT_TRUE(Contains(noFolder.out, "--output is required")) << noFolder.out;
+  EXPECT_EQ(Morvane("--bogus").status, 2);
+  EXPECT_EQ(Morvane("scan a -o b --reason lost").status, 2);
+  EXPECT_EQ(Morvane("--version").status, 0);
   EXPECT_FALSE(Contains(Morvane("frobnicate").out, "Did you mean"));
   EXPECT_TRUE(Contains(Morvane("scan --help").out, "SOURCE is a raw image file"));
   EXPECT_TRUE(Contains(Morvane("scan --help").out, "FOLDER is created"));
@@ -115,7 +125,7 @@ TEST(Cli, TypesListAndUnknownNames) {
   EXPECT_TRUE(Contains(alias.out, "docx selects DOC (DOC/DOCX/WPS)")) << alias.out;
   EXPECT_TRUE(Contains(alias.out, "[x] JPG"));
   auto bad = Morvane("types --types jpg,heic");
-  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.status, 2);
   EXPECT_TRUE(Contains(bad.out, "heic"));
   EXPECT_TRUE(Contains(bad.out, "JPG"));
 }
@@ -135,18 +145,30 @@ TEST(Cli, ScanChecksRefuseBeforeAnythingIsWritten) {
   EXPECT_TRUE(Contains(Morvane("scan " + img + out + " --photo-to 2009-02-30").out, "Invalid photo end date!"));
   // Without JPG and RAW the dates are not looked at.
   EXPECT_EQ(Morvane("scan -q " + img + out + " --types ai --photo-from junk --last 100").status, 0);
-  EXPECT_TRUE(Contains(Morvane("scan " + img + out + " --fs ntfs").out, "--reason"));
+  auto fsAlone = Morvane("scan " + img + out + " --fs ntfs");
+  EXPECT_TRUE(Contains(fsAlone.out, "--reason"));
+  EXPECT_EQ(fsAlone.status, 2);
+  EXPECT_EQ(Morvane("scan " + img + out + " --reason formatted --cluster 3K").status, 2);
   EXPECT_TRUE(fs::is_empty(dir / "out"));
+  // A folder nothing can be written into is refused with the system's reason.
+  auto proc = Morvane("scan " + img + " -o /proc");
+  EXPECT_EQ(proc.status, 1);
+  EXPECT_TRUE(Contains(proc.out, "Cannot write into the folder /proc: ")) << proc.out;
 }
 
-// -o: one missing folder is made (and said), a file in its place is refused.
+// -o: one missing folder is made (and said, unless quiet), a file in its place is refused.
 TEST(Cli, OutputFolderIsMadeOneLevelDeep) {
   test::TempDir dir;
   std::string img = SampleImage(dir);
-  auto made = Morvane("scan -q " + img + " -o " + dir / "new" + " --types ai --last 100");
+  auto made = Morvane("scan " + img + " -o " + dir / "new" + " --types ai --last 100");
   EXPECT_EQ(made.status, 0) << made.out;
   EXPECT_TRUE(Contains(made.out, "Created the folder " + dir / "new")) << made.out;
   EXPECT_TRUE(fs::is_directory(dir / "new"));
+  // Quiet: nothing at all on either stream when all goes well.
+  auto quiet = Morvane("scan -q " + img + " -o " + dir / "quiet" + " --types jpg");
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.out, "");
+  EXPECT_FALSE(fs::is_empty(dir / "quiet"));
   test::WriteFileBytes(dir / "afile", {1});
   auto file = Morvane("scan " + img + " -o " + dir / "afile");
   EXPECT_EQ(file.status, 1);
@@ -166,6 +188,9 @@ TEST(Cli, ScanEndsWithOneSummary) {
   EXPECT_TRUE(Contains(r.out, "JPG " + std::to_string(jpg))) << r.out;
   EXPECT_TRUE(Contains(r.out, " into " + dir / "out")) << r.out;
   EXPECT_FALSE(Contains(r.out, "Tidying up the list"));
+  // Into a pipe, the search and the recovery each end with their full count.
+  EXPECT_TRUE(Contains(r.out, "Percent: 100.00%")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "Progress: 100.00%")) << r.out;
   EXPECT_EQ(j["fsType"], "FAT32");
   int64_t bytes = 0;
   for (const auto& f : j["files"]) bytes += f["length"].get<int64_t>();
