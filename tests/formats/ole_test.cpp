@@ -269,5 +269,51 @@ TEST(RecoverOleDocument, DamagedTablesFailAndGiveEverySectorBack) {
   }
 }
 
+// The tables of a compound file of (lastUsed + 2) sectors: 3200 FAT sectors (the last 3091
+// listed in 25 DIFAT sectors) that mark the directory sector and sector lastUsed as used.
+// Nothing but the header and the tables is real.
+Bytes LargeCompoundFileTables(uint32_t lastUsed) {
+  constexpr uint32_t kFats = 3200, kDifats = 25, kDirectory = kFats + kDifats;
+  Bytes file(512 * (kDirectory + 2), 0xFF);
+  std::fill(file.begin(), file.begin() + 512, 0);
+  const uint8_t sig[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  std::copy(std::begin(sig), std::end(sig), file.begin());
+  Put32(file, 28, 0x0009FFFE);
+  Put32(file, 44, kFats);
+  Put32(file, 48, kDirectory);
+  Put32(file, 68, kFats);
+  Put32(file, 72, kDifats);
+  for (uint32_t i = 0; i < 109; ++i) Put32(file, 76 + 4 * i, i);
+  for (uint32_t d = 0, next = 109; d < kDifats; ++d) {
+    const size_t at = 512 * (kFats + d + 1);
+    for (uint32_t i = 0; i < 127; ++i) Put32(file, at + 4 * i, next < kFats ? next++ : kFree);
+    Put32(file, at + 508, d + 1 < kDifats ? kFats + d + 1 : kEnd);
+  }
+  for (uint32_t used : {kDirectory, lastUsed}) Put32(file, 512 * (used / 128 + 1) + 4 * (used % 128), kEnd);
+  const size_t root = 512 * (kDirectory + 1);
+  std::fill(file.begin() + root, file.begin() + root + 512, 0);
+  const std::string name = "Root Entry";
+  for (size_t i = 0; i < name.size(); ++i) file[root + 2 * i] = static_cast<uint8_t>(name[i]);
+  file[root + 64] = static_cast<uint8_t>(2 * name.size() + 2);
+  file[root + 66] = 5;
+  for (size_t at : {68, 72, 76}) Put32(file, root + at, kNone);
+  return file;
+}
+
+TEST(RecoverOleDocument, AFileOf200MiBIsReadAndOneSectorMoreIsNot) {
+  for (const uint32_t last : {kOleMaxSectorNumber, kOleMaxSectorNumber + 1}) {
+    test::SparseCard card(kOleMaxFileBytes + 0x100000, {{0, LargeCompoundFileTables(last)}});
+    ScanContext* scan = card.Context();
+    ASSERT_TRUE(scan);
+    RecoverOleDocument(*scan, card.setup.Options.OutputFolder, 0);
+    // A compound file of no known kind: claimed, not written.
+    EXPECT_EQ(card.Claimed(), last == kOleMaxSectorNumber ? kOleMaxFileBytes / 512 : 0) << last;
+    if (last > kOleMaxSectorNumber) {
+      EXPECT_LE(card.counting->bytes, 4 << 20);  // the tables, not the file
+    }
+    EXPECT_TRUE(card.ImageAlone());
+  }
+}
+
 }  // namespace
 }  // namespace morvane

@@ -156,5 +156,19 @@ TEST(RecoverPdf, IllustratorDocumentsAreWrittenAsAi) {
   EXPECT_EQ(t.Files().size(), 1u);
 }
 
+TEST(RecoverPdf, ATrailerWithin300MiBEndsTheDocumentAndOneBeyondIsNotWaitedFor) {
+  // A document body, zeros, and its trailer ending a sector before or after 300 MiB, on a
+  // sparse card, claimed without being written.
+  const std::string trailer = "\nstartxref\n9\n%%EOF\n";
+  for (const int64_t end : {kMaxPdfBytes - 512, kMaxPdfBytes + 512}) {
+    test::SparseCard card(kMaxPdfBytes + 0x100000,
+                          {{0, Text(Body(600))}, {end - static_cast<int64_t>(trailer.size()), Text(trailer)}});
+    ScanContext* scan = card.Context();
+    ASSERT_TRUE(scan);
+    RecoverPdf(*scan, "", 0);
+    EXPECT_EQ(card.Claimed(), end < kMaxPdfBytes ? end / 512 : 0) << end;
+  }
+}
+
 }  // namespace
 }  // namespace morvane

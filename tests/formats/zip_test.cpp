@@ -251,5 +251,34 @@ TEST(RecoverZip, HugeSizesFailWithoutReadingToThem) {
   }
 }
 
+TEST(RecoverZip, APackageRecordMayReach200MiBAndNotAByteMore) {
+  // A package whose one member's local record is 200 MiB long (or a byte longer), then its
+  // central directory and end record, on a sparse card.
+  const std::string name = "[Content_Types].xml";
+  for (const int64_t record : {kOoxmlMaxRecordBytes, kOoxmlMaxRecordBytes + 1}) {
+    const auto data = static_cast<uint32_t>(record - 30 - static_cast<int64_t>(name.size()));
+    Bytes local(30, 0), central(46, 0), end(22, 0);
+    Put32(local, 0, 0x04034B50), Put32(local, 18, data), Put32(local, 22, data);
+    Put32(central, 0, 0x02014B50), Put32(central, 20, data), Put32(central, 24, data);
+    local[26] = central[28] = static_cast<uint8_t>(name.size());
+    local.insert(local.end(), name.begin(), name.end());
+    central.insert(central.end(), name.begin(), name.end());
+    Put32(end, 0, 0x06054B50), end[8] = end[10] = 1;
+    Put32(end, 12, static_cast<uint32_t>(central.size())), Put32(end, 16, static_cast<uint32_t>(record));
+    const Bytes tail = test::Cat({central, end});
+    test::SparseCard card(kOoxmlMaxRecordBytes + 0x100000, {{0, local}, {record, tail}});
+    card.setup.Options.TypeMask = kAllFileTypesMask & ~kTypeZip;  // claimed, not written
+    ScanContext* scan = card.Context();
+    ASSERT_TRUE(scan);
+    RecoverOoxml(*scan, card.setup.Options.OutputFolder, 0);
+    const bool within = record == kOoxmlMaxRecordBytes;
+    EXPECT_EQ(card.Claimed(), within ? Sectors(static_cast<size_t>(record) + tail.size()) : 0) << record;
+    if (!within) {
+      EXPECT_LE(card.counting->bytes, 0x20000);  // refused before its data is read
+    }
+    EXPECT_TRUE(card.ImageAlone());
+  }
+}
+
 }  // namespace
 }  // namespace morvane
