@@ -150,7 +150,7 @@ int RunCommandLine(int argc, char** argv) {
   scan->add_option("--first", so.first, "first sector of the scan range (default 0)");
   scan->add_option("--last", so.last, "last sector of the scan range (default the source's last)");
   scan->add_option("-t,--types", so.types, "kinds to recover, by short name (jpg,png,raw,mp4,doc,...) or common "
-                                           "name (jpeg, tiff, mpeg, m2ts, docx, 7zip, ...), or 'all'; see 'morvane types'");
+                                           "name (jpeg, heif, tiff, cr3, webm, mpeg, m2ts, docx, odt, epub, 7zip, rar5, ...), or 'all'; see 'morvane types'");
   scan->add_option("--photo-from", so.photoFrom, "recover photos taken on or after this day (YYYY-MM-DD)");
   scan->add_option("--photo-to", so.photoTo, "recover photos taken on or before this day (YYYY-MM-DD)");
   scan->add_flag("--no-undated", so.noUndated, "leave out photos that carry no shooting time");

@@ -9,14 +9,15 @@ namespace morvane {
 
 namespace {
 
-constexpr std::array<TFileTypeEntry, 25> kCatalogue{{
-    {"JPG", 0, kTypeJpg},  {"BMP", 1, kTypeBmp},  {"PNG", 2, kTypePng},  {"RAW", 3, kTypeRaw},
-    {"AVI", 4, kTypeAvi},  {"ASF", 6, kTypeAsf},  {"MOV", 9, kTypeMov},  {"MP4", 7, kTypeMp4},
-    {"3GP", 8, kType3gp},  {"VOB", 12, kTypeVob}, {"MPG", 13, kTypeMpg}, {"WMV", 10, kTypeWmv},
-    {"MTS", 14, kTypeMts}, {"TS", 15, kTypeTs},   {"DAT", 5, kTypeDat},  {"WAV", 11, kTypeWav},
-    {"DOC", 16, kTypeDoc}, {"XLS", 17, kTypeXls}, {"PPT", 18, kTypePpt}, {"AI", 23, kTypeAi},
-    {"CDR", 24, kTypeCdr}, {"RAR", 19, kTypeRar}, {"ZIP", 20, kTypeZip}, {"7Z", 22, kType7z},
-    {"CAB", 21, kTypeCab},
+constexpr std::array<TFileTypeEntry, 30> kCatalogue{{
+    {"JPG", 0, kTypeJpg},   {"BMP", 1, kTypeBmp},   {"PNG", 2, kTypePng},   {"HEIC", 25, kTypeHeic},
+    {"AVIF", 26, kTypeAvif}, {"WEBP", 27, kTypeWebp}, {"RAW", 3, kTypeRaw},   {"AVI", 4, kTypeAvi},
+    {"ASF", 6, kTypeAsf},   {"MOV", 9, kTypeMov},   {"MP4", 7, kTypeMp4},   {"3GP", 8, kType3gp},
+    {"MKV", 28, kTypeMkv},  {"VOB", 12, kTypeVob},  {"MPG", 13, kTypeMpg},  {"WMV", 10, kTypeWmv},
+    {"MTS", 14, kTypeMts},  {"TS", 15, kTypeTs},    {"DAT", 5, kTypeDat},   {"WAV", 11, kTypeWav},
+    {"DOC", 16, kTypeDoc},  {"XLS", 17, kTypeXls},  {"PPT", 18, kTypePpt},  {"ODF", 29, kTypeOdf},
+    {"AI", 23, kTypeAi},    {"CDR", 24, kTypeCdr},  {"RAR", 19, kTypeRar},  {"ZIP", 20, kTypeZip},
+    {"7Z", 22, kType7z},    {"CAB", 21, kTypeCab},
 }};
 
 constexpr bool CatalogueIsConsistent() {
@@ -29,13 +30,13 @@ constexpr bool CatalogueIsConsistent() {
 }
 static_assert(CatalogueIsConsistent(), "every kind has exactly one bit of its own");
 
-constexpr std::string_view kPictureList[] = {"Picture", "  JPG", "  BMP", "  PNG"};
-constexpr std::string_view kRawList[] = {"Picture", "  RAW(TIF,DNG,ARW,CR2,NEF,ORF,PEF,SR2,RAF,X3F...)"};
+constexpr std::string_view kPictureList[] = {"Picture", "  JPG", "  BMP", "  PNG", "  HEIC/HEIF", "  AVIF", "  WEBP"};
+constexpr std::string_view kRawList[] = {"Picture", "  RAW(TIF,DNG,ARW,CR2,CR3,NEF,ORF,PEF,SR2,RAF,X3F...)"};
 constexpr std::string_view kVideoList[] = {
-    "Video",    "  AVI",      "  ASF",     "  MOV", "  MP4", "  3GP", "  VOB/MOD",
-    "  MPG",    "  WMV",      "  MTS/TOD", "  TS/M2T", "  DAT", "  WAV"};
-constexpr std::string_view kDocumentList[] = {"Document", "  DOC/DOCX/WPS", "  XLS/XLSX/ET",
-                                              "  PPT/PPTX/DPS"};
+    "Video",   "  AVI", "  ASF",     "  MOV",    "  MP4", "  3GP", "  MKV/WEBM",
+    "  VOB/MOD", "  MPG", "  WMV", "  MTS/TOD", "  TS/M2T", "  DAT", "  WAV"};
+constexpr std::string_view kDocumentList[] = {"Document", "  DOC/DOCX/WPS", "  XLS/XLSX/ET", "  PPT/PPTX/DPS",
+                                              "  ODF(ODT,ODS,ODP,ODG,EPUB)"};
 constexpr std::string_view kArchiveList[] = {"Archive", "  RAR", "  ZIP", "  7Z", "  CAB"};
 constexpr std::string_view kVectorList[] = {"Vectorgraph", "  AI/PDF", "  CDR"};
 
@@ -54,6 +55,8 @@ constexpr TypeAlias kAliases[] = {
     {"x3f", "RAW"},  {"rw2", "RAW"},  {"mod", "VOB"},   {"mpeg", "MPG"},  {"tod", "MTS"},  {"m2ts", "MTS"},
     {"m2t", "TS"},   {"qt", "MOV"},   {"m4v", "MP4"},   {"wma", "ASF"},   {"docx", "DOC"}, {"wps", "DOC"},
     {"xlsx", "XLS"}, {"et", "XLS"},   {"pptx", "PPT"},  {"dps", "PPT"},   {"pdf", "AI"},   {"7zip", "7Z"},
+    {"heif", "HEIC"}, {"webm", "MKV"}, {"matroska", "MKV"}, {"cr3", "RAW"}, {"rar5", "RAR"}, {"odt", "ODF"},
+    {"ods", "ODF"},  {"odp", "ODF"},  {"odg", "ODF"},   {"epub", "ODF"},  {"opendocument", "ODF"},
 };
 
 // The item text of the kind `shortName` in the chooser ("DOC/DOCX/WPS"), or the name itself.

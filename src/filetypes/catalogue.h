@@ -1,4 +1,4 @@
-// The file-type catalogue: the 25 kinds of files a scan can recover, their bits in
+// The file-type catalogue: the 30 kinds of files a scan can recover, their bits in
 // TypeMask, and the lists of the file-type tree in which the user picks them.
 #pragma once
 
@@ -37,12 +37,17 @@ inline constexpr uint32_t kTypeCab = 0x200000;
 inline constexpr uint32_t kType7z = 0x400000;
 inline constexpr uint32_t kTypeAi = 0x800000;  // AI and PDF
 inline constexpr uint32_t kTypeCdr = 0x1000000;
+inline constexpr uint32_t kTypeHeic = 0x2000000;  // HEIC and HEIF pictures
+inline constexpr uint32_t kTypeAvif = 0x4000000;
+inline constexpr uint32_t kTypeWebp = 0x8000000;
+inline constexpr uint32_t kTypeMkv = 0x10000000;  // Matroska and WebM
+inline constexpr uint32_t kTypeOdf = 0x20000000;  // OpenDocument files and EPUB books
 
 // Groups of kinds the scan treats together.
 inline constexpr uint32_t kPhotoTypesMask = kTypeJpg | kTypeRaw;  // photo date range applies
 inline constexpr uint32_t kStreamTypesMask = kTypeVob | kTypeMpg | kTypeMts | kTypeTs;  // work files
 inline constexpr uint32_t kOfficeTypesMask = kTypeDoc | kTypeXls | kTypePpt;
-inline constexpr uint32_t kAllFileTypesMask = 0x01FFFFFF;
+inline constexpr uint32_t kAllFileTypesMask = 0x3FFFFFFF;
 
 struct TFileTypeEntry {
   std::string_view ShortName;  // the key, as the tree item's short name
@@ -65,8 +70,8 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 std::string_view ShortNameOf(std::string_view itemText);
 
 // Parses a comma-separated list of short names ("jpg, raw,MP4"); "all" selects every kind.
-// Common names of the formats a kind covers count too (jpeg, tiff, cr2, mpeg, m2ts, docx,
-// xlsx, pptx, 7zip, pdf, ...); for each one used, `notes` (when given) gains a line that
+// Common names of the formats a kind covers count too (jpeg, tiff, cr2, cr3, heif, mpeg,
+// m2ts, webm, docx, xlsx, pptx, odt, epub, 7zip, rar5, pdf, ...); for each one used, `notes` (when given) gains a line that
 // says which kind it selects. Returns the mask, or nullopt with a message in `error` (an
 // unknown name, or no name).
 std::optional<uint32_t> ParseTypeList(std::string_view list, std::string& error,

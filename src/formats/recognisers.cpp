@@ -9,6 +9,7 @@
 #include "formats/documents/sized_archives.h"
 #include "formats/documents/zip.h"
 #include "formats/media/asf.h"
+#include "formats/media/matroska.h"
 #include "formats/media/mp4.h"
 #include "formats/media/mpeg_ps.h"
 #include "formats/media/mpeg_ts.h"
@@ -81,8 +82,9 @@ RecogniserTable MakeTable() {
   t.Recovery[ftJpegApp] = [](ScanContext& scan, int64_t offset) {
     RecoverJpeg(scan, scan.Options.OutputFolder, offset);
   };
-  // The ISO media family chooses by its brand and TypeMask itself.
-  for (uint8_t id : {ftMp4, ft3gp, ftMov, ftBareMdat})
+  // The ISO media family (videos, HEIF/AVIF pictures, CR3 raws) chooses by its brand and
+  // TypeMask itself.
+  for (uint8_t id : {ftMp4, ft3gp, ftMov, ftBareMdat, ftHeic, ftAvif, ftCr3})
     t.Recovery[id] = [](ScanContext& scan, int64_t offset) { RecoverMp4(scan, scan.Options.OutputFolder, offset); };
   // Compound files are followed and claimed whatever is selected; the kind found inside
   // decides whether one is written.
@@ -104,6 +106,9 @@ RecogniserTable MakeTable() {
   t.Recovery[ftBmp] = WithFolder(RecoverBmp);
   t.Recovery[ftPdf] = FolderWhenSelected(RecoverPdf, kTypeAi);
   t.Recovery[ftRar] = FolderWhenSelected(RecoverRar, kTypeRar);
+  t.Recovery[ftRar5] = FolderWhenSelected(RecoverRar5, kTypeRar);
+  // Matroska and WebM choose their name and look at TypeMask themselves.
+  t.Recovery[ftMatroska] = t.Recovery[ftWebm] = WithFolder(RecoverMatroska);
   t.Recovery[ftCab] = FolderWhenSelected(RecoverCab, kTypeCab);
   t.Recovery[ft7z] = FolderWhenSelected(Recover7z, kType7z);
   // Packages and archives decide their kind from their central directory; a plain archive
@@ -111,11 +116,14 @@ RecogniserTable MakeTable() {
   // Selected or not, each is followed and claimed.
   t.Recovery[ftOfficeZip] = WithFolder(RecoverOoxml);
   t.Recovery[ftZip] = WithFolder(RecoverZip);
+  // OpenDocument files and EPUB books are named by their "mimetype" entry.
+  t.Recovery[ftOpenDocument] = WithFolder(RecoverZip);
   t.Recovery[ftRiffCdr] = WithFolder(RecoverCdrRiff);
   t.Recovery[ftZipCdr] = WithFolder(RecoverCdrZip);
   t.Recovery[ftRiffAvi] = RiffSelectedOrClaimOnly(kTypeAvi, ".AVI");
   t.Recovery[ftRiffWave] = RiffSelectedOrClaimOnly(kTypeWav, ".WAV");
   t.Recovery[ftRiffCdxa] = RiffSelectedOrClaimOnly(kTypeDat, ".DAT");
+  t.Recovery[ftRiffWebp] = RiffSelectedOrClaimOnly(kTypeWebp, ".WEBP");
   // Animated cursors are never written, only kept from other recognisers.
   t.Recovery[ftRiffAcon] = [](ScanContext& scan, int64_t offset) { RecoverRiff(scan, "", "", false, offset); };
   t.Recovery[ftAvi00dc] = FolderWhenSelected(RecoverAviFragment, kTypeAvi);

@@ -35,22 +35,20 @@ TForm6::TForm6(QWidget* parent) : QDialog(parent), typeMask_(kAllFileTypesMask) 
   Button2 = makeButton("Button2");
   Button1->setDefault(true);
 
-  auto* selection = new QHBoxLayout;
-  selection->addWidget(btnAll);
-  selection->addWidget(btnClr);
-  selection->addStretch(1);
-  auto* closing = new QHBoxLayout;
-  closing->addStretch(1);
-  closing->addWidget(Button1);
-  closing->addWidget(Button2);
+  // The buttons stand in a column beside the tree, so that the tree can be as tall as its
+  // thirty-odd rows on a 768-pixel screen.
+  auto* buttons = new QVBoxLayout;
+  buttons->addWidget(btnAll);
+  buttons->addWidget(btnClr);
+  buttons->addStretch(1);
+  buttons->addWidget(Button1);
+  buttons->addWidget(Button2);
 
-  auto* layout = new QVBoxLayout(this);
+  auto* layout = new QHBoxLayout(this);
   layout->setContentsMargins(14, 14, 14, 12);
-  layout->setSpacing(8);
+  layout->setSpacing(10);
   layout->addWidget(tree, 1);
-  layout->addLayout(selection);
-  layout->addSpacing(4);
-  layout->addLayout(closing);
+  layout->addLayout(buttons);
 
   connect(tree, &TBUTreeView::NodeToggled, this, &TForm6::BUTreeView1Change);
   connect(btnAll, &QPushButton::clicked, this, &TForm6::btnAllClick);

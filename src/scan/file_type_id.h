@@ -49,6 +49,14 @@ enum FileTypeId : uint8_t {
   ftBareMdat = 36,             // bare "mdat" box (Canon/Panasonic camera mode)
   ftMoovBox = 37,              // "moov" box (Samsung camera mode)
   ftAvi00dc = 38,              // AVI "00dc" chunk without header (Ordro camera mode)
+  ftHeic = 39,                 // ISO media, HEIF picture brand (heic, mif1, ...)
+  ftAvif = 40,                 // ISO media, AVIF picture brand
+  ftCr3 = 41,                  // ISO media, brand "crx " (Canon CR3 camera raw)
+  ftRiffWebp = 42,             // RIFF WEBP
+  ftRar5 = 43,                 // RAR 5
+  ftMatroska = 44,             // EBML header, DocType "matroska"
+  ftWebm = 45,                 // EBML header, DocType "webm"
+  ftOpenDocument = 46,         // ZIP holding an uncompressed "mimetype" first (OpenDocument, EPUB)
   ftFsMetadata = 100,          // file-system metadata: NTFS record or index block, FAT directory
 };
 
@@ -94,6 +102,14 @@ constexpr std::string_view DescribeFileTypeId(uint8_t id) {
     case ftBareMdat: return "bare mdat box";
     case ftMoovBox: return "moov box";
     case ftAvi00dc: return "AVI 00dc chunk";
+    case ftHeic: return "HEIF picture";
+    case ftAvif: return "AVIF picture";
+    case ftCr3: return "CR3 camera raw";
+    case ftRiffWebp: return "RIFF WEBP";
+    case ftRar5: return "RAR 5";
+    case ftMatroska: return "Matroska";
+    case ftWebm: return "WebM";
+    case ftOpenDocument: return "OpenDocument or EPUB";
     case ftFsMetadata: return "file-system metadata";
     default: return "unknown";
   }

@@ -32,9 +32,16 @@ uint32_t FoundMask(uint8_t t) {
     case ftJpegOther: return kTypeJpg;
     case ftBmp: return kTypeBmp;
     case ftPng: return kTypePng;
+    case ftHeic: return kTypeHeic;
+    case ftAvif: return kTypeAvif;
+    case ftRiffWebp: return kTypeWebp;
     case ftTiffRaw:
     case ftX3f:
-    case ftRaf: return kTypeRaw;
+    case ftRaf:
+    case ftCr3: return kTypeRaw;
+    case ftMatroska:
+    case ftWebm: return kTypeMkv;
+    case ftOpenDocument: return kTypeOdf;
     case ftOle:
     case ftOfficeZip: return kOfficeTypesMask;
     case ftPdf: return kTypeAi;
@@ -51,7 +58,8 @@ uint32_t FoundMask(uint8_t t) {
     case ftMpeg2PackClockZero: return kTypeVob;
     case ftMpeg1PackClockZero: return kTypeMpg;
     case ftTs192First: return kTypeMts;
-    case ftRar: return kTypeRar;
+    case ftRar:
+    case ftRar5: return kTypeRar;
     case ftZip: return kTypeZip;
     case ftCab: return kTypeCab;
     case ft7z: return kType7z;

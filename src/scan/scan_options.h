@@ -15,7 +15,7 @@
 
 namespace morvane {
 
-inline constexpr uint32_t kAllTypesMask = 0x01FFFFFF;
+inline constexpr uint32_t kAllTypesMask = 0x3FFFFFFF;
 
 struct ScanOptions {
   std::string OutputFolder;            // folder of recovered files and work files, trailing '/'

@@ -7,7 +7,7 @@ namespace {
 
 TEST(Catalogue, ShortNames) {
   EXPECT_EQ(ShortNameOf("  DOC/DOCX/WPS"), "DOC");
-  EXPECT_EQ(ShortNameOf("  RAW(TIF,DNG,ARW,CR2,NEF,ORF,PEF,SR2,RAF,X3F...)"), "RAW");
+  EXPECT_EQ(ShortNameOf("  RAW(TIF,DNG,ARW,CR2,CR3,NEF,ORF,PEF,SR2,RAF,X3F...)"), "RAW");
   EXPECT_EQ(ShortNameOf("  7Z"), "7Z");
   EXPECT_EQ(ShortNameOf("  AI/PDF "), "AI");
 
@@ -20,9 +20,9 @@ TEST(Catalogue, ParseTypeList) {
   EXPECT_EQ(ParseTypeList("ALL", error), kAllFileTypesMask);
   EXPECT_EQ(ParseTypeList("doc,all", error), kAllFileTypesMask);
 
-  EXPECT_EQ(ParseTypeList("jpg,heic", error), std::nullopt);
-  EXPECT_NE(error.find("\"heic\""), std::string::npos) << error;
-  for (std::string_view name : {"JPG", "CDR", "CAB", "all"})
+  EXPECT_EQ(ParseTypeList("jpg,flac", error), std::nullopt);
+  EXPECT_NE(error.find("\"flac\""), std::string::npos) << error;
+  for (std::string_view name : {"JPG", "HEIC", "MKV", "ODF", "CDR", "CAB", "all"})
     EXPECT_NE(error.find(name), std::string::npos) << name;
 
   error.clear();
@@ -38,6 +38,9 @@ TEST(Catalogue, CommonNamesSelectTheirKind) {
             kTypeJpg | kTypeRaw | kTypeMpg | kTypeMts | kTypeDoc | kTypeXls | kTypePpt | kType7z | kTypeAi | kTypeVob)
       << error;
   EXPECT_EQ(ParseTypeList("m2t", error), kTypeTs);
+  EXPECT_EQ(ParseTypeList("heic,heif,avif,webp,cr3,rar5,mkv,webm,odt,ods,odp,odg,epub", error),
+            kTypeHeic | kTypeAvif | kTypeWebp | kTypeRaw | kTypeRar | kTypeMkv | kTypeOdf)
+      << error;
   ASSERT_EQ(notes.size(), 11u);  // every alias, not the kind's own name (mts)
   EXPECT_EQ(notes[0], "jpeg selects JPG");
   EXPECT_EQ(notes[5], "docx selects DOC (DOC/DOCX/WPS)");
@@ -53,7 +56,10 @@ TEST(Catalogue, FormatShowsGroupsAndSelection) {
             "  [x] JPG\n"
             "  [ ] BMP\n"
             "  [ ] PNG\n"
-            "  [ ] RAW  RAW(TIF,DNG,ARW,CR2,NEF,ORF,PEF,SR2,RAF,X3F...)\n");
+            "  [ ] HEIC HEIC/HEIF\n"
+            "  [ ] AVIF\n"
+            "  [ ] WEBP\n"
+            "  [ ] RAW  RAW(TIF,DNG,ARW,CR2,CR3,NEF,ORF,PEF,SR2,RAF,X3F...)\n");
   EXPECT_NE(text.find("  [x] VOB  VOB/MOD\n"), std::string::npos);
   EXPECT_NE(text.find("Vectorgraph\n  [ ] AI   AI/PDF\n  [ ] CDR\n"), std::string::npos);
   EXPECT_EQ(text.find("Picture", 1), std::string::npos);  // one Picture group

@@ -25,13 +25,13 @@ class TypeChooserTest : public ::testing::Test {
 TEST_F(TypeChooserTest, OpensWithOneNodePerGroupAndKind) {
   tree.Open(kAllFileTypesMask);
   tree.Open(kAllFileTypesMask);  // opening again adds nothing
-  ASSERT_EQ(tree.Nodes().size(), 30u);
+  ASSERT_EQ(tree.Nodes().size(), 35u);
   for (const TTypeTreeNode& n : tree.Nodes()) EXPECT_TRUE(n.Checked) << n.Text;
 
   // The two "Picture" lists form one group.
   std::vector<std::string> pictures;
   for (int i : tree.ItemsOf(Node("Picture"))) pictures.push_back(tree.Nodes()[i].ShortName);
-  EXPECT_EQ(pictures, (std::vector<std::string>{"JPG", "BMP", "PNG", "RAW"}));
+  EXPECT_EQ(pictures, (std::vector<std::string>{"JPG", "BMP", "PNG", "HEIC", "AVIF", "WEBP", "RAW"}));
 }
 
 TEST_F(TypeChooserTest, ItemAndGroupTogglesKeepTheTreeConsistent) {
@@ -47,7 +47,7 @@ TEST_F(TypeChooserTest, ItemAndGroupTogglesKeepTheTreeConsistent) {
   EXPECT_FALSE(Checked("Video"));
   tree.SetChecked(Node("Video"), true);
   for (int i : tree.ItemsOf(Node("Video"))) EXPECT_TRUE(tree.Nodes()[i].Checked);
-  EXPECT_EQ(Ok(kTypeJpg), kTypeJpg | 0xFFF0u | kTypeDat | kTypeWav);
+  EXPECT_EQ(Ok(kTypeJpg), kTypeJpg | 0xFFF0u | kTypeDat | kTypeWav | kTypeMkv);
 }
 
 TEST_F(TypeChooserTest, CancelKeepsTheMaskAndClearAllGivesZero) {

@@ -47,16 +47,16 @@ class Form6Test : public QObject {
     QCOMPARE(f.btnClr->text(), QStringLiteral("Clea&r All"));
     QCOMPARE(f.Button1->text(), QStringLiteral("&Ok"));
     QCOMPARE(f.Button2->text(), QStringLiteral("&Cancel"));
-    // The two picture lists form one group: five groups, 25 kinds.
+    // The two picture lists form one group: five groups, 30 kinds.
     QCOMPARE(f.tree->topLevelItemCount(), 5);
-    QCOMPARE(f.tree->AllNodes().size(), 30);
-    QCOMPARE(f.FindItem("Picture")->childCount(), 4);
+    QCOMPARE(f.tree->AllNodes().size(), 35);
+    QCOMPARE(f.FindItem("Picture")->childCount(), 7);
     for (QTreeWidgetItem* node : f.tree->AllNodes()) QVERIFY2(TBUTreeView::GetChecked(node), qPrintable(node->text(0)));
 
     f.Button2->click();
     QVERIFY(!f.isVisible());
     Open(f);  // the main window adds the lists again on every opening
-    QCOMPARE(f.tree->AllNodes().size(), 30);
+    QCOMPARE(f.tree->AllNodes().size(), 35);
     QCOMPARE(f.tree->topLevelItemCount(), 5);
   }
 
@@ -85,13 +85,13 @@ class Form6Test : public QObject {
     for (QTreeWidgetItem* node : f.tree->AllNodes()) QVERIFY(!TBUTreeView::GetChecked(node));
     Toggle(f, "Video");
     QTreeWidgetItem* video = f.FindItem("Video");
-    QCOMPARE(video->childCount(), 12);
+    QCOMPARE(video->childCount(), 13);
     for (int i = 0; i < video->childCount(); ++i) QVERIFY(TBUTreeView::GetChecked(video->child(i)));
     QVERIFY(!Checked(f, "Picture"));
     f.Button1->click();
-    uint32_t video12 = kTypeAvi | kTypeAsf | kTypeMov | kTypeMp4 | kType3gp | kTypeVob | kTypeMpg | kTypeWmv |
-                       kTypeMts | kTypeTs | kTypeDat | kTypeWav;
-    QCOMPARE(f.TypeMask(), video12);
+    uint32_t video13 = kTypeAvi | kTypeAsf | kTypeMov | kTypeMp4 | kType3gp | kTypeMkv | kTypeVob | kTypeMpg |
+                       kTypeWmv | kTypeMts | kTypeTs | kTypeDat | kTypeWav;
+    QCOMPARE(f.TypeMask(), video13);
 
     // Clearing the group box clears its items; the last item checked again checks the group.
     Open(f);

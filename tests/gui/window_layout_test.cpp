@@ -115,7 +115,7 @@ class WindowLayoutTest : public QObject {
                               .arg(Name(l))
                               .arg(chooser.tree->ContentsWidth())
                               .arg(chooser.tree->viewport()->width())));
-      QVERIFY(chooser.height() <= 768 - 80);
+      QVERIFY2(chooser.height() <= 768 - 80, qPrintable(QStringLiteral("%1 chooser height %2").arg(Name(l)).arg(chooser.height())));
       chooser.close();
 
       f.Form3()->PrepareForSearch(FaceTexts(), QStringLiteral("card.img"));

@@ -19,4 +19,8 @@ namespace morvane {
 // Always 0.
 int RecoverRar(ScanContext& scan, const std::string& outputFolder, int64_t startOffset);
 
+// Carves the RAR 5 archive ("Rar!" 1A 07 01 00) starting at startOffset as .RAR; an empty
+// folder only claims it. Always 0.
+int RecoverRar5(ScanContext& scan, const std::string& outputFolder, int64_t startOffset);
+
 }  // namespace morvane
