@@ -9,6 +9,7 @@
 #include "filetypes/catalogue.h"
 #include "scan/recognition.h"
 #include "scan/recovered_file.h"
+#include "storage/geometry.h"
 
 namespace morvane {
 namespace {
@@ -78,9 +79,10 @@ constexpr int64_t kCrcBytes = 4;
 bool IsLetter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool IsLower(uint8_t c) { return c >= 'a' && c <= 'z'; }
 
-// Before a long chunk is copied, the head behind it is read where it lies when no other
-// file's sectors come in between: bytes that only look like a chunk with a large length then
-// cost one read, not the copy of up to 100 MiB, however many such starts a medium holds.
+// Before a long chunk is copied, the head behind it (its type and its length within the
+// picture's limit) is read where it lies when no other file's sectors come in between: bytes
+// that only look like a chunk with a large length then cost one read, not the copy of up to
+// 100 MiB, however many such starts a medium holds.
 constexpr int64_t kLookAheadFrom = 0x100000;
 
 bool HeadBehindMayFollow(Recognition& rec, ScanContext& scan, int64_t next) {
@@ -89,11 +91,15 @@ bool HeadBehindMayFollow(Recognition& rec, ScanContext& scan, int64_t next) {
   const int64_t source = rec.ReadPosition() + ahead;
   const int64_t sectorSize = scan.SectorSize();
   const int64_t first = rec.ReadPosition() / sectorSize, last = (source + kChunkHead - 1) / sectorSize;
-  std::array<uint8_t, kChunkHead> head{};
-  if (last > scan.LastSector || scan.SectorMap.CountClaimed(first, last - first + 1) != 0 ||
-      scan.ReadSectors(head.data(), kChunkHead, source) != 0)
-    return true;  // the walk itself decides
-  return IsAcceptedPngChunk(ByteView(head.data(), head.size()).Sub(4, 4));
+  const int64_t span = last - first + 1;
+  if (last > scan.LastSector || scan.SectorMap.CountUnclaimed(first, last, span).Count != span) return true;
+  // Read from the source itself, so that the read-ahead window stays where the walk reads.
+  std::array<uint8_t, 2 * kMaxSectorSize> sectors{};
+  const int64_t from = source / sectorSize * sectorSize;
+  const auto length = static_cast<size_t>((last + 1) * sectorSize - from);
+  if (length > sectors.size() || !scan.SourceHandle().ReadAt(from, sectors.data(), length)) return true;
+  const ByteView head = ByteView(sectors.data(), length).Sub(static_cast<size_t>(source - from), kChunkHead);
+  return IsAcceptedPngChunk(head.Sub(4, 4)) && next + kChunkHead + int64_t{head.Be32(0)} + kCrcBytes <= kMaxPngBytes;
 }
 
 // Follows the chunks from byte 8 to the end of IEND; returns the picture's length, or -1
