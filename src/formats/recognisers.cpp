@@ -105,8 +105,8 @@ RecogniserTable MakeTable() {
   t.Recovery[ftPng] = WithFolder(RecoverPng);
   t.Recovery[ftBmp] = WithFolder(RecoverBmp);
   t.Recovery[ftPdf] = FolderWhenSelected(RecoverPdf, kTypeAi);
-  t.Recovery[ftRar] = FolderWhenSelected(RecoverRar, kTypeRar);
-  t.Recovery[ftRar5] = FolderWhenSelected(RecoverRar5, kTypeRar);
+  // Both RAR formats: the marker says which.
+  t.Recovery[ftRar] = t.Recovery[ftRar5] = FolderWhenSelected(RecoverRar, kTypeRar);
   // Matroska and WebM choose their name and look at TypeMask themselves.
   t.Recovery[ftMatroska] = t.Recovery[ftWebm] = WithFolder(RecoverMatroska);
   t.Recovery[ftCab] = FolderWhenSelected(RecoverCab, kTypeCab);

@@ -65,7 +65,20 @@ uint8_t ClassifyFtypBrand(ByteView s) {
   return ftMov;
 }
 
-// Jet database, RIFF, ASF and ISO media "ftyp" starts.
+// An EBML header whose DocType, among its first bytes, is "matroska" or "webm"; an EBML
+// header of any other document is no candidate.
+uint8_t ClassifyEbmlDocType(ByteView s) {
+  constexpr size_t kDocTypeWithin = 64;
+  for (size_t at = 4; at < kDocTypeWithin; ++at) {
+    if (s.U8(at) != 0x42 || s.U8(at + 1) != 0x82) continue;
+    const uint8_t size = s.U8(at + 2);  // a one-byte size: 0x80 | length
+    if (size == 0x88 && s.Matches(at + 3, "matroska")) return ftMatroska;
+    if (size == 0x84 && s.Matches(at + 3, "webm")) return ftWebm;
+  }
+  return ftNone;
+}
+
+// Jet database, RIFF, ASF, EBML and ISO media "ftyp" starts.
 int ClassifyDatabaseOrContainer(ByteView s) {
   if (s.Matches(4, "Standard Jet DB")) return ftJetDb;
   switch (s.U8(0)) {
@@ -77,6 +90,9 @@ int ClassifyDatabaseOrContainer(ByteView s) {
       break;
     case 0x00:
       if (s.U8(1) == 0 && s.Matches(4, "ftyp")) return ClassifyFtypBrand(s);
+      break;
+    case 0x1A:
+      if (s.Matches(0, "\x1A\x45\xDF\xA3"sv)) return ClassifyEbmlDocType(s);
       break;
   }
   return kGoOn;
@@ -113,6 +129,7 @@ int ClassifyTransportStream(ByteView s) {
 uint8_t ClassifyZipFirstEntry(ByteView s) {
   if (s.Matches(30, "[Content_Types].xml")) return ftOfficeZip;
   if (s.Matches(30, "content/riffData.cdr")) return ftZipCdr;
+  if (s.Le16(26) == 8 && s.Matches(30, "mimetype") && s.Le16(8) == 0) return ftOpenDocument;  // stored
   return ftZip;
 }
 
@@ -136,6 +153,7 @@ int ClassifyImageArchiveOrDocument(ByteView s) {
       break;
     case 'R':
       if (s.Matches(0, "Rar!\x1A\x07\0"sv)) return ftRar;
+      if (s.Matches(0, "Rar!\x1A\x07\x01\0"sv)) return ftRar5;
       break;
     case 'P':
       if (s.Matches(0, "PK\x03\x04")) return ClassifyZipFirstEntry(s);

@@ -1,6 +1,7 @@
 // RAR, CAB and 7z archives: real archives byte for byte, and constructed ones whose
 // layout is written out below.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <string>
 #include <vector>
@@ -132,24 +133,137 @@ TEST(RecoverRar, BlocksThatEndTheWalk) {
   }
 }
 
+// --- RAR 5 --------------------------------------------------------------------------------
+
+Bytes Vint(uint64_t v) {
+  Bytes b;
+  do {
+    b.push_back(static_cast<uint8_t>((v & 0x7F) | (v > 0x7F ? 0x80 : 0)));
+    v >>= 7;
+  } while (v);
+  return b;
+}
+
+// A header: CRC-32 of what follows it, size, type, flags, then `rest` (the extra-area and
+// data sizes as the flags say, and the fields of the type); then dataBytes of data.
+Bytes Rar5Header(uint64_t type, uint64_t flags, const Bytes& rest = {}, size_t dataBytes = 0) {
+  const Bytes fields = test::Cat({Vint(type), Vint(flags), rest});
+  Bytes h = test::Cat({{0, 0, 0, 0}, Vint(fields.size()), fields});
+  PutLe(h, 0, crc32(0, h.data() + 4, static_cast<uInt>(h.size() - 4)), 4);
+  h.resize(h.size() + dataBytes, 0x5A);
+  return h;
+}
+
+Bytes Rar5Archive(const std::vector<Bytes>& headers) {
+  Bytes a = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x01, 0x00};
+  for (const auto& h : headers) a.insert(a.end(), h.begin(), h.end());
+  return a;
+}
+
+const Bytes kRar5Main = Rar5Header(1, 0, {0});
+const Bytes kRar5End = Rar5Header(5, 0, {0});
+Bytes Rar5File(size_t dataBytes) { return Rar5Header(2, 2, test::Cat({Vint(dataBytes), {0, 0, 0, 1, 'a'}}), dataBytes); }
+
+const std::vector<std::string> kRar5Samples = {
+    "rar5_arm.rar",     "rar5_compressed.rar",       "rar5_encrypted.rar", "rar5_multiple_files.rar", "rar5_solid.rar",
+    "rar5_stored_manyfiles.rar", "rar5_unicode.rar", "rar5_win32.rar",     "rar5_zip_in_rar.rar"};
+
+TEST(RecoverRar5, ArchivesWrittenByRarComeBackByteForByte) {
+  // Stored, compressed, solid and encrypted members, a service header, Unicode names and a
+  // ZIP stored inside, on random bytes; claim-only takes the same sectors.
+  std::vector<Bytes> files;
+  for (const auto& n : kRar5Samples) files.push_back(Sample(n));
+  std::vector<int64_t> claimed[2];
+  for (bool selected : {true, false}) {
+    ArchiveCard t(200, 1, true);
+    const std::vector<int64_t> starts = t.PlaceInRow(files, 2, 3);
+    for (int64_t s : starts) t.Recover(RecoverRar, s, selected);
+    claimed[selected] = t.ClaimedSectors();
+    if (!selected) continue;
+    for (size_t i = 0; i < files.size(); ++i) EXPECT_EQ(t.Written(starts[i], ".RAR"), files[i]) << kRar5Samples[i];
+    EXPECT_EQ(t.Files().size(), files.size());
+  }
+  EXPECT_EQ(claimed[0], claimed[1]);
+}
+
+TEST(RecoverRar5, AroundClaimedSectorsAndAtTheEndOfTheRange) {
+  const Bytes rar = Sample("rar5_arm.rar");
+  const int64_t n = Sectors(rar.size());
+  // Five sectors, four sectors of another file, the rest; the range ends with the archive's
+  // last sector, and then one sector earlier (nothing is kept then).
+  for (int64_t cut : {0, 1}) {
+    for (bool selected : {true, false}) {
+      ArchiveCard t(n + 12, 1, true);
+      std::vector<int64_t> sectors = test::SectorRunOf(1, 5);
+      for (int64_t s = 10; s < 10 + n - 5; ++s) sectors.push_back(s);
+      t.Place(rar, sectors);
+      t.setup.LastSector = sectors.back() - cut;
+      for (int64_t s = 6; s < 10; ++s) t.Context().SectorMap.ClaimSector(s);
+      t.Recover(RecoverRar, 1, selected);
+      EXPECT_EQ(t.ClaimedCount(), cut ? 4 : n + 4);
+      if (selected && !cut) {
+        EXPECT_EQ(t.Written(1, ".RAR"), rar);
+      } else {
+        EXPECT_TRUE(t.Files().empty());
+      }
+    }
+  }
+}
+
+TEST(RecoverRar5, HeadersThatEndTheWalk) {
+  const Bytes good = Rar5Archive({kRar5Main, Rar5File(700), kRar5End});
+  {
+    ArchiveCard t(8, 1, true);
+    t.Place(good, 1);
+    t.Recover(RecoverRar, 1);
+    EXPECT_EQ(t.Written(1, ".RAR"), good);
+  }
+  Bytes badCrc = good;
+  badCrc[8 + kRar5Main.size() + 13] ^= 1;  // the file header's name
+  const Bytes longVint(10, 0xFF);
+  Bytes sizeOfFourBytes = Rar5Archive({kRar5Main});
+  sizeOfFourBytes.insert(sizeOfFourBytes.end(), {0, 0, 0, 0, 0x83, 0x80, 0x80, 0x00, 5, 0, 0});
+  const std::vector<std::pair<const char*, Bytes>> bad = {
+      {"CRC that does not match", badCrc},
+      {"encrypted headers", Rar5Archive({Rar5Header(4, 0, {0, 0, 0x10}), kRar5Main, kRar5End})},
+      {"file header before the main header", Rar5Archive({Rar5File(10), kRar5Main, kRar5End})},
+      {"data size of eleven bytes", Rar5Archive({kRar5Main, Rar5Header(2, 2, test::Cat({longVint, {1}})), kRar5End})},
+      {"data size of bit 64 alone (0 if it wrapped)", Rar5Archive({kRar5Main, Rar5Header(2, 2, test::Cat({Bytes(9, 0x80), {2}})), kRar5End})},
+      {"header size field of four bytes", sizeOfFourBytes},
+      {"unknown header type", Rar5Archive({kRar5Main, Rar5Header(6, 0), kRar5End})},
+      {"no end header", Rar5Archive({kRar5Main, Rar5File(700)})},
+  };
+  for (const auto& [what, rar] : bad) {
+    ArchiveCard t(8);
+    t.Place(rar, 1);
+    t.Recover(RecoverRar, 1);
+    EXPECT_EQ(t.ClaimedCount(), 0) << what;
+    EXPECT_TRUE(t.Files().empty()) << what;
+  }
+}
+
 TEST(RecoverRar, MemberLargerThanFourGibibytesIsClaimedWithoutBeingRead) {
-  // Marker, main header, a file block of 47 header bytes with flag 0x100: packed size low
-  // half at 7 = 0x1234, high half at 32 = 1 (so 4 GiB + 0x1234 bytes of data), name of 7
-  // bytes at 40; then the end block. A sparse image of 4 KiB sectors holds it (fewer
-  // sectors to claim keep the test quick also under the sanitizers).
+  // RAR 4: marker, main header, a file block of 47 header bytes with flag 0x100: packed
+  // size low half at 7 = 0x1234, high half at 32 = 1 (so 4 GiB + 0x1234 bytes of data), name
+  // of 7 bytes at 40; then the end block. RAR 5: the same data size as a vint. A sparse image
+  // of 4 KiB sectors holds each (fewer sectors to claim keep the test quick also under the
+  // sanitizers).
+  const int64_t dataBytes = (int64_t{1} << 32) + 0x1234;
   Bytes file = RarBlock(0x74, 0x8100, 47, 0x1234);
   PutLe(file, 26, 7, 2);
   PutLe(file, 32, 1, 4);
   std::copy_n("big.bin", 7, file.begin() + 40);
-  const Bytes head = RarArchive({kMainHeader, file});
-  const int64_t dataBytes = (int64_t{1} << 32) + 0x1234;
-  const int64_t endAt = static_cast<int64_t>(head.size()) + dataBytes;
-  test::SparseCard card(int64_t{5} << 30, {{0, head}, {endAt, kEnd}}, 4096);
-  ScanContext* scan = card.Context();
-  ASSERT_TRUE(scan);
-  RecoverRar(*scan, "", 0);
-  EXPECT_EQ(card.Claimed(), Sectors(static_cast<size_t>(endAt + 7), 4096));
-  EXPECT_LE(card.counting->bytes, 4 * 0x10000);
+  const Bytes rar5File = Rar5Header(2, 2, test::Cat({Vint(dataBytes), {0, 0, 0, 1, 'a'}}));
+  for (const auto& [head, end] : {std::pair{RarArchive({kMainHeader, file}), kEnd},
+                                  std::pair{Rar5Archive({kRar5Main, rar5File}), kRar5End}}) {
+    const int64_t endAt = static_cast<int64_t>(head.size()) + dataBytes;
+    test::SparseCard card(int64_t{5} << 30, {{0, head}, {endAt, end}}, 4096);
+    ScanContext* scan = card.Context();
+    ASSERT_TRUE(scan);
+    RecoverRar(*scan, "", 0);
+    EXPECT_EQ(card.Claimed(), Sectors(static_cast<size_t>(endAt) + end.size(), 4096));
+    EXPECT_LE(card.counting->bytes, 4 * 0x10000);
+  }
 }
 
 // --- CAB and 7z -------------------------------------------------------------------------

@@ -19,13 +19,16 @@ struct Sample {
   const char* name;
   const char* ext;
 };
-// Archives from Python's zipfile and Info-ZIP, and packages from LibreOffice ("_rels/.rels"
-// first, every member streamed with a data descriptor) and in Office's layout.
+// Archives from Python's zipfile and Info-ZIP, packages from LibreOffice ("_rels/.rels"
+// first, every member streamed with a data descriptor) and in Office's layout, and
+// LibreOffice's OpenDocument files and EPUB book (named by their "mimetype" member).
 const std::vector<Sample> kSamples = {
     {"py_stored.zip", ".ZIP"},       {"py_deflated_comment.zip", ".ZIP"}, {"py_streamed.zip", ".ZIP"},
     {"py_zip64.zip", ".ZIP"},        {"py_zip64_streamed.zip", ".ZIP"},   {"iz_deflated.zip", ".ZIP"},
     {"iz_streamed.zip", ".ZIP"},     {"iz_zip64.zip", ".ZIP"},            {"doc.docx", ".DOCX"},
     {"sheet.xlsx", ".XLSX"},         {"slides.pptx", ".PPTX"},            {"contenttypes_first.docx", ".DOCX"},
+    {"report.odt", ".ODT"},          {"sheet.ods", ".ODS"},               {"slides.odp", ".ODP"},
+    {"drawing.odg", ".ODG"},         {"report.epub", ".EPUB"},
 };
 
 struct Card : test::RawCard {
@@ -68,7 +71,7 @@ TEST(RecoverZip, SplitAroundClaimedSectorsClaimOnlyTakesTheSameSectorsAndTheRang
   for (const auto& s : kSamples) {
     const Bytes file = test::OfficeSample(s.name);
     const int64_t n = Sectors(file.size());
-    const std::vector<int64_t> foreign = {1, n / 3, n / 3 + 1, n - 1};
+    const std::vector<int64_t> foreign = {1, n / 3 + 1, n / 3 + 2, n - 1};
     const std::vector<int64_t> where = test::SectorsAvoiding(n, foreign);
     std::vector<int64_t> claims[2];
     for (int pass = 0; pass < 2; ++pass) {  // written, then with every kind deselected
@@ -93,7 +96,7 @@ TEST(RecoverZip, SplitAroundClaimedSectorsClaimOnlyTakesTheSameSectorsAndTheRang
   }
 }
 
-TEST(RecoverZip, PackagesAreTypedByTheirCentralDirectoryAndTheSelection) {
+TEST(RecoverZip, PackagesAreTypedByTheirCentralDirectoryOrMimetypeAndTheSelection) {
   const Bytes docx = test::OfficeSample("doc.docx");
   const Bytes office = test::OfficeSample("contenttypes_first.docx");
   // The same packages with their folder names changed in every header.
@@ -102,6 +105,9 @@ TEST(RecoverZip, PackagesAreTypedByTheirCentralDirectoryAndTheSelection) {
       if (std::equal(from.begin(), from.end(), b.begin() + i)) std::copy(to.begin(), to.end(), b.begin() + i);
     return b;
   };
+  const Bytes odt = test::OfficeSample("report.odt");
+  Bytes compressedMimetype = odt;
+  compressedMimetype[8] = 8;  // deflated: no mimetype to go by
   struct Case {
     Bytes file;
     uint32_t mask;
@@ -116,6 +122,9 @@ TEST(RecoverZip, PackagesAreTypedByTheirCentralDirectoryAndTheSelection) {
       {renamed(office, "word/", "xl/a/"), kTypeXls, ".XLSX"},
       {renamed(office, "word/", "misc/"), kTypeZip, ".ZIP"},  // a package of no known kind
       {renamed(office, "word/", "misc/"), kTypeDoc | kTypeXls | kTypePpt, nullptr},
+      {odt, kTypeZip, nullptr},  // an OpenDocument file is no .ZIP
+      {renamed(odt, "opendocument.text", "opendocument.tex+"), kTypeZip, ".ZIP"},
+      {compressedMimetype, kTypeZip | kTypeOdf, ".ZIP"},
   };
   for (size_t i = 0; i < cases.size(); ++i) {
     Card t(Sectors(cases[i].file.size()) + 4);

@@ -55,6 +55,12 @@ Sector& PutDirEntry(Sector& s, size_t index, std::string_view name11, uint8_t at
 TEST(ClassifySector, StartSignatures) {
   const std::string_view asf = "\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C"sv;
   const std::string_view asfFileProperties = "\xA1\xDC\xAB\x8C\x47\xA9\xCF\x11\x8E\xE4\x00\xC0\x0C\x20\x53\x65"sv;
+  // A ZIP's first local header whose name is 8 bytes long, stored, then deflated.
+  std::string storedName8(30, '\0');
+  storedName8.replace(0, 4, "PK\x03\x04");
+  storedName8[26] = 8;
+  std::string deflatedName8 = storedName8;
+  deflatedName8[8] = 8;
   struct Case { std::string_view at0; size_t off; std::string_view atOff; int expected; };
   const Case cases[] = {
       {"\xFF\xD8\xFF\xE0", 0, "", ftJpegApp}, {"\xFF\xD8\xFF\xE1", 0, "", ftJpegApp},
@@ -73,7 +79,14 @@ TEST(ClassifySector, StartSignatures) {
       {"MM\0*"sv, 0, "", ftTiffRaw}, {"IIRO", 0, "", ftTiffRaw}, {"MMOR", 0, "", ftTiffRaw},
       {"IIU\0"sv, 0, "", ftTiffRaw}, {"MM\0U"sv, 0, "", ftTiffRaw}, {"II+\0"sv, 0, "", ftNone},
       {"FOVb", 0, "", ftX3f}, {"FUJIFILMCCD-RAW ", 0, "", ftRaf}, {"FUJIFILMCCD-RAW", 0, "", ftNone},
-      {"Rar!\x1A\x07\0"sv, 0, "", ftRar}, {"Rar!\x1A\x07\x01"sv, 0, "", ftNone},
+      {"Rar!\x1A\x07\0"sv, 0, "", ftRar}, {"Rar!\x1A\x07\x01\0"sv, 0, "", ftRar5},
+      {"Rar!\x1A\x07\x01\x01"sv, 0, "", ftNone}, {"Rar!\x1A\x07\x02\0"sv, 0, "", ftNone},
+      {"\x1A\x45\xDF\xA3\xA3"sv, 17, "\x42\x82\x88matroska"sv, ftMatroska},
+      {"\x1A\x45\xDF\xA3\x9F"sv, 17, "\x42\x82\x84webm"sv, ftWebm},
+      {"\x1A\x45\xDF\xA3\x9F"sv, 17, "\x42\x82\x84webn"sv, ftNone},
+      {"\x1A\x45\xDF\xA3\x9F"sv, 17, "\x42\x82\x85webm"sv, ftNone},
+      {"\x1A\x45\xDF\xA3\x9F"sv, 0, "", ftNone},  // an EBML header alone
+      {storedName8, 30, "mimetype", ftOpenDocument}, {deflatedName8, 30, "mimetype", ftZip},
       {"PK\x03\x04", 0, "", ftZip}, {"PK\x03\x04", 30, "[Content_Types].xml", ftOfficeZip},
       {"PK\x03\x04", 30, "content/riffData.cdr", ftZipCdr}, {"PK\x03\x04", 31, "[Content_Types].xml", ftZip},
       {"MSCF", 24, "\x03\x01", ftCab}, {"MSCF", 24, "\x01\x03", ftNone},

@@ -1,6 +1,8 @@
 #include "formats/documents/zip.h"
 
 #include <array>
+#include <string>
+#include <utility>
 #include <string_view>
 
 #include "filetypes/catalogue.h"
@@ -28,6 +30,25 @@ struct PackageKind {
     else if (StartsWithIgnoringCase(name, "ppt/")) *this = {".PPTX", kTypePpt};
   }
 };
+
+// OpenDocument files and EPUB books begin with an uncompressed member "mimetype" that holds
+// their media type: the name they are written under, or empty for any other archive.
+std::string OpenDocumentExtension(ByteView first) {
+  constexpr std::string_view kMimetype = "mimetype";
+  constexpr uint16_t kStored = 0;
+  if (!ZipFirstNameIs(first, kMimetype) || first.Le16(8) != kStored) return "";
+  const uint64_t at = kZipFirstNameOffset + kMimetype.size() + first.Le16(28);
+  const uint32_t length = first.Le32(18);
+  if (!first.Has(at, length)) return "";
+  const std::string_view type(reinterpret_cast<const char*>(first.data() + at), length);
+  for (const auto& [mediaType, extension] : {std::pair{"application/vnd.oasis.opendocument.text", ".ODT"},
+                                             std::pair{"application/vnd.oasis.opendocument.spreadsheet", ".ODS"},
+                                             std::pair{"application/vnd.oasis.opendocument.presentation", ".ODP"},
+                                             std::pair{"application/vnd.oasis.opendocument.graphics", ".ODG"},
+                                             std::pair{"application/epub+zip", ".EPUB"}})
+    if (type == mediaType) return extension;
+  return "";
+}
 
 }  // namespace
 
@@ -62,11 +83,15 @@ int RecoverZip(ScanContext& scan, const std::string& outputFolder, int64_t start
         ZipFirstNameIs(ByteView(first.data(), sectorSize), "_rels/.rels"))
       return RecoverOoxml(scan, outputFolder, startOffset);
   }
-  const bool writes = !outputFolder.empty() && (scan.Options.TypeMask & kTypeZip);
-  Recognition rec(scan, startOffset,
-                  writes ? RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset, ".ZIP"))
-                         : RecognitionOutput::ClaimOnly());
+  // The name follows from the start sector: nothing is created for a refused one.
+  Recognition rec(scan, startOffset, RecognitionOutput::Undecided());
   if (!rec.Started() || rec.FirstBytes().Le32(0) != kZipLocalHeader) return 0;
+  const std::string document = OpenDocumentExtension(rec.FirstBytes());
+  const bool writes = !outputFolder.empty() && (scan.Options.TypeMask & (document.empty() ? kTypeZip : kTypeOdf));
+  if (!rec.ChooseOutput(writes ? RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset,
+                                                                           document.empty() ? ".ZIP" : document))
+                               : RecognitionOutput::ClaimOnly()))
+    return 0;
   const int64_t length = WalkZipRecords(rec, ZipWalkRules());
   if (length < 0) return 0;
   rec.CutToLength(length);

@@ -1,8 +1,215 @@
 #include "formats/media/matroska.h"
 
-namespace morvane {
+#include <array>
+#include <initializer_list>
+#include <limits>
+#include <optional>
+#include <string_view>
 
-// Not followed yet: the start is left unclaimed.
-int RecoverMatroska(ScanContext&, const std::string&, int64_t) { return 0; }
+#include "filetypes/catalogue.h"
+#include "scan/recognition.h"
+#include "scan/recovered_file.h"
+#include "storage/bytes.h"
+
+namespace morvane {
+namespace {
+
+constexpr uint32_t kEbmlHeaderId = 0x1A45DFA3;
+constexpr uint32_t kDocTypeId = 0x4282;
+constexpr uint32_t kSegmentId = 0x18538067;
+constexpr uint32_t kClusterId = 0x1F43B675;
+constexpr uint32_t kVoidId = 0xEC;
+constexpr uint32_t kCrc32Id = 0xBF;
+
+constexpr uint64_t kUnknownSize = std::numeric_limits<uint64_t>::max();
+constexpr size_t kMaxElementHeader = 12;  // a 4-byte ID and an 8-byte size
+// No element of a medium we can scan is larger (and sums of these cannot overflow).
+constexpr uint64_t kMaxElementBytes = uint64_t{1} << 56;
+
+// The elements a segment holds at its top level.
+bool IsSegmentChild(uint32_t id) {
+  for (uint32_t known : {0x114D9B74u /* SeekHead */, 0x1549A966u /* Info */, 0x1654AE6Bu /* Tracks */, kClusterId,
+                         0x1C53BB6Bu /* Cues */, 0x1941A469u /* Attachments */, 0x1043A770u /* Chapters */,
+                         0x1254C367u /* Tags */, kVoidId, kCrc32Id})
+    if (id == known) return true;
+  return false;
+}
+
+// The elements a cluster holds: what an unknown-size cluster is walked across.
+bool IsClusterChild(uint32_t id) {
+  for (uint32_t known : {0xE7u /* Timestamp */, 0xA3u /* SimpleBlock */, 0xA0u /* BlockGroup */, 0xA7u /* Position */,
+                         0xABu /* PrevSize */, 0x5854u /* SilentTracks */, 0xAFu /* EncryptedBlock */, kVoidId, kCrc32Id})
+    if (id == known) return true;
+  return false;
+}
+
+// An element header: its ID (1 to 4 bytes, the length marker kept), then its data size (1 to
+// 8 bytes, the length marker dropped; all value bits set means the size is unknown).
+struct ElementHeader {
+  uint32_t id = 0;
+  uint64_t size = 0;
+  int64_t length = 0;  // header bytes
+};
+
+// The number of bytes of a variable-length field from its first byte (the count of leading
+// zero bits plus one), or 0 when it is longer than maxBytes.
+int FieldLength(uint8_t first, int maxBytes) {
+  for (int n = 1; n <= maxBytes; ++n)
+    if (first & (0x80 >> (n - 1))) return n;
+  return 0;
+}
+
+std::optional<ElementHeader> ReadElementHeader(ByteView b, uint64_t at) {
+  const int idLength = FieldLength(b.U8(at), 4);
+  if (idLength == 0 || !b.Has(at, idLength + 1)) return std::nullopt;
+  const int sizeLength = FieldLength(b.U8(at + idLength), 8);
+  if (sizeLength == 0 || !b.Has(at + idLength, sizeLength)) return std::nullopt;
+  ElementHeader h;
+  h.id = static_cast<uint32_t>(b.Be(at, idLength));
+  const uint64_t allOnes = (uint64_t{1} << (7 * sizeLength)) - 1;
+  const uint64_t size = b.Be(at + idLength, sizeLength) & allOnes;
+  h.size = size == allOnes ? kUnknownSize : size;
+  if (h.size != kUnknownSize && h.size > kMaxElementBytes) return std::nullopt;
+  h.length = idLength + sizeLength;
+  return h;
+}
+
+// The start sector: an EBML header whose DocType is "matroska" or "webm", followed at once
+// by the segment's header. Both lie in the start sector.
+struct FileStart {
+  const char* extension = nullptr;
+  int64_t segmentData = 0;  // offset of the segment's first element
+  uint64_t segmentSize = 0;
+};
+
+std::optional<FileStart> ReadFileStart(ByteView first) {
+  const auto ebml = ReadElementHeader(first, 0);
+  if (!ebml || ebml->id != kEbmlHeaderId || ebml->size == kUnknownSize || !first.Has(ebml->length, ebml->size))
+    return std::nullopt;
+  FileStart start;
+  const uint64_t end = ebml->length + ebml->size;
+  for (uint64_t at = ebml->length; at < end;) {
+    const auto child = ReadElementHeader(first.Sub(0, end), at);
+    if (!child || child->size == kUnknownSize) return std::nullopt;
+    if (child->id == kDocTypeId) {
+      std::string_view docType(reinterpret_cast<const char*>(first.data() + at + child->length), child->size);
+      docType = docType.substr(0, docType.find('\0'));  // strings may be padded with zeros
+      if (docType == "matroska") start.extension = ".MKV";
+      if (docType == "webm") start.extension = ".WEBM";
+    }
+    at += child->length + child->size;
+  }
+  const auto segment = ReadElementHeader(first, end);
+  if (!start.extension || !segment || segment->id != kSegmentId) return std::nullopt;
+  start.segmentData = static_cast<int64_t>(end) + segment->length;
+  start.segmentSize = segment->size;
+  return start;
+}
+
+// True when the output cannot reach `target` bytes before the end of the range, whatever
+// lies on the way: such an element is cut off, and looking for its end would only claim
+// the rest of the range for nothing.
+bool BeyondRange(const Recognition& rec, const ScanContext& scan, uint64_t target) {
+  return target > static_cast<uint64_t>(rec.Length() + (scan.RangeEndOffset() - rec.ReadPosition()));
+}
+
+enum class Header { Read, None, Failed };
+
+// Reads the element header at `at`; None where the range ends first or the bytes are no
+// element header.
+Header FetchHeader(Recognition& rec, int64_t at, ElementHeader& header) {
+  const CopyStop stop = rec.CopyAsFarAs(at + static_cast<int64_t>(kMaxElementHeader));
+  if (stop != CopyStop::Reached && stop != CopyStop::RangeEnd) return Header::Failed;
+  if (rec.Length() <= at) return Header::None;
+  std::array<uint8_t, kMaxElementHeader> bytes{};
+  const size_t have = static_cast<size_t>(std::min<int64_t>(rec.Length() - at, bytes.size()));
+  if (!rec.ReadBack(at, bytes.data(), have)) return Header::Failed;
+  const auto h = ReadElementHeader(ByteView(bytes.data(), have), 0);
+  if (!h) return Header::None;
+  header = *h;
+  return Header::Read;
+}
+
+// What a walk along a run of elements found.
+struct Walked {
+  int64_t end = -1;  // behind the last element taken; -1 when the recognition failed
+  bool cluster = false;
+};
+
+// Padding is never the last element taken: the bytes behind a file stream are often
+// anything, and a 1-byte ID (EC, BF) with a size is soon met by chance.
+bool IsPadding(uint32_t id) { return id == kVoidId || id == kCrc32Id; }
+
+// Follows the elements from `at` on while `accepted` says they belong, stepping over each
+// whole (copied, or in claim-only mode claimed without being read); an unknown-size cluster
+// is walked across its own elements. Ends in front of the first element not accepted, not
+// readable, or not wholly within the range, and before any padding in front of it.
+template <class Accepted>
+Walked WalkElements(Recognition& rec, const ScanContext& scan, int64_t at, Accepted accepted) {
+  Walked walked;
+  walked.end = at;
+  for (;;) {
+    ElementHeader h;
+    const Header read = FetchHeader(rec, at, h);
+    if (read == Header::Failed) return {};
+    if (read == Header::None || !accepted(h.id)) break;
+    const int64_t data = at + h.length;
+    if (h.size == kUnknownSize) {
+      if (h.id != kClusterId) break;
+      if (!rec.StepOver(data)) return {};
+      const Walked inside = WalkElements(rec, scan, data, IsClusterChild);
+      if (inside.end < 0) return {};
+      at = walked.end = inside.end;
+      walked.cluster = true;
+      continue;
+    }
+    const uint64_t end = static_cast<uint64_t>(data) + h.size;
+    if (BeyondRange(rec, scan, end)) break;
+    const CopyStop stop = rec.StepOverAsFarAs(static_cast<int64_t>(end));
+    if (stop == CopyStop::RangeEnd) break;
+    if (stop != CopyStop::Reached) return {};
+    at = static_cast<int64_t>(end);
+    if (!IsPadding(h.id)) walked.end = at;
+    walked.cluster = walked.cluster || h.id == kClusterId;
+  }
+  return walked;
+}
+
+}  // namespace
+
+int RecoverMatroska(ScanContext& scan, const std::string& outputFolder, int64_t startOffset) {
+  // The name follows from the start sector: nothing is created for a refused one.
+  Recognition rec(scan, startOffset, RecognitionOutput::Undecided());
+  if (!rec.Started()) return 0;
+  const auto start = ReadFileStart(rec.FirstBytes());
+  if (!start) return 0;
+  const bool writes = !outputFolder.empty() && (scan.Options.TypeMask & kTypeMkv);
+  if (!rec.ChooseOutput(writes ? RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset, start->extension))
+                               : RecognitionOutput::ClaimOnly()))
+    return 0;
+
+  // The segment holds elements: a header alone is no file.
+  ElementHeader firstElement;
+  if (FetchHeader(rec, start->segmentData, firstElement) != Header::Read || !IsSegmentChild(firstElement.id) ||
+      (start->segmentSize != kUnknownSize && firstElement.size != kUnknownSize &&
+       firstElement.length + firstElement.size > start->segmentSize))
+    return 0;
+
+  int64_t length = 0;
+  if (start->segmentSize != kUnknownSize) {
+    // A segment of known size ends where its size says.
+    const uint64_t end = static_cast<uint64_t>(start->segmentData) + start->segmentSize;
+    if (BeyondRange(rec, scan, end) || !rec.StepOver(static_cast<int64_t>(end))) return 0;
+    length = static_cast<int64_t>(end);
+  } else {
+    // One written as a stream ends behind its last element; it holds at least a cluster.
+    const Walked walked = WalkElements(rec, scan, start->segmentData, IsSegmentChild);
+    if (walked.end < 0 || !walked.cluster) return 0;
+    length = walked.end;
+  }
+  rec.CutToLength(length);
+  rec.Commit();
+  return 0;
+}
 
 }  // namespace morvane

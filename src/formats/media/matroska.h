@@ -1,5 +1,19 @@
-// The Matroska / WebM recogniser: an EBML header ("1A 45 DF A3") whose DocType is "matroska"
-// or "webm", then the Segment.
+// The Matroska / WebM recogniser.
+//
+// A file starts with an EBML header ("1A 45 DF A3") whose DocType is "matroska" (.MKV) or
+// "webm" (.WEBM), followed at once by the Segment that holds everything else; both headers
+// lie in the start sector. Every element is an ID (1 to 4 bytes), a data size (1 to 8 bytes,
+// all value bits set when the size is unknown) and its data.
+//
+// A Segment of known size ends where its size says; its first element must be one a segment
+// holds. A Segment of unknown size (written as a stream: a live recorder, a muxer writing to
+// a pipe) is followed element by element along its top level (SeekHead, Info, Tracks,
+// Cluster, Cues, Attachments, Chapters, Tags, Void, CRC-32) and ends behind the last whole
+// element: in front of anything else, of an element that runs past the end of the range,
+// or where the range ends. A Cluster of unknown size is followed across its own elements
+// (timestamps, blocks, ...) the same way. Such a file holds at least one Cluster.
+//
+// Elements are stepped over whole: in claim-only mode their sectors are claimed unread.
 #pragma once
 
 #include <cstdint>

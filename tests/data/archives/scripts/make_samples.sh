@@ -1,7 +1,8 @@
 #!/bin/sh
 # Makes the sample archives of the 7z and CAB tests with 7-Zip and gcab, and copies the
 # RAR 3/4 samples (written by RAR itself; no RAR writer is packaged) from a folder given as
-# the first argument. Run from tests/data/archives.
+# the first argument and the RAR 5 samples (rar5_*.rar, from libarchive's test suite) from
+# a folder given as the second. Run from tests/data/archives.
 set -e
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -23,4 +24,7 @@ rm -f *.7z *.cab
 (cd "$work/in" && gcab -c -z "$OLDPWD/mszip.cab" notes.txt noise.bin table.csv)
 if [ -n "$1" ]; then
   for f in rar.rar rar_compress_normal.rar rar_windows.rar rar4_encrypted.rar rar_subblock.rar rar_unicode.rar rar_encryption_header.rar; do cp "$1/$f" .; done
+fi
+if [ -n "$2" ]; then
+  for f in arm compressed encrypted multiple_files solid stored_manyfiles unicode win32 zip_in_rar; do cp "$2/rar5_$f.rar" .; done
 fi
