@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   zlib1g-dev libjpeg62-turbo-dev libpng-dev libstb-dev libssl-dev libblkid-dev
+  # the HEIF/AVIF and WebP picture checks
+  libheif-dev libwebp-dev
   libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

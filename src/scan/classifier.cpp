@@ -1,5 +1,6 @@
 #include "scan/classifier.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -49,6 +50,7 @@ uint8_t ClassifyRiffForm(ByteView s) {
   if (s.Matches(8, "CDXA")) return ftRiffCdxa;
   if (s.Matches(8, "WAVE")) return ftRiffWave;
   if (s.Matches(8, "ACON")) return ftRiffAcon;
+  if (s.Matches(8, "WEBPVP8")) return s.U8(15) == ' ' || s.U8(15) == 'L' || s.U8(15) == 'X' ? ftRiffWebp : ftNone;
   if (FoldCase(s.U8(8)) == 'c' && FoldCase(s.U8(9)) == 'd' && FoldCase(s.U8(10)) == 'r') return ftRiffCdr;
   return ftNone;
 }
@@ -59,11 +61,32 @@ constexpr std::string_view kAsfHeaderGuid = "\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA
 constexpr std::string_view kAsfFilePropertiesGuid =
     "\xA1\xDC\xAB\x8C\x47\xA9\xCF\x11\x8E\xE4\x00\xC0\x0C\x20\x53\x65"sv;
 
-uint8_t ClassifyFtypBrand(ByteView s) {
+}  // namespace
+
+bool HasFtypBrand(ByteView s, std::initializer_list<std::string_view> brands) {
+  const auto listed = [&](uint64_t at) {
+    for (std::string_view b : brands)
+      if (s.Matches(at, b)) return true;
+    return false;
+  };
+  // The major brand at 8, the compatible ones from 16 to the end of the box.
+  const uint64_t end = std::min<uint64_t>(s.Be32(0), s.size());
+  if (end >= 12 && listed(8)) return true;
+  for (uint64_t at = 16; at + 4 <= end; at += 4)
+    if (listed(at)) return true;
+  return false;
+}
+
+uint8_t ClassifyFtypBrands(ByteView s) {
+  if (s.Matches(8, "crx ")) return ftCr3;
+  if (HasFtypBrand(s, {"avif", "avis"})) return ftAvif;
+  if (HasFtypBrand(s, {"heic", "heix", "hevc", "heim", "heis", "mif1", "msf1"})) return ftHeic;
   if (s.Matches(8, "3gp")) return ft3gp;
   if (s.Matches(8, "mp4")) return ftMp4;
   return ftMov;
 }
+
+namespace {
 
 // An EBML header whose DocType, among its first bytes, is "matroska" or "webm"; an EBML
 // header of any other document is no candidate.
@@ -89,7 +112,7 @@ int ClassifyDatabaseOrContainer(ByteView s) {
       if (s.Matches(0, kAsfHeaderGuid)) return s.Matches(30, kAsfFilePropertiesGuid) ? ftAsfFileProperties : ftAsfOther;
       break;
     case 0x00:
-      if (s.U8(1) == 0 && s.Matches(4, "ftyp")) return ClassifyFtypBrand(s);
+      if (s.U8(1) == 0 && s.Matches(4, "ftyp")) return ClassifyFtypBrands(s);
       break;
     case 0x1A:
       if (s.Matches(0, "\x1A\x45\xDF\xA3"sv)) return ClassifyEbmlDocType(s);

@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
+#include <string_view>
 
 #include "scan/camera_mode.h"
 #include "scan/file_type_id.h"
@@ -22,5 +24,13 @@ inline constexpr uint32_t kMinClassifiedSectorSize = 512;
 // complete 32-byte entry. Pure: the result depends only on the bytes and the camera mode.
 uint8_t ClassifySector(ByteView sector, const TCameraMode& mode);
 uint8_t ClassifySector(const uint8_t* sector, uint32_t sectorSize, const TCameraMode& mode);
+
+// The kind an ISO media start ("ftyp" box at 0) has by its brands: a picture brand among
+// the major and compatible ones makes ftHeic or ftAvif, a major "crx " ftCr3, otherwise the
+// major brand says ftMp4, ft3gp or ftMov.
+uint8_t ClassifyFtypBrands(ByteView sector);
+// True when one of the brands of the "ftyp" box at 0 (as far as the sector holds it) is one
+// of these.
+bool HasFtypBrand(ByteView sector, std::initializer_list<std::string_view> brands);
 
 }  // namespace morvane

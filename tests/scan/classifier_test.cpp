@@ -75,6 +75,12 @@ TEST(ClassifySector, StartSignatures) {
       {asf, 30, asfFileProperties, ftAsfFileProperties}, {asf, 31, asfFileProperties, ftAsfOther},
       {"\0\0\0\x18"sv, 4, "ftyp3gp4", ft3gp}, {"\0\0\0\x20"sv, 4, "ftypmp42", ftMp4},
       {"\0\0\0\x14"sv, 4, "ftypqt  ", ftMov}, {"\0\x01\0\x18"sv, 4, "ftypmp42", ftNone},
+      // Picture brands, major or compatible, make a picture; a brand past the box is not read.
+      {"\0\0\0\x18"sv, 4, "ftypheic\0\0\0\0mif1"sv, ftHeic}, {"\0\0\0\x18"sv, 4, "ftypmp42\0\0\0\0msf1"sv, ftHeic},
+      {"\0\0\0\x1C"sv, 4, "ftypmif1\0\0\0\0mif1miafavif"sv, ftAvif},
+      {"\0\0\0\x18"sv, 4, "ftypcrx \0\0\0\x01crx "sv, ftCr3}, {"\0\0\0\x14"sv, 4, "ftypmp42\0\0\0\0isomheic"sv, ftMp4},
+      {"RIFF", 8, "WEBPVP8 ", ftRiffWebp}, {"RIFF", 8, "WEBPVP8L", ftRiffWebp}, {"RIFF", 8, "WEBPVP8X", ftRiffWebp},
+      {"RIFF", 8, "WEBPALPH", ftNone},
       {"\x89PNG", 0, "", ftPng}, {"ID3", 0, "", ftId3Audio}, {"II*\0"sv, 0, "", ftTiffRaw},
       {"MM\0*"sv, 0, "", ftTiffRaw}, {"IIRO", 0, "", ftTiffRaw}, {"MMOR", 0, "", ftTiffRaw},
       {"IIU\0"sv, 0, "", ftTiffRaw}, {"MM\0U"sv, 0, "", ftTiffRaw}, {"II+\0"sv, 0, "", ftNone},

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "filetypes/catalogue.h"
+#include "formats/pictures/picture_checks.h"
+#include "scan/classifier.h"
 #include "scan/recognition.h"
 #include "scan/recovered_file.h"
 #include "storage/bytes.h"
@@ -18,25 +20,113 @@ namespace {
 
 constexpr std::string_view kMdatExtension = ".MDAT";
 
+// --- The kinds of the family, told apart by the brands of the "ftyp" box ---------------------
+
+enum class IsoKind { Video, Mdat, Heif, Avif, Cr3 };
+
+bool IsPicture(IsoKind kind) { return kind == IsoKind::Heif || kind == IsoKind::Avif; }
+
+IsoKind KindOf(ByteView first) {
+  if (first.Matches(4, "mdat")) return IsoKind::Mdat;
+  switch (ClassifyFtypBrands(first)) {
+    case ftCr3: return IsoKind::Cr3;
+    case ftAvif: return IsoKind::Avif;
+    case ftHeic: return IsoKind::Heif;
+    default: return IsoKind::Video;
+  }
+}
+
 // The extension of the file that starts with this sector, or empty when its kind is not
-// selected (the file is then only claimed).
-std::string ExtensionFor(ByteView first, uint32_t typeMask) {
-  if (first.Matches(4, "mdat")) return (typeMask & kTypeMov) ? std::string(kMdatExtension) : "";
-  if (first.Matches(8, "3gp")) return (typeMask & kType3gp) ? ".3GP" : "";
-  if (first.Matches(8, "mp4")) return (typeMask & kTypeMp4) ? ".MP4" : "";
-  return (typeMask & kTypeMov) ? ".MOV" : "";
+// selected (the file is then only claimed). A HEIF picture whose only picture brands are
+// the general ones (mif1, msf1) is .HEIF; with a codec brand it is .HEIC.
+std::string ExtensionFor(IsoKind kind, ByteView first, uint32_t typeMask) {
+  const auto selected = [typeMask](uint32_t mask, const char* extension) {
+    return (typeMask & mask) ? std::string(extension) : std::string();
+  };
+  switch (kind) {
+    case IsoKind::Mdat: return selected(kTypeMov, kMdatExtension.data());
+    case IsoKind::Cr3: return selected(kTypeRaw, ".CR3");
+    case IsoKind::Avif: return selected(kTypeAvif, ".AVIF");
+    case IsoKind::Heif:
+      return selected(kTypeHeic, HasFtypBrand(first, {"heic", "heix", "hevc", "heim", "heis"}) ? ".HEIC" : ".HEIF");
+    case IsoKind::Video: break;
+  }
+  if (first.Matches(8, "3gp")) return selected(kType3gp, ".3GP");
+  if (first.Matches(8, "mp4")) return selected(kTypeMp4, ".MP4");
+  return selected(kTypeMov, ".MOV");
 }
 
 bool IsStartSector(ByteView first) {
   return first.Matches(4, "mdat") || (first.U8(0) == 0 && first.U8(1) == 0 && first.Matches(4, "ftyp"));
 }
 
-// The box types a file of this family is followed across.
-bool IsAcceptedTopLevelBox(ByteView type) {
+// The box types a file of this family is followed across; pictures have their "meta" box
+// (the item list, locations and properties) at the top level too.
+bool IsAcceptedTopLevelBox(ByteView type, IsoKind kind = IsoKind::Video) {
   for (const char* t : {"isom", "free", "uuid", "mdat", "moov", "wide", "skip"})
     if (type.Matches(0, t)) return true;
-  return false;
+  return IsPicture(kind) && type.Matches(0, "meta");
 }
+
+// --- Picture item locations -------------------------------------------------------------------
+
+constexpr int64_t kMaxMetaBytes = 0x100000;       // a "meta" box is read for its item locations up to 1 MiB
+constexpr int64_t kMaxPictureBytes = 0x10000000;  // 256 MiB: a larger "picture" is none  // a "meta" box is read for its item locations up to 1 MiB
+
+// Reads a field of 0, 2, 4 or 8 bytes (the widths "iloc" uses) and moves on; false past the end.
+bool TakeField(ByteView box, uint64_t& at, unsigned width, uint64_t& value) {
+  if (width != 0 && width != 2 && width != 4 && width != 8) return false;
+  if (!box.Has(at, width)) return false;
+  value = width == 0 ? 0 : box.Be(at, width);
+  at += width;
+  return true;
+}
+
+// The end of the furthest item extent that the "iloc" box inside this "meta" box places in
+// the file itself (construction method 0, this file): the picture's data must reach it. 0
+// when there is none or the box cannot be read. Linear in the box: every extent read takes
+// bytes of it.
+int64_t ItemDataEnd(ByteView meta) {
+  ByteView iloc;
+  for (uint64_t at = 12; at + 8 <= meta.size();) {  // "meta" is a full box: its children start at 12
+    const uint64_t size = meta.Be32(at);
+    if (size < 8) return 0;
+    if (meta.Matches(at + 4, "iloc")) iloc = meta.Sub(at, size);
+    at += size;
+  }
+  const uint8_t version = iloc.U8(8);
+  if (iloc.size() < 16 || version > 2) return 0;
+  const unsigned offsetSize = iloc.U8(12) >> 4, lengthSize = iloc.U8(12) & 15, baseSize = iloc.U8(13) >> 4;
+  const unsigned indexSize = version == 0 ? 0 : iloc.U8(13) & 15;
+  const unsigned idSize = version == 2 ? 4 : 2;
+  const unsigned extentBytes = indexSize + offsetSize + lengthSize;
+  uint64_t at = 14, items = 0, end = 0;
+  if (!TakeField(iloc, at, idSize, items)) return 0;
+  for (uint64_t i = 0; i < items; ++i) {
+    uint64_t id = 0, method = 0, reference = 0, base = 0, extents = 0;
+    if (!TakeField(iloc, at, idSize, id)) return 0;
+    if (version != 0 && !iloc.Has(at, 2)) return 0;
+    if (version != 0) method = iloc.Be16(at) & 15, at += 2;
+    if (!iloc.Has(at, 2)) return 0;
+    reference = iloc.Be16(at), at += 2;
+    if (!TakeField(iloc, at, baseSize, base) || !iloc.Has(at, 2)) return 0;
+    extents = iloc.Be16(at), at += 2;
+    if (extentBytes == 0) continue;  // extents without offsets or lengths place nothing
+    if (!iloc.Has(at, extents * extentBytes)) return 0;
+    for (uint64_t e = 0; e < extents; ++e) {
+      uint64_t index = 0, offset = 0, length = 0;
+      TakeField(iloc, at, indexSize, index);
+      TakeField(iloc, at, offsetSize, offset);
+      TakeField(iloc, at, lengthSize, length);
+      constexpr uint64_t kFar = uint64_t{1} << 60;
+      if (method == 0 && reference == 0 && base < kFar && offset < kFar && length < kFar)
+        end = std::max(end, base + offset + length);
+    }
+  }
+  return static_cast<int64_t>(end);
+}
+
+// --- The walk ---------------------------------------------------------------------------------
 
 constexpr int64_t kNoBox = 0;         // size 0, or too small to hold its own header: the file ends
 constexpr int64_t kBeyondReach = -1;  // longer than any medium: the file cannot be followed
@@ -71,14 +161,29 @@ bool LeadClusterFits(ByteView spliced, int64_t firstBox) {
   return offset == mdatAt;
 }
 
-// What the walk has met so far: a file whose next box header lies beyond the range is
-// whole only when it already holds both its movie header and its media data.
+// What the walk has met so far.
 struct Seen {
   bool moov = false;
   bool mdat = false;
+  bool meta = false;
+  int64_t itemDataEnd = 0;  // pictures: the end of the furthest item extent
   void Note(ByteView type) {
     moov = moov || type.Matches(0, "moov");
     mdat = mdat || type.Matches(0, "mdat");
+    meta = meta || type.Matches(0, "meta");
+  }
+  // A file whose next box header lies beyond the range is whole only when it already holds
+  // what its kind needs: a video (and a CR3) its movie header and its media data, a picture
+  // its item list and every byte its items occupy.
+  bool Whole(IsoKind kind, int64_t length) const {
+    if (IsPicture(kind)) return meta && itemDataEnd <= length;
+    return moov && mdat;
+  }
+  // A file that ends before a box it does not have is kept when it is more than a header:
+  // a video with its movie header or media data, the others whole.
+  bool Kept(IsoKind kind, int64_t length) const {
+    if (kind == IsoKind::Video || kind == IsoKind::Mdat) return moov || mdat;
+    return Whole(kind, length);
   }
 };
 
@@ -94,29 +199,46 @@ Have EnsureHeader(Recognition& rec, int64_t end) {
   }
 }
 
+// A picture's "meta" box is copied (even in claim-only mode) and its item locations read.
+bool ReadItemLocations(Recognition& rec, int64_t offset, int64_t length, Seen& seen) {
+  if (length > kMaxMetaBytes) return rec.StepOver(offset + length);
+  std::vector<uint8_t> meta(static_cast<size_t>(length));
+  if (!rec.CopySectorRun(offset + length) || !rec.ReadBack(offset, meta.data(), meta.size())) return false;
+  seen.itemDataEnd = std::max(seen.itemDataEnd, ItemDataEnd(ByteView(meta.data(), meta.size())));
+  return true;
+}
+
 // Follows the boxes from `offset` on. Returns the file's length, or -1 when it cannot be
 // followed to its end. A header cut off by the end of the range ends the file there only
-// when it is complete (moov and mdat seen); otherwise the rest of the file lies beyond the
-// range, as for a box that runs past it, and the file is given up.
-int64_t WalkBoxes(Recognition& rec, int64_t offset, Seen seen) {
+// when it is whole; otherwise the rest of the file lies beyond the range, as for a box that
+// runs past it, and the file is given up. A picture's media data of size 0 (it runs to the
+// end of the file) ends where its items' data ends.
+int64_t WalkBoxes(Recognition& rec, IsoKind kind, int64_t offset, Seen& seen) {
   std::array<uint8_t, 16> header{};
   for (;;) {
     Have have = EnsureHeader(rec, offset + 8);
-    if (have == Have::RangeEnd) return seen.moov && seen.mdat ? offset : -1;
+    if (have == Have::RangeEnd) return seen.Whole(kind, offset) ? offset : -1;
     if (have == Have::Failed || !rec.ReadBack(offset, header.data(), 8)) return -1;
     const ByteView h(header.data(), header.size());
-    if (!IsAcceptedTopLevelBox(h.Sub(4, 4))) return offset;
+    const ByteView type = h.Sub(4, 4);
+    if (!IsAcceptedTopLevelBox(type, kind)) return offset;
     if (h.Be32(0) == 1) {
       have = EnsureHeader(rec, offset + 16);
-      if (have == Have::RangeEnd) return seen.moov && seen.mdat ? offset : -1;
+      if (have == Have::RangeEnd) return seen.Whole(kind, offset) ? offset : -1;
       if (have == Have::Failed || !rec.ReadBack(offset + 8, header.data() + 8, 8)) return -1;
     }
-    const int64_t length = BoxLength(h);
+    int64_t length = BoxLength(h);
+    if (length == kNoBox && IsPicture(kind) && h.Be32(0) == 0 && type.Matches(0, "mdat") &&
+        seen.itemDataEnd > offset + 8)
+      length = seen.itemDataEnd - offset;
     if (length == kNoBox) return offset;
     if (length == kBeyondReach || length > std::numeric_limits<int64_t>::max() - offset) return -1;
+    if (IsPicture(kind) && offset + length > kMaxPictureBytes) return -1;
     // The whole box is copied, or in claim-only mode claimed without being read.
-    if (!rec.StepOver(offset + length)) return -1;
-    seen.Note(h.Sub(4, 4));
+    const bool read = IsPicture(kind) && type.Matches(0, "meta") ? ReadItemLocations(rec, offset, length, seen)
+                                                                  : rec.StepOver(offset + length);
+    if (!read) return -1;
+    seen.Note(type);
     offset += length;
   }
 }
@@ -131,7 +253,8 @@ int RecoverMp4(ScanContext& scan, const std::string& outputFolder, int64_t start
   const ByteView first = rec.FirstBytes();
   if (!IsStartSector(first)) return 0;
 
-  const std::string extension = ExtensionFor(first, scan.Options.TypeMask);
+  const IsoKind kind = KindOf(first);
+  const std::string extension = ExtensionFor(kind, first, scan.Options.TypeMask);
   const bool writes = !extension.empty() && !outputFolder.empty();
   // A first box of 256 bytes or more is no file header; only a bare media-data run that is
   // to be written goes on with it.
@@ -139,15 +262,19 @@ int RecoverMp4(ScanContext& scan, const std::string& outputFolder, int64_t start
   if (firstBox <= 0) return 0;
   if (firstBox >= kMp4LongFirstBox && !(writes && extension == kMdatExtension)) return 0;
 
-  if (!rec.ChooseOutput(writes ? RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset, extension))
-                               : RecognitionOutput::ClaimOnly()))
+  // A picture is assembled in memory for its decode check, written or not, so that claim-only
+  // takes the same sectors.
+  const bool checked = IsPicture(kind);
+  if (!rec.ChooseOutput(checked  ? RecognitionOutput::Memory()
+                        : writes ? RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset, extension))
+                                 : RecognitionOutput::ClaimOnly()))
     return 0;
   if (scan.Options.CameraMode.Sony) rec.SetClaimedSectorStride(kSonyClaimedStepBytes / sectorSize);
 
   // Samsung: the file's own first cluster, then the kept cluster that ends with the header
   // of its media data; the walk goes on over both. A kept cluster that does not continue
   // this file's boxes stays pending for the file it belongs to.
-  if (writes && scan.LeadClusterPending) {
+  if (writes && kind == IsoKind::Video && scan.LeadClusterPending) {
     const int64_t cluster = int64_t{scan.SectorsPerCluster()} * sectorSize;
     if (!rec.CopySectorRun(cluster)) return 0;
     if (static_cast<int64_t>(scan.LeadClusterBuffer.size()) >= cluster) {
@@ -164,9 +291,11 @@ int RecoverMp4(ScanContext& scan, const std::string& outputFolder, int64_t start
   if (!rec.StepOver(firstBox)) return 0;
   Seen seen;
   seen.Note(first.Sub(4, 4));
-  const int64_t length = WalkBoxes(rec, firstBox, seen);
-  if (length < 0) return 0;
+  const int64_t length = WalkBoxes(rec, kind, firstBox, seen);
+  if (length < 0 || !seen.Kept(kind, length)) return 0;
   rec.CutToLength(length);
+  if (checked && !HeifPictureDecodes(rec.Bytes())) return 0;
+  if (checked && writes) rec.Save(RecoveredFileName(outputFolder, startOffset, extension));
   rec.Commit(extension != kMdatExtension);
   return 0;
 }

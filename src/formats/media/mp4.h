@@ -1,4 +1,4 @@
-// The MP4 / MOV / 3GP recogniser.
+// The ISO base media recogniser: MP4 / MOV / 3GP videos, HEIF/HEIC and AVIF pictures, CR3 raws.
 //
 // Files of the ISO base media family are followed box by box along their top level (the
 // 32-bit size and type of each box, or the 64-bit size when the 32-bit one is 1), from the
@@ -7,8 +7,16 @@
 // "meta", anything unknown), before a box of size 0, or where the scan range ends. The
 // bytes are copied unchanged and cut to the exact length.
 //
-// The brand of the "ftyp" box decides the kind: "mp4…" is MP4, "3gp…" is 3GP, every other
-// brand (the QuickTime "qt  ", "isom", …) is MOV. A kind that is not selected is still
+// The brands of the "ftyp" box decide the kind. A picture brand, major or compatible
+// (heic heix hevc heim heis mif1 msf1: .HEIC, or .HEIF when only mif1/msf1 say so; avif
+// avis: .AVIF), makes a picture, never a video: its top-level "meta" box is followed too and
+// read for the item locations ("iloc"), whose furthest extent the file must reach (and
+// which ends a media-data box of size 0); the picture is kept only when libheif decodes it,
+// so it is assembled in memory (at most 256 MiB) whether written or only claimed. The major
+// brand "crx " is a Canon CR3 raw (RAW kind, .CR3), followed as a video is. Otherwise
+// "mp4…" is MP4, "3gp…" is 3GP, every other brand (the QuickTime "qt  ", "isom", …) is MOV.
+// A file is never only a header: a video needs its movie header or media data, a CR3 both,
+// a picture its "meta" box and all its items' data. A kind that is not selected is still
 // followed and claimed, but only sectors holding box headers are read. The camera modes:
 //   Canon/Panasonic  a bare "mdat" start is a candidate of its own, written as .MDAT
 //                    (when MOV is selected; not counted as a recovered file);

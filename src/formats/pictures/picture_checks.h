@@ -1,0 +1,16 @@
+// Content checks of the pictures the ISO media and RIFF families carry: pure functions of a
+// whole file's bytes, deciding whether a recognised file is kept.
+#pragma once
+
+#include "storage/bytes.h"
+
+namespace morvane {
+
+// True when libheif reads the HEIF/AVIF file and decodes its primary picture.
+bool HeifPictureDecodes(ByteView file);
+
+// True when libwebp decodes the WebP file: a still picture whole, an animation's frames
+// demuxed and its first frame decoded.
+bool WebpPictureDecodes(ByteView file);
+
+}  // namespace morvane
