@@ -1,5 +1,6 @@
 #include "formats/pictures/bmp.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 
@@ -26,20 +27,30 @@ namespace {
 constexpr int64_t kFileHeader = 14;
 constexpr int64_t kCoreHeader = 12;  // OS/2 1.x: 16-bit width and height
 
+// The compression values a bitmap can carry: none, RLE8, RLE4, bit fields, an embedded
+// JPEG or PNG, alpha bit fields. 0, 3 and 6 store the pixels uncompressed.
+constexpr uint32_t kLastCompression = 6;
+bool StoresPlainPixels(uint32_t compression) { return compression == 0 || compression == 3 || compression == 6; }
+
 struct PixelLayout {
   int64_t width = 0;
   int64_t height = 0;  // negative for a top-down bitmap
   int64_t rowBytes = 0;
   int64_t dataOffset = 0;
+  int64_t dataBytes = 0;  // declared size of compressed pixel data
   bool compressed = false;
 };
 
 // Reads the size and layout of the pixel data from the headers; false when they make no
-// bitmap.
+// bitmap: an unknown header size or compression, a bit depth that uncompressed pixels do
+// not have, an empty or absurd size.
 bool ReadLayout(ByteView b, PixelLayout* layout) {
   const int64_t infoSize = b.Le32(kFileHeader);
+  if (infoSize != kCoreHeader && infoSize != 40 && infoSize != 52 && infoSize != 56 && infoSize != 64 &&
+      infoSize != 108 && infoSize != 124)
+    return false;
   const int64_t bitsAt = infoSize == kCoreHeader ? kFileHeader + 10 : kFileHeader + 14;
-  if (!b.Has(0, static_cast<uint64_t>(bitsAt) + 2)) return false;
+  if (!b.Has(0, static_cast<uint64_t>(kFileHeader + std::min<int64_t>(infoSize, 40)))) return false;
   if (infoSize == kCoreHeader) {
     layout->width = b.Le16(kFileHeader + 4);
     layout->height = b.Le16(kFileHeader + 6);
@@ -47,20 +58,26 @@ bool ReadLayout(ByteView b, PixelLayout* layout) {
     layout->width = static_cast<int32_t>(b.Le32(kFileHeader + 4));
     layout->height = static_cast<int32_t>(b.Le32(kFileHeader + 8));
     const uint32_t compression = b.Le32(kFileHeader + 16);
-    layout->compressed = compression != 0 && compression != 3 && compression != 6;
+    if (compression > kLastCompression) return false;
+    layout->compressed = !StoresPlainPixels(compression);
+    layout->dataBytes = b.Le32(kFileHeader + 20);
   }
   const int64_t bits = b.Le16(bitsAt);
+  if (!layout->compressed && bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+    return false;
   layout->rowBytes = (layout->width * bits + 31) / 32 * 4;
   layout->dataOffset = b.Le32(10);
   return layout->width > 0 && layout->height != 0 && layout->height != std::numeric_limits<int32_t>::min();
 }
 
-// Uncompressed pixel data must lie wholly inside the bytes: the decoder reads zeros past
-// their end and would take a bitmap cut short for a whole one.
+// The pixel data must lie wholly inside the bytes, whatever the compression: the decoder
+// reads zeros past their end and would take a bitmap cut short for a whole one. Compressed
+// data is as long as the header says (it must say).
 bool PixelsInside(const PixelLayout& layout, int64_t size) {
-  if (layout.compressed) return true;
-  const int64_t rows = std::llabs(layout.height);
-  return layout.dataOffset <= size && layout.rowBytes <= (size - layout.dataOffset) / rows;
+  if (layout.dataOffset >= size) return false;
+  const int64_t rest = size - layout.dataOffset;
+  if (layout.compressed) return layout.dataBytes > 0 && layout.dataBytes <= rest;
+  return layout.rowBytes <= rest / std::llabs(layout.height);
 }
 
 }  // namespace
@@ -86,16 +103,21 @@ int RecoverBmp(ScanContext& scan, const std::string& outputFolder, int64_t start
   Recognition rec(scan, startOffset, selected ? RecognitionOutput::Memory() : RecognitionOutput::ClaimOnly());
   if (!rec.Started()) return 0;
   const ByteView first = rec.FirstBytes();
-  if (!first.Matches(0, "BM") || first.Le32(6) != 0) return 0;
+  PixelLayout layout;
+  if (!first.Matches(0, "BM") || first.Le32(6) != 0 || !ReadLayout(first, &layout)) return 0;
   const int64_t length = first.Le32(2);
+  bool whole = false;
   if (length >= kMinBmpBytes && length <= kMaxBmpBytes) {
-    // Collected as far as the range allows: a bitmap cut short still holds its sectors.
+    // Collected as far as the range allows: a bitmap cut short still holds its sectors,
+    // but it is never saved.
     const CopyStop stop = rec.StepOverAsFarAs(length);
     if (stop != CopyStop::Reached && stop != CopyStop::RangeEnd) return 0;
+    whole = stop == CopyStop::Reached;
   }
   rec.CutKeepingClaims(length);
   int written = 0;
-  if (selected && CheckBmpDecodes(rec.Bytes()).Ok && rec.Save(RecoveredFileName(outputFolder, startOffset, ".BMP")))
+  if (selected && whole && CheckBmpDecodes(rec.Bytes()).Ok &&
+      rec.Save(RecoveredFileName(outputFolder, startOffset, ".BMP")))
     written = static_cast<int>(rec.Length());
   rec.Commit(false);
   return written;

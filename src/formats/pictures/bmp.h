@@ -3,9 +3,11 @@
 // A Windows bitmap has no structure to follow beyond its header: the file length at bytes
 // 2..5 (when it lies in 58..100 MiB) says how many bytes to collect from the start sector
 // and the following unclaimed sectors. The collected bytes must decode as a bitmap (with
-// stb_image) before they are written. A bitmap whose kind is not selected is only claimed,
-// without being read. The sectors stay claimed whether or not the picture decodes, also
-// when the scan range ends before the declared length.
+// stb_image) before they are written, and a bitmap cut short by the end of the range is
+// never written. A bitmap whose kind is not selected is only claimed, without being read.
+// The sectors stay claimed whether or not the picture decodes, also when the scan range
+// ends before the declared length; a header that makes no bitmap (an unknown header size
+// or compression, a bit depth plain pixels do not have, no width or height) claims nothing.
 #pragma once
 
 #include <cstdint>
@@ -26,8 +28,10 @@ struct BmpPicture {
   int Height = 0;  // rows, also of a top-down bitmap
 };
 
-// Decodes the bitmap. Fails on any decoder error, on pixel data that does not lie wholly
-// inside the bytes (a bitmap cut short), and on a size of 0 or above kMaxBmpPixels.
+// Decodes the bitmap. Fails on a header that makes no bitmap, on pixel data (compressed
+// or not) that does not lie wholly inside the bytes (a bitmap cut short), on a size of 0
+// or above kMaxBmpPixels, and on any decoder error; the decoder runs only on pixel data
+// that is there, so its work follows the bytes.
 BmpPicture CheckBmpDecodes(ByteView bitmap);
 
 // Carves the bitmap starting at startOffset; writes it (as .BMP, counted) when BMP is
