@@ -135,6 +135,11 @@ class ConsoleScanObserver : public ScanObserver {
   void OnFileRecovered(const RecoveredFileInfo& f) override {
     failuresInARow_ = 0;
     tally_.Add(f.Extension, f.Length);
+    if (f.DeclaredLength > 0 && !options_.quiet) {
+      line_.Finish();
+      std::cerr << std::filesystem::path(f.Name).filename().string() << ": states " << f.DeclaredLength
+                << " bytes, but the medium ends " << f.Length << " bytes after its start; kept up to there\n";
+    }
     Keep(f);
   }
   // Files that could not be written (given up or aborted).
@@ -176,6 +181,9 @@ class ConsoleScanObserver : public ScanObserver {
                       {"length", f.Length},
                       {"sectorRuns", runs},
                       {"sha256", Sha256OfFile(f.Name)}});
+    // The zeros at the end of a file cut by the end of the range, and what the medium cut.
+    if (f.ZeroFilled > 0) files_.back()["zeroFilled"] = f.ZeroFilled;
+    if (f.DeclaredLength > 0) files_.back()["declaredLength"] = f.DeclaredLength;
   }
 
   ProgressLine& Line() { return line_; }

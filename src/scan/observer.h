@@ -24,6 +24,8 @@ struct RecoveredFileInfo {
   int64_t FirstSector = 0;   // start sector of the file on the source
   int64_t Length = 0;        // length of the written file in bytes
   std::vector<SectorRun> Runs;  // the source sectors the file was read from, in file order
+  int64_t ZeroFilled = 0;       // bytes that were never read (beyond the scan range), written as zeros
+  int64_t DeclaredLength = 0;   // the length the file states, when the medium ends before it (else 0)
 };
 
 class ScanObserver {

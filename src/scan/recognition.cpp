@@ -218,7 +218,13 @@ void Recognition::DropHeldBytesBefore(int64_t offset) {
 
 bool Recognition::ExtendWithZeros(int64_t length) {
   if (!Active()) return false;
+  const int64_t room = scan_.MediumEndOffset() - startOffset_;
+  if (length > room) {
+    declaredLength_ = length;
+    length = room;
+  }
   if (length <= Length()) return true;
+  if (zerosFrom_ < 0) zerosFrom_ = Length();
   if (!FitsInMemory(length)) return Fail();
   const int64_t from = Length();
   try {
@@ -393,6 +399,8 @@ void Recognition::Report(const std::string& fileName) {
   info.FirstSector = StartSector();
   info.Length = Length();
   info.Runs = claims_.Runs();
+  info.ZeroFilled = zerosFrom_ >= 0 ? std::max<int64_t>(Length() - zerosFrom_, 0) : 0;
+  info.DeclaredLength = declaredLength_;
   scan_.Observer().OnFileRecovered(info);
 }
 

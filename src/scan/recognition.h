@@ -183,8 +183,10 @@ class Recognition {
   CopyStop StepOverAsFarAs(int64_t target);
   // Extends the output with zero bytes up to length (no sector is claimed for them, and a
   // later cut counts them as such): the never-copied tail of a file that was cut short.
-  // A File output is lengthened at once (a hole where the file system allows); a window
-  // holds none of them. False (and the recognition fails) only beyond the memory limit.
+  // No file reaches past the medium's end, so the output stops at what the medium can hold
+  // from the start sector on; the zeros and a length the medium cut are reported with the
+  // file. A File output is lengthened at once (a hole where the file system allows); a
+  // window holds none of them. False (and the recognition fails) only beyond the memory limit.
   bool ExtendWithZeros(int64_t length);
   // Explicit compaction for long claim-only walks: drops the held bytes before offset.
   // Reading back below offset (the start sector aside) is no longer possible afterwards.
@@ -271,6 +273,8 @@ class Recognition {
   bool failed_ = false;
   bool committed_ = false;
   bool wroteFile_ = false;
+  int64_t zerosFrom_ = -1;      // output offset where the bytes of ExtendWithZeros begin
+  int64_t declaredLength_ = 0;  // the length asked of ExtendWithZeros, when the medium cut it
 };
 
 }  // namespace morvane

@@ -92,6 +92,11 @@ class ScanContext {
   uint32_t SectorsPerCluster() const { return ScanGeometry.SectorsPerCluster; }
   // Byte end of the scan range: (LastSector + 1) * SectorSize.
   int64_t RangeEndOffset() const { return (LastSector + 1) * static_cast<int64_t>(SectorSize()); }
+  // Byte end of the medium (the partition or image the range lies in): no file on it can
+  // reach further, and none can be longer.
+  int64_t MediumEndOffset() const {
+    return (ScanGeometry.PartitionLastSector + 1) * static_cast<int64_t>(SectorSize());
+  }
 
   const TSourceGeometry ScanGeometry;
   const int64_t FirstSector;

@@ -364,6 +364,52 @@ TEST(RecoverSizedArchives, LengthsFromTheStartHeader) {
   }
 }
 
+struct KeptFiles : ScanObserver {
+  void OnFileRecovered(const RecoveredFileInfo& f) override { files.push_back(f); }
+  std::vector<RecoveredFileInfo> files;
+};
+
+// A header declaring more than the whole medium holds is no archive: on a 1 MiB card a
+// 4 GiB cabinet and a 20 GiB 7z used to be written at those lengths and, only claimed,
+// hid the video behind them. One that runs past the medium's end is cut there, and the
+// zeros and the declared length are reported with the file.
+TEST(RecoverSizedArchives, NoArchiveIsLongerThanTheMedium) {
+  Bytes cab = {'M', 'S', 'C', 'F', 0, 0, 0, 0};
+  cab.resize(512, 0);
+  PutLe(cab, 8, 0xFFFFFF00u, 4);
+  Bytes sevenZip = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0x00, 0x04};
+  sevenZip.resize(512, 0);
+  PutLe(sevenZip, 12, kMax7zBytes - 32, 8);
+  const Bytes ts = test::ReadFileBytes(test::DataPath("mpeg/plain.ts"));
+  for (uint32_t types : {kAllTypesMask, kTypeTs}) {
+    ArchiveCard t(2048);
+    t.Place(cab, 10);
+    t.Place(sevenZip, 20);
+    t.Place(ts, 100);
+    t.setup.Options.TypeMask = types;
+    t.RunAll();
+    EXPECT_EQ(t.Files(), std::vector<std::string>{"TEST_AAAAAADW.TS"}) << types;
+  }
+  // 40 sectors declared 20 sectors before the medium's end, the range ending 10 sectors
+  // before it: 10 sectors copied, 10 of zeros, and no more.
+  cab = test::Cat({cab, Bytes(39 * 512, 0x5A)});
+  PutLe(cab, 8, 40 * 512, 4);
+  ArchiveCard t(100);
+  KeptFiles seen;
+  t.observer = &seen;
+  t.Place(Bytes(cab.begin(), cab.begin() + 20 * 512), 80);
+  t.setup.LastSector = 89;
+  t.Recover(RecoverCab, 80);
+  ASSERT_EQ(seen.files.size(), 1u);
+  EXPECT_EQ(seen.files[0].Length, 20 * 512);
+  EXPECT_EQ(seen.files[0].ZeroFilled, 10 * 512);
+  EXPECT_EQ(seen.files[0].DeclaredLength, 40 * 512);
+  const Bytes written = t.Written(80, ".CAB");
+  ASSERT_EQ(written.size(), 20u * 512);
+  EXPECT_TRUE(std::equal(written.begin(), written.begin() + 10 * 512, cab.begin()));
+  EXPECT_EQ(std::count(written.begin() + 10 * 512, written.end(), 0), 10 * 512);
+}
+
 TEST(RecoverSizedArchives, ClaimOnlyReadsOnlyTheStartSector) {
   Bytes head = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0x00, 0x03};
   head.resize(512, 0);

@@ -92,13 +92,17 @@ TEST(RecoverBmp, DeclaredLengthsAndHostileHeaders) {
     EXPECT_EQ(t.ClaimedSectors(), (std::vector<int64_t>{1})) << length;
     EXPECT_TRUE(t.Files().empty());
   }
-  {  // A length beyond 100 MiB is not followed either.
+  {  // A length beyond 100 MiB is not followed either; one beyond the medium is no bitmap.
     Bytes b = bmp;
     PutLe32(b, 2, 0x6400001);
-    BmpCard t(40);
+    BmpCard t(0x6400001 / 512 + 2);
     t.Place(b, 1);
     t.Recover(1);
     EXPECT_EQ(t.ClaimedSectors(), (std::vector<int64_t>{1}));
+    BmpCard small(40);
+    small.Place(b, 1);
+    small.Recover(1);
+    EXPECT_EQ(small.ClaimedCount(), 0);
   }
   // Pixel data beyond the end of the bytes, absurd sizes and the most negative height do
   // not decode.

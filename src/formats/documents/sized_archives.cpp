@@ -20,7 +20,8 @@ int RecoverSizedArchive(ScanContext& scan, const std::string& outputFolder, int6
                          : RecognitionOutput::ClaimOnly());
   if (!rec.Started()) return 0;
   const int64_t length = lengthOf(rec.FirstBytes());
-  if (length < 0) return 0;
+  // An archive longer than the whole medium was never on it.
+  if (length < 0 || length > scan.MediumEndOffset()) return 0;
   const CopyStop stop = rec.StepOverAsFarAs(length);
   if (stop != CopyStop::Reached && stop != CopyStop::RangeEnd) return 0;
   if (rec.Length() > length) rec.CutToLength(length);

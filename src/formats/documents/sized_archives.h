@@ -3,8 +3,10 @@
 // Cabinets and 7z archives give their total length in their first header, so they are
 // not walked: that many bytes are copied from the start sector and the following unclaimed
 // sectors (in claim-only mode, claimed without being read). An archive that runs into the
-// end of the scan range is still written at its full length; the part that was never
-// copied is zero bytes. The contents (checksums, folder and file tables) are not checked.
+// end of the scan range is still written at its full length, up to the medium's end; the
+// part that was never copied is zero bytes. One that declares more bytes than the whole
+// medium holds is no archive: nothing is claimed. The contents (checksums, folder and file
+// tables) are not checked.
 //
 //   CAB  "MSCF"; length: the 32-bit cabinet size at byte 8 (at least its 36-byte header).
 //   7z   37 7A BC AF 27 1C, format version 0.2 to 0.4 (7-Zip writes 0.4); length: 32 +

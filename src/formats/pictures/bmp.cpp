@@ -106,6 +106,7 @@ int RecoverBmp(ScanContext& scan, const std::string& outputFolder, int64_t start
   PixelLayout layout;
   if (!first.Matches(0, "BM") || first.Le32(6) != 0 || !ReadLayout(first, &layout)) return 0;
   const int64_t length = first.Le32(2);
+  if (length > scan.MediumEndOffset()) return 0;  // longer than the medium: never on it
   bool whole = false;
   if (length >= kMinBmpBytes && length <= kMaxBmpBytes) {
     // Collected as far as the range allows: a bitmap cut short still holds its sectors,

@@ -7,7 +7,8 @@
 // never written. A bitmap whose kind is not selected is only claimed, without being read.
 // The sectors stay claimed whether or not the picture decodes, also when the scan range
 // ends before the declared length; a header that makes no bitmap (an unknown header size
-// or compression, a bit depth plain pixels do not have, no width or height) claims nothing.
+// or compression, a bit depth plain pixels do not have, no width or height) or that
+// declares more bytes than the whole medium holds claims nothing.
 #pragma once
 
 #include <cstdint>
