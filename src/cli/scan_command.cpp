@@ -113,9 +113,13 @@ class ConsoleScanObserver : public ScanObserver {
       line_.Show("Copying the file that starts at sector " + std::to_string(start) + ": at sector " +
                  std::to_string(current));
   }
-  void OnWorkFilesFailed() override {
+  void OnWorkFilesFailedBecause(int error, bool later) override {
     line_.Finish();
-    std::cerr << "Can't create TMP file!\n";
+    if (later)
+      std::cerr << "The work files could not be written or read back (" << std::strerror(error)
+                << "): the MPEG and TS videos found are lost.\n";
+    else
+      std::cerr << "Can't create TMP file! (" << std::strerror(error) << ")\n";
   }
   // The scan's run state, so that retries end when the user stops.
   void WatchRunState(const std::atomic<RunState>* state) { runState_ = state; }

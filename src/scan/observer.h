@@ -62,6 +62,10 @@ class ScanObserver {
   virtual void OnRecoveryProgress(ScanPass pass, int64_t done, int64_t count, int64_t sector, int32_t recovered) {}
   // The work files for stream packets could not be created ("Can't create TMP file!").
   virtual void OnWorkFilesFailed() {}
+  // The same with the system's reason (an errno value). `later`: they were created but
+  // could not be written or read back, and the stream candidates found are lost. The
+  // engine calls this one; by default it calls OnWorkFilesFailed.
+  virtual void OnWorkFilesFailedBecause(int error, bool later) { OnWorkFilesFailed(); }
 };
 
 }  // namespace morvane

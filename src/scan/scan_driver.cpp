@@ -103,6 +103,9 @@ class WorkFiles {
   }
   bool InUse() const { return starts_ != nullptr; }
   int64_t Count() const { return count_; }
+  // The name of the file a failure (errno) is about.
+  const std::string& Name() const { return startsName_; }
+  bool Full() const { return typeBuf_.size() >= kFlushRecords; }
 
   void Append(int64_t sector, uint8_t type) {
     uint8_t rec[8];
@@ -110,13 +113,26 @@ class WorkFiles {
     startBuf_.insert(startBuf_.end(), rec, rec + 8);
     typeBuf_.push_back(type);
     ++count_;
-    if (typeBuf_.size() >= kFlushRecords) Flush();
   }
 
-  // Reads record i (in order, from the start); false at the end or on a read failure.
+  // Writes the buffered records behind those written before; false (with errno) when the
+  // disk refuses them. They stay buffered then, so a second try writes them at their place.
+  bool Flush() {
+    const auto n = static_cast<int64_t>(typeBuf_.size());
+    if (n == 0) return true;
+    if (starts_->Seek(written_ * 8, soBeginning) != written_ * 8 || starts_->Write(startBuf_.data(), n * 8) != n * 8 ||
+        types_->Seek(written_, soBeginning) != written_ || types_->Write(typeBuf_.data(), n) != n)
+      return false;
+    written_ += n;
+    startBuf_.clear();
+    typeBuf_.clear();
+    return true;
+  }
+
+  // Reads record i (in order, from the start, once every record is flushed); false at the
+  // end or on a read failure (Failed() tells which).
   bool Next(int64_t& sector, uint8_t& type) {
     if (next_ == 0) {
-      Flush();
       starts_->SetPosition(0);
       types_->SetPosition(0);
     }
@@ -125,7 +141,12 @@ class WorkFiles {
       int64_t n = std::min<int64_t>(kFlushRecords, count_ - next_);
       startBuf_.resize(static_cast<size_t>(n * 8));
       typeBuf_.resize(static_cast<size_t>(n));
-      if (starts_->Read(startBuf_.data(), n * 8) != n * 8 || types_->Read(typeBuf_.data(), n) != n) return false;
+      errno = 0;
+      if (starts_->Read(startBuf_.data(), n * 8) != n * 8 || types_->Read(typeBuf_.data(), n) != n) {
+        if (errno == 0) errno = EIO;  // a short read: the file is not what was written
+        readFailed_ = true;
+        return false;
+      }
       readPos_ = 0;
       readLen_ = n;
     }
@@ -145,22 +166,16 @@ class WorkFiles {
     RemoveFileInProgress(typesName_);
   }
   ~WorkFiles() { Remove(); }
+  bool ReadFailed() const { return readFailed_; }
 
  private:
   static constexpr size_t kFlushRecords = 8192;
   static constexpr int kMaxWorkFileNames = 100;
-  void Flush() {
-    if (!typeBuf_.empty()) {
-      starts_->Write(startBuf_.data(), static_cast<int64_t>(startBuf_.size()));
-      types_->Write(typeBuf_.data(), static_cast<int64_t>(typeBuf_.size()));
-    }
-    startBuf_.clear();
-    typeBuf_.clear();
-  }
   std::string startsName_, typesName_;
   std::unique_ptr<TNewFileStream> starts_, types_;
   std::vector<uint8_t> startBuf_, typeBuf_;
-  int64_t count_ = 0, next_ = 0, readPos_ = 0, readLen_ = 0;
+  int64_t count_ = 0, written_ = 0, next_ = 0, readPos_ = 0, readLen_ = 0;
+  bool readFailed_ = false;
 };
 
 struct Candidate {
@@ -194,7 +209,7 @@ class Driver {
     scan_.RecoveredCount = 0;
     RecoveryPass(ScanPass::Recovery);
     if (!Stopped()) RecoveryPass(ScanPass::LateJpeg);
-    if (!Stopped() && work_.InUse()) StreamPass();
+    if (!Stopped() && work_.InUse() && FlushWorkFiles()) StreamPass();
     work_.Remove();
     report_.Stopped = Stopped();
     report_.RecoveredCount = scan_.RecoveredCount;
@@ -223,14 +238,36 @@ class Driver {
   void OpenWorkFiles() {
     if (!work_.Create(scan_.Options.OutputFolder)) {
       report_.WorkFilesFailed = true;
-      obs_.OnWorkFilesFailed();
+      obs_.OnWorkFilesFailedBecause(errno, false);
       scan_.SearchStop = true;
     }
   }
 
+  // Writes the buffered stream packets. A disk that refuses them is put to the observer as
+  // any failed write is (Retry writes again); given up, the work files go and with them
+  // the stream candidates, and the scan says so.
+  bool FlushWorkFiles() {
+    while (!work_.Flush()) {
+      if (AskRetryAfterSaveFailure(scan_, work_.Name())) continue;
+      if (Stopped()) scan_.SearchStop = true;  // Abort
+      GiveUpWorkFiles();
+      return false;
+    }
+    return true;
+  }
+  void GiveUpWorkFiles() {
+    const int error = errno;
+    work_.Remove();
+    report_.WorkFilesFailed = true;
+    obs_.OnWorkFilesFailedBecause(error, true);
+  }
+
   void Keep(int64_t s, uint8_t t) {
     if (IsStreamPacket(t)) {
-      if (work_.InUse()) work_.Append(s, t);
+      if (work_.InUse()) {
+        work_.Append(s, t);
+        if (work_.Full()) FlushWorkFiles();
+      }
     } else {
       candidates_.push_back({s, t});
     }
@@ -410,6 +447,7 @@ class Driver {
       if (scan_.Progress.Due() || work_.Position() == total)
         obs_.OnRecoveryProgress(ScanPass::Streams, work_.Position(), total, s, scan_.RecoveredCount);
     }
+    if (work_.ReadFailed()) GiveUpWorkFiles();
   }
 
   ScanContext& scan_;

@@ -51,7 +51,7 @@ struct ScanReport {
   bool FreeSpaceMapBuilt = false;   // the search saw free sectors only
   bool FreeSpaceUnavailable = false;  // the file system gives no map: the option is disabled
   bool SearchCancelled = false;     // the search pass (or the free-space collection) was cancelled
-  bool WorkFilesFailed = false;     // "Can't create TMP file!"
+  bool WorkFilesFailed = false;     // "Can't create TMP file!", or they could not be written or read back
   bool Stopped = false;             // Stop (or Abort) ended the recovery passes early
   // What the cluster-phase vote did to the candidates it weighs (file starts, not stream
   // packets or file-system metadata): how many it saw and how many lay off the winning

@@ -102,6 +102,29 @@ TEST(HostileOutcomes, ABackupThatFillsTheDriveSaysSoAndCleansUp) {
   ::umount(small.c_str());
 }
 
+// The work files of the stream search on a drive with no byte free: their records were
+// dropped without a word, "Rescued file 0" and status 0. The failure has its reason now,
+// the status and the report say so, and no work file stays behind.
+TEST(HostileOutcomes, WorkFilesOnAFullDriveAreAFailure) {
+  if (!IsRoot()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+  test::TempDir dir;
+  const std::string img = dir / "card.img", small = dir / "small";
+  test::WriteFileBytes(img, CardWith({{100, Sample("mpeg/plain.ts")}}));
+  fs::create_directory(small);
+  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=256k") != 0) GTEST_SKIP() << "cannot mount tmpfs here";
+  test::Run("dd if=/dev/zero of=" + Q(small + "/filler") + " bs=4k 2>/dev/null");
+  for (const char* mode : {"abort", "ignore"}) {
+    auto r = Morvane("scan -q -t ts --on-write-error " + std::string(mode) + " --report " + Q(dir / "r.json") + " " +
+                     Q(img) + " -o " + Q(small));
+    EXPECT_EQ(r.status, 5) << mode << "\n" << r.out;
+    EXPECT_TRUE(r.Has("FILESTAR.TMP: No space left on device")) << r.out;
+    EXPECT_TRUE(r.Has("the MPEG and TS videos found are lost")) << r.out;
+    EXPECT_TRUE(nlohmann::json::parse(Slurp(dir / "r.json"))["workFilesFailed"].get<bool>());
+    EXPECT_EQ(std::distance(fs::directory_iterator(small), {}), 1) << "only the filler may be left";
+  }
+  ::umount(small.c_str());
+}
+
 TEST(HostileOutcomes, NamesThatAreNotUtf8AreReportedWithoutLoss) {
   test::TempDir dir;
   const std::string odd = "card\xff\xfe%.img";  // Latin-1 bytes and a percent sign
