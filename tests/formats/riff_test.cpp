@@ -421,5 +421,69 @@ TEST(RecoverAviFragment, StreamDataEndsAtForeignChunksAndNeedsAFrameToStart) {
   }
 }
 
+// --- WebP pictures: the RIFF walk inside the stated size, then libwebp ------------------------
+
+Bytes Webp(const std::string& name) { return test::ReadFileBytes(test::DataPath("webp/" + name)); }
+
+TEST(RecoverWebp, ScanRecoversEachPictureContiguousSplitAroundAnotherFileAndAtTheRangeEnd) {
+  const std::vector<std::string> names = {"lossy.webp", "lossless.webp", "alpha.webp", "animated.webp"};
+  const Bytes other = Sample("pcm.wav");
+  const int64_t os = Sectors(other.size());
+  std::vector<std::pair<int64_t, Bytes>> placed;
+  std::vector<std::vector<int64_t>> layouts;
+  std::vector<int64_t> others;
+  int64_t at = 1;
+  for (const auto& name : names) {
+    const Bytes file = Webp(name);
+    const int64_t n = Sectors(file.size());
+    placed.emplace_back(at, file);
+    layouts.push_back(test::SectorRunOf(at, n));
+    at += n + 1;
+    if (n < 2) continue;
+    std::vector<int64_t> split;  // the first sector, a WAV recording, the rest
+    for (int64_t s = 0; s < n; ++s) split.push_back(at + s + (s >= 1 ? os : 0));
+    others.push_back(at + 1);
+    placed.emplace_back(at, file);
+    layouts.push_back(split);
+    at = split.back() + 2;
+  }
+  std::vector<std::vector<int64_t>> claims;
+  for (uint32_t mask : {kAllTypesMask, kAllTypesMask & ~kTypeWebp}) {
+    Card t(at - 1);  // the last split picture ends on the last sector
+    t.setup.Options.TypeMask = mask;
+    for (size_t i = 0; i < placed.size(); ++i) t.Place(placed[i].second, layouts[i]);
+    for (int64_t o : others) t.Place(other, o);
+    const ScanReport r = t.RunAll();
+    EXPECT_EQ(r.RecoveredCount, static_cast<int>(others.size() + (mask & kTypeWebp ? placed.size() : 0)));
+    if (mask & kTypeWebp)
+      for (const auto& [start, bytes] : placed) EXPECT_EQ(test::ReadFileBytes(t.File(start, ".WEBP")), bytes) << start;
+    claims.push_back(t.ClaimedSectors());
+  }
+  EXPECT_EQ(claims[0], claims[1]);  // claim-only takes the same sectors
+}
+
+TEST(RecoverWebp, APictureIsKeptOnlyWholeAndDecodable) {
+  const Bytes lossy = Webp("lossy.webp");
+  Bytes damaged = Webp("lossless.webp");  // the coded picture overwritten
+  std::fill(damaged.begin() + 30, damaged.end(), 0xFF);
+  Bytes foreign = lossy;  // the stated size runs over a foreign chunk header
+  PutLe32(foreign, 4, static_cast<uint32_t>(lossy.size() + 600 - 8));
+  foreign.insert(foreign.end(), 600, 0x01);
+  Bytes huge = lossy;
+  PutLe32(huge, 4, 0xFFFFFFF0u);
+  // The last one is whole but cut by the range end.
+  const std::vector<Bytes> refused = {damaged, Cat({foreign, Bytes(512, 0x02)}), huge, lossy};
+  for (size_t i = 0; i < refused.size(); ++i)
+    for (bool write : {true, false}) {
+      Card t(Sectors(refused[i].size()) + 6);
+      if (i == 3) t.setup.LastSector = Sectors(lossy.size()) - 1;
+      t.Place(refused[i], 1);
+      write ? t.Recover(1, ".WEBP") : t.ClaimOnly(1);
+      EXPECT_TRUE(t.Files().empty()) << i;
+      EXPECT_EQ(t.ClaimedCount(), 0) << i;
+      EXPECT_EQ(t.Context().RecoveredCount, 0) << i;
+    }
+}
+
 }  // namespace
 }  // namespace morvane

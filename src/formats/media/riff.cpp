@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <limits>
 
+#include "formats/pictures/picture_checks.h"
 #include "scan/recognition.h"
 #include "scan/recovered_file.h"
 
@@ -80,6 +81,28 @@ struct WaveJudge {
   }
 };
 
+constexpr int64_t kMaxWebpBytes = 0x10000000;  // 256 MiB: a larger "picture" is none
+
+// A WebP picture ("VP8 ", "VP8L" or "VP8X" first): the size its head states is its end, and
+// every chunk inside belongs to it (ALPH, ANIM, ANMF, ICCP, EXIF, "XMP " ...), as the WAVE
+// walk takes them. It is kept only whole and when libwebp decodes it.
+bool IsWebp(ByteView first) {
+  return first.Matches(8, "WEBPVP8") && (first.U8(15) == ' ' || first.U8(15) == 'L' || first.U8(15) == 'X');
+}
+
+void FinishWebp(Recognition& rec, bool writes, const std::string& fileName) {
+  const int64_t end = StatedRiffEnd(rec.FirstBytes());
+  if (end == 0 || end > kMaxWebpBytes) return;
+  WaveJudge insideStatedSize{end};
+  const int64_t length = WalkChunks(rec, kListHead, kListHead, insideStatedSize);
+  // The pad byte of an odd last chunk may lie beyond the stated size.
+  if (length != end && length != end + 1) return;
+  rec.CutToLength(end);
+  if (!WebpPictureDecodes(rec.Bytes())) return;
+  if (writes) rec.Save(fileName);
+  rec.Commit();
+}
+
 // Cuts the output to the walk's end and keeps the file, or lets the recognition roll back.
 // A file in which not a single chunk was accepted is nothing worth keeping.
 void Finish(Recognition& rec, int64_t length, int64_t head) {
@@ -117,10 +140,20 @@ bool IsAviVideoChunkHeader(ByteView header) {
 int RecoverRiff(ScanContext& scan, const std::string& outputFolder, const std::string& extension, bool ordroMode,
                 int64_t startOffset) {
   const bool writes = !outputFolder.empty() && !extension.empty();
-  Recognition rec(scan, startOffset,
-                  writes ? RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset, extension))
-                         : RecognitionOutput::ClaimOnly());
+  Recognition rec(scan, startOffset, RecognitionOutput::Undecided());
   if (!rec.Started() || !rec.FirstBytes().Matches(0, "RIFF")) return 0;
+  // A picture is assembled in memory for its decode check, written or not, so that claim-only
+  // takes the same sectors.
+  const std::string fileName = writes ? RecoveredFileName(outputFolder, startOffset, extension) : std::string();
+  const bool webp = IsWebp(rec.FirstBytes());
+  if (!rec.ChooseOutput(webp     ? RecognitionOutput::Memory()
+                        : writes ? RecognitionOutput::File(fileName)
+                                 : RecognitionOutput::ClaimOnly()))
+    return 0;
+  if (webp) {
+    FinishWebp(rec, writes, fileName);
+    return 0;
+  }
   if (rec.FirstBytes().Matches(8, "WAVE")) {
     // A header without its audio is no recording.
     WaveJudge wave{StatedRiffEnd(rec.FirstBytes())};

@@ -1,5 +1,5 @@
-// The RIFF recogniser (AVI, WAV, video-CD DAT, animated cursors) and the recogniser of bare
-// AVI stream data (".A00").
+// The RIFF recogniser (AVI, WAV, video-CD DAT, animated cursors, WebP pictures) and the
+// recogniser of bare AVI stream data (".A00").
 //
 // Neither has an end marker: files are followed chunk by chunk (a four-letter identifier, a
 // 32-bit little-endian length not counting the 8-byte header, a pad byte after an odd
@@ -14,6 +14,10 @@
 // chunks ("ix00", "ix01") are walked; the first stream chunk ends the file. The stream data
 // such cameras leave without a header ("00dc" video and "01wb" sound chunks) is carved from
 // its first sector-aligned "00dc" chunk by RecoverAviFragment.
+//
+// WebP pictures (form "WEBP" with "VP8 ", "VP8L" or "VP8X" first) end where the size in
+// their head says; every chunk inside is theirs. One is kept only whole and when libwebp
+// decodes it, so it is assembled in memory (at most 256 MiB), written or only claimed.
 //
 // A kind that is not selected (and every animated cursor) is followed and claimed, but only
 // the sectors holding chunk headers are read.
