@@ -109,19 +109,26 @@ TEST(RecoverMatroska, WhatEndsAStreamAndWhatIsNoFile) {
   const Bytes head = Cat({EbmlHeader("matroska"), kSegmentId, {0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}});
   const Bytes stream = Cat({head, kInfo, kCluster, kCluster});
   // Behind the stream: padding that nothing follows, another file's EBML header, a cluster
-  // of unknown size whose elements end at a foreign byte, zeros.
+  // of unknown size whose elements end at a foreign byte, zeros, padding over sectors that
+  // claim-only steps over unread. Claim-only takes the file's sectors.
   const Bytes liveCluster = Element(kClusterId, Cat({{0xE7, 0x81, 0x00}, Element({0xA3}, Bytes(300, 0x33))}), true);
   const std::vector<std::pair<Bytes, Bytes>> kept = {
       {stream, kVoid},
       {stream, EbmlHeader("webm")},
       {Cat({stream, liveCluster}), {0x42, 0x42}},
       {Cat({head, kInfo, liveCluster, kVoid, kCluster}), Bytes(600, 0)},
+      {Cat({head, kInfo, liveCluster, liveCluster, liveCluster}), Element({0xEC}, Bytes(1500, 0))},
   };
   for (const auto& [file, behind] : kept) {
-    MatroskaCard t(12);
-    t.Place(Cat({file, behind}), 1);
-    t.Recover(1);
-    EXPECT_EQ(t.Written(1, ".MKV"), file);
+    for (bool selected : {true, false}) {
+      MatroskaCard t(12);
+      t.Place(Cat({file, behind}), 1);
+      t.Recover(1, selected);
+      EXPECT_EQ(t.ClaimedSectors(), test::SectorRunOf(1, Sectors(file.size())));
+      if (selected) {
+        EXPECT_EQ(t.Written(1, ".MKV"), file);
+      }
+    }
   }
   const Bytes seekable = Cat({EbmlHeader("webm"), Element(kSegmentId, Cat({kInfo, kCluster}))});
   {

@@ -90,7 +90,7 @@ std::optional<FileStart> ReadFileStart(ByteView first) {
   const uint64_t end = ebml->length + ebml->size;
   for (uint64_t at = ebml->length; at < end;) {
     const auto child = ReadElementHeader(first.Sub(0, end), at);
-    if (!child || child->size == kUnknownSize) return std::nullopt;
+    if (!child || child->size == kUnknownSize || child->size > end - at - child->length) return std::nullopt;
     if (child->id == kDocTypeId) {
       std::string_view docType(reinterpret_cast<const char*>(first.data() + at + child->length), child->size);
       docType = docType.substr(0, docType.find('\0'));  // strings may be padded with zeros
@@ -133,6 +133,7 @@ Header FetchHeader(Recognition& rec, int64_t at, ElementHeader& header) {
 // What a walk along a run of elements found.
 struct Walked {
   int64_t end = -1;  // behind the last element taken; -1 when the recognition failed
+  int64_t next = 0;  // where the walk stopped: behind the padding after `end`, if any
   bool cluster = false;
 };
 
@@ -159,7 +160,8 @@ Walked WalkElements(Recognition& rec, const ScanContext& scan, int64_t at, Accep
       if (!rec.StepOver(data)) return {};
       const Walked inside = WalkElements(rec, scan, data, IsClusterChild);
       if (inside.end < 0) return {};
-      at = walked.end = inside.end;
+      walked.end = inside.end;
+      at = inside.next;
       walked.cluster = true;
       continue;
     }
@@ -172,6 +174,7 @@ Walked WalkElements(Recognition& rec, const ScanContext& scan, int64_t at, Accep
     if (!IsPadding(h.id)) walked.end = at;
     walked.cluster = walked.cluster || h.id == kClusterId;
   }
+  walked.next = at;
   return walked;
 }
 
