@@ -1,6 +1,6 @@
-// RAR 5 archives, Matroska and WebM videos and OpenDocument files on a real exFAT card
-// (mkfs.exfat), deleted, one video written in pieces between the clusters of a file that
-// stays: whole scans bring them back under their own names.
+// RAR 5 archives, Matroska and WebM videos, OpenDocument files, HEIC/AVIF/WebP pictures and a
+// CR3 raw on a real exFAT card (mkfs.exfat), deleted, one video written in pieces between the
+// clusters of a file that stays: whole scans bring them back under their own names.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -31,7 +31,7 @@ void ExpectRecovered(const test::VolumeScan& r, const std::vector<CardFile>& exp
   }
 }
 
-TEST(TodaysKindsOnExFat, DeletedArchivesVideosAndDocumentsComeBackByteForByte) {
+TEST(TodaysKindsOnExFat, DeletedArchivesVideosDocumentsAndPicturesComeBackByteForByte) {
   if (!test::HaveTool("mkfs.exfat")) GTEST_SKIP() << "mkfs.exfat (exfatprogs) missing";
   test::TempDir dir;
   test::ExFatVolume volume(dir / "card.img");
@@ -45,6 +45,10 @@ TEST(TodaysKindsOnExFat, DeletedArchivesVideosAndDocumentsComeBackByteForByte) {
       {"REPORT.ODT", "office/report.odt", ".ODT"},           {"SHEET.ODS", "office/sheet.ods", ".ODS"},
       {"SLIDES.ODP", "office/slides.odp", ".ODP"},           {"DRAWING.ODG", "office/drawing.odg", ".ODG"},
       {"BOOK.EPUB", "office/report.epub", ".EPUB"},
+      {"IMG_0001.HEIC", "heif/photo.heic", ".HEIC"},         {"IMG_0002.HEIC", "heif/plain.heic", ".HEIC"},
+      {"IMG_0003.AVIF", "heif/photo.avif", ".AVIF"},         {"GRID.AVIF", "heif/grid.avif", ".AVIF"},
+      {"IMG_0004.CR3", "raw/canon.cr3", ".CR3"},            {"PHOTO.WEBP", "webp/lossy.webp", ".WEBP"},
+      {"ICON.WEBP", "webp/alpha.webp", ".WEBP"},            {"ANIM.WEBP", "webp/animated.webp", ".WEBP"},
   };
   // A streamed video in pieces of two clusters between the clusters of a file that stays.
   const CardFile pieces{"PIPE.MKV", "matroska/ffmpeg_pipe.mkv", ".MKV"};
