@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <mutex>
 #include <set>
+#include <vector>
 
 #include "scan/scan_context.h"
 
@@ -52,6 +53,37 @@ namespace {
 // How many alternatives of a name are tried before the folder counts as unusable.
 constexpr int kMaxAlternatives = 10000;
 
+// The open output folders, by the name their files begin with; each with its users.
+struct OpenFolder {
+  std::string folder;
+  int fd;
+  int users;
+};
+std::mutex& FolderLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::vector<OpenFolder>& OpenFolders() {
+  static std::vector<OpenFolder> folders;
+  return folders;
+}
+
+// Where a path is reached: through its open folder when it names a file directly in one,
+// else as it is written.
+struct At {
+  int dir;
+  std::string name;
+};
+At Where(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash != std::string::npos) {
+    std::lock_guard<std::mutex> hold(FolderLock());
+    for (const OpenFolder& f : OpenFolders())
+      if (f.folder.size() == slash + 1 && path.compare(0, slash + 1, f.folder) == 0) return {f.fd, path.substr(slash + 1)};
+  }
+  return {AT_FDCWD, path};
+}
+
 std::mutex& InProgressLock() {
   static std::mutex lock;
   return lock;
@@ -63,12 +95,19 @@ std::set<std::string>& InProgress() {
 
 bool NameTaken(const std::string& path) {
   struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+  const At at = Where(path);
+  return ::fstatat(at.dir, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+}
+
+void Unlink(const std::string& path) {
+  const At at = Where(path);
+  ::unlinkat(at.dir, at.name.c_str(), 0);
 }
 
 // Renames without ever replacing the target; false with errno (EEXIST when it is taken).
 bool RenameNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  const At a = Where(from), b = Where(to);
+  if (::renameat2(a.dir, a.name.c_str(), b.dir, b.name.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) return false;
   // A file system without the flag: look first (a short race, but never a planted link
   // followed: rename replaces a link itself, not what it points to).
@@ -76,14 +115,41 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
     errno = EEXIST;
     return false;
   }
-  return ::rename(from.c_str(), to.c_str()) == 0;
+  return ::renameat(a.dir, a.name.c_str(), b.dir, b.name.c_str()) == 0;
 }
 
 }  // namespace
 
+OutputFolderHandle::OutputFolderHandle(const std::string& folder) : folder_(folder) {
+  std::lock_guard<std::mutex> hold(FolderLock());
+  for (OpenFolder& f : OpenFolders())
+    if (f.folder == folder) {
+      ++f.users;
+      held_ = true;
+      return;
+    }
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  OpenFolders().push_back({folder, fd, 1});
+  held_ = true;
+}
+
+OutputFolderHandle::~OutputFolderHandle() {
+  if (!held_) return;
+  std::lock_guard<std::mutex> hold(FolderLock());
+  auto& folders = OpenFolders();
+  for (auto it = folders.begin(); it != folders.end(); ++it)
+    if (it->folder == folder_ && --it->users == 0) {
+      ::close(it->fd);
+      folders.erase(it);
+      return;
+    }
+}
+
 std::unique_ptr<TNewFileStream> CreateFileInProgress(const std::string& path) {
   std::lock_guard<std::mutex> hold(InProgressLock());
-  auto stream = std::make_unique<TNewFileStream>(path, fmCreateNew);
+  const At at = Where(path);
+  auto stream = std::make_unique<TNewFileStream>(at.dir, at.name, fmCreateNew);
   if (stream->FileHandle() == -1) return nullptr;
   InProgress().insert(path);
   return stream;
@@ -102,13 +168,13 @@ void ForgetFileInProgress(const std::string& path) {
 void RemoveFileInProgress(const std::string& path) {
   const int saved = errno;
   std::lock_guard<std::mutex> hold(InProgressLock());
-  if (InProgress().erase(path) != 0) ::unlink(path.c_str());
+  if (InProgress().erase(path) != 0) Unlink(path);
   errno = saved;
 }
 
 void RemoveAllFilesInProgress() {
   std::lock_guard<std::mutex> hold(InProgressLock());
-  for (const std::string& path : InProgress()) ::unlink(path.c_str());
+  for (const std::string& path : InProgress()) Unlink(path);
   InProgress().clear();
 }
 

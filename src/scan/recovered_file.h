@@ -43,6 +43,27 @@ std::string FileExtension(const std::string& fileName);
 // replaced, so numbering never piles up.
 std::string NumberedFileName(const std::string& fileName, int n);
 
+// --- The output folder ------------------------------------------------------------------
+//
+// A scan opens its output folder once. While the handle is held, every file the functions
+// below make, look up, rename or remove directly in that folder (named as folder + name) is
+// reached through the open folder (openat, renameat2, unlinkat, fstatat), so a folder that
+// is renamed or replaced by a symbolic link during the scan does not redirect the output.
+// Handles of the same folder share one descriptor.
+class OutputFolderHandle {
+ public:
+  // folder as the file names begin (ending in '/'); nothing is held when it cannot be opened.
+  explicit OutputFolderHandle(const std::string& folder);
+  ~OutputFolderHandle();
+  OutputFolderHandle(const OutputFolderHandle&) = delete;
+  OutputFolderHandle& operator=(const OutputFolderHandle&) = delete;
+  bool Held() const { return held_; }
+
+ private:
+  std::string folder_;
+  bool held_ = false;
+};
+
 // --- Files being written ----------------------------------------------------------------
 //
 // Every temporary or work file the process creates is listed from its creation until it

@@ -189,6 +189,9 @@ class Driver {
       : scan_(scan), detected_(detected), table_(table), obs_(scan.Observer()) {}
 
   ScanReport Run() {
+    // Every file of the scan goes into the folder as it is now, whatever happens to its name.
+    std::unique_ptr<OutputFolderHandle> folder;
+    if (!scan_.Options.OutputFolder.empty()) folder = std::make_unique<OutputFolderHandle>(scan_.Options.OutputFolder);
     scan_.SearchStop = false;
     if (scan_.Options.FreeSpaceOnly) CollectFreeSpace();
     if (scan_.Options.TypeMask & kStreamTypesMask) OpenWorkFiles();

@@ -67,12 +67,12 @@ void TNTHandleStream::SetSize(int64_t size) {
 
 namespace {
 
-int OpenWithMode(const std::string& name, uint16_t mode) {
-  if (mode == fmCreate) return ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (mode == fmCreateNew) return ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+int OpenWithMode(int dir, const std::string& name, uint16_t mode) {
+  if (mode == fmCreate) return ::openat(dir, name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (mode == fmCreateNew) return ::openat(dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   int access = mode & 3;
   int flags = access == 0 ? O_RDONLY : access == 1 ? O_WRONLY : O_RDWR;
-  int fd = ::open(name.c_str(), flags | O_CLOEXEC);
+  int fd = ::openat(dir, name.c_str(), flags | O_CLOEXEC);
   if (fd < 0) return fd;
   // Sharing is advisory on this platform: deny-write and exclusive opens take a lock that
   // conflicts with writers, so a file being written elsewhere by us is not loaded half-done.
@@ -88,7 +88,10 @@ int OpenWithMode(const std::string& name, uint16_t mode) {
 }  // namespace
 
 TNewFileStream::TNewFileStream(const std::string& fileName, uint16_t mode)
-    : TNTHandleStream(OpenWithMode(fileName, mode)), fileHandle_(handle_) {}
+    : TNTHandleStream(OpenWithMode(AT_FDCWD, fileName, mode)), fileHandle_(handle_) {}
+
+TNewFileStream::TNewFileStream(int dir, const std::string& name, uint16_t mode)
+    : TNTHandleStream(OpenWithMode(dir, name, mode)), fileHandle_(handle_) {}
 
 TNewFileStream::~TNewFileStream() {
   if (handle_ >= 0) ::close(handle_);

@@ -62,6 +62,8 @@ class TNTHandleStream {
 class TNewFileStream : public TNTHandleStream {
  public:
   TNewFileStream(const std::string& fileName, uint16_t mode);
+  // The file `name` in the folder open as `dir` (openat), whatever that folder is called now.
+  TNewFileStream(int dir, const std::string& name, uint16_t mode);
   ~TNewFileStream() override;
   int FileHandle() const { return fileHandle_; }
 

@@ -5,8 +5,11 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <set>
+
 #include <nlohmann/json.hpp>
 
+#include "formats/raw_card.h"
 #include "hostile/hostile.h"
 
 namespace morvane::hostile {
@@ -105,6 +108,33 @@ TEST(HostileOutputFolder, TheSecondInterruptRemovesOnlyWhatTheScanCreated) {
   std::vector<std::string> left;
   for (const auto& e : fs::directory_iterator(out)) left.push_back(e.path().filename().string());
   EXPECT_EQ(left.size(), 2u) << "work files left behind";
+}
+
+// The folder is renamed and a link to another folder put in its place while the scan runs
+// (between the search and the recovery): the files and the work files stay in the folder
+// the scan opened, nothing lands behind the link, and no work file is left in either.
+TEST(HostileOutputFolder, AFolderSwappedForALinkMidScanDoesNotMoveTheOutput) {
+  struct Swapper : ScanObserver {
+    std::string out, moved, elsewhere;
+    void OnPhase(ScanPass p) override {
+      if (p != ScanPass::Recovery) return;
+      fs::rename(out, moved);
+      fs::create_directory_symlink(elsewhere, out);
+    }
+  } swap;
+  test::RawCard card(1024);
+  card.Place(Sample("jpeg/baseline.jpg"), 10);
+  card.Place(Sample("mpeg/plain.ts"), 100);
+  swap.out = card.dir / "out", swap.moved = card.dir / "moved", swap.elsewhere = card.dir / "elsewhere";
+  fs::create_directory(swap.out);
+  fs::create_directory(swap.elsewhere);
+  card.setup.Options.OutputFolder = swap.out + "/";
+  card.observer = &swap;
+  EXPECT_EQ(card.RunAll().RecoveredCount, 2);
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(swap.moved)) names.insert(e.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"TEST_AAAAAAAK.JPG", "TEST_AAAAAADW.TS"}));
+  EXPECT_TRUE(fs::is_empty(swap.elsewhere));
 }
 
 }  // namespace
