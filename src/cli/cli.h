@@ -37,6 +37,7 @@ int RunTypes(const std::string& typeList);
 struct ScanCommandOptions {
   std::string source, folder;
   std::string reason, fs, cluster;  // empty: as detected
+  std::string geometry;             // auto, fixed; empty: auto unless --cluster is given
   std::string first, last;          // empty: the whole source
   std::string types = "all";
   std::string photoFrom, photoTo;   // empty: no limit

@@ -147,6 +147,9 @@ int RunCommandLine(int argc, char** argv) {
   scan->add_option("--fs", so.fs, "the file system the files were on: fat, fat32, ntfs, exfat, hfs, hfs+, other")
       ->check(CLI::IsMember({"fat", "fat32", "ntfs", "exfat", "hfs", "hfs+", "other"}));
   scan->add_option("--cluster", so.cluster, "cluster size: 0.5K 1K 2K 4K 8K 16K 32K 64K 128K");
+  scan->add_option("--geometry", so.geometry, "auto (the default without --cluster): take the cluster grid from "
+                                              "where the files found lie; fixed: the file system's or the one chosen")
+      ->check(CLI::IsMember({"auto", "fixed"}));
   scan->add_option("--first", so.first, "first sector of the scan range (default 0)");
   scan->add_option("--last", so.last, "last sector of the scan range (default the source's last)");
   scan->add_option("-t,--types", so.types, "kinds to recover, by short name (jpg,png,raw,mp4,doc,...) or common "

@@ -283,6 +283,11 @@ bool WriteReport(const std::string& path, const ScanCommandOptions& o, const Par
                       {"recoveredByKind", obs.Tally().ByKind()},
                       {"voteWeighed", r.VoteWeighed},
                       {"voteDropped", r.VoteDropped},
+                      {"geometryFromData", scan.Options.GeometryFromData},
+                      {"gridSectors", r.GridSectors},
+                      {"gridPhase", r.GridPhase},
+                      {"plannedSectorsPerCluster", r.PlannedClusterSectors},
+                      {"gridOverrode", r.GridOverrode},
                       {"files", obs.Files()}};
   std::string text;
   try {
@@ -343,7 +348,7 @@ std::string CommandWithCluster(const ScanCommandOptions& o, const std::string& c
     for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
   };
-  std::string cmd = "morvane scan " + quote(o.source) + " -o " + quote(o.folder) + " --reason " +
+  std::string cmd = "morvane scan " + quote(o.source) + " -o " + quote(FreshFolderBeside(o.folder)) + " --reason " +
                     (o.reason == "repartitioned" ? "repartitioned" : "formatted");
   if (!o.fs.empty()) cmd += " --fs " + o.fs;
   cmd += " --cluster " + cluster;
@@ -418,6 +423,7 @@ int RunScanCommand(const ScanCommandOptions& o) {
   if (o.freeSpaceOnly && !model.GroupBox1().CheckBox8Enabled)
     return FailText("--free-space-only needs a recognised file system (FAT, NTFS, exFAT, HFS, HFS+)");
   options.FreeSpaceOnly = o.freeSpaceOnly;
+  options.GeometryFromData = o.geometry == "auto" || (o.geometry.empty() && !model.ClusterChosenByUser());
   StartupResult startup = RunStartup(ProgramFolder());
   options.ThumbnailPixelLimit = startup.thumbnails.ThumbnailPixelLimit;
   options.ThumbnailSpecialSizes = startup.thumbnails.ThumbnailSpecialSizes;
@@ -456,6 +462,9 @@ int RunScanCommand(const ScanCommandOptions& o) {
   const bool reportWritten = o.report.empty() || WriteReport(o.report, o, model, report, observer, scan, seconds);
   const bool stopped = report.Stopped || report.SearchCancelled || InterruptWatch::Interrupted();
   if (!o.quiet) PrintSummary(o, report, observer, scan, seconds, stopped);
+  if (const std::string grid = GridFromDataText(report, scan.SectorSize(), PlannedFileSystemName(model.DetectedGeometry(), report));
+      !grid.empty() && !o.quiet)
+    std::cerr << grid << "\n";
   if (auto advice = AdviseGeometry(report, scan.SectorsPerCluster(), scan.SectorSize()); advice && !o.quiet)
     std::cerr << GeometryAdviceText(*advice) << "\nTo scan again that way:\n  "
               << CommandWithCluster(o, ClusterSizeName(advice->ClusterBytes)) << "\n";

@@ -754,6 +754,7 @@ bool TForm1::TakeScanChecks() {
   options_.CameraMode = CameraModeForItem(selSpec->currentIndex());
   options_.TypeMask = TypeMask;
   options_.FreeSpaceOnly = model_.GroupBox1().CheckBox8Enabled && CheckBox8->isChecked();
+  options_.GeometryFromData = !model_.ClusterChosenByUser();
   return true;
 }
 
@@ -839,7 +840,13 @@ void TForm1::OnScanFinished(const ScanReport& report) {
                         T(66) + QLatin1Char(' ') + T(68) + QStringLiteral(", ") + T(12) + QLatin1Char(' ') + cluster +
                         QStringLiteral("\nmorvane scan %1 -o %2 --reason formatted --cluster %3")
                             .arg(QString::fromStdString(model_.SourceName()),
-                                 QString::fromStdString(options_.OutputFolder), cluster),
+                                 QString::fromStdString(FreshFolderBeside(options_.OutputFolder)), cluster),
+                    29);
+  } else if (const std::string grid = GridFromDataText(report, scanGeometry_.SectorSize, PlannedFileSystemName(model_.DetectedGeometry(), report));
+             !grid.empty()) {
+    ShowMessageText(this, FaceTexts(),
+                    T(27) + QString::number(report.RecoveredCount) + QStringLiteral("\n\n") +
+                        QString::fromStdString(grid),
                     29);
   } else {
     ShowScanFinished(this, FaceTexts(), report.RecoveredCount);

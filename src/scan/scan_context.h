@@ -98,7 +98,9 @@ class ScanContext {
     return (ScanGeometry.PartitionLastSector + 1) * static_cast<int64_t>(SectorSize());
   }
 
-  const TSourceGeometry ScanGeometry;
+  // The geometry the scan works with. With ScanOptions::GeometryFromData the driver sets
+  // the cluster size and phase from the file starts after the search pass.
+  TSourceGeometry ScanGeometry;
   const int64_t FirstSector;
   const int64_t LastSector;  // inclusive
   const ScanOptions Options;

@@ -197,6 +197,7 @@ class Driver {
     if (scan_.Options.TypeMask & kStreamTypesMask) OpenWorkFiles();
     if (!scan_.SearchStop) {
       SearchPass();
+      if (scan_.Options.GeometryFromData) SettleGridFromData();
       VoteClusterPhase();
     } else {
       report_.SearchCancelled = !report_.WorkFilesFailed;
@@ -287,7 +288,8 @@ class Driver {
     const int32_t phase = KnownPhase();
     const uint32_t bps = scan_.SectorSize();
     // With a known phase only the first sector of each cluster can start a file.
-    const int64_t step = (phase >= 0 && spc > 1) ? spc : 1;
+    // Taking the grid from the data needs every sector.
+    const int64_t step = (phase >= 0 && spc > 1 && !scan_.Options.GeometryFromData) ? spc : 1;
     int64_t s = first;
     if (step > 1) s += ((phase - first % spc) % spc + spc) % spc;
     TSearchReader reader(scan_.SourceHandle(), bps, scan_.BytesRead);
@@ -349,11 +351,48 @@ class Driver {
     report_.CandidateGridSectors = grid;
   }
 
+  // The starts whose format is unambiguous: those the vote weighs, but for the "moov" box
+  // that lies inside its file.
+  std::vector<int64_t> StrongStarts() const {
+    std::vector<int64_t> starts;
+    for (const Candidate& c : candidates_)
+      if (WeighedByVote(c.type) && c.type != ftMoovBox) starts.push_back(c.sector);
+    return starts;
+  }
+
+  // The grid of the strong starts replaces the one set up when that one does not hold
+  // nearly all of them (a medium formatted again with other clusters). With too few to
+  // tell, the geometry set up stays.
+  void SettleGridFromData() {
+    TSourceGeometry& g = scan_.ScanGeometry;
+    report_.PlannedClusterSectors = g.SectorsPerCluster;
+    const std::vector<int64_t> starts = StrongStarts();
+    const int64_t maxSectors = std::max<int64_t>(1, 128 * 1024 / scan_.SectorSize());
+    const std::optional<ClusterGrid> grid = InferClusterGrid(starts, maxSectors);
+    if (!grid) return;
+    report_.GridSectors = grid->Sectors;
+    report_.GridPhase = grid->Phase;
+    const std::optional<int32_t> planned = SharedPhase(starts, g.SectorsPerCluster);
+    const bool holds = planned && (KnownPhase() < 0 || *planned == KnownPhase());
+    // Sector-sized clusters (no file system) hold anything: there the grid found is used
+    // once there are enough starts to tell it.
+    const bool sectorGrid = g.SectorsPerCluster <= 1 && starts.size() >= kMinGridStarts;
+    if (holds && !sectorGrid) {
+      g.ClusterPhase = *planned;
+      return;
+    }
+    report_.GridOverrode = g.SectorsPerCluster > 1;
+    g.SectorsPerCluster = static_cast<uint32_t>(grid->Sectors);
+    g.ClusterPhase = grid->Phase;
+  }
+
   void VoteClusterPhase() {
     const int64_t spc = scan_.SectorsPerCluster();
     MeasureCandidateGrid();
     if (KnownPhase() >= 0 || spc <= 1) {
       scan_.DetectedClusterPhase = KnownPhase() >= 0 ? KnownPhase() : 0;
+      // Every sector was searched: what lies off the grid goes as the vote's losers do.
+      if (scan_.Options.GeometryFromData && spc > 1) DropOffPhase(scan_.DetectedClusterPhase);
       return;
     }
     obs_.OnPhase(ScanPass::Voting);
@@ -372,6 +411,11 @@ class Driver {
     }
     int32_t best = static_cast<int32_t>(std::max_element(score.begin(), score.end()) - score.begin());
     scan_.DetectedClusterPhase = best;
+    DropOffPhase(best);
+  }
+
+  void DropOffPhase(int32_t best) {
+    const int64_t spc = scan_.SectorsPerCluster();
     for (const Candidate& c : candidates_) {
       if (!WeighedByVote(c.type)) continue;
       ++report_.VoteWeighed;
@@ -467,6 +511,26 @@ class Driver {
 }  // namespace
 
 bool CountsAsFound(uint8_t fileTypeId, uint32_t typeMask) { return (FoundMask(fileTypeId) & typeMask) != 0; }
+
+std::optional<int32_t> SharedPhase(const std::vector<int64_t>& startSectors, int64_t sectors) {
+  if (startSectors.empty() || sectors < 1) return std::nullopt;
+  std::vector<int64_t> count(static_cast<size_t>(sectors), 0);
+  for (int64_t s : startSectors) ++count[static_cast<size_t>(s % sectors)];
+  const auto best = std::max_element(count.begin(), count.end());
+  if (*best * 10 < static_cast<int64_t>(startSectors.size()) * 9) return std::nullopt;
+  return static_cast<int32_t>(best - count.begin());
+}
+
+std::optional<ClusterGrid> InferClusterGrid(const std::vector<int64_t>& startSectors, int64_t maxSectors) {
+  if (startSectors.empty()) return std::nullopt;
+  // Too few to tell a grid from chance: every sector.
+  if (startSectors.size() < kMinGridStarts) return ClusterGrid{1, 0};
+  int64_t sectors = 1;
+  while (sectors * 2 <= maxSectors) sectors *= 2;
+  for (; sectors > 1; sectors /= 2)
+    if (auto phase = SharedPhase(startSectors, sectors)) return ClusterGrid{sectors, *phase};
+  return ClusterGrid{1, 0};
+}
 
 ScanReport RunScan(ScanContext& scan, const TSourceGeometry& detected, const RecogniserTable& recognisers) {
   Driver driver(scan, detected, recognisers);

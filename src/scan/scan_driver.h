@@ -14,6 +14,8 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <vector>
 
 #include "scan/scan_context.h"
 
@@ -62,7 +64,26 @@ struct ScanReport {
   // found them (the greatest common divisor of their distances); 0 with fewer than two.
   // Finer than the cluster the scan used, it says the files were written on another grid.
   int64_t CandidateGridSectors = 0;
+  // With ScanOptions::GeometryFromData: the cluster size the scan was set up with, and the
+  // grid the strong file starts lie on (GridSectors 0: too few of them to tell). When that
+  // grid is not the one set up, the scan searched it instead (GridOverrode).
+  int64_t PlannedClusterSectors = 0;
+  int64_t GridSectors = 0;
+  int32_t GridPhase = -1;
+  bool GridOverrode = false;
 };
+
+// The cluster grid that file starts lie on: the largest cluster of 1, 2, 4, ... sectors, up
+// to maxSectors, on which nearly all of them (nine in ten) share one phase. With fewer than
+// kMinGridStarts starts, single sectors; nullopt with none.
+struct ClusterGrid {
+  int64_t Sectors = 1;
+  int32_t Phase = 0;
+};
+inline constexpr size_t kMinGridStarts = 4;
+std::optional<ClusterGrid> InferClusterGrid(const std::vector<int64_t>& startSectors, int64_t maxSectors);
+// The phase that most of the starts share on a grid of `sectors`, when nearly all do.
+std::optional<int32_t> SharedPhase(const std::vector<int64_t>& startSectors, int64_t sectors);
 
 // Whether a candidate type counts as "Found" for the kinds selected in typeMask.
 bool CountsAsFound(uint8_t fileTypeId, uint32_t typeMask);

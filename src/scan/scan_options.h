@@ -25,6 +25,9 @@ struct ScanOptions {
   bool KeepUndatedPhotos = true;
   TCameraMode CameraMode;
   bool FreeSpaceOnly = false;
+  // Search every sector and take the cluster grid from where the file starts lie, the
+  // geometry set up being the fallback (no cluster size chosen by the user).
+  bool GeometryFromData = false;
   int32_t ThumbnailPixelLimit = -1;                            // from ThumbSiz.ini
   std::optional<std::vector<int32_t>> ThumbnailSpecialSizes;   // from ThumbSpc.ini
 };

@@ -1,6 +1,7 @@
 #include "scan/scan_summary.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <iterator>
 #include <vector>
 
@@ -36,8 +37,35 @@ std::string ClusterSizeName(int64_t bytes) {
   return std::to_string(bytes / 1024) + "K";
 }
 
+std::string PlannedFileSystemName(const TSourceGeometry& detected, const ScanReport& r) {
+  if (detected.FsType >= fsOther || detected.SectorsPerCluster != r.PlannedClusterSectors) return {};
+  return FileSystemName(detected.FsType);
+}
+
+std::string FreshFolderBeside(std::string folder) {
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  for (int n = 2;; ++n) {
+    std::string name = folder + "-" + std::to_string(n);
+    std::error_code ec;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(name, ec)) || n >= 9999) return name;
+  }
+}
+
+std::string GridFromDataText(const ScanReport& r, uint32_t sectorSize, const std::string& fsName) {
+  if (!r.GridOverrode) return {};
+  const std::string grid = ClusterSizeName(r.GridSectors * sectorSize);
+  const std::string planned = ClusterSizeName(r.PlannedClusterSectors * sectorSize);
+  const std::string sameSize = r.GridSectors == r.PlannedClusterSectors ? " at another phase" : "";
+  return "The files lie on a " + grid + " grid" + sameSize + "; " +
+         (fsName.empty() ? "the scan was set up for " + planned + " clusters"
+                         : "the " + fsName + " volume uses " + planned + " clusters") +
+         ": searched the " + grid + " grid.";
+}
+
 std::optional<GeometryAdvice> AdviseGeometry(const ScanReport& report, uint32_t sectorsPerCluster,
                                              uint32_t sectorSize) {
+  // The grid was taken from the data already.
+  if (report.GridSectors > 0) return std::nullopt;
   const int64_t grid = report.CandidateGridSectors, spc = std::max<uint32_t>(sectorsPerCluster, 1);
   if (grid <= 0 || grid >= spc || sectorSize == 0) return std::nullopt;
   // A vote that kept nearly everything: the odd start off the grid is a file inside

@@ -45,6 +45,19 @@ struct GeometryAdvice {
 std::optional<GeometryAdvice> AdviseGeometry(const ScanReport& report, uint32_t sectorsPerCluster,
                                              uint32_t sectorSize);
 
+// With the grid taken from the data: one line (English) when it replaced the cluster size
+// set up ("The files lie on a 4K grid; the exFAT volume uses 32K clusters: searched the 4K
+// grid."), empty otherwise. fsName is the file system found, empty when none was.
+std::string GridFromDataText(const ScanReport& report, uint32_t sectorSize, const std::string& fsName);
+
+// The file system found on the source (`detected`) by name when the scan was set up with
+// its cluster size; empty otherwise.
+std::string PlannedFileSystemName(const TSourceGeometry& detected, const ScanReport& report);
+
+// A folder name beside `folder` that nothing uses yet ("rescued-2", "rescued-3", ...), for
+// advice that scans again: its files must not mix with the first scan's.
+std::string FreshFolderBeside(std::string folder);
+
 // The advice in words (English), without the command line.
 std::string GeometryAdviceText(const GeometryAdvice& advice);
 

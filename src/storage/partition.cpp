@@ -154,6 +154,7 @@ PartitionResult PartitionModel::OpenAsKind(std::unique_ptr<Source> source, const
 void PartitionModel::TakeDetection(bool recognised, uint32_t fallbackSectorSize) {
   groupBox1_.ComboBox3.ItemIndex = recognised ? kReasonDeleted : kReasonRepartitioned;
   groupBox1_.ComboBox3.Enabled = true;
+  clusterChosen_ = false;
   LockLists(recognised);
   if (!recognised) {
     detected_.FsType = fsOther;
@@ -216,6 +217,7 @@ PartitionResult PartitionModel::ComboBox3Click(int item) {
     item = kReasonFormatted;
   }
   groupBox1_.ComboBox3.ItemIndex = item;
+  clusterChosen_ = false;
   if (item == kReasonDeleted) {
     scan_ = ScanCopyOf(detected_);
     LockLists(true);
@@ -233,7 +235,11 @@ void PartitionModel::ComboBox2Click(int item) {
   if (!source_ || !ValidItem(item, kFileSystemItems.size())) return;
   groupBox1_.ComboBox2.ItemIndex = item;
   scan_.ClusterPhase = -1;
-  if (item < kHfsItem) {
+  clusterChosen_ = false;
+  if (Recognised() && item == FileSystemItem(detected_.FsType)) {
+    // The file system found: its boot sector still tells the cluster size it was made with.
+    scan_.SectorsPerCluster = detected_.SectorsPerCluster;
+  } else if (item < kHfsItem) {
     uint32_t spc = DefaultSectorsPerCluster(item, scan_.PartitionLastSector, scan_.SectorSize);
     if (spc != 0) scan_.SectorsPerCluster = spc;  // beyond the table: keep what there is
   } else if (item == kHfsItem) {
@@ -252,6 +258,7 @@ void PartitionModel::ComboBox1Click(int item, bool byUser) {
   if (!source_ || !ValidItem(item, kClusterSizeItems.size())) return;
   groupBox1_.ComboBox1.ItemIndex = item;
   if (byUser) scan_.ClusterPhase = -1;
+  if (byUser) clusterChosen_ = true;
   scan_.SectorsPerCluster = SectorsForClusterBytes(uint64_t{512} << item, scan_.SectorSize);
 }
 

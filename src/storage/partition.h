@@ -131,7 +131,8 @@ class PartitionModel {
   // The loss reason chosen. Item 0 on an unrecognised source is refused with text 70 and
   // handled as item 1.
   PartitionResult ComboBox3Click(int item);
-  // The original file system chosen: default cluster size for it, phase unknown.
+  // The original file system chosen: phase unknown; the cluster size of the file system
+  // found when it is the one chosen, else the default size for it.
   void ComboBox2Click(int item);
   // The cluster size chosen; `byUser` false (the scan start) keeps the cluster phase.
   void ComboBox1Click(int item, bool byUser);
@@ -153,6 +154,9 @@ class PartitionModel {
   TSourceGeometry& ScanGeometry() { return scan_; }
   const TSourceGeometry& ScanGeometry() const { return scan_; }
   bool Recognised() const { return detected_.FsType < fsOther; }
+  // The user picked a cluster size since the source was opened or the lists last changed;
+  // otherwise a scan may take the cluster grid from the data.
+  bool ClusterChosenByUser() const { return clusterChosen_; }
   // Changes on every open and close, so that anything cached from a source can tell
   // that the source is gone.
   uint64_t SourceGeneration() const { return generation_; }
@@ -184,6 +188,7 @@ class PartitionModel {
   TSourceGeometry detected_;
   TSourceGeometry scan_;
   uint64_t generation_ = 0;
+  bool clusterChosen_ = false;
 
   TGroupBox1State groupBox1_;
   TLabelText statusPanel0_;

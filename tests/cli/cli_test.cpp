@@ -205,9 +205,10 @@ TEST(Cli, ScanEndsWithOneSummary) {
   EXPECT_TRUE(Contains(early.out, "Rescued file 2")) << early.out;
 }
 
-// Photos written with 4 KiB clusters on a card formatted again with 32 KiB clusters: the
-// phase vote keeps the starts on one 32 KiB grid only, and the scan says which command
-// brings the others back; that command recovers them all and says nothing more.
+// Photos written with 4 KiB clusters on a card formatted again with 32 KiB clusters, scanned
+// on the file system's grid: the phase vote keeps the starts on one 32 KiB grid only, and
+// the scan says which command brings the others back (into a new folder); that command
+// recovers them all and says nothing more.
 TEST(Cli, ClusterHintWhenFilesLieOnAFinerGrid) {
   if (!test::HaveTool("mkfs.fat") || !test::HaveTool("mcopy") || !test::HaveTool("mkfs.exfat"))
     GTEST_SKIP() << "dosfstools, mtools or exfatprogs missing";
@@ -230,9 +231,9 @@ TEST(Cli, ClusterHintWhenFilesLieOnAFinerGrid) {
   ASSERT_EQ(test::Run(put + " ::"), 0);
   ASSERT_EQ(test::Run("PATH=$PATH:/sbin:/usr/sbin; mkfs.exfat -c 32K " + img + " >/dev/null 2>&1"), 0);
 
-  auto r = Morvane("scan " + img + " -o " + dir / "out" + " --reason formatted --types jpg");
+  auto r = Morvane("scan " + img + " -o " + dir / "out" + " --reason formatted --geometry fixed --types jpg");
   ASSERT_EQ(r.status, 0) << r.out;
-  std::string again = "morvane scan " + img + " -o " + dir / "out" + " --reason formatted --cluster 4K --types jpg";
+  std::string again = "morvane scan " + img + " -o " + dir / "out-2" + " --reason formatted --cluster 4K --types jpg";
   EXPECT_TRUE(Contains(r.out, again)) << r.out;
   EXPECT_TRUE(Contains(r.out, "4K grid")) << r.out;
   EXPECT_TRUE(Contains(r.out, "of 12 file starts on one 32K grid and left")) << r.out;
