@@ -17,7 +17,7 @@ packages=(
   # one its Chinese windows show boxes); fonts-noto-cjk is the fuller, much larger choice
   fonts-wqy-microhei
   # tools the tests use to make real file systems and check them
-  dosfstools mtools ntfs-3g exfatprogs hfsutils sleuthkit xz-utils
+  dosfstools mtools ntfs-3g exfatprogs hfsutils sleuthkit xz-utils libxml2-utils
 )
 
 missing=()

@@ -46,6 +46,8 @@ struct ScanCommandOptions {
   bool freeSpaceOnly = false;
   std::string onWriteError = "ask";
   std::string report;
+  std::string dfxml;        // DFXML report, written as the scan goes
+  std::string commandLine;  // as typed, for the reports
   bool quiet = false;
   bool verbose = false;  // also the bookkeeping steps and the file being copied
 };

@@ -137,6 +137,7 @@ int RunCommandLine(int argc, char** argv) {
   typesCmd->callback([&] { rc = cli::RunTypes(types); });
 
   cli::ScanCommandOptions so;
+  for (int i = 0; i < argc; ++i) so.commandLine += (i ? " " : "") + std::string(argv[i]);
   auto* scan = app.add_subcommand("scan", "Deep scan: find lost files on SOURCE by their content and write them "
                                           "into FOLDER (which must be on another drive).");
   scan->add_option("SOURCE", so.source, "image file, disk or partition")->required();
@@ -165,6 +166,8 @@ int RunCommandLine(int argc, char** argv) {
                                                         "standard input is a terminal, else abort), abort, retry (up to 5 "
                                                         "times, a second apart, then abort), ignore")
       ->check(CLI::IsMember({"ask", "abort", "retry", "ignore"}));
+  scan->add_option("--dfxml", so.dfxml, "write a DFXML report as the scan goes: every recovered file with its "
+                                        "byte runs on the source and SHA-256");
   scan->add_option("--report", so.report, "write a JSON report: the totals (files and bytes by kind) and every "
                                           "recovered file with its sectors and SHA-256");
   scan->add_flag("-q,--quiet", so.quiet, "no progress display and no closing summary");

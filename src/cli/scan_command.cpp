@@ -15,6 +15,7 @@
 #include "app/startup.h"
 #include "cli/cli.h"
 #include "cli/console.h"
+#include "cli/dfxml_report.h"
 #include "cli/interrupt.h"
 #include "filetypes/catalogue.h"
 #include "formats/recognisers.h"
@@ -176,19 +177,28 @@ class ConsoleScanObserver : public ScanObserver {
     }
   }
   void Keep(const RecoveredFileInfo& f) {
+    if (options_.report.empty() && !dfxml_) return;
+    const std::string name = std::filesystem::path(f.Name).filename().string();
+    const std::string sha256 = Sha256OfFile(f.Name);
+    if (dfxml_ && !dfxml_->Failed() && !dfxml_->Add({name, f.Length, f.Runs, sha256})) {
+      line_.Finish();
+      std::cerr << "Cannot write the DFXML report " << options_.dfxml << ": " << std::strerror(dfxml_->Error()) << "\n";
+    }
     if (options_.report.empty()) return;
     nlohmann::json runs = nlohmann::json::array();
     for (const auto& r : f.Runs) runs.push_back({r.First, r.Count});
-    files_.push_back({{"name", JsonPath(std::filesystem::path(f.Name).filename().string())},
+    files_.push_back({{"name", JsonPath(name)},
                       {"type", f.Extension},
                       {"firstSector", f.FirstSector},
                       {"length", f.Length},
                       {"sectorRuns", runs},
-                      {"sha256", Sha256OfFile(f.Name)}});
+                      {"sha256", sha256}});
     // The zeros at the end of a file cut by the end of the range, and what the medium cut.
     if (f.ZeroFilled > 0) files_.back()["zeroFilled"] = f.ZeroFilled;
     if (f.DeclaredLength > 0) files_.back()["declaredLength"] = f.DeclaredLength;
   }
+  // The DFXML report that each recovered file is added to.
+  void WriteDfxml(DfxmlReport* report) { dfxml_ = report; }
 
   ProgressLine& Line() { return line_; }
   const RecoveredTally& Tally() const { return tally_; }
@@ -210,6 +220,7 @@ class ConsoleScanObserver : public ScanObserver {
   RecoveredTally tally_;
   std::string shownPhase_;
   nlohmann::json files_ = nlohmann::json::array();
+  DfxmlReport* dfxml_ = nullptr;
 };
 
 int ItemOf(const std::vector<std::string_view>& names, const std::string& value) {
@@ -402,8 +413,9 @@ int RunScanCommand(const ScanCommandOptions& o) {
   options.TypeMask = *mask;
   if (options.TypeMask == 0) return Fail(20);
   if (!PrepareOutputFolder(o.folder, *model.SourceHandle(), false)) return kExitFailed;
-  if (!o.report.empty() && OutputEndangersSource(o.report, *model.SourceHandle()))
-    return FailText("The report can't be written over the source or onto its drive: " + o.report);
+  for (const std::string& report : {o.report, o.dfxml})
+    if (!report.empty() && OutputEndangersSource(report, *model.SourceHandle()))
+      return FailText("The report can't be written over the source or onto its drive: " + report);
   if (options.TypeMask & kPhotoTypesMask) {
     switch (TakePhotoDateRange(options, o.photoFrom, o.photoTo, !o.noUndated)) {
       case DateRangeCheck::InvalidFrom:
@@ -446,6 +458,12 @@ int RunScanCommand(const ScanCommandOptions& o) {
   if (!created.Scan) return Fail(23);
   ScanContext& scan = *created.Scan;
   observer.WatchBytes(&scan.BytesRead);
+  DfxmlReport dfxml;
+  if (!o.dfxml.empty()) {
+    if (!dfxml.Open(o.dfxml, o.commandLine, model.SourceName(), scan.SectorSize()))
+      return FailText("Cannot write the DFXML report " + o.dfxml + ": " + std::strerror(dfxml.Error()));
+    observer.WriteDfxml(&dfxml);
+  }
   observer.WatchRunState(&scan.RunState);
   auto started = Clock::now();
   InterruptWatch watch([&scan] {
@@ -469,7 +487,7 @@ int RunScanCommand(const ScanCommandOptions& o) {
     std::cerr << GeometryAdviceText(*advice) << "\nTo scan again that way:\n  "
               << CommandWithCluster(o, ClusterSizeName(advice->ClusterBytes)) << "\n";
   if (report.WorkFilesFailed) return kExitOutputUnusable;
-  if (!reportWritten || observer.WriteFailures() > 0) return kExitWriteFailed;
+  if (!reportWritten || dfxml.Failed() || observer.WriteFailures() > 0) return kExitWriteFailed;
   if (stopped) return kExitStopped;
   return kExitOk;
 }

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 
 #include "support/test_support.h"
 
@@ -33,6 +34,45 @@ std::string SampleImage(test::TempDir& dir) {
   std::string img = dir / "card.img";
   EXPECT_EQ(test::Run("xz -dc " + test::SampleCardImage() + " > " + img), 0);
   return img;
+}
+
+// The DFXML report validates against the schema, and every file in it is the one the JSON
+// report lists: same size and hash, its byte runs covering it and holding, on the source,
+// the file's own bytes.
+void ExpectDfxmlMatches(const std::string& xml, const std::string& image, const nlohmann::json& report,
+                        const std::string& folder) {
+  if (test::HaveTool("xmllint")) {
+    std::string out;
+    EXPECT_EQ(test::RunCapturing("xmllint --noout --schema " + test::DataPath("dfxml/dfxml.xsd") + " " + xml + " 2>&1", out),
+              0)
+        << out;
+  }
+  const std::vector<uint8_t> bytes = test::ReadFileBytes(xml), source = test::ReadFileBytes(image);
+  const std::string text(bytes.begin(), bytes.end());
+  const std::regex object("<filename>([^<]*)</filename>\\s*<filesize>([0-9]+)</filesize>([\\s\\S]*?)"
+                          "<hashdigest type='sha256'>([0-9a-f]+)</hashdigest>");
+  const std::regex run("file_offset='([0-9]+)' img_offset='([0-9]+)' len='([0-9]+)'");
+  size_t objects = 0;
+  for (auto o = std::sregex_iterator(text.begin(), text.end(), object); o != std::sregex_iterator(); ++o, ++objects) {
+    const std::string name = (*o)[1], runs = (*o)[3];
+    const std::vector<uint8_t> file = test::ReadFileBytes(folder + "/" + name);
+    ASSERT_EQ(std::stoull((*o)[2]), file.size()) << name;
+    uint64_t covered = 0;
+    for (auto r = std::sregex_iterator(runs.begin(), runs.end(), run); r != std::sregex_iterator(); ++r) {
+      const uint64_t at = std::stoull((*r)[1]), img = std::stoull((*r)[2]), len = std::stoull((*r)[3]);
+      ASSERT_EQ(at, covered) << name;
+      ASSERT_LE(img + len, source.size()) << name;
+      ASSERT_LE(at + len, file.size()) << name;
+      EXPECT_TRUE(std::equal(file.begin() + at, file.begin() + at + len, source.begin() + img)) << name << " at " << at;
+      covered += len;
+    }
+    EXPECT_EQ(covered, file.size()) << name;
+    const auto listed = std::find_if(report["files"].begin(), report["files"].end(),
+                                     [&](const nlohmann::json& f) { return f["name"] == name; });
+    ASSERT_NE(listed, report["files"].end()) << name;
+    EXPECT_EQ((*listed)["sha256"], (*o)[4].str()) << name;
+  }
+  EXPECT_EQ(objects, report["files"].size());
 }
 
 TEST(Cli, OpeningRefusalsGiveTheirMessagesAndFail) {
@@ -248,7 +288,8 @@ TEST(Cli, ScanWritesItsReportAndBackupItsImage) {
   test::TempDir dir;
   std::string img = SampleImage(dir);
   fs::create_directory(dir / "out");
-  auto r = Morvane("scan " + img + " -o " + dir / "out" + " --report " + dir / "report.json");
+  auto r = Morvane("scan " + img + " -o " + dir / "out" + " --report " + dir / "report.json" + " --dfxml " +
+                   dir / "report.xml");
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_TRUE(Contains(r.out, "Rescued file "));
   std::ifstream in(dir / "report.json");
@@ -256,6 +297,7 @@ TEST(Cli, ScanWritesItsReportAndBackupItsImage) {
   EXPECT_EQ(j["lastSector"], 262143);
   EXPECT_GE(j["found"].get<int>(), 6);
   EXPECT_EQ(j["files"].size(), j["recovered"].get<size_t>());
+  ExpectDfxmlMatches(dir / "report.xml", img, j, dir / "out");
   for (const auto& e : fs::directory_iterator(dir / "out")) EXPECT_NE(e.path().extension(), ".TMP");
 
   auto b = Morvane("backup " + img + " " + dir / "part.img" + " --first 100 --last 4195");
@@ -276,12 +318,13 @@ TEST(Cli, CtrlCStopsTheScanAndCleansUp) {
   ASSERT_EQ(test::Run("truncate -s 64G " + img), 0);  // sparse: reads are fast but many
   fs::create_directory(dir / "out");
   std::string cmd = std::string(MORVANE_BINARY_DIR) + "/morvane scan -q " + img + " -o " + dir / "out" +
-                    " --report " + dir / "r.json" + " > " + dir / "log" + " 2>&1 & pid=$!; sleep 1; kill -INT $pid; "
-                    "wait $pid";
+                    " --report " + dir / "r.json" + " --dfxml " + dir / "r.xml" + " > " + dir / "log" +
+                    " 2>&1 & pid=$!; sleep 1; kill -INT $pid; wait $pid";
   EXPECT_EQ(test::Run(cmd), 130);  // stopped by the user
   std::ifstream in(dir / "r.json");
   auto j = nlohmann::json::parse(in);
   EXPECT_TRUE(j["searchCancelled"].get<bool>());
+  if (test::HaveTool("xmllint")) EXPECT_EQ(test::Run("xmllint --noout " + dir / "r.xml"), 0);
   EXPECT_TRUE(fs::is_empty(dir / "out"));
 }
 
