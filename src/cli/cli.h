@@ -47,6 +47,8 @@ struct ScanCommandOptions {
   std::string onWriteError = "ask";
   std::string report;
   std::string dfxml;        // DFXML report, written as the scan goes
+  bool inventory = false;   // no output folder: only claim, and report what would be recovered
+  bool hash = false;        // an inventory's SHA-256 of each file, read from the source
   std::string commandLine;  // as typed, for the reports
   bool quiet = false;
   bool verbose = false;  // also the bookkeeping steps and the file being copied

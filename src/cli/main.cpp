@@ -141,7 +141,10 @@ int RunCommandLine(int argc, char** argv) {
   auto* scan = app.add_subcommand("scan", "Deep scan: find lost files on SOURCE by their content and write them "
                                           "into FOLDER (which must be on another drive).");
   scan->add_option("SOURCE", so.source, "image file, disk or partition")->required();
-  scan->add_option("-o,--output", so.folder, "folder for the recovered files (created when missing)")->required();
+  scan->add_option("-o,--output", so.folder, "folder for the recovered files (created when missing)");
+  scan->add_flag("--inventory", so.inventory, "write no files: list what the scan would recover (a table by kind, "
+                                              "or --report / --dfxml), without -o");
+  scan->add_flag("--hash", so.hash, "with --inventory: also the SHA-256 of each file (reads its bytes)");
   scan->add_option("--reason", so.reason, "why the files were lost: deleted (use the detected file system), "
                                           "formatted or repartitioned (choose --fs and --cluster)")
       ->check(CLI::IsMember({"deleted", "formatted", "repartitioned"}));

@@ -2,7 +2,10 @@
 #include <openssl/evp.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <functional>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -34,16 +37,15 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
-// The SHA-256 of a file in lower-case hex; empty when it cannot be read.
-std::string Sha256OfFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
+// The SHA-256 of the bytes that `next` hands over (filling the buffer, returning how many
+// it placed, 0 at the end, -1 on a failure) in lower-case hex; empty on a failure.
+std::string Sha256Of(const std::function<int64_t(char*, int64_t)>& next) {
   std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
   EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr);
   std::vector<char> buf(1 << 20);
-  while (in) {
-    in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
-    EVP_DigestUpdate(ctx.get(), buf.data(), static_cast<size_t>(in.gcount()));
+  for (int64_t n; (n = next(buf.data(), static_cast<int64_t>(buf.size()))) != 0;) {
+    if (n < 0) return {};
+    EVP_DigestUpdate(ctx.get(), buf.data(), static_cast<size_t>(n));
   }
   unsigned char md[EVP_MAX_MD_SIZE];
   unsigned len = 0;
@@ -52,6 +54,35 @@ std::string Sha256OfFile(const std::string& path) {
   std::string out;
   for (unsigned i = 0; i < len; ++i) out += {hex[md[i] >> 4], hex[md[i] & 15]};
   return out;
+}
+
+// The SHA-256 of a file; empty when it cannot be read.
+std::string Sha256OfFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  return Sha256Of([&in](char* buf, int64_t size) -> int64_t {
+    if (!in) return 0;
+    in.read(buf, size);
+    return in.gcount();
+  });
+}
+
+// The SHA-256 of a file as its runs of sectors on the source hold it, up to its length.
+std::string Sha256OfRuns(Source& source, uint32_t sectorSize, const RecoveredFileInfo& f) {
+  size_t run = 0;
+  int64_t inRun = 0, left = f.Length;
+  return Sha256Of([&](char* buf, int64_t size) -> int64_t {
+    while (run < f.Runs.size() && inRun >= f.Runs[run].Count * sectorSize) {
+      ++run;
+      inRun = 0;
+    }
+    if (left <= 0 || run == f.Runs.size()) return 0;
+    const int64_t n = std::min({size, left, f.Runs[run].Count * sectorSize - inRun});
+    if (!source.ReadAt(f.Runs[run].First * sectorSize + inRun, buf, static_cast<size_t>(n))) return -1;
+    inRun += n;
+    left -= n;
+    return n;
+  });
 }
 
 std::string PhaseName(ScanPass p) {
@@ -179,7 +210,7 @@ class ConsoleScanObserver : public ScanObserver {
   void Keep(const RecoveredFileInfo& f) {
     if (options_.report.empty() && !dfxml_) return;
     const std::string name = std::filesystem::path(f.Name).filename().string();
-    const std::string sha256 = Sha256OfFile(f.Name);
+    const std::string sha256 = !options_.inventory ? Sha256OfFile(f.Name) : options_.hash ? hashRuns_(f) : "";
     if (dfxml_ && !dfxml_->Failed() && !dfxml_->Add({name, f.Length, f.Runs, sha256})) {
       line_.Finish();
       std::cerr << "Cannot write the DFXML report " << options_.dfxml << ": " << std::strerror(dfxml_->Error()) << "\n";
@@ -191,12 +222,14 @@ class ConsoleScanObserver : public ScanObserver {
                       {"type", f.Extension},
                       {"firstSector", f.FirstSector},
                       {"length", f.Length},
-                      {"sectorRuns", runs},
-                      {"sha256", sha256}});
+                      {"sectorRuns", runs}});
+    if (!sha256.empty()) files_.back()["sha256"] = sha256;
     // The zeros at the end of a file cut by the end of the range, and what the medium cut.
     if (f.ZeroFilled > 0) files_.back()["zeroFilled"] = f.ZeroFilled;
     if (f.DeclaredLength > 0) files_.back()["declaredLength"] = f.DeclaredLength;
   }
+  // How an inventory hashes a file it does not write: from its runs on the source.
+  void HashRunsWith(std::function<std::string(const RecoveredFileInfo&)> hash) { hashRuns_ = std::move(hash); }
   // The DFXML report that each recovered file is added to.
   void WriteDfxml(DfxmlReport* report) { dfxml_ = report; }
 
@@ -221,6 +254,7 @@ class ConsoleScanObserver : public ScanObserver {
   std::string shownPhase_;
   nlohmann::json files_ = nlohmann::json::array();
   DfxmlReport* dfxml_ = nullptr;
+  std::function<std::string(const RecoveredFileInfo&)> hashRuns_;
 };
 
 int ItemOf(const std::vector<std::string_view>& names, const std::string& value) {
@@ -272,6 +306,7 @@ bool WriteReport(const std::string& path, const ScanCommandOptions& o, const Par
                  const ScanReport& r, ConsoleScanObserver& obs, const ScanContext& scan, double seconds) {
   nlohmann::json j = {{"source", JsonPath(model.SourceName())},
                       {"outputFolder", JsonPath(o.folder)},
+                      {"inventory", o.inventory},
                       {"firstSector", scan.FirstSector},
                       {"lastSector", scan.LastSector},
                       {"sectorSize", scan.SectorSize()},
@@ -359,7 +394,8 @@ std::string CommandWithCluster(const ScanCommandOptions& o, const std::string& c
     for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
   };
-  std::string cmd = "morvane scan " + quote(o.source) + " -o " + quote(FreshFolderBeside(o.folder)) + " --reason " +
+  std::string cmd = "morvane scan " + quote(o.source) +
+                    (o.inventory ? std::string(" --inventory") : " -o " + quote(FreshFolderBeside(o.folder))) + " --reason " +
                     (o.reason == "repartitioned" ? "repartitioned" : "formatted");
   if (!o.fs.empty()) cmd += " --fs " + o.fs;
   cmd += " --cluster " + cluster;
@@ -373,6 +409,39 @@ std::string CommandWithCluster(const ScanCommandOptions& o, const std::string& c
   return cmd;
 }
 
+// A temporary folder for an inventory's work files; removed (once empty) at the end.
+class InventoryFolder {
+ public:
+  bool Make() {
+    std::string name = (std::filesystem::temp_directory_path() / "morvane-inventory-XXXXXX").string();
+    if (!::mkdtemp(name.data())) return false;
+    path_ = name;
+    return true;
+  }
+  const std::string& Path() const { return path_; }
+  ~InventoryFolder() {
+    if (!path_.empty()) ::rmdir(path_.c_str());
+  }
+
+ private:
+  std::string path_;
+};
+
+// An inventory on standard output: the files the scan would recover, by kind.
+void PrintInventory(const RecoveredTally& t, const std::string& source) {
+  std::cout << "Inventory of " << source << ": " << t.Files() << " file" << (t.Files() == 1 ? "" : "s") << ", "
+            << FormatBytes(t.Bytes()) << "\n";
+  if (t.Files() == 0) return;
+  std::cout << "  kind        files  size\n";
+  for (const auto& [kind, n] : t.ByKind()) {
+    std::string k = kind;
+    k.resize(std::max<size_t>(k.size(), 10), ' ');
+    std::string count = std::to_string(n);
+    count.insert(0, count.size() < 6 ? 6 - count.size() : 0, ' ');
+    std::cout << "  " << k << count << "  " << FormatBytes(t.BytesByKind().at(kind)) << "\n";
+  }
+}
+
 // The closing summary on stderr: what was recovered, where, how fast, and what was found
 // but not recovered.
 void PrintSummary(const ScanCommandOptions& o, const ScanReport& report, const ConsoleScanObserver& obs,
@@ -380,7 +449,8 @@ void PrintSummary(const ScanCommandOptions& o, const ScanReport& report, const C
   const RecoveredTally& t = obs.Tally();
   std::cerr << "Recovered " << report.RecoveredCount << " file" << (report.RecoveredCount == 1 ? "" : "s");
   if (t.Files() > 0) std::cerr << " (" << t.KindsText() << "), " << FormatBytes(t.Bytes());
-  std::cerr << " into " << std::filesystem::absolute(o.folder).lexically_normal().string() << "\n";
+  if (o.inventory) std::cerr << ", nothing written (an inventory)\n";
+  else std::cerr << " into " << std::filesystem::absolute(o.folder).lexically_normal().string() << "\n";
   std::cerr << "Time: " << FormatDuration(seconds) << ", " << FormatRate(scan.BytesRead / std::max(seconds, 1e-3))
             << " read" << (stopped ? ", stopped before the end" : "") << "\n";
   int64_t missed = static_cast<int64_t>(report.FoundCount) - report.RecoveredCount - report.VoteDropped;
@@ -398,6 +468,9 @@ void PrintSummary(const ScanCommandOptions& o, const ScanReport& report, const C
 }  // namespace
 
 int RunScanCommand(const ScanCommandOptions& o) {
+  if (o.inventory && !o.folder.empty()) return UsageError("--inventory writes no files: leave out -o");
+  if (!o.inventory && o.folder.empty()) return UsageError("--output is required (or --inventory)");
+  if (o.hash && !o.inventory) return UsageError("--hash goes with --inventory (a scan's report always hashes)");
   PartitionModel model;
   if (!OpenForCommand(model, o.source)) return kExitFailed;
   if (!ApplyGeometryChoices(model, o)) return kExitUsage;
@@ -412,7 +485,7 @@ int RunScanCommand(const ScanCommandOptions& o) {
     for (const std::string& note : notes) std::cerr << note << "\n";
   options.TypeMask = *mask;
   if (options.TypeMask == 0) return Fail(20);
-  if (!PrepareOutputFolder(o.folder, *model.SourceHandle(), false)) return kExitFailed;
+  if (!o.inventory && !PrepareOutputFolder(o.folder, *model.SourceHandle(), false)) return kExitFailed;
   for (const std::string& report : {o.report, o.dfxml})
     if (!report.empty() && OutputEndangersSource(report, *model.SourceHandle()))
       return FailText("The report can't be written over the source or onto its drive: " + report);
@@ -428,7 +501,11 @@ int RunScanCommand(const ScanCommandOptions& o) {
     }
   }
   model.ComboBox1Click(model.GroupBox1().ComboBox1.ItemIndex, false);
-  options.OutputFolder = WithSlash(o.folder);
+  // An inventory's stream work files go into a folder of its own, removed at the end.
+  InventoryFolder workFolder;
+  if (o.inventory && !workFolder.Make()) return FailText(std::string("Cannot create a work folder: ") + std::strerror(errno));
+  options.OutputFolder = WithSlash(o.inventory ? workFolder.Path() : o.folder);
+  options.InventoryOnly = o.inventory;
   int camera = CameraModeItemForName(o.camera);
   if (camera < 0) return UsageError("--camera must be one of normal, canon, samsung, sony, ordro");
   options.CameraMode = CameraModeForItem(camera);
@@ -450,7 +527,7 @@ int RunScanCommand(const ScanCommandOptions& o) {
     return Fail(23, "Valid sectors: 0 to " + std::to_string(setup.Geometry.PartitionLastSector) +
                         ", with --first not after --last.");
 
-  if (!PrepareOutputFolder(o.folder, *model.SourceHandle(), true, o.quiet)) return kExitFailed;
+  if (!o.inventory && !PrepareOutputFolder(o.folder, *model.SourceHandle(), true, o.quiet)) return kExitFailed;
   ProgressClock clock;
   ConsoleScanObserver observer(o);
   auto created = ScanContext::Create(*model.SourceHandle(), setup, clock, &observer);
@@ -458,6 +535,7 @@ int RunScanCommand(const ScanCommandOptions& o) {
   if (!created.Scan) return Fail(23);
   ScanContext& scan = *created.Scan;
   observer.WatchBytes(&scan.BytesRead);
+  observer.HashRunsWith([&scan](const RecoveredFileInfo& f) { return Sha256OfRuns(scan.SourceHandle(), scan.SectorSize(), f); });
   DfxmlReport dfxml;
   if (!o.dfxml.empty()) {
     if (!dfxml.Open(o.dfxml, o.commandLine, model.SourceName(), scan.SectorSize()))
@@ -476,7 +554,8 @@ int RunScanCommand(const ScanCommandOptions& o) {
 
   if (report.FreeSpaceUnavailable && !o.quiet)
     std::cerr << "The file system gives no free-space map; all sectors were searched.\n";
-  if (!o.quiet) std::cout << T(27) << report.RecoveredCount << std::endl;
+  if (o.inventory && !o.quiet) PrintInventory(observer.Tally(), model.SourceName());
+  else if (!o.quiet) std::cout << T(27) << report.RecoveredCount << std::endl;
   const bool reportWritten = o.report.empty() || WriteReport(o.report, o, model, report, observer, scan, seconds);
   const bool stopped = report.Stopped || report.SearchCancelled || InterruptWatch::Interrupted();
   if (!o.quiet) PrintSummary(o, report, observer, scan, seconds, stopped);

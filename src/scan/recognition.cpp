@@ -21,6 +21,7 @@ Recognition::Recognition(ScanContext& scan, int64_t startOffset, RecognitionOutp
       kind_(output.kind),
       fileName_(std::move(output.fileName)),
       readPosition_(startOffset) {
+  TakeInventoryName();
   if (startOffset < 0 || startOffset % sectorSize_ != 0) return;
   const int64_t sector = startOffset / sectorSize_;
   if (sector > scan.LastSector || scan.SectorMap.IsSectorClaimed(sector)) return;
@@ -258,6 +259,7 @@ bool Recognition::ChooseOutput(RecognitionOutput output) {
   if (!Active() || kind_ != Kind::Undecided || output.kind == Kind::Undecided) return false;
   kind_ = output.kind;
   fileName_ = std::move(output.fileName);
+  TakeInventoryName();
   try {
     if (kind_ == Kind::File && !OpenFile()) {
       fileFailed_ = true;
@@ -404,8 +406,22 @@ void Recognition::Report(const std::string& fileName) {
   scan_.Observer().OnFileRecovered(info);
 }
 
+// An inventory writes nothing: a file output only claims, and the file is reported under
+// the name it would have had when the recognition commits.
+void Recognition::TakeInventoryName() {
+  if (!scan_.Options.InventoryOnly || kind_ != Kind::File) return;
+  inventoryName_ = std::move(fileName_);
+  fileName_.clear();
+  kind_ = Kind::ClaimOnly;
+}
+
 bool Recognition::Save(const std::string& fileName, bool countRecovered) {
   if (!Active() || kind_ != Kind::Memory) return false;
+  if (scan_.Options.InventoryOnly) {
+    Report(fileName);
+    if (countRecovered) ++scan_.RecoveredCount;
+    return true;
+  }
   std::string written;
   if (!SaveRecoveredFile(scan_, Bytes(), fileName, &written)) return false;
   wroteFile_ = true;
@@ -420,6 +436,9 @@ void Recognition::Commit(bool countRecovered) {
   if (kind_ == Kind::File && FinishFile()) {
     wroteFile_ = true;
     Report(fileName_);
+    if (countRecovered) ++scan_.RecoveredCount;
+  } else if (!inventoryName_.empty()) {
+    Report(inventoryName_);
     if (countRecovered) ++scan_.RecoveredCount;
   }
   committed_ = true;

@@ -275,6 +275,8 @@ class Recognition {
   bool wroteFile_ = false;
   int64_t zerosFrom_ = -1;      // output offset where the bytes of ExtendWithZeros begin
   int64_t declaredLength_ = 0;  // the length asked of ExtendWithZeros, when the medium cut it
+  std::string inventoryName_;  // an inventory's file output: the name it would have had
+  void TakeInventoryName();
 };
 
 }  // namespace morvane

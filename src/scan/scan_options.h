@@ -28,6 +28,9 @@ struct ScanOptions {
   // Search every sector and take the cluster grid from where the file starts lie, the
   // geometry set up being the fallback (no cluster size chosen by the user).
   bool GeometryFromData = false;
+  // An inventory: every recognition only claims; the files it would write are reported
+  // (ScanObserver::OnFileRecovered, under the names they would have had) but not written.
+  bool InventoryOnly = false;
   int32_t ThumbnailPixelLimit = -1;                            // from ThumbSiz.ini
   std::optional<std::vector<int32_t>> ThumbnailSpecialSizes;   // from ThumbSpc.ini
 };

@@ -14,6 +14,7 @@ void RecoveredTally::Add(const std::string& extension, int64_t length) {
   ++byKind_[kind];
   ++files_;
   bytes_ += std::max<int64_t>(length, 0);
+  bytesByKind_[kind] += std::max<int64_t>(length, 0);
 }
 
 std::string RecoveredTally::KindsText() const {

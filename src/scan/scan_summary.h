@@ -19,11 +19,13 @@ class RecoveredTally {
   int Files() const { return files_; }
   int64_t Bytes() const { return bytes_; }
   const std::map<std::string, int>& ByKind() const { return byKind_; }
+  const std::map<std::string, int64_t>& BytesByKind() const { return bytesByKind_; }
   // "JPG 16  MOV 3  MP4 1", most frequent first (ties by name); empty when none.
   std::string KindsText() const;
 
  private:
   std::map<std::string, int> byKind_;
+  std::map<std::string, int64_t> bytesByKind_;
   int files_ = 0;
   int64_t bytes_ = 0;
 };

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 
@@ -298,6 +299,23 @@ TEST(Cli, ScanWritesItsReportAndBackupItsImage) {
   EXPECT_GE(j["found"].get<int>(), 6);
   EXPECT_EQ(j["files"].size(), j["recovered"].get<size_t>());
   ExpectDfxmlMatches(dir / "report.xml", img, j, dir / "out");
+
+  // The inventory lists the same files with the same runs and hashes, and writes nothing.
+  auto inventory = Morvane("scan " + img + " --inventory --hash --report " + dir / "inventory.json" + " --dfxml " +
+                           dir / "inventory.xml");
+  ASSERT_EQ(inventory.status, 0) << inventory.out;
+  EXPECT_TRUE(Contains(inventory.out, "Inventory of " + img + ": " + std::to_string(j["files"].size()) + " files"))
+      << inventory.out;
+  std::ifstream inventoryIn(dir / "inventory.json");
+  auto inv = nlohmann::json::parse(inventoryIn);
+  auto byName = [](const nlohmann::json& files) {
+    std::map<std::string, nlohmann::json> m;
+    for (const auto& f : files) m[f["name"]] = f;
+    return m;
+  };
+  EXPECT_EQ(byName(inv["files"]), byName(j["files"]));
+  ExpectDfxmlMatches(dir / "inventory.xml", img, j, dir / "out");
+  EXPECT_EQ(Morvane("scan " + img + " --inventory -o " + dir / "out").status, 2);
   for (const auto& e : fs::directory_iterator(dir / "out")) EXPECT_NE(e.path().extension(), ".TMP");
 
   auto b = Morvane("backup " + img + " " + dir / "part.img" + " --first 100 --last 4195");

@@ -80,7 +80,9 @@ TEST(Reformatted, DefaultScanTakesTheGridFromTheFiles) {
     const Outcome o = ScanReformatted(c.size, c.oldFs, c.newFs);
     EXPECT_GE(o.whole, 12);
     EXPECT_EQ(o.recovered, o.whole) << o.missed << "\n" << o.output;
-    if (c.line) EXPECT_NE(o.output.find(c.line), std::string::npos) << o.output;
+    if (c.line) {
+      EXPECT_NE(o.output.find(c.line), std::string::npos) << o.output;
+    }
   }
 }
 
