@@ -88,9 +88,9 @@ TEST(Reformatted, DefaultScanTakesTheGridFromTheFiles) {
 
 TEST(Reformatted, FormattedReasonTakesTheBootSectorsClusterSize) {
   if (!HaveTools({"mkfs.fat", "mcopy"})) GTEST_SKIP() << "dosfstools or mtools missing";
-  // Formatted again with the same 2K clusters; a fixed grid of the usual 4K for FAT32 would
-  // miss half of the files.
-  const Outcome o = ScanReformatted("160M", "fat32-2048", "fat32-2048", "--reason formatted --fs fat32 --geometry fixed");
+  // Formatted again with the same 1K clusters; a fixed grid of the usual 2K for a FAT32
+  // volume of this size would miss half of the files.
+  const Outcome o = ScanReformatted("160M", "fat32-1024", "fat32-1024", "--reason formatted --fs fat32 --geometry fixed");
   EXPECT_EQ(o.recovered, o.whole) << o.missed << "\n" << o.output;
 }
 
