@@ -98,12 +98,13 @@ class Form1Test : public QObject {
     const TSourceGeometry& g = f.Model().ScanGeometry();
     QCOMPARE(g.ClusterPhase, f.Model().DetectedGeometry().ClusterPhase);
 
-    // "Formatted" unlocks the lists and takes the default cluster for FAT32 at 64 MiB.
+    // "Formatted" unlocks the lists and takes the cluster size the boot sector found gives
+    // (4K), not the usual one for FAT32 at 64 MiB (1K).
     Choose(f.ComboBox3, 1);
     QVERIFY(f.ComboBox2->isEnabled() && f.ComboBox1->isEnabled());
     QCOMPARE(f.ComboBox2->currentText(), QStringLiteral("FAT32"));
-    QCOMPARE(f.ComboBox1->currentText(), QStringLiteral("1K"));
-    QCOMPARE(g.SectorsPerCluster, 2u);
+    QCOMPARE(f.ComboBox1->currentText(), QStringLiteral("4K"));
+    QCOMPARE(g.SectorsPerCluster, 8u);
     QCOMPARE(g.ClusterPhase, -1);
 
     Choose(f.ComboBox2, 2);  // NTFS
