@@ -112,6 +112,10 @@ bool DfxmlReport::Add(const DfxmlFile& f) {
          std::to_string(r.First * sectorSize_) + "' len='" + std::to_string(len) + "'/>\n";
     fileOffset += len;
   }
+  // A file cut by the end of the range ends in zeros that lie nowhere on the source.
+  if (fileOffset < f.Length)
+    x += "      <byte_run file_offset='" + std::to_string(fileOffset) + "' len='" + std::to_string(f.Length - fileOffset) +
+         "' fill='0'/>\n";
   x += "    </byte_runs>\n";
   if (!f.Sha256.empty()) x += "    <hashdigest type='sha256'>" + f.Sha256 + "</hashdigest>\n";
   x += "  </fileobject>\n";

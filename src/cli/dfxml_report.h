@@ -1,5 +1,6 @@
 // The DFXML report of a scan: one fileobject per recovered file (name, size, the byte runs
-// it was read from on the source, SHA-256), after the creator and source metadata.
+// it was read from on the source, a run of zeros for a tail the medium cut, SHA-256), after
+// the creator and source metadata.
 //
 // The report is written as the scan goes: each file is added in one write together with
 // the closing tag, which the next file then overwrites, so a scan that is interrupted

@@ -76,7 +76,13 @@ std::string Sha256OfRuns(Source& source, uint32_t sectorSize, const RecoveredFil
       ++run;
       inRun = 0;
     }
-    if (left <= 0 || run == f.Runs.size()) return 0;
+    if (left <= 0) return 0;
+    if (run == f.Runs.size()) {  // the zeros that end a file cut by the end of the range
+      const int64_t n = std::min(size, left);
+      std::fill(buf, buf + n, 0);
+      left -= n;
+      return n;
+    }
     const int64_t n = std::min({size, left, f.Runs[run].Count * sectorSize - inRun});
     if (!source.ReadAt(f.Runs[run].First * sectorSize + inRun, buf, static_cast<size_t>(n))) return -1;
     inRun += n;
