@@ -184,6 +184,17 @@ class ConsoleScanObserver : public ScanObserver {
     }
     Keep(f);
   }
+  // A frame taken back by its video: it leaves the totals and the report.
+  void OnFileWithdrawn(const RecoveredFileInfo& f) override {
+    if (f.Name.empty()) return;
+    tally_.Remove(f.Extension, f.Length);
+    const std::string name = JsonPath(std::filesystem::path(f.Name).filename().string());
+    for (auto it = files_.begin(); it != files_.end(); ++it)
+      if ((*it)["name"] == name) {
+        files_.erase(it);
+        break;
+      }
+  }
   // Files that could not be written (given up or aborted).
   int WriteFailures() const { return writeFailures_; }
   // Tries a failed write again after a short pause, a bounded number of times in a row;

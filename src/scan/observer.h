@@ -49,6 +49,10 @@ class ScanObserver {
 
   // A recovered file has been written completely under its final name.
   virtual void OnFileRecovered(const RecoveredFileInfo& file) {}
+  // A file reported by OnFileRecovered turned out to be part of a larger one (a video's
+  // frame): it has been deleted and is no longer counted. Also called, with an empty Name,
+  // for such a file that was only claimed.
+  virtual void OnFileWithdrawn(const RecoveredFileInfo& file) {}
 
   // The driver's phases and their progress.
   virtual void OnPhase(ScanPass pass) {}

@@ -428,6 +428,7 @@ bool Recognition::Save(const std::string& fileName, bool countRecovered) {
   fileName_ = written;
   Report(written);
   if (countRecovered) ++scan_.RecoveredCount;
+  counted_ = countRecovered;
   return true;
 }
 
@@ -437,13 +438,37 @@ void Recognition::Commit(bool countRecovered) {
     wroteFile_ = true;
     Report(fileName_);
     if (countRecovered) ++scan_.RecoveredCount;
+    counted_ = counted_ || countRecovered;
   } else if (!inventoryName_.empty()) {
     Report(inventoryName_);
     if (countRecovered) ++scan_.RecoveredCount;
+    counted_ = counted_ || countRecovered;
   }
   committed_ = true;
+  if (innerKind_ != 0) RecordInnerFile();
   claims_.Clear();
   scan_.ClaimClusterTail(readPosition_ / sectorSize_);
+}
+
+// Records the committed file with every sector it keeps: its claims and the unclaimed
+// sectors of its cluster tail, which Commit claims next.
+void Recognition::RecordInnerFile() {
+  InnerFile file;
+  file.FirstSector = StartSector();
+  file.Kind = innerKind_;
+  file.Name = wroteFile_ ? fileName_ : std::string();
+  file.Length = Length();
+  file.Counted = counted_;
+  try {
+    TClaimList kept = claims_;
+    const int64_t tail = readPosition_ / sectorSize_;
+    for (int64_t s = tail; s < scan_.ClusterTailEnd(tail); ++s)
+      if (!scan_.SectorMap.IsSectorClaimed(s)) kept.Add(s);
+    file.Runs = kept.Runs();
+    scan_.InnerFiles.Add(std::move(file));
+  } catch (const std::bad_alloc&) {
+    // Not recorded: the file stays as it is, only it cannot be taken back.
+  }
 }
 
 }  // namespace morvane

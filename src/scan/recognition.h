@@ -230,6 +230,10 @@ class Recognition {
   // from the read position is claimed.
   void Commit(bool countRecovered = true);
   bool WroteFile() const { return wroteFile_; }
+  // Says that this file may lie inside a container (a video's frame, an embedded picture):
+  // its commit is then recorded in ScanContext::InnerFiles, so that a container whose
+  // structure goes on behind it can take its sectors back (see scan/inner_files.h).
+  void MayLieInside(InnerKind kind) { innerKind_ = kind; }
 
  private:
   bool Active() const { return started_ && !failed_ && !committed_; }
@@ -249,6 +253,7 @@ class Recognition {
   bool FinishFile();
   void GiveUpFile();
   void Report(const std::string& fileName);
+  void RecordInnerFile();
   bool ClaimAndList(int64_t sector);
 
   ScanContext& scan_;
@@ -277,6 +282,8 @@ class Recognition {
   int64_t declaredLength_ = 0;  // the length asked of ExtendWithZeros, when the medium cut it
   std::string inventoryName_;  // an inventory's file output: the name it would have had
   void TakeInventoryName();
+  bool counted_ = false;
+  uint8_t innerKind_ = 0;
 };
 
 }  // namespace morvane

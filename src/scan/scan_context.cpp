@@ -47,11 +47,17 @@ ScanContextResult ScanContext::Create(Source& source, const ScanSetup& setup, co
   return result;
 }
 
-int64_t ScanContext::ClaimClusterTail(int64_t sector) {
+int64_t ScanContext::ClusterTailEnd(int64_t sector) const {
   const int64_t spc = SectorsPerCluster();
   if (spc <= 1) return sector;
   auto offCluster = [&](int64_t s) { return ((s - DetectedClusterPhase) % spc + spc) % spc != 0; };
-  for (; offCluster(sector) && sector < SectorMap.SectorCount(); ++sector) SectorMap.ClaimSector(sector);
+  while (offCluster(sector) && sector < SectorMap.SectorCount()) ++sector;
+  return sector;
+}
+
+int64_t ScanContext::ClaimClusterTail(int64_t sector) {
+  const int64_t end = ClusterTailEnd(sector);
+  for (; sector < end; ++sector) SectorMap.ClaimSector(sector);
   return sector;
 }
 

@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "scan/inner_files.h"
 #include "scan/observer.h"
 #include "scan/progress.h"
 #include "scan/read_cache.h"
@@ -68,6 +69,8 @@ class ScanContext {
   // SectorsPerCluster is not 0, so the slack behind a file's end up to its cluster boundary
   // is never examined again. Returns the first sector that was not claimed.
   int64_t ClaimClusterTail(int64_t sector);
+  // The first sector from `sector` on that ClaimClusterTail would not claim.
+  int64_t ClusterTailEnd(int64_t sector) const;
 
   // Shows copy progress when the progress tick has moved since the last display.
   void ShowCopyProgress(int64_t fileStartSector, int64_t currentSector) {
@@ -115,6 +118,10 @@ class ScanContext {
   std::atomic<int64_t> BytesRead{0};
   std::atomic<morvane::RunState> RunState{rsRunning};  // rsRunning, rsPaused, rsStopped
   std::atomic<bool> SearchStop{false};
+
+  // Committed files that may lie inside a container (frames, embedded pictures), which the
+  // container can take back.
+  TInnerFiles InnerFiles;
 
   // Samsung camera mode: the cluster in front of a "moov" box that ends with the "mdat"
   // header of the video's data, kept for the MP4 recogniser.

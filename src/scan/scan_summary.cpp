@@ -7,14 +7,27 @@
 
 namespace morvane {
 
-void RecoveredTally::Add(const std::string& extension, int64_t length) {
+namespace {
+std::string KindOf(const std::string& extension) {
   std::string kind = extension;
   if (!kind.empty() && kind.front() == '.') kind.erase(0, 1);
-  if (kind.empty()) kind = "?";
-  ++byKind_[kind];
+  return kind.empty() ? "?" : kind;
+}
+}  // namespace
+
+void RecoveredTally::Add(const std::string& extension, int64_t length) {
+  ++byKind_[KindOf(extension)];
   ++files_;
   bytes_ += std::max<int64_t>(length, 0);
   bytesByKind_[kind] += std::max<int64_t>(length, 0);
+}
+
+void RecoveredTally::Remove(const std::string& extension, int64_t length) {
+  auto it = byKind_.find(KindOf(extension));
+  if (it == byKind_.end()) return;
+  if (--it->second == 0) byKind_.erase(it);
+  --files_;
+  bytes_ -= std::max<int64_t>(length, 0);
 }
 
 std::string RecoveredTally::KindsText() const {

@@ -16,6 +16,8 @@ namespace morvane {
 class RecoveredTally {
  public:
   void Add(const std::string& extension, int64_t length);
+  // Takes back a file that was added (one withdrawn as part of another).
+  void Remove(const std::string& extension, int64_t length);
   int Files() const { return files_; }
   int64_t Bytes() const { return bytes_; }
   const std::map<std::string, int>& ByKind() const { return byKind_; }

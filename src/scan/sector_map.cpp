@@ -46,6 +46,19 @@ int64_t TSectorMap::NextUnclaimedSector(int64_t from, int64_t last) const {
   return -1;
 }
 
+int64_t TSectorMap::NextClaimedSector(int64_t from, int64_t last) const {
+  last = std::min(last, sectorCount_ - 1);
+  for (int64_t s = std::max<int64_t>(from, 0); s <= last;) {
+    if ((s & 7) == 0 && bits_[Byte(s)] == 0) {
+      s += 8;
+      continue;
+    }
+    if ((bits_[Byte(s)] & Bit(s)) != 0) return s;
+    ++s;
+  }
+  return -1;
+}
+
 int64_t TSectorMap::CountClaimed(int64_t first, int64_t count) const {
   int64_t n = 0;
   for (int64_t s = first; s < first + count; ++s) n += IsSectorClaimed(s) ? 1 : 0;

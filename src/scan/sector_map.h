@@ -54,6 +54,9 @@ class TSectorMap {
   // The first unclaimed sector in [from, last], or -1 when there is none. Whole claimed
   // bytes are stepped over eight sectors at a time.
   int64_t NextUnclaimedSector(int64_t from, int64_t last) const;
+  // The first claimed sector in [from, last], or -1 when there is none. Whole unclaimed
+  // bytes are stepped over eight sectors at a time.
+  int64_t NextClaimedSector(int64_t from, int64_t last) const;
 
   // Number of claimed sectors in [first, first + count) (for reports and tests).
   int64_t CountClaimed(int64_t first, int64_t count) const;

@@ -288,6 +288,7 @@ int RecoverJpeg(ScanContext& scan, const std::string& outputFolder, int64_t star
   if (!rec.Started()) return 0;
   const ByteView first = rec.FirstBytes();
   if (first.U8(0) != 0xFF || first.U8(1) != 0xD8 || first.U8(2) != 0xFF) return 0;
+  rec.MayLieInside(kInnerPicture);  // a Motion-JPEG frame, a picture embedded in a video
 
   const int64_t scanStart = WalkMarkersToScan(rec);
   if (scanStart < 0) return 0;
