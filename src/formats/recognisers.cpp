@@ -84,7 +84,7 @@ RecogniserTable MakeTable() {
   };
   // The ISO media family (videos, HEIF/AVIF pictures, CR3 raws) chooses by its brand and
   // TypeMask itself.
-  for (uint8_t id : {ftMp4, ft3gp, ftMov, ftBareMdat, ftHeic, ftAvif, ftCr3})
+  for (uint8_t id : {ftMp4, ft3gp, ftMov, ftBareMdat, ftHeic, ftAvif, ftCr3, ftClassicMov})
     t.Recovery[id] = [](ScanContext& scan, int64_t offset) { RecoverMp4(scan, scan.Options.OutputFolder, offset); };
   // Compound files are followed and claimed whatever is selected; the kind found inside
   // decides whether one is written.

@@ -200,6 +200,20 @@ int ClassifyCameraStart(ByteView s, const TCameraMode& mode) {
   return kGoOn;
 }
 
+// A classic QuickTime file, written before "ftyp" existed, begins with one of the boxes
+// "moov" (holding its movie header first), "wide" (8 bytes, then "mdat"), "mdat", "free" or
+// "skip". Only in the normal camera mode: the others give "mdat" and "moov" their meanings.
+int ClassifyClassicQuickTime(ByteView s, const TCameraMode& mode) {
+  if (!(mode == TCameraMode{})) return kGoOn;
+  const uint32_t size = s.Be32(0);
+  if (size < 8 && size != 1) return kGoOn;
+  const uint64_t headerBytes = size == 1 ? 16 : 8;
+  if (s.Matches(4, "moov")) return s.Matches(headerBytes + 4, "mvhd") ? ftClassicMov : kGoOn;
+  if (s.Matches(4, "wide")) return size == 8 && s.Matches(12, "mdat") ? ftClassicMov : kGoOn;
+  if (s.Matches(4, "mdat") || s.Matches(4, "free") || s.Matches(4, "skip")) return ftClassicMov;
+  return kGoOn;
+}
+
 // --- File-system metadata ----------------------------------------------------------------------
 
 // The update-sequence fields that NTFS file records and index blocks share.
@@ -297,6 +311,7 @@ uint8_t ClassifySector(ByteView s, const TCameraMode& mode) {
   if (int id = ClassifyTransportStream(s); id != kGoOn) return static_cast<uint8_t>(id);
   if (int id = ClassifyImageArchiveOrDocument(s); id != kGoOn) return static_cast<uint8_t>(id);
   if (int id = ClassifyCameraStart(s, mode); id != kGoOn) return static_cast<uint8_t>(id);
+  if (int id = ClassifyClassicQuickTime(s, mode); id != kGoOn) return static_cast<uint8_t>(id);
   if (int id = ClassifyNtfsFileRecord(s, soFar); id != kGoOn) return static_cast<uint8_t>(id);
   if (IsNtfsIndexBlock(s)) return ftFsMetadata;
   return ClassifyFatDirectory(s, soFar);

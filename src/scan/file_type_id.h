@@ -57,6 +57,7 @@ enum FileTypeId : uint8_t {
   ftMatroska = 44,             // EBML header, DocType "matroska"
   ftWebm = 45,                 // EBML header, DocType "webm"
   ftOpenDocument = 46,         // ZIP holding an uncompressed "mimetype" first (OpenDocument, EPUB)
+  ftClassicMov = 47,           // QuickTime box without "ftyp" in front (moov, mdat, wide, free, skip)
   ftFsMetadata = 100,          // file-system metadata: NTFS record or index block, FAT directory
 };
 
@@ -110,6 +111,7 @@ constexpr std::string_view DescribeFileTypeId(uint8_t id) {
     case ftMatroska: return "Matroska";
     case ftWebm: return "WebM";
     case ftOpenDocument: return "OpenDocument or EPUB";
+    case ftClassicMov: return "classic QuickTime (no ftyp)";
     case ftFsMetadata: return "file-system metadata";
     default: return "unknown";
   }

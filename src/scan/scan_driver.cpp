@@ -53,7 +53,8 @@ uint32_t FoundMask(uint8_t t) {
     case ftRiffCdxa: return kTypeDat;
     case ftMp4: return kTypeMp4;
     case ft3gp: return kType3gp;
-    case ftMov: return kTypeMov;
+    case ftMov:
+    case ftClassicMov: return kTypeMov;
     case ftRiffWave: return kTypeWav;
     case ftMpeg2PackClockZero: return kTypeVob;
     case ftMpeg1PackClockZero: return kTypeMpg;

@@ -271,8 +271,11 @@ TEST(RecoverMp4, CanonPanasonicModeCarvesBareMediaDataRunsAsMdat) {
     t.setup.Options.CameraMode.CanonPanasonic = mode != 2;
     if (mode == 1) t.setup.Options.TypeMask = kAllTypesMask & ~kTypeMov;
     const ScanReport r = t.RunAll();
-    EXPECT_EQ(r.RecoveredCount, 0) << mode;  // .MDAT runs are written, never counted
-    if (mode == 0) {
+    EXPECT_EQ(r.RecoveredCount, mode == 2 ? 1 : 0) << mode;  // .MDAT runs are written, never counted
+    if (mode == 2) {  // in the normal mode the same bytes are a classic QuickTime movie
+      EXPECT_EQ(t.Files(), std::vector<std::string>{"TEST_AAAAAAAH.MOV"});
+      EXPECT_EQ(test::ReadFileBytes(t.File(at, ".MOV")), body);
+    } else if (mode == 0) {
       EXPECT_EQ(t.Files(), std::vector<std::string>{"TEST_AAAAAAAH.MDAT"});
       EXPECT_EQ(test::ReadFileBytes(t.File(at, ".MDAT")), body);
       EXPECT_EQ(t.ClaimedSectors(), Card::Run(at, Sectors(body.size())));
@@ -418,6 +421,85 @@ TEST_P(RecoverMp4Sectors, SonyModeStepsOverClaimedSectorsFourMebibytesAtATime) {
     } else {
       EXPECT_NE(got, video);  // the stale rest of the photo's piece went into the video
     }
+  }
+}
+
+TEST(RecoverMp4, AMotionJpegMovieTakesBackTheFrameRecoveredAsAPhotoButStepsOverAForeignOne) {
+  struct Withdrawals : ScanObserver {
+    int count = 0;
+    void OnFileWithdrawn(const RecoveredFileInfo&) override { ++count; }
+  };
+  {  // The first frame starts a sector: it is recovered as a photo before the movie is tried.
+    const Bytes movie = Sample("mjpeg.mov");
+    Card t(Sectors(movie.size()) + 8);
+    Withdrawals withdrawals;
+    t.observer = &withdrawals;
+    t.Place(movie, 2);
+    EXPECT_EQ(t.RunAll().RecoveredCount, 1);
+    EXPECT_EQ(test::ReadFileBytes(t.File(2, ".MOV")), movie);
+    EXPECT_EQ(t.Files().size(), 1u);  // the frame's photo is gone
+    EXPECT_EQ(withdrawals.count, 1);
+    EXPECT_EQ(t.ClaimedCount(), Sectors(movie.size()));
+  }
+  {  // A photo between two pieces of a movie is a file of its own: both come back whole.
+    const Bytes movie = Sample("quicktime.mov");
+    const Bytes photo = test::ReadFileBytes(test::DataPath("jpeg/baseline.jpg"));
+    const int64_t n = Sectors(movie.size()), cut = n / 2, p = Sectors(photo.size());
+    Card t(n + p + 8);
+    std::vector<int64_t> where = Card::Run(2, cut), rest = Card::Run(2 + cut + p, n - cut);
+    where.insert(where.end(), rest.begin(), rest.end());
+    t.Place(movie, where);
+    t.Place(photo, 2 + cut);
+    EXPECT_EQ(t.RunAll().RecoveredCount, 2);
+    EXPECT_EQ(test::ReadFileBytes(t.File(2, ".MOV")), movie);
+    EXPECT_EQ(test::ReadFileBytes(t.File(2 + cut, ".JPG")), photo);
+  }
+}
+
+TEST(RecoverMp4, ClassicQuickTimeWithoutFtypIsAMovInTheNormalCameraMode) {
+  // Media data first (the file begins with "wide") and movie box first (it begins "moov").
+  const Bytes wide = Sample("classic_wide.mov"), moov = Sample("classic_moov.mov");
+  for (bool canon : {false, true}) {
+    Card t(Sectors(wide.size()) + Sectors(moov.size()) + 12);
+    t.setup.Options.CameraMode.CanonPanasonic = canon;
+    const int64_t a = 2, b = a + Sectors(wide.size()) + 3;
+    t.Place(wide, a);
+    t.Place(moov, b);
+    EXPECT_EQ(t.RunAll().RecoveredCount, canon ? 0 : 2);
+    if (canon) continue;
+    EXPECT_EQ(test::ReadFileBytes(t.File(a, ".MOV")), wide);
+    EXPECT_EQ(test::ReadFileBytes(t.File(b, ".MOV")), moov);
+  }
+  {  // A movie box of a file with "ftyp" that starts a sector is taken back by its file.
+    const Bytes file = Sample("faststart.mp4");  // ftyp, moov, free, mdat
+    const auto moovAt = static_cast<long>(PrefixBefore(file, "moov").size());
+    // A "free" box behind "ftyp" puts the movie box on a sector boundary.
+    const Bytes padded = Cat({Bytes(file.begin(), file.begin() + moovAt), Box("free", static_cast<uint32_t>(512 - moovAt), 0),
+                              Bytes(file.begin() + moovAt, file.end())});
+    Card t(Sectors(padded.size()) + 8);
+    t.Place(padded, 2);
+    EXPECT_EQ(t.RunAll().RecoveredCount, 1);
+    EXPECT_EQ(test::ReadFileBytes(t.File(2, ".MP4")), padded);
+    EXPECT_EQ(t.Files().size(), 1u);
+  }
+}
+
+TEST(RecoverMp4, ClassicStartsInEverySectorKeepTheScanLinear) {
+  // Every sector begins a plausible box: a chain of "free" boxes without a movie, and
+  // "mdat" boxes that all reach one movie box at the end. The bytes read must grow with the
+  // size, not with its square.
+  const auto bytesRead = [](int64_t sectors, bool toMovie) {
+    Card t(sectors + 8, 1, false);
+    for (int64_t s = 0; s < sectors; ++s)
+      t.Place(toMovie ? Header("mdat", static_cast<uint32_t>((sectors - s) * 512)) : Header("free", 512), s);
+    if (toMovie) t.Place(Cat({Header("moov", 8 + 108), Box("mvhd", 108, 0)}), sectors);
+    t.RunAll();
+    EXPECT_LE(t.Files().size(), 1u);
+    return t.Context().BytesRead.load();
+  };
+  for (bool toMovie : {false, true}) {
+    const int64_t small = bytesRead(1024, toMovie), large = bytesRead(2048, toMovie);
+    EXPECT_LT(large, 3 * small) << toMovie << " " << small << " " << large;
   }
 }
 

@@ -10,6 +10,7 @@
 #include "filetypes/catalogue.h"
 #include "formats/pictures/picture_checks.h"
 #include "scan/classifier.h"
+#include "scan/inner_files.h"
 #include "scan/recognition.h"
 #include "scan/recovered_file.h"
 #include "storage/bytes.h"
@@ -58,6 +59,16 @@ std::string ExtensionFor(IsoKind kind, ByteView first, uint32_t typeMask) {
 
 bool IsStartSector(ByteView first) {
   return first.Matches(4, "mdat") || (first.U8(0) == 0 && first.U8(1) == 0 && first.Matches(4, "ftyp"));
+}
+
+// A classic QuickTime file, written before "ftyp" existed, begins with one of these boxes.
+// Only in the normal camera mode: the others give "mdat" and "moov" starts their own
+// meanings.
+bool IsClassicStart(ByteView first, const TCameraMode& mode) {
+  if (!(mode == TCameraMode{})) return false;
+  for (const char* t : {"moov", "mdat", "wide", "free", "skip"})
+    if (first.Matches(4, t)) return true;
+  return false;
 }
 
 // The box types a file of this family is followed across; pictures have their "meta" box
@@ -187,6 +198,63 @@ struct Seen {
   }
 };
 
+// The boxes read where they lie. The walk below copies a file through unclaimed sectors
+// only; its box headers can also be read straight from the source, whoever claimed the
+// sectors. A header found in its place shows that the sectors in front of it are this
+// file's. Only the first kMaxBoxesInPlace boxes are read, so this costs a few reads.
+constexpr int kMaxBoxesInPlace = 64;
+
+struct BoxesInPlace {
+  bool movieHeader = false;  // a "moov" box whose first child is "mvhd"
+  int64_t lastHeader = -1;   // file offset of the last accepted box header found in place
+  int64_t end = 0;           // file offset of the end of that box
+};
+
+BoxesInPlace ReadBoxesInPlace(ScanContext& scan, int64_t startOffset, int64_t offset) {
+  BoxesInPlace found;
+  std::array<uint8_t, 24> bytes{};
+  for (int n = 0; n < kMaxBoxesInPlace; ++n) {
+    const int64_t at = startOffset + offset;
+    const int64_t wanted = std::min<int64_t>(bytes.size(), scan.RangeEndOffset() - at);
+    if (wanted < 8) break;
+    bytes.fill(0);
+    const int64_t held = wanted - scan.ReadSectors(bytes.data(), wanted, at);
+    const ByteView h(bytes.data(), static_cast<size_t>(std::max<int64_t>(held, 0)));
+    if (held < 8 || !IsAcceptedTopLevelBox(h.Sub(4, 4))) break;
+    const int64_t length = BoxLength(h);
+    if (length <= 0 || length > scan.RangeEndOffset() - at) break;  // a box must end inside the range
+    found.lastHeader = offset;
+    found.end = offset + length;
+    const uint64_t headerBytes = h.Be32(0) == 1 ? 16 : 8;
+    found.movieHeader = found.movieHeader || (h.Matches(4, "moov") && h.Matches(headerBytes + 4, "mvhd"));
+    offset += length;
+  }
+  return found;
+}
+
+// Takes back the files recorded as possibly inner (of `kinds`) that lie inside the boxes
+// found in place, behind the start sector: a picture only when a box header found in place
+// lies behind it (the structure goes on past it), a movie found at one of these boxes
+// anywhere in them. False, and nothing taken, when a sector there belongs to anything
+// else; the walk then steps over it as over any other file's.
+bool TakeBackInnerFiles(ScanContext& scan, int64_t startOffset, const BoxesInPlace& found, uint8_t kinds) {
+  if (found.lastHeader < 0) return true;
+  const int64_t sectorSize = scan.SectorSize();
+  const int64_t start = startOffset / sectorSize;
+  const int64_t headerEnd = (startOffset + found.lastHeader + 7) / sectorSize + 1;  // the header's own sectors too
+  const int64_t boxEnd = (startOffset + found.end - 1) / sectorSize + 1;
+  const auto inner = InnerFilesWithin(scan, start + 1, boxEnd, kinds);
+  if (!inner) return false;
+  for (int64_t first : *inner) {
+    const InnerFile* file = scan.InnerFiles.Owner(first);
+    if (file == nullptr || file->Kind != kInnerPicture) continue;
+    for (const SectorRun& r : file->Runs)
+      if (r.First + r.Count > headerEnd) return false;
+  }
+  for (int64_t first : *inner) WithdrawInnerFile(scan, first);
+  return true;
+}
+
 enum class Have { Yes, RangeEnd, Failed };
 
 // Makes sure the output holds bytes up to `end` (a box header just after the data read so
@@ -251,16 +319,28 @@ int RecoverMp4(ScanContext& scan, const std::string& outputFolder, int64_t start
   if (!rec.Started()) return 0;
   const uint32_t sectorSize = scan.SectorSize();
   const ByteView first = rec.FirstBytes();
-  if (!IsStartSector(first)) return 0;
+  const bool classic = IsClassicStart(first, scan.Options.CameraMode);
+  if (!classic && !IsStartSector(first)) return 0;
 
-  const IsoKind kind = KindOf(first);
-  const std::string extension = ExtensionFor(kind, first, scan.Options.TypeMask);
+  const IsoKind kind = classic ? IsoKind::Video : KindOf(first);
+  const std::string extension = classic ? ((scan.Options.TypeMask & kTypeMov) ? ".MOV" : "")
+                                        : ExtensionFor(kind, first, scan.Options.TypeMask);
   const bool writes = !extension.empty() && !outputFolder.empty();
   // A first box of 256 bytes or more is no file header; only a bare media-data run that is
-  // to be written goes on with it.
+  // to be written, and a classic file, go on with it.
   const int64_t firstBox = BoxLength(first);
   if (firstBox <= 0) return 0;
-  if (firstBox >= kMp4LongFirstBox && !(writes && extension == kMdatExtension)) return 0;
+  if (firstBox >= kMp4LongFirstBox && !classic && !(writes && extension == kMdatExtension)) return 0;
+
+  // Pictures recovered from inside this file (Motion-JPEG frames) are taken back when its
+  // boxes, read in place, go on behind them; a file with "ftyp" also takes back a classic
+  // movie found at one of its own boxes. A classic start is a file only when its boxes,
+  // read in place, reach a movie header without running into another file's sectors.
+  const BoxesInPlace inPlace = ReadBoxesInPlace(scan, startOffset, classic ? 0 : firstBox);
+  const bool clear = TakeBackInnerFiles(scan, startOffset, inPlace,
+                                        classic ? kInnerPicture : kInnerPicture | kInnerClassicMovie);
+  if (classic && !(inPlace.movieHeader && clear)) return 0;
+  if (classic) rec.MayLieInside(kInnerClassicMovie);
 
   // A picture is assembled in memory for its decode check, written or not, so that claim-only
   // takes the same sectors.
@@ -292,7 +372,8 @@ int RecoverMp4(ScanContext& scan, const std::string& outputFolder, int64_t start
   Seen seen;
   seen.Note(first.Sub(4, 4));
   const int64_t length = WalkBoxes(rec, kind, firstBox, seen);
-  if (length < 0 || !seen.Kept(kind, length)) return 0;
+  // A classic file is a movie only with both its movie box and its media data.
+  if (length < 0 || !seen.Kept(kind, length) || (classic && !(seen.moov && seen.mdat))) return 0;
   rec.CutToLength(length);
   if (checked && !HeifPictureDecodes(rec.Bytes())) return 0;
   if (checked && writes) rec.Save(RecoveredFileName(outputFolder, startOffset, extension));
