@@ -33,27 +33,17 @@ void TSectorMap::ClaimSectorRun(int64_t first, int64_t count) { SetRun(first, co
 
 void TSectorMap::ReleaseSectorRun(int64_t first, int64_t count) { SetRun(first, count, false); }
 
-int64_t TSectorMap::NextUnclaimedSector(int64_t from, int64_t last) const {
+// The first sector in [from, last] whose claim is `claimed`; whole bytes of the other
+// kind are stepped over eight sectors at a time.
+int64_t TSectorMap::NextSectorClaimedAs(int64_t from, int64_t last, bool claimed) const {
+  const uint8_t otherByte = claimed ? 0x00 : 0xFF;
   last = std::min(last, sectorCount_ - 1);
   for (int64_t s = std::max<int64_t>(from, 0); s <= last;) {
-    if ((s & 7) == 0 && bits_[Byte(s)] == 0xFF) {
+    if ((s & 7) == 0 && bits_[Byte(s)] == otherByte) {
       s += 8;
       continue;
     }
-    if ((bits_[Byte(s)] & Bit(s)) == 0) return s;
-    ++s;
-  }
-  return -1;
-}
-
-int64_t TSectorMap::NextClaimedSector(int64_t from, int64_t last) const {
-  last = std::min(last, sectorCount_ - 1);
-  for (int64_t s = std::max<int64_t>(from, 0); s <= last;) {
-    if ((s & 7) == 0 && bits_[Byte(s)] == 0) {
-      s += 8;
-      continue;
-    }
-    if ((bits_[Byte(s)] & Bit(s)) != 0) return s;
+    if (((bits_[Byte(s)] & Bit(s)) != 0) == claimed) return s;
     ++s;
   }
   return -1;

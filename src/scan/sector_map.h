@@ -53,10 +53,10 @@ class TSectorMap {
 
   // The first unclaimed sector in [from, last], or -1 when there is none. Whole claimed
   // bytes are stepped over eight sectors at a time.
-  int64_t NextUnclaimedSector(int64_t from, int64_t last) const;
+  int64_t NextUnclaimedSector(int64_t from, int64_t last) const { return NextSectorClaimedAs(from, last, false); }
   // The first claimed sector in [from, last], or -1 when there is none. Whole unclaimed
   // bytes are stepped over eight sectors at a time.
-  int64_t NextClaimedSector(int64_t from, int64_t last) const;
+  int64_t NextClaimedSector(int64_t from, int64_t last) const { return NextSectorClaimedAs(from, last, true); }
 
   // Number of claimed sectors in [first, first + count) (for reports and tests).
   int64_t CountClaimed(int64_t first, int64_t count) const;
@@ -75,6 +75,7 @@ class TSectorMap {
   static size_t Byte(int64_t sector) { return static_cast<size_t>(sector >> 3); }
   static uint8_t Bit(int64_t sector) { return static_cast<uint8_t>(1u << (sector & 7)); }
   void SetRun(int64_t first, int64_t count, bool claimed);
+  int64_t NextSectorClaimedAs(int64_t from, int64_t last, bool claimed) const;
 
   struct FreeDeleter {
     void operator()(uint8_t* p) const { std::free(p); }
