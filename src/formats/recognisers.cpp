@@ -95,6 +95,7 @@ RecogniserTable MakeTable() {
   t.Recovery[ftTs192First] = SelectedOrClaimOnly(RecoverM2ts, kTypeMts, ".MTS");
   t.Stream[ftMpeg1Pack] = Selected(RecoverMpg, ".MPG");
   t.Stream[ftTs192] = Selected(RecoverM2ts, ".MTS");
+  t.Stream[ftTs192Headers] = Selected(RecoverM2tsWithJumpingClocks, ".MTS");
   t.Stream[ftTs188] = Selected(RecoverTs, ".TS");
   t.Stream[ftMpeg2PackClockZero] = t.Stream[ftMpeg2PackEarly] = Selected(RecoverVob, ".VOB");
   // Camera raw files choose by TypeMask themselves: unselected ones are still claimed.

@@ -135,12 +135,18 @@ uint8_t ClassifyMpegPack(ByteView s) {
 
 // Transport streams: three 192-byte packets (4-byte time stamp, then the 47 sync byte) whose
 // time stamps rise by small steps, or three 188-byte packets starting with single sync bytes.
+// Streams remuxed without a steady clock (time stamps that jump) are entered where three
+// well-formed 192-byte packets hold a unit start (PAT, PMT or PES).
 int ClassifyTransportStream(ByteView s) {
   constexpr uint32_t kLargestStampStep = 3200000;
   if (s.U8(4) == 'G' && s.U8(196) == 'G' && s.U8(388) == 'G') {
     const uint32_t a = s.Be32(0), b = s.Be32(192), c = s.Be32(384);
     const uint32_t d1 = (b - a) & 0x3FFFFFFF, d2 = (c - b) & 0x3FFFFFFF;
     if (InRange(d1, 1, kLargestStampStep) && InRange(d2, 1, kLargestStampStep)) return a == 0 ? ftTs192First : ftTs192;
+    const ByteView p0 = s.Sub(4, 188), p1 = s.Sub(196, 188), p2 = s.Sub(388, 188);
+    if (IsWellFormedTransportHeader(p0) && IsWellFormedTransportHeader(p1) && IsWellFormedTransportHeader(p2) &&
+        (StartsTransportUnit(p0) || StartsTransportUnit(p1) || StartsTransportUnit(p2)))
+      return ftTs192Headers;
   }
   if (s.U8(0) == 'G' && s.U8(188) == 'G' && s.U8(376) == 'G' && s.U8(1) != 'G' && s.U8(189) != 'G' &&
       s.U8(377) != 'G') {

@@ -58,6 +58,7 @@ enum FileTypeId : uint8_t {
   ftWebm = 45,                 // EBML header, DocType "webm"
   ftOpenDocument = 46,         // ZIP holding an uncompressed "mimetype" first (OpenDocument, EPUB)
   ftClassicMov = 47,           // QuickTime box without "ftyp" in front (moov, mdat, wide, free, skip)
+  ftTs192Headers = 48,         // 192-byte-packet transport stream whose arrival times jump, entered at a unit start
   ftFsMetadata = 100,          // file-system metadata: NTFS record or index block, FAT directory
 };
 
@@ -112,6 +113,7 @@ constexpr std::string_view DescribeFileTypeId(uint8_t id) {
     case ftWebm: return "WebM";
     case ftOpenDocument: return "OpenDocument or EPUB";
     case ftClassicMov: return "classic QuickTime (no ftyp)";
+    case ftTs192Headers: return "transport stream, 192-byte packets, arrival times jumping";
     case ftFsMetadata: return "file-system metadata";
     default: return "unknown";
   }

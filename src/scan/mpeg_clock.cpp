@@ -22,4 +22,22 @@ uint64_t Mpeg1PackScr(ByteView header) {
   return ((b4 >> 1) & 0x07) << 30 | b5 << 22 | (b6 >> 1) << 15 | b7 << 7 | (b8 >> 1);
 }
 
+bool IsWellFormedTransportHeader(ByteView packet) {
+  const uint32_t pid = (packet.U8(1) & 0x1Fu) << 8 | packet.U8(2);
+  return packet.U8(0) == 0x47 && !(packet.U8(1) & 0x80) && !(pid >= 0x0002 && pid <= 0x000F) &&
+         (packet.U8(3) & 0x30) != 0;
+}
+
+bool StartsTransportUnit(ByteView packet) {
+  const uint32_t pid = (packet.U8(1) & 0x1Fu) << 8 | packet.U8(2);
+  if (!IsWellFormedTransportHeader(packet) || !(packet.U8(1) & 0x40) || pid == 0x1FFF) return false;  // no unit starts here
+  const uint8_t control = (packet.U8(3) >> 4) & 0x03;
+  if (!(control & 0x01)) return false;  // no payload
+  const uint64_t payload = 4 + ((control & 0x02) ? 1u + packet.U8(4) : 0u);
+  if (payload + 3 > 188) return false;
+  if (packet.Matches(payload, std::string_view("\x00\x00\x01", 3))) return true;
+  const uint8_t table = packet.U8(payload + 1 + packet.U8(payload));  // behind the pointer field
+  return (pid == 0 && table == 0x00) || table == 0x02;
+}
+
 }  // namespace morvane

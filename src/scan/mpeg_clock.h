@@ -35,4 +35,13 @@ inline bool IsMpeg1PackHeader(ByteView header) {
 uint64_t Mpeg2PackScr(ByteView header);
 uint64_t Mpeg1PackScr(ByteView header);
 
+// Transport packets (188 bytes, sync byte 0x47 first). A well-formed header, as muxers write
+// it: the sync byte, no transport error, a PID outside the reserved 0x0002..0x000F, and a
+// payload or an adaptation field (control bits not 00).
+bool IsWellFormedTransportHeader(ByteView packet);
+// True when a well-formed packet starts a unit a stream can be entered at: a program
+// association section (PID 0), a program map section (table id 2) or a PES packet
+// (00 00 01); never a null packet (PID 0x1FFF).
+bool StartsTransportUnit(ByteView packet);
+
 }  // namespace morvane

@@ -22,7 +22,8 @@ namespace morvane {
 namespace {
 
 bool IsStreamPacket(uint8_t t) {
-  return t == ftMpeg2PackClockZero || t == ftMpeg2PackEarly || t == ftMpeg1Pack || t == ftTs192 || t == ftTs188;
+  return t == ftMpeg2PackClockZero || t == ftMpeg2PackEarly || t == ftMpeg1Pack || t == ftTs192 || t == ftTs188 ||
+         t == ftTs192Headers;
 }
 
 // The kind whose "Found" count a start type adds to; 0 for types that never count.
@@ -72,7 +73,8 @@ uint32_t FoundMask(uint8_t t) {
 uint32_t StreamMask(uint8_t t) {
   switch (t) {
     case ftMpeg1Pack: return kTypeMpg;
-    case ftTs192: return kTypeMts;
+    case ftTs192:
+    case ftTs192Headers: return kTypeMts;
     case ftTs188: return kTypeTs;
     case ftMpeg2PackClockZero:
     case ftMpeg2PackEarly: return kTypeVob;
@@ -335,7 +337,7 @@ class Driver {
   // Candidates the vote weighs fully: file starts, not stream packets or metadata.
   static bool WeighedByVote(uint8_t type) {
     return !(type == ftJpegOther || type == ftMpeg2PackEarly || type == ftMpeg1Pack || type == ftTs192 ||
-             type == ftTs188 || type == ftFsMetadata);
+             type == ftTs188 || type == ftTs192Headers || type == ftFsMetadata);
   }
 
   // The greatest common divisor of the distances between the weighed candidates.
@@ -402,11 +404,7 @@ class Driver {
     const int64_t count = static_cast<int64_t>(candidates_.size());
     for (int64_t k = count - 1; k >= 0; --k) {
       const Candidate& c = candidates_[static_cast<size_t>(k)];
-      double w = c.type == ftJpegOther ? 0.5
-                 : (c.type == ftMpeg2PackEarly || c.type == ftMpeg1Pack || c.type == ftTs192 ||
-                    c.type == ftTs188 || c.type == ftFsMetadata)
-                     ? 0.0
-                     : 1.0;
+      double w = c.type == ftJpegOther ? 0.5 : WeighedByVote(c.type) ? 1.0 : 0.0;
       score[static_cast<size_t>(c.sector % spc)] += w;
       if (k % 1024 == 0) obs_.OnVoteProgress(c.sector, count, count - 1 - k);
     }

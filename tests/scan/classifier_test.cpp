@@ -141,7 +141,7 @@ TEST(ClassifySector, MpegPackClockAndLaterMatches) {
   // ... and is replaced by a later match: "mdat" at 4 reads as an MPEG-2 pack with clock 0,
   // 47 at 4 as one with clock 0 followed by 192-byte transport packets.
   const Sector mdat = Sector().Put(0, "\x00\x00\x01\xBA" "mdat"sv);
-  EXPECT_EQ(mdat.Classify(), ftMpeg2PackClockZero);
+  EXPECT_EQ(mdat.Classify(), ftClassicMov);
   EXPECT_EQ(mdat.Classify({.CanonPanasonic = true}), ftBareMdat);
   Sector ts = Sector().Put(0, "\x00\x00\x01\xBA\x47"sv).Put(196, "G").Put(388, "G");
   EXPECT_EQ(ts.Be32(192, 0x000001BA + 900).Be32(384, 0x000001BA + 1800).Classify(), ftTs192);
@@ -161,6 +161,19 @@ TEST(ClassifySector, TransportStreamPackets) {
   // A failed stamp test leaves the sector to the later tests, here the ZIP signature.
   EXPECT_EQ(packets192(0x504B0304, 3200001, 10), ftZip);
   EXPECT_EQ(packets192(0x504B0304, 3200000, 10), ftTs192);
+  // Arrival times that jump: three well-formed packet headers holding a unit start (here a
+  // PES packet in the second) make a stream start of their own.
+  auto jumping = [](uint8_t flags, uint8_t pidLow = 0x11) {
+    Sector s = Sector().Be32(0, 900).Be32(192, 0x2000000).Be32(384, 77);
+    for (size_t p : {4u, 196u, 388u}) s.Put(p, "\x47\x10\x11\x10"sv);
+    s.bytes[197] = flags;
+    s.bytes[198] = pidLow;
+    return s.Put(200, "\x00\x00\x01\xE0"sv).Classify();
+  };
+  EXPECT_EQ(jumping(0x50), ftTs192Headers);  // unit start, PID 0x1011
+  EXPECT_EQ(jumping(0x10), ftNone);          // no unit starts
+  EXPECT_EQ(jumping(0xD0), ftNone);          // a transport error
+  EXPECT_EQ(jumping(0x5F, 0xFF), ftNone);    // the null packet's PID
 
   Sector ts188 = Sector().Put(0, "G").Put(188, "G").Put(376, "G");
   EXPECT_EQ(ts188.Classify(), ftTs188);
@@ -173,7 +186,15 @@ TEST(ClassifySector, CameraModeStartsNeedTheirMode) {
   const Sector moov = Sector().Be32(0, 0x1000).Put(4, "moov");
   Sector chunk = Sector().Put(0, "00dc").Le(4, 5000).Put(8, "\x00\x00\x00\x01"sv);
   const TCameraMode normal, canon{.CanonPanasonic = true}, samsung{.Samsung = true}, ordro{.Ordro = true};
-  EXPECT_EQ(mdat.Classify(normal) + moov.Classify(normal) + chunk.Classify(normal), ftNone);
+  EXPECT_EQ(moov.Classify(normal) + chunk.Classify(normal), ftNone);
+  // In the normal mode "mdat", "free", "skip", a "moov" holding its movie header first and an
+  // 8-byte "wide" before "mdat" begin classic QuickTime files.
+  EXPECT_EQ(mdat.Classify(normal), ftClassicMov);
+  EXPECT_EQ(Sector(moov).Put(12, "mvhd").Classify(normal), ftClassicMov);
+  EXPECT_EQ(Sector().Be32(0, 8).Put(4, "wide").Put(12, "mdat").Classify(normal), ftClassicMov);
+  EXPECT_EQ(Sector().Be32(0, 16).Put(4, "wide").Put(12, "mdat").Classify(normal), ftNone);
+  EXPECT_EQ(Sector().Be32(0, 7).Put(4, "free").Classify(normal), ftNone);
+  EXPECT_EQ(Sector().Be32(0, 4096).Put(4, "skip").Classify(normal), ftClassicMov);
   EXPECT_EQ(mdat.Classify(canon), ftBareMdat);
   EXPECT_EQ(moov.Classify(canon), ftNone);
   EXPECT_EQ(moov.Classify(samsung), ftMoovBox);

@@ -149,7 +149,7 @@ TEST(ScanDriver, FoundCountsEachStartUnderItsKind) {
       {ftJpegApp, kTypeJpg}, {ftJpegOther, kTypeJpg}, {ftBmp, kTypeBmp}, {ftPng, kTypePng},
       {ftTiffRaw, kTypeRaw}, {ftX3f, kTypeRaw}, {ftRaf, kTypeRaw}, {ftPdf, kTypeAi},
       {ftRiffCdr, kTypeCdr}, {ftZipCdr, kTypeCdr}, {ftRiffAvi, kTypeAvi},
-      {ftRiffCdxa, kTypeDat}, {ftMp4, kTypeMp4}, {ft3gp, kType3gp}, {ftMov, kTypeMov},
+      {ftRiffCdxa, kTypeDat}, {ftMp4, kTypeMp4}, {ft3gp, kType3gp}, {ftMov, kTypeMov}, {ftClassicMov, kTypeMov},
       {ftRiffWave, kTypeWav}, {ftMpeg2PackClockZero, kTypeVob},
       {ftMpeg1PackClockZero, kTypeMpg}, {ftTs192First, kTypeMts}, {ftRar, kTypeRar}, {ftZip, kTypeZip},
       {ftCab, kTypeCab}, {ft7z, kType7z}};
@@ -164,7 +164,7 @@ TEST(ScanDriver, FoundCountsEachStartUnderItsKind) {
     for (uint32_t kind : {kTypeAsf, kTypeWmv}) EXPECT_TRUE(CountsAsFound(asf, kind));
     EXPECT_FALSE(CountsAsFound(asf, kAllFileTypesMask & ~(kTypeAsf | kTypeWmv)));
   }
-  for (uint8_t never : {ftGif, ftJetDb, ftId3Audio, ftRiffAcon, ftMpeg2PackEarly, ftMpeg1Pack, ftTs192, ftTs188,
+  for (uint8_t never : {ftGif, ftJetDb, ftId3Audio, ftRiffAcon, ftMpeg2PackEarly, ftMpeg1Pack, ftTs192, ftTs188, ftTs192Headers,
                         ftBareMdat, ftMoovBox, ftAvi00dc, ftFsMetadata})
     EXPECT_FALSE(CountsAsFound(never, kAllFileTypesMask)) << static_cast<int>(never);
 }

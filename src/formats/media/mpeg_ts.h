@@ -24,6 +24,11 @@ inline constexpr uint32_t kLargestArrivalStep = 3200000;
 // Carves the stream whose first packet starts at startOffset. An empty folder or extension
 // is claim-only mode. Always return 0.
 int RecoverM2ts(ScanContext& scan, const std::string& outputFolder, const std::string& extension, int64_t startOffset);
+// A 192-byte-packet stream whose arrival times jump (remuxed without a steady clock): its
+// arrival times are not followed, every packet header must be well formed instead, and a
+// stream of fewer than 64 packets is given up.
+int RecoverM2tsWithJumpingClocks(ScanContext& scan, const std::string& outputFolder, const std::string& extension,
+                                 int64_t startOffset);
 int RecoverTs(ScanContext& scan, const std::string& outputFolder, const std::string& extension, int64_t startOffset);
 
 }  // namespace morvane

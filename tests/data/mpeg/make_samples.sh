@@ -20,4 +20,8 @@ ff "${video[@]}" "${audio[@]}" -c:v mpeg2video -b:v 300k -c:a ac3 -b:a 64k -f dv
 ff "${video[@]}" "${audio[@]}" -c:v mpeg2video -b:v 300k -c:a mp2 -b:a 64k -f mpegts plain.ts
 ff "${video[@]}" "${audio[@]}" -c:v libx264 -preset veryfast -b:v 300k -c:a aac -b:a 64k \
    -f mpegts -mpegts_m2ts_mode 1 -muxrate 500k camcorder.mts
+# The same without a mux rate, as a remux to .m2ts gets it: the arrival times jump by large
+# steps from packet to packet. Two seconds.
+ff -f lavfi -i testsrc=size=176x144:rate=25 -t 2 -f lavfi -i sine=frequency=440:sample_rate=44100 -t 2 \
+   -c:v libx264 -preset veryfast -b:v 300k -c:a aac -b:a 64k -f mpegts -mpegts_m2ts_mode 1 jumping_clocks.mts
 ls -l ./*.mpg ./*.vob ./*.ts ./*.mts
