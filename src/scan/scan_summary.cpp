@@ -16,16 +16,23 @@ std::string KindOf(const std::string& extension) {
 }  // namespace
 
 void RecoveredTally::Add(const std::string& extension, int64_t length) {
-  ++byKind_[KindOf(extension)];
+  const std::string kind = KindOf(extension);
+  ++byKind_[kind];
   ++files_;
   bytes_ += std::max<int64_t>(length, 0);
   bytesByKind_[kind] += std::max<int64_t>(length, 0);
 }
 
 void RecoveredTally::Remove(const std::string& extension, int64_t length) {
-  auto it = byKind_.find(KindOf(extension));
+  const std::string kind = KindOf(extension);
+  auto it = byKind_.find(kind);
   if (it == byKind_.end()) return;
-  if (--it->second == 0) byKind_.erase(it);
+  if (--it->second == 0) {
+    byKind_.erase(it);
+    bytesByKind_.erase(kind);
+  } else {
+    bytesByKind_[kind] -= std::max<int64_t>(length, 0);
+  }
   --files_;
   bytes_ -= std::max<int64_t>(length, 0);
 }
