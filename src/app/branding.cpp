@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "app/text_lines.h"
+#include "storage/files.h"
 #include "storage/streams.h"
 
 namespace morvane {
@@ -108,8 +109,8 @@ std::optional<Branding> LoadBrandingFile(const std::string& programFolder) {
   std::string path = programFolder + kBrandingFileName;
   // Checked first: the loader waits about a second for a missing file.
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
-  uintmax_t size = std::filesystem::file_size(path, ec);
+  if (!std::filesystem::is_regular_file(Utf8Path(path), ec)) return std::nullopt;
+  uintmax_t size = std::filesystem::file_size(Utf8Path(path), ec);
   if (ec || size > kMaxBrandingFileSize) return std::nullopt;
   MemoryStream stream;
   if (!LoadFileToStream(stream, path)) return std::nullopt;

@@ -1,44 +1,26 @@
 #include "app/output_folder.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <vector>
 
+#include "storage/files.h"
 #include "storage/same_device.h"
 
 namespace morvane {
-namespace {
-
-// Creates and removes a file of a unique name in `folder`; empty when that worked, else the
-// system's reason.
-std::string WriteProbe(const std::string& folder) {
-  std::string name = folder + (folder.back() == '/' ? "" : "/") + ".morvane-write-test-XXXXXX";
-  std::vector<char> buf(name.begin(), name.end());
-  buf.push_back('\0');
-  int fd = ::mkstemp(buf.data());
-  if (fd < 0) return std::strerror(errno);
-  ::close(fd);
-  ::unlink(buf.data());
-  return {};
-}
-
-}  // namespace
-
 FolderCheckResult CheckOutputFolder(const std::string& folder, const Source& source, bool create) {
   namespace fs = std::filesystem;
   std::error_code ec;
   if (folder.empty()) return {FolderCheck::NotGiven, {}};
-  fs::path path(folder);
+  fs::path path = Utf8Path(folder);
   bool created = false;
   if (!fs::is_directory(path, ec)) {
     if (fs::exists(fs::symlink_status(path, ec))) return {FolderCheck::NotAFolder, {}};
     fs::path parent = path.lexically_normal().parent_path();
     if (parent.empty()) parent = ".";
     if (!fs::is_directory(parent, ec)) return {FolderCheck::Missing, {}};
-    if (PathIsOnSource(parent.string(), source)) return {FolderCheck::OnSource, {}};
+    if (PathIsOnSource(PathText(parent), source)) return {FolderCheck::OnSource, {}};
     if (!create) return {FolderCheck::Ok, {}};
     if (!fs::create_directory(path, ec) && ec) return {FolderCheck::CreateFailed, ec.message()};
     created = true;

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "app/text_lines.h"
+#include "storage/files.h"
 #include "storage/streams.h"
 
 namespace morvane {
@@ -32,8 +33,8 @@ int32_t ThumbSpcValue(std::string line) {
 // Existence is checked first: the loader waits about a second for a file that is missing.
 std::optional<std::vector<std::string>> ReadSettingsFile(const std::string& path) {
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
-  uintmax_t size = std::filesystem::file_size(path, ec);
+  if (!std::filesystem::is_regular_file(Utf8Path(path), ec)) return std::nullopt;
+  uintmax_t size = std::filesystem::file_size(Utf8Path(path), ec);
   if (ec || size > kMaxSettingsFileSize) return std::nullopt;
   std::vector<std::string> lines;
   if (!LoadListFromFile(lines, path)) return std::nullopt;

@@ -3,13 +3,14 @@
 #include <filesystem>
 #include <system_error>
 
+#include "storage/files.h"
+
 namespace morvane {
 
 std::string ProgramFolder() {
-  std::error_code ec;
-  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec || !exe.has_parent_path()) return {};
-  std::string folder = exe.parent_path().string();
+  std::filesystem::path exe = Utf8Path(ExecutablePath());
+  if (exe.empty() || !exe.has_parent_path()) return {};
+  std::string folder = PathText(exe.parent_path());
   if (folder.empty() || folder.back() != '/') folder += '/';
   return folder;
 }

@@ -1,6 +1,3 @@
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -8,6 +5,7 @@
 #include "app/language.h"
 #include "cli/cli.h"
 #include "cli/console.h"
+#include "cli/platform.h"
 #include "filetypes/catalogue.h"
 #include "scan/scan_summary.h"
 #include "storage/drive_list.h"
@@ -16,11 +14,6 @@ namespace morvane::cli {
 namespace {
 
 const std::string& T(int n) { return FaceTexts().Text(n); }
-
-bool IsBlockDevice(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
-}
 
 const char* KindName(DriveKind k) {
   switch (k) {
@@ -56,16 +49,13 @@ int UsageError(const std::string& text) {
 }
 
 bool OpenForCommand(PartitionModel& model, const std::string& path) {
-  bool device = IsBlockDevice(path);
+  bool device = IsDevicePath(path);
   PartitionResult r = device ? model.OpenDrive(path) : model.OpenImage(path);
   if (r.Ok()) return true;
   std::string detail = path;
   if (!r.Detail.empty()) detail += ": " + r.Detail;
   if (r.Error == OpenError::PermissionDenied && device)
-    detail += ::geteuid() == 0 ? "\nThe system refused even though morvane runs as root: the device may be locked, "
-                                 "in use by another program, or faulty."
-                               : "\nReading a device needs root: run the same command with sudo in front "
-                                 "(sudo morvane ...).";
+    detail += DeviceAccessHint();
   if (r.Error == OpenError::IsDirectory) detail += ": is a folder";
   Fail(r.TextId, detail);
   return false;

@@ -1,13 +1,13 @@
 #include "cli/console.h"
 
-#include <unistd.h>
+#include "cli/platform.h"
 
 #include <cmath>
 #include <cstdio>
 
 namespace morvane::cli {
 
-ProgressLine::ProgressLine(bool quiet) : quiet_(quiet), terminal_(::isatty(STDERR_FILENO) != 0) {}
+ProgressLine::ProgressLine(bool quiet) : quiet_(quiet), terminal_(ErrorIsTerminal()) {}
 
 void ProgressLine::Show(const std::string& text) {
   if (quiet_) return;

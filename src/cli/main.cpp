@@ -14,6 +14,7 @@
 #include "app/version.h"
 #include "cli/cli.h"
 #include "cli/interrupt.h"
+#include "cli/platform.h"
 
 namespace {
 
@@ -74,10 +75,6 @@ int ReportUsageError(CLI::App& app, const CLI::ParseError& e) {
   return morvane::cli::kExitUsage;
 }
 
-constexpr const char* kSourceFooter =
-    "SOURCE is a raw image file (card.img), a whole disk (/dev/sdb, /dev/nvme0n1, /dev/mmcblk0) or a "
-    "partition (/dev/sdb1). Reading devices needs root: run the command with sudo.";
-
 int RunCommandLine(int argc, char** argv) {
   using namespace morvane;
   InitFace(LanguageFromEnvironment());
@@ -93,7 +90,7 @@ int RunCommandLine(int argc, char** argv) {
                "morvane"};
   app.set_version_flag("--version", std::string("morvane ") + std::string(kMorvaneVersion));
   app.require_subcommand(1);
-  app.footer(std::string(kSourceFooter) + "\nRun 'morvane COMMAND --help' for the options of a command.");
+  app.footer(std::string(morvane::cli::kSourceHelp) + "\nRun 'morvane COMMAND --help' for the options of a command.");
 
   if (argc > 1 && argv[1][0] != '-') {
     std::string word = argv[1];
@@ -117,7 +114,7 @@ int RunCommandLine(int argc, char** argv) {
                                           "cluster size and phase, total sectors, the implied loss reason.");
   info->add_option("SOURCE", source, "image file, disk or partition")->required();
   info->add_flag("--json", json, "print one JSON object for scripts");
-  info->footer(kSourceFooter);
+  info->footer(morvane::cli::kSourceHelp);
   info->callback([&] { rc = cli::RunInfo(source, json); });
 
   int64_t sector = 0, count = 1;
@@ -125,7 +122,7 @@ int RunCommandLine(int argc, char** argv) {
   view->add_option("SOURCE", source, "image file, disk or partition")->required();
   view->add_option("-s,--sector", sector, "first sector to show (default 0)");
   view->add_option("-n,--count", count, "number of sectors to show (default 1)");
-  view->footer(kSourceFooter);
+  view->footer(morvane::cli::kSourceHelp);
   view->callback([&] { rc = cli::RunView(source, sector, count); });
 
   std::string types = "all";
@@ -175,7 +172,7 @@ int RunCommandLine(int argc, char** argv) {
                                           "recovered file with its sectors and SHA-256");
   scan->add_flag("-q,--quiet", so.quiet, "no progress display and no closing summary");
   scan->add_flag("-v,--verbose", so.verbose, "also show the cluster-phase vote and each file being copied");
-  scan->footer(std::string(kSourceFooter) +
+  scan->footer(std::string(morvane::cli::kSourceHelp) +
                "\nFOLDER is created when it does not exist (one level: its parent must exist).");
   scan->callback([&] { rc = cli::RunScanCommand(so); });
 
@@ -190,7 +187,7 @@ int RunCommandLine(int argc, char** argv) {
   backup->add_flag("--keep-partial", bo.keepPartial, "keep the unfinished image when stopped (Ctrl-C, SIGTERM, "
                                                   "SIGHUP) or when the image's drive is full");
   backup->add_flag("-q,--quiet", bo.quiet, "no progress display");
-  backup->footer(kSourceFooter);
+  backup->footer(morvane::cli::kSourceHelp);
   backup->callback([&] { rc = cli::RunBackupCommand(bo); });
 
   try {
@@ -208,7 +205,11 @@ int RunCommandLine(int argc, char** argv) {
 int main(int argc, char** argv) {
   morvane::cli::BlockInterrupts();
   try {
-    return RunCommandLine(argc, argv);
+    std::vector<std::string> args = morvane::cli::ProgramArguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& a : args) pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+    return RunCommandLine(static_cast<int>(args.size()), pointers.data());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "morvane: %s\n", e.what());
   } catch (...) {

@@ -1,7 +1,4 @@
 // morvane scan and morvane backup.
-#include <openssl/evp.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -20,12 +17,14 @@
 #include "cli/console.h"
 #include "cli/dfxml_report.h"
 #include "cli/interrupt.h"
+#include "cli/platform.h"
 #include "filetypes/catalogue.h"
 #include "formats/recognisers.h"
 #include "scan/image_backup.h"
 #include "scan/scan_driver.h"
 #include "scan/scan_options.h"
 #include "scan/scan_summary.h"
+#include "storage/files.h"
 #include "storage/same_device.h"
 #include "storage/streams.h"
 
@@ -37,28 +36,9 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
-// The SHA-256 of the bytes that `next` hands over (filling the buffer, returning how many
-// it placed, 0 at the end, -1 on a failure) in lower-case hex; empty on a failure.
-std::string Sha256Of(const std::function<int64_t(char*, int64_t)>& next) {
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr);
-  std::vector<char> buf(1 << 20);
-  for (int64_t n; (n = next(buf.data(), static_cast<int64_t>(buf.size()))) != 0;) {
-    if (n < 0) return {};
-    EVP_DigestUpdate(ctx.get(), buf.data(), static_cast<size_t>(n));
-  }
-  unsigned char md[EVP_MAX_MD_SIZE];
-  unsigned len = 0;
-  EVP_DigestFinal_ex(ctx.get(), md, &len);
-  static const char* hex = "0123456789abcdef";
-  std::string out;
-  for (unsigned i = 0; i < len; ++i) out += {hex[md[i] >> 4], hex[md[i] & 15]};
-  return out;
-}
-
 // The SHA-256 of a file; empty when it cannot be read.
 std::string Sha256OfFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(Utf8Path(path), std::ios::binary);
   if (!in) return {};
   return Sha256Of([&in](char* buf, int64_t size) -> int64_t {
     if (!in) return 0;
@@ -166,7 +146,7 @@ class ConsoleScanObserver : public ScanObserver {
     line_.Finish();
     std::cerr << T(28) << name << ": " << std::strerror(error) << "\n";
     std::string mode = options_.onWriteError;
-    if (mode == "ask" && !::isatty(STDIN_FILENO)) mode = "abort";
+    if (mode == "ask" && !InputIsTerminal()) mode = "abort";
     SaveFailureChoice choice = mode == "retry"    ? RetryAfterPause(error)
                                : mode == "ignore" ? SaveFailureChoice::Ignore
                                : mode == "abort"  ? SaveFailureChoice::Abort
@@ -364,7 +344,7 @@ bool WriteReport(const std::string& path, const ScanCommandOptions& o, const Par
     std::cerr << "Cannot write the report " << path << ": it is the source or on its drive\n";
     return false;
   }
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(Utf8Path(path), std::ios::binary | std::ios::trunc);
   const int openError = errno;
   if (out) out << text;
   if (out) out.close();
@@ -388,7 +368,7 @@ bool PrepareOutputFolder(const std::string& folder, Source& source, bool create,
       return true;
     case FolderCheck::NotGiven: Fail(21); break;
     case FolderCheck::Missing: {
-      std::string parent = std::filesystem::path(folder).lexically_normal().parent_path().string();
+      std::string parent = PathText(Utf8Path(folder).lexically_normal().parent_path());
       Fail(21, folder + ": neither it nor its parent folder " + (parent.empty() ? "." : parent) +
                    " exists (only the last folder of the path is created)");
       break;
@@ -467,7 +447,7 @@ void PrintSummary(const ScanCommandOptions& o, const ScanReport& report, const C
   std::cerr << "Recovered " << report.RecoveredCount << " file" << (report.RecoveredCount == 1 ? "" : "s");
   if (t.Files() > 0) std::cerr << " (" << t.KindsText() << "), " << FormatBytes(t.Bytes());
   if (o.inventory) std::cerr << ", nothing written (an inventory)\n";
-  else std::cerr << " into " << std::filesystem::absolute(o.folder).lexically_normal().string() << "\n";
+  else std::cerr << " into " << PathText(std::filesystem::absolute(Utf8Path(o.folder)).lexically_normal()) << "\n";
   std::cerr << "Time: " << FormatDuration(seconds) << ", " << FormatRate(scan.BytesRead / std::max(seconds, 1e-3))
             << " read" << (stopped ? ", stopped before the end" : "") << "\n";
   int64_t missed = static_cast<int64_t>(report.FoundCount) - report.RecoveredCount - report.VoteDropped;

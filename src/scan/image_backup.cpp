@@ -1,9 +1,5 @@
 #include "scan/image_backup.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -12,6 +8,7 @@
 #include "scan/free_space_map.h"
 #include "scan/recovered_file.h"
 #include "scan/scan_context.h"
+#include "storage/files.h"
 #include "storage/streams.h"
 
 namespace morvane {
@@ -44,38 +41,30 @@ int64_t ChunkLength(const ScanContext& scan, int64_t sector, int64_t last) {
   return n;
 }
 
-// A full drive or an exhausted quota; a file-size limit (EFBIG, FAT32's 4 GiB) is not.
-bool IsDiskFull(int error) { return error == ENOSPC || error == EDQUOT; }
-
 // Opens the image file for writing. An existing file is checked before anything is cut:
 // it must be a regular file and must not be the source (through a link, a hard link or a
 // loop device's image). Only then is it emptied.
 BackupOutcome OpenImage(const Source& source, const std::string& path, std::unique_ptr<TNTHandleStream>& stream,
                         int& fd, std::string& error) {
-  // O_NONBLOCK: a FIFO planted under the name must not hold the open forever.
-  fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+  FileIdentity id;
+  fd = OpenForWriting(path, id);
   if (fd < 0) {
     error = std::strerror(errno);
     return errno == ENXIO ? BackupOutcome::TargetNotFile : BackupOutcome::WriteFailed;
   }
-  struct stat st {};
   BackupOutcome outcome = BackupOutcome::Finished;
-  if (::fstat(fd, &st) != 0) {
-    error = std::strerror(errno);
-    outcome = BackupOutcome::WriteFailed;
-  } else if (source.Kind() != SourceKind::Memory && st.st_dev == source.FileDevice() &&
-             st.st_ino == source.FileInode()) {
+  if (source.Kind() != SourceKind::Memory && id.device == source.FileDevice() && id.inode == source.FileInode()) {
     error = "the image file is the source";
     outcome = BackupOutcome::TargetIsSource;
-  } else if (!S_ISREG(st.st_mode)) {
+  } else if (!id.regular) {
     error = "not a regular file";
     outcome = BackupOutcome::TargetNotFile;
-  } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 || ::ftruncate(fd, 0) != 0) {
+  } else if (!EmptyFile(fd)) {
     error = std::strerror(errno);
     outcome = IsDiskFull(errno) ? BackupOutcome::DiskFull : BackupOutcome::WriteFailed;
   }
   if (outcome != BackupOutcome::Finished) {
-    ::close(fd);
+    CloseFile(fd);
     fd = -1;
     return outcome;
   }
@@ -136,10 +125,10 @@ BackupResult RunImageBackup(Source& source, const BackupRequest& request, const 
   // A stopped or failed copy: the observer decides whether the unfinished image goes.
   auto endUnfinished = [&] {
     image.reset();
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0) CloseFile(fd);
     fd = -1;
     ForgetFileInProgress(request.ImagePath);
-    if (observer.DeletePartialImage()) r.ImageDeleted = ::unlink(request.ImagePath.c_str()) == 0;
+    if (observer.DeletePartialImage()) r.ImageDeleted = RemoveFile(request.ImagePath);
     SearchStop = true;
     return r;
   };
@@ -176,10 +165,9 @@ BackupResult RunImageBackup(Source& source, const BackupRequest& request, const 
   }
   image.reset();
   // Data the drive could not take after all shows here.
-  if (::fsync(fd) != 0 && errno != EINVAL) return failWith(errno);
-  const int closed = ::close(fd);
+  const bool flushed = FlushAndClose(fd);
   fd = -1;
-  if (closed != 0) return failWith(errno);
+  if (!flushed) return failWith(errno);
   ForgetFileInProgress(request.ImagePath);
   r.Outcome = r.BadSectors > 0 ? BackupOutcome::FinishedBadSectors : BackupOutcome::Finished;
   SearchStop = true;

@@ -1,16 +1,12 @@
 #include "scan/recovered_file.h"
 
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <mutex>
 #include <set>
 #include <vector>
 
 #include "scan/scan_context.h"
+#include "storage/files.h"
 
 namespace morvane {
 
@@ -81,7 +77,7 @@ At Where(const std::string& path) {
     for (const OpenFolder& f : OpenFolders())
       if (f.folder.size() == slash + 1 && path.compare(0, slash + 1, f.folder) == 0) return {f.fd, path.substr(slash + 1)};
   }
-  return {AT_FDCWD, path};
+  return {kWorkingFolder, path};
 }
 
 std::mutex& InProgressLock() {
@@ -94,28 +90,19 @@ std::set<std::string>& InProgress() {
 }
 
 bool NameTaken(const std::string& path) {
-  struct stat st {};
   const At at = Where(path);
-  return ::fstatat(at.dir, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+  return NameTakenIn(at.dir, at.name);
 }
 
 void Unlink(const std::string& path) {
   const At at = Where(path);
-  ::unlinkat(at.dir, at.name.c_str(), 0);
+  RemoveFileIn(at.dir, at.name);
 }
 
 // Renames without ever replacing the target; false with errno (EEXIST when it is taken).
 bool RenameNoReplace(const std::string& from, const std::string& to) {
   const At a = Where(from), b = Where(to);
-  if (::renameat2(a.dir, a.name.c_str(), b.dir, b.name.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // A file system without the flag: look first (a short race, but never a planted link
-  // followed: rename replaces a link itself, not what it points to).
-  if (NameTaken(to)) {
-    errno = EEXIST;
-    return false;
-  }
-  return ::renameat(a.dir, a.name.c_str(), b.dir, b.name.c_str()) == 0;
+  return RenameNoReplaceIn(a.dir, a.name, b.dir, b.name);
 }
 
 }  // namespace
@@ -128,7 +115,7 @@ OutputFolderHandle::OutputFolderHandle(const std::string& folder) : folder_(fold
       held_ = true;
       return;
     }
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = HoldFolder(folder);
   if (fd < 0) return;
   OpenFolders().push_back({folder, fd, 1});
   held_ = true;
@@ -140,7 +127,7 @@ OutputFolderHandle::~OutputFolderHandle() {
   auto& folders = OpenFolders();
   for (auto it = folders.begin(); it != folders.end(); ++it)
     if (it->folder == folder_ && --it->users == 0) {
-      ::close(it->fd);
+      ReleaseFolder(it->fd);
       folders.erase(it);
       return;
     }

@@ -25,6 +25,9 @@ struct DriveItem {
 // `sysRoot` and `devRoot` let tests point the lister at a folder made to look like sysfs.
 std::vector<DriveItem> ListDrives(const std::string& sysRoot = "/sys", const std::string& devRoot = "/dev");
 
+// `s` without the spaces and control characters at its ends.
+std::string TrimText(std::string s);
+
 // The description of a disk from its vendor and product texts: " VENDOR PRODUCT", or empty
 // when either is missing (a vendor without a product gives no description at all).
 std::string DiskDescription(const std::string& vendor, const std::string& product);

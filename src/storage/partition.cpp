@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "storage/boot_sector.h"
+#include "storage/files.h"
 
 namespace morvane {
 
@@ -184,7 +185,7 @@ void PartitionModel::CompleteSourceOpen(int64_t length, const std::string& name,
   viewer_.EnableEntry();
   groupBox1_.Visible = true;
   openControlsEnabled_ = false;
-  std::string shown = kind == OpenAs::Image ? std::filesystem::path(name).filename().string() : name;
+  std::string shown = kind == OpenAs::Image ? PathText(Utf8Path(name).filename()) : name;
   label16_ = {kTextOpened, shown};
 }
 

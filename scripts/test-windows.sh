@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# The Windows build under Wine: scans the sample card and compares every recovered file (name,
+# bytes, modification time) with the Linux build's, then checks the Windows platform layer:
+# UTF-16 paths, paths beyond MAX_PATH, a read-only source left untouched, an image backup
+# identical to its source and refused onto the source itself, and the drive list.
+# Usage: test-windows.sh MORVANE_EXE LINUX_MORVANE CARD_IMAGE
+set -uo pipefail
+exe=$(realpath "$1") linux=$(realpath "$2") card=$(realpath "$3")
+work=$(dirname "$exe")/wine-test
+rm -rf "$work" && mkdir -p "$work"
+export WINEPREFIX=$(dirname "$exe")/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+passed=0 failed=0
+check() {  # check NAME COMMAND...: one check, by the command's status
+  if "${@:2}"; then passed=$((passed + 1)); echo "ok   $1"; else failed=$((failed + 1)); echo "FAIL $1"; fi
+}
+win() { wine "$exe" "$@" 2>&1; }
+# Names and bytes of the files in a folder, and the times of the photos (the shooting time;
+# the other files keep the time they were written).
+listing() { (cd "$1" && find . -name '*.JPG' -printf '%P %TY-%Tm-%Td %TH:%TM:%.2TS\n' | sort && find . -type f | sort | xargs sha256sum); }
+
+wineboot -i >/dev/null 2>&1
+cp "$card" "$work/card.img" && chmod 0444 "$work/card.img"
+before=$(sha256sum < "$work/card.img")
+"$linux" scan -q "$work/card.img" -o "$work/linux" >/dev/null
+listing "$work/linux" > "$work/linux.txt"
+
+same_as_linux() { listing "$1" > "$1.txt" && diff -u "$work/linux.txt" "$1.txt" && [ -s "$1.txt" ]; }
+scan() { (cd "$work" && win scan -q "$@" >> "$work/wine.log"); }
+
+scan card.img -o out
+check "sample scan recovers what the Linux build does (names, bytes, times)" same_as_linux "$work/out"
+
+uni="Ünïcödé 写真 карта"
+cp "$work/card.img" "$work/$uni.img"
+scan "$uni.img" -o "$uni"
+check "non-ASCII source and output folder names" same_as_linux "$work/$uni"
+
+long="$work/long"
+for i in 1 2 3; do long="$long/$(printf 'folder%.0s' {1..15})$i"; done
+mkdir -p "$long"
+scan card.img -o "Z:$long/out"
+check "output path beyond MAX_PATH (${#long} characters)" same_as_linux "$long/out"
+
+scan card.img -o readonly-out
+check "read-only source opens and stays unchanged" [ "$(sha256sum < "$work/card.img")" = "$before" ]
+
+(cd "$work" && win backup -q card.img copy.img >> wine.log)
+check "image backup is byte-identical to its source" cmp -s "$work/card.img" "$work/copy.img"
+
+ln "$work/card.img" "$work/same.img"
+(cd "$work" && win backup -q card.img same.img > refuse.log)
+check "backup onto the source itself (a hard link) is refused" \
+  bash -c "[ \"\$(sha256sum < '$work/card.img')\" = '$before' ] && grep -qi 'source' '$work/refuse.log'"
+
+win drives > "$work/drives.log"
+check "drive list shows the drive letters" grep -q '^C:' "$work/drives.log"
+
+# Wine refuses raw reads of its drives: the refusal must name the administrator prompt.
+win info '\\.\Z:' > "$work/device.log"
+check "a refused device asks for an administrator prompt" \
+  bash -c "! grep -qi 'denied' '$work/device.log' || grep -q 'administrator' '$work/device.log'"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
