@@ -123,7 +123,13 @@ std::string WindowTitle(const Branding& branding, const TFaceTexts& texts) {
 }
 
 std::string StatusPanel2(const Branding& branding, const TFaceTexts& texts) {
-  return branding.StatusText.empty() ? texts.Text(kSupportText) : branding.StatusText;
+  if (branding.StatusText.empty()) return texts.Text(kSupportText);
+  // The program's own tagline in the reader's language; a vendor's text as it was written.
+  if (branding.StatusText == DefaultBranding().StatusText) {
+    if (&texts == &FaceTextsFor(Language::SimplifiedChinese)) return "按内容恢复照片、视频和文档";
+    if (&texts == &FaceTextsFor(Language::TraditionalChinese)) return "依內容救援相片、影片和文件";
+  }
+  return branding.StatusText;
 }
 
 }  // namespace morvane

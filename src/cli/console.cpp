@@ -2,7 +2,6 @@
 
 #include "cli/platform.h"
 
-#include <cmath>
 #include <cstdio>
 
 namespace morvane::cli {
@@ -22,7 +21,13 @@ void ProgressLine::Show(const std::string& text) {
     return;
   }
   lastPlain_ = now;
+  PrintPlain(text);
+}
+
+void ProgressLine::PrintPlain(std::string text) {
   pending_.clear();
+  if (text == lastPrinted_) return;  // a pass that ends where the one before it did
+  lastPrinted_ = text;
   std::fprintf(stderr, "%s\n", text.c_str());
 }
 
@@ -30,8 +35,7 @@ void ProgressLine::Finish() {
   if (drawn_) std::fprintf(stderr, "\r\033[K");
   drawn_ = false;
   // Into a file or a pipe, each phase ends with where it got to.
-  if (!pending_.empty()) std::fprintf(stderr, "%s\n", pending_.c_str());
-  pending_.clear();
+  if (!pending_.empty()) PrintPlain(pending_);
 }
 
 namespace {
@@ -69,38 +73,6 @@ std::string JsonPath(const std::string& path) {
     }
   }
   return out;
-}
-
-std::string FormatRate(double bytesPerSecond) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1f MB/s", bytesPerSecond / 1e6);
-  return buf;
-}
-
-std::string FormatBytes(int64_t bytes) {
-  char buf[32];
-  if (bytes < 1000)
-    std::snprintf(buf, sizeof buf, "%lld bytes", static_cast<long long>(bytes));
-  else if (bytes < 1000 * 1000)
-    std::snprintf(buf, sizeof buf, "%.1f kB", bytes / 1e3);
-  else if (bytes < 1000LL * 1000 * 1000)
-    std::snprintf(buf, sizeof buf, "%.1f MB", bytes / 1e6);
-  else
-    std::snprintf(buf, sizeof buf, "%.2f GB", bytes / 1e9);
-  return buf;
-}
-
-std::string FormatDuration(double seconds) {
-  if (!std::isfinite(seconds) || seconds < 0) return "?";
-  auto s = static_cast<long long>(seconds + 0.5);
-  char buf[32];
-  if (s >= 3600)
-    std::snprintf(buf, sizeof buf, "%lldh%02lldm", s / 3600, s / 60 % 60);
-  else if (s >= 60)
-    std::snprintf(buf, sizeof buf, "%lldm%02llds", s / 60, s % 60);
-  else
-    std::snprintf(buf, sizeof buf, "%llds", s);
-  return buf;
 }
 
 }  // namespace morvane::cli

@@ -24,6 +24,8 @@ class ProgressLine {
   bool terminal_;
   bool drawn_ = false;
   std::string pending_;  // off a terminal: the latest text not printed yet
+  std::string lastPrinted_;
+  void PrintPlain(std::string text);  // by value: it may be given pending_, which it clears
   std::chrono::steady_clock::time_point lastPlain_{};
 };
 
@@ -31,11 +33,5 @@ class ProgressLine {
 // part of a valid UTF-8 sequence becomes "%XX" (Linux names are bytes, JSON text is UTF-8).
 // Decoding "%XX" escapes gives back the exact bytes; other text is unchanged.
 std::string JsonPath(const std::string& path);
-
-// "12.5 MB/s", "3m20s" and the like.
-std::string FormatRate(double bytesPerSecond);
-std::string FormatDuration(double seconds);
-// "85.3 MB", "512 bytes".
-std::string FormatBytes(int64_t bytes);
 
 }  // namespace morvane::cli

@@ -265,8 +265,6 @@ bool Refuse(const std::string& text) {
   return false;
 }
 
-bool ChineseLocale() { return LanguageFromEnvironment() != Language::English; }
-
 // Applies --reason, --fs and --cluster as the scan screen's three lists would.
 bool ApplyGeometryChoices(PartitionModel& model, const ScanCommandOptions& o) {
   static const std::vector<std::string_view> reasons = {"deleted", "formatted", "repartitioned"};
@@ -442,24 +440,20 @@ void PrintInventory(const RecoveredTally& t, const std::string& source) {
 // The closing summary on stderr: what was recovered, where, how fast, and what was found
 // but not recovered.
 void PrintSummary(const ScanCommandOptions& o, const ScanReport& report, const ConsoleScanObserver& obs,
-                  const ScanContext& scan, double seconds, bool stopped) {
-  const RecoveredTally& t = obs.Tally();
-  std::cerr << "Recovered " << report.RecoveredCount << " file" << (report.RecoveredCount == 1 ? "" : "s");
-  if (t.Files() > 0) std::cerr << " (" << t.KindsText() << "), " << FormatBytes(t.Bytes());
-  if (o.inventory) std::cerr << ", nothing written (an inventory)\n";
-  else std::cerr << " into " << PathText(std::filesystem::absolute(Utf8Path(o.folder)).lexically_normal()) << "\n";
-  std::cerr << "Time: " << FormatDuration(seconds) << ", " << FormatRate(scan.BytesRead / std::max(seconds, 1e-3))
-            << " read" << (stopped ? ", stopped before the end" : "") << "\n";
-  int64_t missed = static_cast<int64_t>(report.FoundCount) - report.RecoveredCount - report.VoteDropped;
-  if (report.VoteDropped > 0)
-    std::cerr << "Left out by the cluster-phase vote: " << report.VoteDropped << " of " << report.FoundCount
-              << " file starts found\n";
-  if (missed > 0)
-    std::cerr << "Not recovered: " << missed << " of " << report.FoundCount << " file starts found ("
-              << (o.photoFrom.empty() && o.photoTo.empty() && !o.noUndated ? "" : "photos outside the photo dates, ")
-              << "starts that failed their content check, were cut short or lay inside another file, or kinds "
-                 "without a recogniser yet)\n";
-  if (report.SearchCancelled) std::cerr << "The search was cancelled: only the sectors before it were searched.\n";
+                  const ScanContext& scan, double seconds, bool interrupted) {
+  ScanOutcome outcome;
+  outcome.Report = report;
+  outcome.Tally = obs.Tally();
+  outcome.Folder = PathText(std::filesystem::absolute(Utf8Path(o.folder)).lexically_normal());
+  outcome.Seconds = seconds;
+  outcome.BytesRead = scan.BytesRead;
+  outcome.WriteFailures = obs.WriteFailures();
+  outcome.PhotoDatesLimited = !o.photoFrom.empty() || !o.photoTo.empty() || o.noUndated;
+  outcome.Interrupted = interrupted;
+  std::vector<std::string> lines = ClosingSummary(outcome, LanguageFromEnvironment());
+  if (const size_t into = lines[0].rfind(" into "); o.inventory && into != std::string::npos)
+    lines[0] = lines[0].substr(0, into) + ", nothing written (an inventory)";
+  for (const std::string& line : lines) std::cerr << line << "\n";
 }
 
 }  // namespace
@@ -487,15 +481,8 @@ int RunScanCommand(const ScanCommandOptions& o) {
     if (!report.empty() && OutputEndangersSource(report, *model.SourceHandle()))
       return FailText("The report can't be written over the source or onto its drive: " + report);
   if (options.TypeMask & kPhotoTypesMask) {
-    switch (TakePhotoDateRange(options, o.photoFrom, o.photoTo, !o.noUndated)) {
-      case DateRangeCheck::InvalidFrom:
-        return FailText(std::string(ChineseLocale() ? kInvalidPhotoStartText : kInvalidPhotoStartTextEn));
-      case DateRangeCheck::InvalidTo:
-        return FailText(std::string(ChineseLocale() ? kInvalidPhotoEndText : kInvalidPhotoEndTextEn));
-      case DateRangeCheck::FromAfterTo:
-        return FailText(std::string(ChineseLocale() ? kPhotoRangeReversedText : kPhotoRangeReversedTextEn));
-      case DateRangeCheck::Ok: break;
-    }
+    DateRangeCheck check = TakePhotoDateRange(options, o.photoFrom, o.photoTo, !o.noUndated);
+    if (check != DateRangeCheck::Ok) return FailText(std::string(DateRangeCheckText(check, LanguageFromEnvironment())));
   }
   model.ComboBox1Click(model.GroupBox1().ComboBox1.ItemIndex, false);
   // An inventory's stream work files go into a folder of its own, removed at the end.
@@ -555,7 +542,7 @@ int RunScanCommand(const ScanCommandOptions& o) {
   else if (!o.quiet) std::cout << T(27) << report.RecoveredCount << std::endl;
   const bool reportWritten = o.report.empty() || WriteReport(o.report, o, model, report, observer, scan, seconds);
   const bool stopped = report.Stopped || report.SearchCancelled || InterruptWatch::Interrupted();
-  if (!o.quiet) PrintSummary(o, report, observer, scan, seconds, stopped);
+  if (!o.quiet) PrintSummary(o, report, observer, scan, seconds, InterruptWatch::Interrupted());
   if (const std::string grid = GridFromDataText(report, scan.SectorSize(), PlannedFileSystemName(model.DetectedGeometry(), report));
       !grid.empty() && !o.quiet)
     std::cerr << grid << "\n";

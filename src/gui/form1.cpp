@@ -19,9 +19,11 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 #include "app/language.h"
+#include "app/output_folder.h"
 #include "filetypes/catalogue.h"
 #include "formats/recognisers.h"
 #include "gui/drive_combo.h"
@@ -30,6 +32,7 @@
 #include "gui/form3.h"
 #include "gui/form6.h"
 #include "gui/message_boxes.h"
+#include "gui/own_texts.h"
 #include "scan/scan_summary.h"
 #include "storage/drive_list.h"
 #include "storage/same_device.h"
@@ -39,13 +42,6 @@ namespace morvane {
 namespace {
 
 QString T(int n) { return QString::fromStdString(FaceTexts().Text(n)); }
-
-// The language whose table is in use.
-Language CurrentLanguage() {
-  for (Language l : {Language::SimplifiedChinese, Language::TraditionalChinese})
-    if (&FaceTextsFor(l) == &FaceTexts()) return l;
-  return Language::English;
-}
 
 // Texts of the window that are not numbered language texts: the file dialogs' filters and
 // the folder chooser's caption.
@@ -63,6 +59,10 @@ DialogTexts DialogTextsFor(Language l) {
   }
   return {QStringLiteral("Disk image files (*.img)"), QStringLiteral("All files (*)"),
           QStringLiteral("Save recovered files to")};
+}
+
+double Since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 QString LabelText(const TLabelText& l) {
@@ -376,6 +376,15 @@ void TForm1::ConnectWorkers() {
                                     QStringLiteral("Can't create TMP file!")); });
   connect(s, &ScanWorker::FreeSpaceProgress, form3_, &TForm3::ShowFreeSpaceProgress);
   connect(s, &ScanWorker::SearchProgress, form3_, &TForm3::ShowSearchProgress);
+  connect(s, &ScanWorker::SearchProgress, this, [this](qint64, qint64 range, qint64 done, quint32) {
+    if (const ScanContext* scan = scanWorker_->Scan()) form3_->ShowRate(scan->BytesRead, Since(workStarted_), done, range);
+  });
+  connect(s, &ScanWorker::RecoveryProgress, this, [this](int, qint64 done, qint64 count, qint64, int) {
+    const ScanContext* scan = scanWorker_->Scan();
+    if (scan && !form2_->Paused())
+      form2_->ShowRate(scan->BytesRead - recoveryBytes_, Since(recoveryStarted_), done, count);
+  });
+  connect(s, &ScanWorker::FileRecovered, form2_, [this](const QString&, const QString& kind) { form2_->CountRecovered(kind); });
   connect(s, &ScanWorker::VoteProgress, form3_, &TForm3::ShowVoteProgress);
   connect(s, &ScanWorker::RecoveryProgress, form2_, &TForm2::ShowPassProgress);
   connect(s, &ScanWorker::CopyProgress, form2_, &TForm2::ShowCopyProgress);
@@ -391,6 +400,9 @@ void TForm1::ConnectWorkers() {
   connect(b, &BackupWorker::FreeSpaceProgress, form3_, &TForm3::ShowFreeSpaceProgress);
   connect(b, &BackupWorker::CreatingImage, form3_, &TForm3::ShowCreatingImage);
   connect(b, &BackupWorker::BackupProgress, form3_, &TForm3::ShowBackupProgress);
+  connect(b, &BackupWorker::BackupProgress, this, [this](qint64, qint64 range, qint64 done, qint64) {
+    form3_->ShowRate(done * backupRequest_.ScanGeometry.SectorSize, Since(workStarted_), done, range);
+  });
   connect(b, &BackupWorker::Finished, this, &TForm1::OnBackupFinished);
   b->AskDeletePartial = [this] { return AskYesNo(form3_, FaceTexts(), 44, 45); };
 }
@@ -434,9 +446,24 @@ void TForm1::FormShow() {
     QSignalBlocker block(ComboBox3);
     ComboBox3->setCurrentIndex(0);
   }
+  ShowResultInStatusBar(StatusPanel[0]->text());
   DriveComboBox1->FillDrives(ListDrives());
   DriveComboBox1->RemoveNetworkDrives();
   if (!clock_) clock_ = std::make_unique<ProgressClock>();
+}
+
+void TForm1::StopAndClose() { close(); }
+
+void TForm1::ShowResultInStatusBar(const QString& text) {
+  StatusPanel[0]->setText(text);
+  // The panels keep their whole texts: a longer one widens the window, never overlaps
+  // (the window's own hint leaves the status bar out).
+  if (!isVisible()) return;
+  QCoreApplication::sendPostedEvents(statusBar(), QEvent::LayoutRequest);
+  centralWidget()->layout()->activate();
+  layout()->activate();
+  setMinimumWidth(std::max(statusBar()->minimumSizeHint().width(), minimumSizeHint().width()));
+  if (!isMaximized() && !isFullScreen() && width() < minimumWidth()) resize(minimumWidth(), height());
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -485,8 +512,8 @@ void TForm1::RefreshFromModel() {
   Button2->setEnabled(model_.IsOpen());
   Label16->setText(LabelText(model_.Label16()));
   QString panel0 = LabelText(model_.StatusPanel0());
-  if (!panel0.isEmpty()) StatusPanel[0]->setText(panel0);
   StatusPanel[1]->setText(LabelText(model_.StatusPanel1()));
+  ShowResultInStatusBar(panel0.isEmpty() ? StatusPanel[0]->text() : panel0);
   filling_ = false;
   RefreshViewer();
 }
@@ -618,9 +645,18 @@ void TForm1::Button6Click() {
   if (!folder.isEmpty()) Edit2->setText(QDir::toNativeSeparators(folder));
 }
 
-void TForm1::Button7Click() {
-  QFileInfo info(Edit2->text());
-  if (!Edit2->text().isEmpty() && info.isDir()) QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath()));
+void TForm1::Button7Click() { ShowFolder(Edit2->text()); }
+
+// Opens `folder` in the desktop's file manager; says so, with the path, when none opens.
+void TForm1::ShowFolder(const QString& folder) {
+  QFileInfo info(folder);
+  if (folder.isEmpty() || !info.isDir()) {
+    ShowError(21);
+    return;
+  }
+  const QUrl url = QUrl::fromLocalFile(info.absoluteFilePath());
+  const bool opened = OpenFolderView ? OpenFolderView(url) : QDesktopServices::openUrl(url);
+  if (!opened) ShowMessageText(this, FaceTexts(), Own(OwnText::NoFileManager).arg(info.absoluteFilePath()), 45);
 }
 
 void TForm1::SpeedButton1Click(bool down) {
@@ -717,38 +753,19 @@ bool TForm1::TakeScanChecks() {
     ShowError(20);
     return false;
   }
-  std::error_code ec;
   std::string folder = Edit2->text().toStdString();
-  if (folder.empty() || !std::filesystem::is_directory(folder, ec)) {
-    ShowError(21);
-    Edit2->setFocus();
-    return false;
-  }
-  if (PathIsOnSource(folder, *model_.SourceHandle())) {
-    ShowError(22);
-    Edit2->setFocus();
-    return false;
-  }
+  if (!OutputFolderUsable(false)) return false;
   if (TypeMask & kPhotoTypesMask) {
-    bool chinese = CurrentLanguage() != Language::English;
-    switch (TakePhotoDateRange(options_, Edit5->text().toStdString(), Edit6->text().toStdString(),
-                               CheckBox7->isChecked())) {
-      case DateRangeCheck::InvalidFrom:
-        ShowPlain(QString::fromUtf8(chinese ? kInvalidPhotoStartText.data() : kInvalidPhotoStartTextEn.data()));
-        Edit5->setFocus();
-        return false;
-      case DateRangeCheck::InvalidTo:
-        ShowPlain(QString::fromUtf8(chinese ? kInvalidPhotoEndText.data() : kInvalidPhotoEndTextEn.data()));
-        Edit6->setFocus();
-        return false;
-      case DateRangeCheck::FromAfterTo:
-        ShowPlain(QString::fromUtf8(chinese ? kPhotoRangeReversedText.data() : kPhotoRangeReversedTextEn.data()));
-        Edit5->setFocus();
-        return false;
-      case DateRangeCheck::Ok:
-        break;
+    DateRangeCheck check = TakePhotoDateRange(options_, Edit5->text().toStdString(), Edit6->text().toStdString(),
+                                              CheckBox7->isChecked());
+    if (check != DateRangeCheck::Ok) {
+      std::string_view text = DateRangeCheckText(check, CurrentLanguage());
+      ShowPlain(QString::fromUtf8(text.data(), qsizetype(text.size())));
+      (check == DateRangeCheck::InvalidTo ? Edit6 : Edit5)->setFocus();
+      return false;
     }
   }
+  if (!OutputFolderUsable(true)) return false;
   model_.ComboBox1Click(model_.GroupBox1().ComboBox1.ItemIndex, false);
   options_.OutputFolder = WithSlash(folder);
   options_.CameraMode = CameraModeForItem(selSpec->currentIndex());
@@ -756,6 +773,35 @@ bool TForm1::TakeScanChecks() {
   options_.FreeSpaceOnly = model_.GroupBox1().CheckBox8Enabled && CheckBox8->isChecked();
   options_.GeometryFromData = !model_.ClusterChosenByUser();
   return true;
+}
+
+// Checks the folder of Edit2 (and with `create`, makes it when it is one level missing); a
+// refusal names the folder and the system's reason with a warning.
+bool TForm1::OutputFolderUsable(bool create) {
+  const QString folder = Edit2->text();
+  FolderCheckResult r = CheckOutputFolder(folder.toStdString(), *model_.SourceHandle(), create);
+  if (r.Usable()) return true;
+  const QString reason = QString::fromLocal8Bit(r.Reason.c_str());
+  switch (r.Outcome) {
+    case FolderCheck::NotGiven: ShowError(21); break;
+    case FolderCheck::OnSource: ShowError(22); break;
+    case FolderCheck::Missing: {
+      QString parent = QFileInfo(QDir::cleanPath(folder)).path();
+      ShowWarningText(this, FaceTexts(), Own(OwnText::FolderMissing).arg(folder, parent));
+      break;
+    }
+    case FolderCheck::NotAFolder: ShowWarningText(this, FaceTexts(), Own(OwnText::FolderIsFile).arg(folder)); break;
+    case FolderCheck::CreateFailed:
+      ShowWarningText(this, FaceTexts(), Own(OwnText::FolderNotCreated).arg(folder, reason));
+      break;
+    case FolderCheck::NotWritable:
+      ShowWarningText(this, FaceTexts(), Own(OwnText::FolderNotWritable).arg(folder, reason));
+      break;
+    case FolderCheck::Ok:
+    case FolderCheck::Created: break;
+  }
+  Edit2->setFocus();
+  return false;
 }
 
 void TForm1::Button12Click() {
@@ -788,6 +834,7 @@ void TForm1::Button12Click() {
   form3_->PrepareForSearch(FaceTexts(), QString::fromStdString(model_.SourceName()));
   form3_->SetSearchStop(false);
   form3_->show();
+  workStarted_ = std::chrono::steady_clock::now();
   scanWorker_->Start(std::move(created.Scan), model_.DetectedGeometry(), DefaultRecognisers());
 }
 
@@ -803,6 +850,8 @@ void TForm1::OnScanPhase(int pass) {
       form3_->ShowVotePhase();
       break;
     case ScanPass::Recovery:
+      recoveryStarted_ = std::chrono::steady_clock::now();
+      recoveryBytes_ = scanWorker_->Scan() ? scanWorker_->Scan()->BytesRead.load() : 0;
       form3_->SetSearchStop(true);
       form3_->close();
       form2_->Prepare(FaceTexts(), QString::fromStdString(model_.SourceName()));
@@ -831,28 +880,46 @@ void TForm1::OnScanFinished(const ScanReport& report) {
     close();
     return;
   }
-  if (auto advice = AdviseGeometry(report, scanGeometry_.SectorsPerCluster, scanGeometry_.SectorSize)) {
-    // The count, then what would bring back the files the cluster geometry left out.
-    QString cluster = QString::fromStdString(ClusterSizeName(advice->ClusterBytes));
-    ShowMessageText(this, FaceTexts(),
-                    T(27) + QString::number(report.RecoveredCount) + QStringLiteral("\n\n") +
-                        QString::fromStdString(GeometryAdviceText(*advice)) + QStringLiteral("\n\n") +
-                        T(66) + QLatin1Char(' ') + T(68) + QStringLiteral(", ") + T(12) + QLatin1Char(' ') + cluster +
-                        QStringLiteral("\nmorvane scan %1 -o %2 --reason formatted --cluster %3")
-                            .arg(QString::fromStdString(model_.SourceName()),
-                                 QString::fromStdString(FreshFolderBeside(options_.OutputFolder)), cluster),
-                    29);
-  } else if (const std::string grid = GridFromDataText(report, scanGeometry_.SectorSize, PlannedFileSystemName(model_.DetectedGeometry(), report));
-             !grid.empty()) {
-    ShowMessageText(this, FaceTexts(),
-                    T(27) + QString::number(report.RecoveredCount) + QStringLiteral("\n\n") +
-                        QString::fromStdString(grid),
-                    29);
-  } else {
-    ShowScanFinished(this, FaceTexts(), report.RecoveredCount);
-  }
-  StatusPanel[0]->setText(T(27) + QString::number(report.RecoveredCount));
   show();
+  ShowResultInStatusBar(T(27) + QString::number(report.RecoveredCount));
+  ShowScanSummary(report);
+}
+
+// The final message: the count, the command line's closing summary in the window's
+// language, the geometry advice when there is one; titled and marked as finished, stopped
+// or failed, with a button that shows the folder.
+void TForm1::ShowScanSummary(const ScanReport& report) {
+  ScanOutcome outcome = scanWorker_->Outcome();
+  outcome.Report = report;
+  QString folder = QDir::cleanPath(QFileInfo(QString::fromStdString(options_.OutputFolder)).absoluteFilePath());
+  outcome.Folder = folder.toStdString();
+  outcome.PhotoDatesLimited = (options_.TypeMask & kPhotoTypesMask) &&
+                              (options_.DateFrom != kNoDateFrom || options_.DateTo != kNoDateTo ||
+                               !options_.KeepUndatedPhotos);
+  const Language language = CurrentLanguage();
+  QStringList lines;
+  for (const std::string& line : ClosingSummary(outcome, language)) lines << QString::fromStdString(line);
+  QString text = T(27) + QString::number(report.RecoveredCount) + QStringLiteral("\n\n") + lines.join(QLatin1Char('\n'));
+  if (auto advice = AdviseGeometry(report, scanGeometry_.SectorsPerCluster, scanGeometry_.SectorSize)) {
+    // What would bring back the files the cluster geometry left out.
+    QString cluster = QString::fromStdString(ClusterSizeName(advice->ClusterBytes));
+    text += QStringLiteral("\n\n") + QString::fromStdString(GeometryAdviceText(*advice)) + QStringLiteral("\n\n") +
+            T(66) + QLatin1Char(' ') + T(68) + QStringLiteral(", ") + T(12) + QLatin1Char(' ') + cluster +
+            QStringLiteral("\nmorvane scan %1 -o %2 --reason formatted --cluster %3")
+                .arg(QString::fromStdString(model_.SourceName()),
+                     QString::fromStdString(FreshFolderBeside(options_.OutputFolder)), cluster);
+  } else if (const std::string grid = GridFromDataText(report, scanGeometry_.SectorSize,
+                                                       PlannedFileSystemName(model_.DetectedGeometry(), report));
+             !grid.empty()) {
+    text += QStringLiteral("\n\n") + QString::fromStdString(grid);
+  }
+  const ScanEnding ending = outcome.Ending();
+  const MessageBoxKind kind = ending == ScanEnding::Failed    ? MessageBoxKind::Error
+                              : ending == ScanEnding::Stopped ? MessageBoxKind::Warning
+                                                              : MessageBoxKind::Information;
+  if (ShowMessageBox(this, {kind, QString::fromStdString(EndingTitle(ending, language)), text, T(83)}) ==
+      MessageBoxAnswer::Extra)
+    ShowFolder(folder);
 }
 
 // --- The backup -----------------------------------------------------------------------
@@ -874,6 +941,8 @@ void TForm1::Button11Click() {
   } else {
     QFileDialog dlg(this, T(15), QString(), DialogTextsFor(CurrentLanguage()).imageFilter);
     dlg.setAcceptMode(QFileDialog::AcceptSave);
+    // The source is refused before anything is asked: the replace question comes after.
+    dlg.setOption(QFileDialog::DontConfirmOverwrite);
     dlg.setDefaultSuffix(QStringLiteral("img"));
     if (dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty()) path = dlg.selectedFiles().first();
   }
@@ -883,6 +952,7 @@ void TForm1::Button11Click() {
     ShowError(36);
     return;
   }
+  if (QFileInfo::exists(path) && !AskYesNoText(this, FaceTexts(), Own(OwnText::ReplaceImage).arg(path), 45)) return;
   req.FreeSpaceOnly = model_.GroupBox1().CheckBox8Enabled && CheckBox8->isChecked();
   if (!clock_) clock_ = std::make_unique<ProgressClock>();
   backupRequest_ = req;
@@ -891,43 +961,11 @@ void TForm1::Button11Click() {
   form3_->PrepareForBackup(FaceTexts(), QString::fromStdString(model_.SourceName()));
   form3_->SetSearchStop(false);
   form3_->show();
+  workStarted_ = std::chrono::steady_clock::now();
   backupWorker_->Start(*model_.SourceHandle(), req, *clock_);
 }
 
 void TForm1::OnBackupFinished(const BackupResult& result) {
-  if (!closeAfterWork_) {
-    switch (result.Outcome) {
-      case BackupOutcome::Finished:
-        ShowMessageBox(form3_, FaceTexts(), 47, 45);
-        break;
-      case BackupOutcome::FinishedBadSectors:
-        ShowMessageBox(form3_, FaceTexts(), 46, 45);
-        break;
-      case BackupOutcome::InvalidRange:
-        ShowMessageBox(form3_, FaceTexts(), 35, 17);
-        break;
-      case BackupOutcome::NoMemory:
-        ShowPlainMessage(form3_, T(88));
-        break;
-      case BackupOutcome::DiskFull:
-        ShowMessageText(form3_, FaceTexts(),
-                        T(40) + QStringLiteral("\n\n") + QString::fromStdString(result.Error), 17);
-        break;
-      case BackupOutcome::WriteFailed:
-      case BackupOutcome::TargetNotFile:
-        ShowMessageText(form3_, FaceTexts(),
-                        QString::fromStdString(backupRequest_.ImagePath) + QStringLiteral("\n\n") +
-                            QString::fromStdString(result.Error),
-                        17);
-        break;
-      case BackupOutcome::TargetIsSource:
-        ShowMessageBox(form3_, FaceTexts(), 36, 17);
-        break;
-      case BackupOutcome::Cancelled:
-      case BackupOutcome::CancelledCollecting:
-        break;
-    }
-  }
   if (backupRequest_.FreeSpaceOnly && !result.FreeSpaceMapBuilt)
     FreeSpaceMapNotBuilt(result.Outcome == BackupOutcome::CancelledCollecting);
   form3_->SetSearchStop(true);
@@ -936,7 +974,30 @@ void TForm1::OnBackupFinished(const BackupResult& result) {
     close();
     return;
   }
+  // The main window first: the messages are centred on it.
   show();
+  const QString image = QString::fromStdString(backupRequest_.ImagePath);
+  const QString written = QStringLiteral("\n\n") + Own(OwnText::ImageWritten).arg(
+      image, QString::fromStdString(FormatBytes(QFileInfo(image).size())));
+  switch (result.Outcome) {
+    case BackupOutcome::Finished: ShowMessageText(this, FaceTexts(), T(47) + written, 45); break;
+    case BackupOutcome::FinishedBadSectors: ShowMessageText(this, FaceTexts(), T(46) + written, 45); break;
+    case BackupOutcome::InvalidRange: ShowError(35); break;
+    case BackupOutcome::NoMemory: ShowPlain(T(88)); break;
+    case BackupOutcome::DiskFull:
+      ShowMessageText(this, FaceTexts(), T(40) + QStringLiteral("\n\n") + QString::fromStdString(result.Error), 17);
+      break;
+    case BackupOutcome::WriteFailed:
+    case BackupOutcome::TargetNotFile:
+      ShowMessageText(this, FaceTexts(),
+                      Own(OwnText::ImageNotWritten).arg(image) + QStringLiteral("\n\n") +
+                          QString::fromStdString(result.Error),
+                      17);
+      break;
+    case BackupOutcome::TargetIsSource: ShowError(36); break;
+    case BackupOutcome::Cancelled:
+    case BackupOutcome::CancelledCollecting: break;
+  }
 }
 
 }  // namespace morvane

@@ -18,7 +18,9 @@
 #include <QPushButton>
 #include <QString>
 #include <QToolButton>
+#include <QUrl>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -112,6 +114,8 @@ class TForm1 : public QMainWindow {
   std::function<QString()> FolderDialog;
   // Starts the elevated program; unset, pkexec runs. True when it started.
   std::function<bool()> RestartElevated;
+  // Shows a folder in the file manager; unset, the desktop's handler runs. True when it did.
+  std::function<bool(const QUrl&)> OpenFolderView;
 
   // Opens an image file as the source (what Button10 does once a file is chosen).
   bool OpenImagePath(const QString& path);
@@ -119,6 +123,10 @@ class TForm1 : public QMainWindow {
   bool OpenSource(std::unique_ptr<Source> source, const QString& name);
 
  public slots:
+  // A stop signal (SIGTERM and the like): stops the work as Stop does, then closes.
+  void StopAndClose();
+  // Status panel 0 (the sector size, or the last scan's result).
+  void ShowResultInStatusBar(const QString& text);
   void FormCreate();
   void FormShow();  // fills the drive list; runs once
   void Button1Click();
@@ -165,6 +173,9 @@ class TForm1 : public QMainWindow {
   void AfterSourceOpened();
   bool OfferElevation(const PartitionResult& failure);
   bool TakeScanChecks();
+  bool OutputFolderUsable(bool create);
+  void ShowScanSummary(const ScanReport& report);
+  void ShowFolder(const QString& folder);
 
   void OnScanPhase(int pass);
   void OnScanFinished(const ScanReport& report);
@@ -183,6 +194,9 @@ class TForm1 : public QMainWindow {
   bool shown_ = false;
   QSize collapsedSize_;  // the window's size before "More >>" expanded it
   bool closeAfterWork_ = false;
+  // For the read rates and the time left of the progress windows.
+  std::chrono::steady_clock::time_point workStarted_, recoveryStarted_;
+  int64_t recoveryBytes_ = 0;
   bool filling_ = false;  // widgets being set from the model: no handler runs
   // Declared last: destroyed first, while the source and the clock they read still exist.
   std::unique_ptr<ScanWorker> scanWorker_;

@@ -19,6 +19,7 @@ TForm2::TForm2(QWidget* parent) : ProgressWindow(parent), texts_(&FaceTexts()) {
   QFont bold = Label1->font();
   bold.setBold(true);
   Label1->setFont(bold);
+  KindsLine = NewProgressLabel(this, "KindsLine");
 
   SpeedButton1 = new QToolButton(this);
   SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
@@ -29,7 +30,7 @@ TForm2::TForm2(QWidget* parent) : ProgressWindow(parent), texts_(&FaceTexts()) {
   Button2->setObjectName(QStringLiteral("Button2"));
   Button2->setAutoDefault(false);
 
-  BuildLayout(Label4, {Label2, Label3, Label1}, {SpeedButton1, Button2});
+  BuildLayout(Label4, {Label2, Label3, Label1, KindsLine}, {SpeedButton1, Button2});
 
   connect(SpeedButton1, &QToolButton::clicked, this, &TForm2::SpeedButton1Click);
   connect(Button2, &QPushButton::clicked, this, &TForm2::Button2Click);
@@ -42,7 +43,10 @@ void TForm2::Prepare(const TFaceTexts& texts, const QString& sourceName) {
   texts_ = &texts;
   ApplyFaceFont(this, texts);
   setWindowTitle(FaceText(texts, 24));
-  Label4->setText(FaceText(texts, 77) + sourceName);
+  ShowSource(Label4, FaceText(texts, 77), sourceName);
+  RateLine->clear();
+  KindsLine->clear();
+  tally_ = {};
   Label1->setText(FaceText(texts, 25));
   Label2->setText(FaceText(texts, 65));
   Label3->setText(FaceText(texts, 41));
@@ -72,10 +76,19 @@ void TForm2::ShowRecovered(int recoveredCount) {
   Label1->setText(FaceText(*texts_, 25) + QString::number(recoveredCount));
 }
 
-void TForm2::SpeedButton1Click() { emit PauseToggled(SpeedButton1->isChecked()); }
+void TForm2::CountRecovered(const QString& kind) {
+  tally_.Add(kind.toStdString(), 0);
+  KindsLine->setText(QString::fromStdString(tally_.KindsText()));
+}
+
+void TForm2::SpeedButton1Click() {
+  ShowPaused(SpeedButton1->isChecked());
+  emit PauseToggled(SpeedButton1->isChecked());
+}
 
 void TForm2::Button2Click() {
   // A stop also ends a pause; the buttons have nothing more to do for this scan.
+  ShowPaused(false);
   SpeedButton1->setEnabled(false);
   Button2->setEnabled(false);
   emit StopClicked();

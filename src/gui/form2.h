@@ -10,6 +10,7 @@
 
 #include "app/language.h"
 #include "gui/progress_window.h"
+#include "scan/scan_summary.h"
 
 namespace morvane {
 
@@ -22,7 +23,8 @@ class TForm2 : public ProgressWindow {
   QLabel* Label1;             // "Success: " + recovered count
   QLabel* Label2;             // "Progress: " + percent
   QLabel* Label3;             // "Sector: " + sector (or start, current of a file being read)
-  QLabel* Label4;             // "Source:" + source name
+  QLabel* Label4;             // "Source: " + source name
+  QLabel* KindsLine;          // the recovered files by kind: "JPG 16  MOV 3"
   QToolButton* SpeedButton1;  // Pause, a toggle (checkable)
   QPushButton* Button2;       // Stop
 
@@ -42,6 +44,10 @@ class TForm2 : public ProgressWindow {
   void ShowCopyProgress(qint64 fileStartSector, qint64 currentSector);
   // Label1 "Success: " + count.
   void ShowRecovered(int recoveredCount);
+  // ScanWorker::FileRecovered: one more file of `kind` ("JPG") in the kinds line.
+  void CountRecovered(const QString& kind);
+  // Whether the scan is paused (the rate is not shown then).
+  bool Paused() const { return SpeedButton1->isChecked(); }
 
   // The button handlers (also run by clicks).
   void SpeedButton1Click();  // emits PauseToggled with the button's state
@@ -57,6 +63,7 @@ class TForm2 : public ProgressWindow {
  private:
   const TFaceTexts* texts_;
   bool scanFinished_ = true;
+  RecoveredTally tally_;
 };
 
 }  // namespace morvane

@@ -35,8 +35,9 @@ QString TForm3::T(int n) const { return FaceText(*texts_, n); }
 void TForm3::PrepareCommon(const TFaceTexts& texts, const QString& sourceName) {
   texts_ = &texts;
   ApplyFaceFont(this, texts);
-  Label4->setText(T(77) + sourceName);
+  ShowSource(Label4, T(77), sourceName);
   Label3->clear();
+  RateLine->clear();
   Button1->setText(T(55));
   Button1->setEnabled(true);
   searchStop_ = false;

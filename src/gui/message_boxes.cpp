@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace morvane {
 namespace {
@@ -18,6 +19,10 @@ MessageBoxAnswer RunRealBox(QWidget* parent, const MessageBoxRequest& box) {
   switch (box.Kind) {
     case MessageBoxKind::Information:
       m.setIcon(QMessageBox::Information);
+      m.setStandardButtons(QMessageBox::Ok);
+      break;
+    case MessageBoxKind::Warning:
+      m.setIcon(QMessageBox::Warning);
       m.setStandardButtons(QMessageBox::Ok);
       break;
     case MessageBoxKind::Error:
@@ -37,7 +42,11 @@ MessageBoxAnswer RunRealBox(QWidget* parent, const MessageBoxRequest& box) {
       m.setEscapeButton(QMessageBox::No);
       break;
   }
-  switch (m.exec()) {
+  QPushButton* extra = box.ExtraButton.isEmpty() ? nullptr : m.addButton(box.ExtraButton, QMessageBox::ActionRole);
+  if (extra) m.setDefaultButton(QMessageBox::Ok);
+  const int result = m.exec();
+  if (extra && m.clickedButton() == extra) return MessageBoxAnswer::Extra;
+  switch (result) {
     case QMessageBox::Abort: return MessageBoxAnswer::Abort;
     case QMessageBox::Retry: return MessageBoxAnswer::Retry;
     case QMessageBox::Ignore: return MessageBoxAnswer::Ignore;
@@ -52,10 +61,12 @@ MessageBoxAnswer RunRealBox(QWidget* parent, const MessageBoxRequest& box) {
 }
 
 // Keeps an answer that the box offers; anything else becomes the box's safe answer.
-MessageBoxAnswer Offered(MessageBoxKind kind, MessageBoxAnswer a) {
-  switch (kind) {
+MessageBoxAnswer Offered(const MessageBoxRequest& box, MessageBoxAnswer a) {
+  switch (box.Kind) {
     case MessageBoxKind::Information:
-    case MessageBoxKind::Error: return MessageBoxAnswer::Ok;
+    case MessageBoxKind::Warning:
+    case MessageBoxKind::Error:
+      return a == MessageBoxAnswer::Extra && !box.ExtraButton.isEmpty() ? a : MessageBoxAnswer::Ok;
     case MessageBoxKind::AbortRetryIgnore:
       return (a == MessageBoxAnswer::Retry || a == MessageBoxAnswer::Ignore) ? a : MessageBoxAnswer::Abort;
     case MessageBoxKind::YesNo: return a == MessageBoxAnswer::Yes ? a : MessageBoxAnswer::No;
@@ -79,7 +90,7 @@ ScopedMessageBoxRecorder::ScopedMessageBoxRecorder(MessageBoxAnswer answer) : an
 ScopedMessageBoxRecorder::~ScopedMessageBoxRecorder() { SetMessageBoxResponder({}); }
 
 MessageBoxAnswer ShowMessageBox(QWidget* parent, const MessageBoxRequest& box) {
-  if (Responder()) return Offered(box.Kind, Responder()(parent, box));
+  if (Responder()) return Offered(box, Responder()(parent, box));
   return RunRealBox(parent, box);
 }
 
@@ -115,8 +126,8 @@ SaveFailureChoice AskAbortRetryIgnore(QWidget* parent, const TFaceTexts& texts, 
   return SaveFailureChoice::Abort;
 }
 
-void ShowScanFinished(QWidget* parent, const TFaceTexts& texts, int recoveredCount) {
-  ShowMessageText(parent, texts, FaceText(texts, 27) + QString::number(recoveredCount), 29);
+void ShowWarningText(QWidget* parent, const TFaceTexts& texts, const QString& text) {
+  ShowMessageBox(parent, {MessageBoxKind::Warning, FaceText(texts, 17), text});
 }
 
 }  // namespace morvane

@@ -19,17 +19,19 @@ namespace morvane {
 
 enum class MessageBoxKind {
   Information,       // one OK button, information icon
+  Warning,           // one OK button, warning icon
   Error,             // one OK button, error icon
   AbortRetryIgnore,  // a recovered file could not be written
   YesNo,             // a question
 };
 
-enum class MessageBoxAnswer { Ok, Abort, Retry, Ignore, Yes, No };
+enum class MessageBoxAnswer { Ok, Abort, Retry, Ignore, Yes, No, Extra };
 
 struct MessageBoxRequest {
   MessageBoxKind Kind = MessageBoxKind::Information;
   QString Caption;  // empty: the application's name
   QString Text;
+  QString ExtraButton;  // a second button beside OK (answered Extra); empty: none
 };
 
 using MessageBoxResponder = std::function<MessageBoxAnswer(QWidget* parent, const MessageBoxRequest& box)>;
@@ -79,7 +81,7 @@ bool AskYesNoText(QWidget* parent, const TFaceTexts& texts, const QString& text,
 // line breaks) + the file name, caption language text 17, Abort / Retry / Ignore.
 // Closing the box without a choice counts as Abort.
 SaveFailureChoice AskAbortRetryIgnore(QWidget* parent, const TFaceTexts& texts, const QString& fileName);
-// The end of a scan: language text 27 ("Rescued file ") + count, caption language text 29.
-void ShowScanFinished(QWidget* parent, const TFaceTexts& texts, int recoveredCount);
+// A warning (the warning icon) with the language's "Error" caption.
+void ShowWarningText(QWidget* parent, const TFaceTexts& texts, const QString& text);
 
 }  // namespace morvane

@@ -8,12 +8,49 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
+#include "gui/own_texts.h"
+#include "scan/scan_summary.h"
+
 namespace morvane {
+
+namespace {
+
+// The widest the path of the source line may be drawn: the windows stay within a 1024-pixel
+// screen whatever the path.
+constexpr int kSourcePathWidth = 420;
+
+}  // namespace
 
 ProgressWindow::ProgressWindow(QWidget* parent) : QDialog(parent) {
   // A title bar without close, minimise or maximise buttons.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   setSizeGripEnabled(false);
+  RateLine = NewProgressLabel(this, "RateLine");
+}
+
+void ProgressWindow::ShowSource(QLabel* sourceLine, const QString& prefix, const QString& path) {
+  const QString shown = sourceLine->fontMetrics().elidedText(path, Qt::ElideMiddle, kSourcePathWidth);
+  sourceLine->setText(prefix + QLatin1Char(' ') + shown);
+  sourceLine->setToolTip(shown == path ? QString() : path);
+}
+
+void ProgressWindow::ShowRate(int64_t bytes, double seconds, int64_t done, int64_t total) {
+  QFont plain = RateLine->font();
+  plain.setBold(false);
+  RateLine->setFont(plain);
+  QString text = QString::fromStdString(FormatRate(bytes / std::max(seconds, 1e-3)));
+  if (done > 0 && total >= done)
+    text += QStringLiteral("   ") + Own(OwnText::TimeLeft).arg(QString::fromStdString(FormatDuration(seconds * double(total - done) / double(done))));
+  RateLine->setText(text);
+}
+
+void ProgressWindow::ShowPaused(bool paused) {
+  QFont bold = RateLine->font();
+  bold.setBold(paused);
+  RateLine->setFont(bold);
+  RateLine->setText(paused ? Own(OwnText::Paused) : QString());
 }
 
 void ProgressWindow::BuildLayout(QLabel* sourceLine, std::initializer_list<QLabel*> lines,
@@ -35,6 +72,7 @@ void ProgressWindow::BuildLayout(QLabel* sourceLine, std::initializer_list<QLabe
   layout->addWidget(sourceLine);
   layout->addWidget(rule);
   for (QLabel* l : lines) layout->addWidget(l);
+  layout->addWidget(RateLine);
   layout->addSpacing(6);
   layout->addLayout(row);
   layout->setSizeConstraint(QLayout::SetFixedSize);

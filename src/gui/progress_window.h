@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QString>
 
+#include <cstdint>
 #include <initializer_list>
 
 #include "app/language.h"
@@ -20,14 +21,25 @@ class ProgressWindow : public QDialog {
  public:
   explicit ProgressWindow(QWidget* parent = nullptr);
 
+  // The line of the read rate and the time left (or "Paused"), below the progress lines.
+  QLabel* RateLine;
+  // "12.5 MB/s  left 3m20s" from the bytes read in `seconds` and the share done; a share
+  // of none gives the rate only.
+  void ShowRate(int64_t bytes, double seconds, int64_t done, int64_t total);
+  void ShowPaused(bool paused);
+
  public slots:
   // Escape and the dialog's own reject: ignored while the work runs.
   void reject() override;
 
  protected:
-  // Lays the window out: the source line, a rule, the progress lines, then the buttons
-  // at the bottom right.
+  // Lays the window out: the source line, a rule, the progress lines, the rate line, then
+  // the buttons at the bottom right.
   void BuildLayout(QLabel* sourceLine, std::initializer_list<QLabel*> lines, std::initializer_list<QWidget*> buttons);
+  // "Source: " + the path, shortened in the middle to a width that keeps the window on a
+  // small screen; the whole path is the line's tooltip.
+  void ShowSource(QLabel* sourceLine, const QString& prefix, const QString& path);
+
   // Whether the user may close the window now.
   virtual bool MayClose() const = 0;
   void closeEvent(QCloseEvent* event) override;

@@ -26,14 +26,22 @@ class ScanWorker::Bridge : public ScanObserver {
   SaveFailureChoice OnSaveFailedBecause(const std::string& fileName, int error) override {
     QString name = QString::fromStdString(fileName) + QStringLiteral("\n\n") + QString::fromLocal8Bit(std::strerror(error));
     ScanWorker* w = owner_;
-    return AskOnWindowThread<SaveFailureChoice>(
+    SaveFailureChoice choice = AskOnWindowThread<SaveFailureChoice>(
         w, w->stopping_, SaveFailureChoice::Abort,
         [w, name] { return w->AskSaveFailed ? w->AskSaveFailed(name) : SaveFailureChoice::Ignore; });
+    if (choice != SaveFailureChoice::Retry) ++WriteFailures;
+    return choice;
   }
   void OnFileRecovered(const RecoveredFileInfo& file) override {
-    QString name = QString::fromStdString(file.Name);
-    Post([name](ScanWorker* w) { emit w->FileRecovered(name); });
+    Tally.Add(file.Extension, file.Length);
+    QString name = QString::fromStdString(file.Name), kind = QString::fromStdString(file.Extension);
+    if (kind.startsWith(QLatin1Char('.'))) kind.remove(0, 1);
+    Post([name, kind](ScanWorker* w) { emit w->FileRecovered(name, kind); });
   }
+  // Kept on the worker thread, read once it has ended.
+  RecoveredTally Tally;
+  int WriteFailures = 0;
+
   void OnPhase(ScanPass pass) override {
     Post([pass](ScanWorker* w) { emit w->PhaseChanged(static_cast<int>(pass)); });
   }
@@ -83,16 +91,25 @@ bool ScanWorker::Start(std::unique_ptr<ScanContext> scan, const TSourceGeometry&
   Join();
   stopping_ = false;
   scan_ = std::move(scan);
+  observer_->Tally = {};
+  observer_->WriteFailures = 0;
+  const auto started = std::chrono::steady_clock::now();
   running_ = true;
   ScanContext* context = scan_.get();
   const RecogniserTable* table = &recognisers;
-  thread_ = std::thread([this, context, detected, table] {
+  thread_ = std::thread([this, context, detected, table, started] {
     ScanReport report = RunScan(*context, detected, *table);
     // Posted after every report of the scan, so it arrives last.
     QMetaObject::invokeMethod(
         this,
-        [this, report] {
+        [this, report, started] {
           Join();
+          outcome_ = {};
+          outcome_.Report = report;
+          outcome_.Tally = observer_->Tally;
+          outcome_.WriteFailures = observer_->WriteFailures;
+          outcome_.BytesRead = scan_->BytesRead;
+          outcome_.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
           scan_.reset();
           running_ = false;
           emit Finished(report);

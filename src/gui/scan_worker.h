@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "scan/scan_driver.h"
+#include "scan/scan_summary.h"
 
 namespace morvane {
 
@@ -37,6 +38,10 @@ class ScanWorker : public QObject {
   ScanObserver* Observer();
   // The scan being run (null when idle): its counters may be read on any thread.
   const ScanContext* Scan() const { return scan_.get(); }
+  // The last scan's closing facts (report, files by kind, bytes read, time, files that
+  // could not be written), complete when Finished is emitted; the folder is left to the
+  // caller.
+  const ScanOutcome& Outcome() const { return outcome_; }
 
   // Answers the save-failure question on the window thread; unset: Ignore.
   std::function<SaveFailureChoice(const QString& fileName)> AskSaveFailed;
@@ -56,7 +61,7 @@ class ScanWorker : public QObject {
   void VoteProgress(qint64 sector, qint64 count, qint64 done);
   void RecoveryProgress(int pass, qint64 done, qint64 count, qint64 sector, int recovered);
   void CopyProgress(qint64 fileStartSector, qint64 currentSector);
-  void FileRecovered(const QString& path);
+  void FileRecovered(const QString& path, const QString& kind);  // kind: the extension, "JPG"
   // The work files of the stream search could not be created; the scan waits until every
   // receiver has returned (connect it directly, on the window thread).
   void WorkFilesFailed();
@@ -72,6 +77,7 @@ class ScanWorker : public QObject {
   std::thread thread_;
   std::atomic<bool> running_{false};
   std::atomic<bool> stopping_{false};
+  ScanOutcome outcome_;
 };
 
 }  // namespace morvane

@@ -126,4 +126,16 @@ bool ContinueRun(const std::atomic<RunState>& state, const std::function<void()>
   return state.load() != rsStopped;
 }
 
+std::string_view DateRangeCheckText(DateRangeCheck check, Language language) {
+  const bool en = language == Language::English, tw = language == Language::TraditionalChinese;
+  switch (check) {
+    case DateRangeCheck::InvalidFrom: return en ? kInvalidPhotoStartTextEn : tw ? kInvalidPhotoStartTextTw : kInvalidPhotoStartText;
+    case DateRangeCheck::InvalidTo: return en ? kInvalidPhotoEndTextEn : tw ? kInvalidPhotoEndTextTw : kInvalidPhotoEndText;
+    case DateRangeCheck::FromAfterTo:
+      return en ? kPhotoRangeReversedTextEn : tw ? kPhotoRangeReversedTextTw : kPhotoRangeReversedText;
+    case DateRangeCheck::Ok: break;
+  }
+  return {};
+}
+
 }  // namespace morvane

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/language.h"
 #include "scan/camera_mode.h"
 
 namespace morvane {
@@ -42,10 +43,8 @@ inline constexpr double kNoDateFrom = -1.0;    // empty start edit: no lower bou
 inline constexpr double kNoDateTo = std::numeric_limits<double>::infinity();
 inline constexpr double kInvalidDateEntry = -3.0;
 
-// The program's own messages for a date entry that is not a date. They exist only in
-// Chinese; where the program speaks English (the desktop program's English texts, the
-// command line outside a Chinese locale) their English companions are shown instead, since
-// every other message the user sees there is in English too.
+// The program's own messages for a date entry that is not a date, in Simplified Chinese,
+// with their English and Traditional Chinese companions for the other two languages.
 inline constexpr std::string_view kInvalidPhotoStartText = "拍照起始时间无效!";
 inline constexpr std::string_view kInvalidPhotoEndText = "拍照结束时间无效!";
 inline constexpr std::string_view kInvalidPhotoStartTextEn = "Invalid photo start date!";
@@ -53,6 +52,10 @@ inline constexpr std::string_view kInvalidPhotoEndTextEn = "Invalid photo end da
 // A start date after the end date would pass no dated photo at all.
 inline constexpr std::string_view kPhotoRangeReversedText = "拍照起始时间晚于结束时间!";
 inline constexpr std::string_view kPhotoRangeReversedTextEn = "Photo start date is after the end date!";
+// The three messages as Traditional Chinese readers write them.
+inline constexpr std::string_view kInvalidPhotoStartTextTw = "拍照起始時間無效!";
+inline constexpr std::string_view kInvalidPhotoEndTextTw = "拍照結束時間無效!";
+inline constexpr std::string_view kPhotoRangeReversedTextTw = "拍照起始時間晚於結束時間!";
 
 // A date entry ("2009-05-01" or "2009/5/1"), blanks around it ignored. Empty gives
 // kNoDateFrom, or kNoDateTo for the end entry (isTo); anything else that is not a date
@@ -61,6 +64,8 @@ double ParseDateEntry(std::string_view text, bool isTo);
 inline bool IsInvalidDateEntry(double value) { return value < -2.0; }
 
 enum class DateRangeCheck { Ok, InvalidFrom, InvalidTo, FromAfterTo };
+// The message of a failed check in `language` (empty for Ok).
+std::string_view DateRangeCheckText(DateRangeCheck check, Language language);
 // Takes the photo range into `options` as a scan start does: the start entry first, then
 // the end entry, then KeepUndatedPhotos. Stops at the first invalid entry (values taken
 // before it stay taken). Both dates given with the start after the end: FromAfterTo.

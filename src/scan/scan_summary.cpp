@@ -1,6 +1,8 @@
 #include "scan/scan_summary.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <iterator>
 #include <vector>
@@ -113,6 +115,153 @@ std::string GeometryAdviceText(const GeometryAdvice& a) {
           "A scan with the reason \"formatted\" and " +
           ClusterSizeName(a.ClusterBytes) + " clusters would look for them.";
   return text;
+}
+
+ScanEnding ScanOutcome::Ending() const {
+  if (Report.WorkFilesFailed || WriteFailures > 0) return ScanEnding::Failed;
+  if (Report.Stopped || Report.SearchCancelled || Interrupted) return ScanEnding::Stopped;
+  return ScanEnding::Finished;
+}
+
+namespace {
+
+// The summary's sentences in one language; {n} marks are filled in order.
+struct SummaryTexts {
+  const char* finished;
+  const char* stopped;
+  const char* failed;
+  const char* recovered;       // count, "s" or "", kinds in brackets or "", size, folder
+  const char* time;            // time, rate
+  const char* stoppedEarly;
+  const char* voteDropped;     // dropped, found
+  const char* notRecovered;    // missed, found, the photo-date reason or ""
+  const char* photoDates;
+  const char* searchCancelled;
+  const char* notWritten;      // count
+  const char* workFiles;
+};
+
+constexpr SummaryTexts kEnglishSummary = {
+    "Finished", "Stopped", "Failed",
+    "Recovered {n} file{s}{kinds}{size} into {folder}",
+    "Time: {t}, {rate} read",
+    ", stopped before the end",
+    "Left out by the cluster-phase vote: {n} of {m} file starts found",
+    "Not recovered: {n} of {m} file starts found ({dates}starts that failed their content check, were cut short "
+    "or lay inside another file, or kinds without a recogniser yet)",
+    "photos outside the photo dates, ",
+    "The search was cancelled: only the sectors before it were searched.",
+    "Not written: {n} recovered file{s} could not be saved in the folder.",
+    "The work files could not be created in the folder (\"Can't create TMP file!\"): the scan ended early.",
+};
+constexpr SummaryTexts kSimplifiedSummary = {
+    "完成", "已停止", "失败",
+    "已恢复 {n} 个文件{kinds}{size}，保存在 {folder}",
+    "用时: {t}，读取 {rate}",
+    "，未完成即停止",
+    "簇相位投票排除: 找到的 {m} 个文件起始中的 {n} 个",
+    "未恢复: 找到的 {m} 个文件起始中的 {n} 个 ({dates}未通过内容检查、被截断或位于其他文件内部的起始，或尚无识别程序的类型)",
+    "拍照时间不在范围内的照片、",
+    "搜索已取消: 只搜索了取消之前的扇区。",
+    "未写入: {n} 个恢复的文件无法保存到文件夹中。",
+    "无法在文件夹中创建工作文件 (\"Can't create TMP file!\")，扫描提前结束。",
+};
+constexpr SummaryTexts kTraditionalSummary = {
+    "完成", "已停止", "失敗",
+    "已救援 {n} 個檔案{kinds}{size}，儲存在 {folder}",
+    "用時: {t}，讀取 {rate}",
+    "，未完成即停止",
+    "叢集相位投票排除: 找到的 {m} 個檔案起始中的 {n} 個",
+    "未救援: 找到的 {m} 個檔案起始中的 {n} 個 ({dates}未通過內容檢查、被截斷或位於其他檔案內部的起始，或尚無識別程式的類型)",
+    "拍照時間不在範圍內的相片、",
+    "搜尋已取消: 只搜尋了取消之前的磁區。",
+    "未寫入: {n} 個救援的檔案無法儲存到資料夾中。",
+    "無法在資料夾中建立工作檔案 (\"Can't create TMP file!\")，掃描提前結束。",
+};
+
+const SummaryTexts& SummaryFor(Language l) {
+  return l == Language::SimplifiedChinese    ? kSimplifiedSummary
+         : l == Language::TraditionalChinese ? kTraditionalSummary
+                                             : kEnglishSummary;
+}
+
+// `text` with each "{key}" replaced by its value.
+std::string Fill(std::string text, std::initializer_list<std::pair<const char*, std::string>> values) {
+  for (const auto& [key, value] : values) {
+    const std::string mark = std::string("{") + key + "}";
+    for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + value.size()))
+      text.replace(at, mark.size(), value);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string EndingTitle(ScanEnding ending, Language language) {
+  const SummaryTexts& t = SummaryFor(language);
+  return ending == ScanEnding::Failed ? t.failed : ending == ScanEnding::Stopped ? t.stopped : t.finished;
+}
+
+std::vector<std::string> ClosingSummary(const ScanOutcome& o, Language language) {
+  const SummaryTexts& t = SummaryFor(language);
+  const bool english = language == Language::English;
+  const ScanReport& r = o.Report;
+  std::vector<std::string> lines;
+  const std::string kinds = o.Tally.Files() > 0 ? " (" + o.Tally.KindsText() + ")" : "";
+  const std::string size = o.Tally.Files() > 0 ? (english ? ", " : "，") + FormatBytes(o.Tally.Bytes()) : "";
+  lines.push_back(Fill(t.recovered, {{"n", std::to_string(r.RecoveredCount)},
+                                     {"s", english && r.RecoveredCount != 1 ? "s" : ""},
+                                     {"kinds", kinds},
+                                     {"size", size},
+                                     {"folder", o.Folder}}));
+  lines.push_back(Fill(t.time, {{"t", FormatDuration(o.Seconds)},
+                                {"rate", FormatRate(o.BytesRead / std::max(o.Seconds, 1e-3))}}) +
+                  (o.Ending() == ScanEnding::Finished ? "" : t.stoppedEarly));
+  const int64_t found = r.FoundCount, missed = found - r.RecoveredCount - r.VoteDropped;
+  if (r.VoteDropped > 0)
+    lines.push_back(Fill(t.voteDropped, {{"n", std::to_string(r.VoteDropped)}, {"m", std::to_string(found)}}));
+  if (missed > 0)
+    lines.push_back(Fill(t.notRecovered, {{"n", std::to_string(missed)},
+                                          {"m", std::to_string(found)},
+                                          {"dates", o.PhotoDatesLimited ? t.photoDates : ""}}));
+  if (r.SearchCancelled && !r.WorkFilesFailed) lines.push_back(t.searchCancelled);
+  if (o.WriteFailures > 0)
+    lines.push_back(Fill(t.notWritten, {{"n", std::to_string(o.WriteFailures)},
+                                        {"s", english && o.WriteFailures != 1 ? "s" : ""}}));
+  if (r.WorkFilesFailed) lines.push_back(t.workFiles);
+  return lines;
+}
+
+std::string FormatRate(double bytesPerSecond) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f MB/s", bytesPerSecond / 1e6);
+  return buf;
+}
+
+std::string FormatBytes(int64_t bytes) {
+  char buf[32];
+  if (bytes < 1000)
+    std::snprintf(buf, sizeof buf, "%lld bytes", static_cast<long long>(bytes));
+  else if (bytes < 1000 * 1000)
+    std::snprintf(buf, sizeof buf, "%.1f kB", bytes / 1e3);
+  else if (bytes < 1000LL * 1000 * 1000)
+    std::snprintf(buf, sizeof buf, "%.1f MB", bytes / 1e6);
+  else
+    std::snprintf(buf, sizeof buf, "%.2f GB", bytes / 1e9);
+  return buf;
+}
+
+std::string FormatDuration(double seconds) {
+  if (!std::isfinite(seconds) || seconds < 0) return "?";
+  auto s = static_cast<long long>(seconds + 0.5);
+  char buf[32];
+  if (s >= 3600)
+    std::snprintf(buf, sizeof buf, "%lldh%02lldm", s / 3600, s / 60 % 60);
+  else if (s >= 60)
+    std::snprintf(buf, sizeof buf, "%lldm%02llds", s / 60, s % 60);
+  else
+    std::snprintf(buf, sizeof buf, "%llds", s);
+  return buf;
 }
 
 }  // namespace morvane

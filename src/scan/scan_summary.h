@@ -6,7 +6,9 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "app/language.h"
 #include "scan/scan_driver.h"
 
 namespace morvane {
@@ -64,5 +66,35 @@ std::string FreshFolderBeside(std::string folder);
 
 // The advice in words (English), without the command line.
 std::string GeometryAdviceText(const GeometryAdvice& advice);
+
+// How a scan ended: ran to its end, stopped by the user (Stop, Cancel, a signal), or failed
+// (its output could not be written).
+enum class ScanEnding { Finished, Stopped, Failed };
+
+// What the closing summary is made of.
+struct ScanOutcome {
+  ScanReport Report;
+  RecoveredTally Tally;
+  std::string Folder;           // where the files went
+  double Seconds = 0;
+  int64_t BytesRead = 0;
+  int WriteFailures = 0;        // recovered files that could not be written
+  bool PhotoDatesLimited = false;
+  bool Interrupted = false;     // stopped from outside the scan (a signal)
+  ScanEnding Ending() const;
+};
+
+// "Finished", "Stopped" or "Failed" in `language`.
+std::string EndingTitle(ScanEnding ending, Language language);
+
+// The closing summary in `language`, a line each: the files by kind, their size and folder;
+// the time and read rate; the file starts the vote left out and those not recovered, and
+// why; a cancelled search; files not written; work files that could not be made.
+std::vector<std::string> ClosingSummary(const ScanOutcome& outcome, Language language);
+
+// "12.5 MB/s", "3m20s", "85.3 MB" and the like.
+std::string FormatRate(double bytesPerSecond);
+std::string FormatDuration(double seconds);
+std::string FormatBytes(int64_t bytes);
 
 }  // namespace morvane

@@ -92,6 +92,9 @@ TEST(Branding, TitleAndStatusPanel) {
   EXPECT_EQ(WindowTitle({}, en), en.Text(1));
   EXPECT_EQ(StatusPanel2({"", "", "Call us", ""}, en), "Call us");
   EXPECT_EQ(StatusPanel2({}, en), en.Text(76));
+  // The program's own tagline comes in the reader's language.
+  EXPECT_EQ(StatusPanel2(DefaultBranding(), en), DefaultBranding().StatusText);
+  EXPECT_EQ(StatusPanel2(DefaultBranding(), FaceTextsFor(Language::TraditionalChinese)), "依內容救援相片、影片和文件");
 }
 
 TEST(Branding, FileWrittenByTheBuildParses) {

@@ -175,14 +175,18 @@ class Form1Test : public QObject {
     // One entry changed at a time, everything else valid.
     const QString noFolder = QStringLiteral("Please select folder to save file!");
     const QString badRange = QStringLiteral("invalid sector range!");
+    const QString deeper = QString::fromStdString(out / "none/deeper");
     const struct {
       QLineEdit* edit;
       QString text;
       QString expected;
     } cases[] = {
         {f.Edit2, QString(), noFolder},
-        {f.Edit2, QString::fromStdString(out / "no-such-folder"), noFolder},
-        {f.Edit2, QString::fromStdString(img), noFolder},  // a file, not a folder
+        {f.Edit2, deeper,
+         QStringLiteral("The folder %1 does not exist, nor its parent folder %2 (only the last folder of a path is "
+                        "created).")
+             .arg(deeper, QString::fromStdString(out / "none"))},
+        {f.Edit2, QString::fromStdString(img), QString::fromStdString(img) + QStringLiteral(" is a file, not a folder.")},
         {f.Edit5, QStringLiteral("2009-13-01"), QStringLiteral("Invalid photo start date!")},
         {f.Edit6, QStringLiteral("no date"), QStringLiteral("Invalid photo end date!")},
         {f.Edit3, QStringLiteral("-1"), badRange},
@@ -205,6 +209,15 @@ class Form1Test : public QObject {
     f.Edit5->setText(QStringLiteral("2009-13-01"));
     f.Edit3->setText(QStringLiteral("-1"));
     refusedWith(badRange);
+
+    // A folder nothing can be written into: the folder, the system's reason, a warning.
+    restore();
+    f.Edit2->setText(QStringLiteral("/proc"));
+    boxes.Clear();
+    f.Button12->click();
+    QVERIFY2(boxes.LastText().startsWith(QStringLiteral("Cannot write into the folder /proc:\n")), qPrintable(boxes.LastText()));
+    QCOMPARE(boxes.Boxes().back().Kind, MessageBoxKind::Warning);
+    QVERIFY(f.isVisible() && !f.Scanner().Running());
 
     // The backup checks its range and refuses a cancelled dialog without a word.
     restore();

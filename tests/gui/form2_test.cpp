@@ -21,7 +21,7 @@ class Form2Test : public QObject {
     TForm2 f;
     f.Prepare(FaceTexts(), "/dev/sdb1");
     QCOMPARE(f.windowTitle(), QStringLiteral("Rescuing file"));
-    QCOMPARE(f.Label4->text(), QStringLiteral("Source:/dev/sdb1"));
+    QCOMPARE(f.Label4->text(), QStringLiteral("Source: /dev/sdb1"));
     QCOMPARE(f.Label1->text(), QStringLiteral("Success: "));
     QCOMPARE(f.Label2->text(), QStringLiteral("Progress: "));
     QCOMPARE(f.Label3->text(), QStringLiteral("Sector: "));
@@ -37,6 +37,11 @@ class Form2Test : public QObject {
     QCOMPARE(f.Label1->text(), QStringLiteral("Success: 2"));
     f.ShowCopyProgress(4096, 5000000000LL);  // sector numbers beyond 32 bits
     QCOMPARE(f.Label3->text(), QStringLiteral("Sector: 4096, 5000000000"));
+    // The read rate with the time left, and the files by kind, as the command line shows them.
+    f.ShowRate(50'000'000, 10, 1, 4);
+    QCOMPARE(f.RateLine->text(), QStringLiteral("5.0 MB/s   left 30s"));
+    for (const char* kind : {"JPG", "MOV", "JPG"}) f.CountRecovered(QString::fromLatin1(kind));
+    QCOMPARE(f.KindsLine->text(), QStringLiteral("JPG 2  MOV 1"));
 
     const TFaceTexts& zh = FaceTextsFor(Language::SimplifiedChinese);
     f.Prepare(zh, "x.img");
@@ -60,6 +65,7 @@ class Form2Test : public QObject {
     QTest::mouseClick(f.SpeedButton1, Qt::LeftButton);
     QVERIFY(f.SpeedButton1->isChecked());  // stays down
     QCOMPARE(state.load(), rsPaused);
+    QCOMPARE(f.RateLine->text(), QStringLiteral("Paused"));  // said, not only shown by the button
     QTest::mouseClick(f.SpeedButton1, Qt::LeftButton);
     QVERIFY(!f.SpeedButton1->isChecked());
     QCOMPARE(state.load(), rsRunning);

@@ -18,7 +18,7 @@ class Form3Test : public QObject {
     TForm3 f;
     f.PrepareForSearch(FaceTexts(), "/dev/sdc1");
     QCOMPARE(f.windowTitle(), QStringLiteral("Searching file"));
-    QCOMPARE(f.Label4->text(), QStringLiteral("Source:/dev/sdc1"));
+    QCOMPARE(f.Label4->text(), QStringLiteral("Source: /dev/sdc1"));
     QCOMPARE(f.Label1->text(), QStringLiteral("Sector: 0"));
     QCOMPARE(f.Label2->text(), QStringLiteral("Percent: 0"));
     QCOMPARE(f.Label3->text(), QString());
@@ -57,7 +57,7 @@ class Form3Test : public QObject {
     f.ShowSearchProgress(5, 10, 5, 3);
     f.PrepareForBackup(FaceTexts(), "/dev/sdd");
     QCOMPARE(f.windowTitle(), QStringLiteral("Backup to IMG"));
-    QCOMPARE(f.Label4->text(), QStringLiteral("Source:/dev/sdd"));
+    QCOMPARE(f.Label4->text(), QStringLiteral("Source: /dev/sdd"));
     QCOMPARE(f.Label3->text(), QString());  // no count of the last scan left behind
     QCOMPARE(f.Button1->text(), QStringLiteral("Cancel"));
     QVERIFY(!f.SearchStop());

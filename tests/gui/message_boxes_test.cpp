@@ -34,7 +34,7 @@ class MessageBoxesTest : public QObject {
     ShowMessageBox(nullptr, FaceTexts(), 20, 17);
     ShowMessageBox(nullptr, FaceTexts(), 47, 45);
     ShowPlainMessage(nullptr, "No enough memory!");
-    ShowScanFinished(nullptr, FaceTexts(), 12);
+    ShowWarningText(nullptr, FaceTexts(), "Cannot write into the folder /proc");
     AskAbortRetryIgnore(nullptr, FaceTexts(), "/out/TEST_ABCDEFGH.JPG");
     QCOMPARE(rec.Boxes().size(), size_t(5));
     const auto& b = rec.Boxes();
@@ -45,8 +45,8 @@ class MessageBoxesTest : public QObject {
     QCOMPARE(b[1].Caption, QStringLiteral("Prompt"));
     QCOMPARE(int(b[1].Kind), int(MessageBoxKind::Information));
     QCOMPARE(b[2].Caption, QString());
-    QCOMPARE(b[3].Text, QStringLiteral("Rescued file 12"));
-    QCOMPARE(b[3].Caption, QStringLiteral("Finished"));
+    QCOMPARE(int(b[3].Kind), int(MessageBoxKind::Warning));
+    QCOMPARE(b[3].Caption, QStringLiteral("Error"));
     QCOMPARE(b[4].Text, QString::fromStdString(FaceTexts().Text(28)) + "/out/TEST_ABCDEFGH.JPG");
     QVERIFY(b[4].Text.startsWith(QStringLiteral("Failed save file: \n\n")) ||
             b[4].Text.startsWith(QStringLiteral("Failed save file: \r\n\r\n")));
@@ -69,6 +69,10 @@ class MessageBoxesTest : public QObject {
     QVERIFY(AskYesNo(nullptr, FaceTexts(), 44, 45));
     QCOMPARE(rec.LastText(), QStringLiteral("Didn't finish, delete target file?"));
     QCOMPARE(rec.Boxes().back().Caption, QStringLiteral("Prompt"));
+    // The second button of a message only where the box has one.
+    rec.SetAnswer(MessageBoxAnswer::Extra);
+    QCOMPARE(ShowMessageBox(nullptr, {MessageBoxKind::Information, "Finished", "n", "View Folder"}), MessageBoxAnswer::Extra);
+    QCOMPARE(ShowMessageBox(nullptr, {MessageBoxKind::Information, "Finished", "n", QString()}), MessageBoxAnswer::Ok);
   }
 
   void withoutAResponderARealBoxIsAsked() {

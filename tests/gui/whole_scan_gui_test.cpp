@@ -6,6 +6,9 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <set>
@@ -15,7 +18,9 @@
 #include "gui/form2.h"
 #include "gui/form3.h"
 #include "gui/message_boxes.h"
+#include "gui/stop_signals.h"
 #include "main_window_fixture.h"
+#include "scan/scan_summary.h"
 
 using namespace morvane;
 
@@ -34,6 +39,9 @@ std::set<std::vector<uint8_t>> ContentsOf(const std::string& folder, const std::
   }
   return out;
 }
+
+// The count line the final message starts with.
+QString CountLine(const ScopedMessageBoxRecorder& boxes) { return boxes.LastText().section(QLatin1Char('\n'), 0, 0); }
 
 bool HasWorkFiles(const std::string& folder) {
   return std::filesystem::exists(folder + "/FILESTAR.TMP") || std::filesystem::exists(folder + "/FILETYPE.TMP");
@@ -85,17 +93,32 @@ class WholeScanGuiTest : public QObject {
         searchWindowHidden = !f.Form3()->isVisible();
       }
     });
-    ScopedMessageBoxRecorder boxes;
+    QUrl shownFolder;
+    f.OpenFolderView = [&](const QUrl& url) {
+      shownFolder = url;
+      return false;  // no file manager
+    };
+    ScopedMessageBoxRecorder boxes(MessageBoxAnswer::Extra);  // View Folder on the final message
     f.Button12->click();
     QVERIFY(!f.isVisible());
     QVERIFY(f.Form3()->isVisible());
     QCOMPARE(f.Form3()->windowTitle(), QStringLiteral("Searching file"));
-    QTRY_VERIFY_WITH_TIMEOUT(!f.Scanner().Running() && !boxes.Boxes().empty(), kLongWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!f.Scanner().Running() && boxes.Boxes().size() == 2, kLongWait);
 
     QVERIFY(recoveryWindowShown && searchWindowHidden);
-    QCOMPARE(boxes.Boxes().size(), size_t(1));
+    // View Folder without a file manager says so, with the folder.
+    QCOMPARE(shownFolder.toLocalFile(), QString::fromStdString(out.path().string()));
+    QCOMPARE(boxes.LastText(), QStringLiteral("No file manager could be started to show the folder:\n") +
+                                   QString::fromStdString(out.path().string()));
+    // The command line's closing summary follows the count, with the folder and its button.
     QCOMPARE(boxes.Boxes()[0].Caption, QStringLiteral("Finished"));
-    QCOMPARE(boxes.Boxes()[0].Text, QStringLiteral("Rescued file 6"));
+    QCOMPARE(boxes.Boxes()[0].Kind, MessageBoxKind::Information);
+    QCOMPARE(boxes.Boxes()[0].ExtraButton, QStringLiteral("View Folder"));
+    const QString summary = boxes.Boxes()[0].Text;
+    QVERIFY2(summary.startsWith(QStringLiteral("Rescued file 6\n\nRecovered 6 files (JPG 6), ")), qPrintable(summary));
+    QVERIFY2(summary.contains(QStringLiteral(" into ") + QString::fromStdString(out.path().string()) + QLatin1Char('\n')),
+             qPrintable(summary));
+    QVERIFY2(summary.contains(QStringLiteral("\nTime: ")), qPrintable(summary));
     QCOMPARE(f.StatusPanel[0]->text(), QStringLiteral("Rescued file 6"));
     QCOMPARE(ContentsOf(out.path().string(), ".JPG"), originals);
     QVERIFY(f.isVisible());
@@ -134,7 +157,9 @@ class WholeScanGuiTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!f->Scanner().Running() && !boxes.Boxes().empty(), kLongWait);
     int written = test::CountFiles(out.path().string(), ".JPG");
     QVERIFY(written < 100);
-    QCOMPARE(boxes.LastText(), QStringLiteral("Rescued file ") + QString::number(written));
+    QCOMPARE(CountLine(boxes), QStringLiteral("Rescued file ") + QString::number(written));
+    QCOMPARE(boxes.Boxes().back().Caption, QStringLiteral("Stopped"));
+    QCOMPARE(boxes.Boxes().back().Kind, MessageBoxKind::Warning);
     QVERIFY(f->isVisible() && !f->Form2()->isVisible());
   }
 
@@ -158,7 +183,7 @@ class WholeScanGuiTest : public QObject {
       f->Button12->click();
       QTRY_VERIFY_WITH_TIMEOUT(!f->Scanner().Running() && !boxes.Boxes().empty(), kLongWait);
       int written = test::CountFiles(out.path().string(), ".JPG");
-      QCOMPARE(boxes.LastText(), QStringLiteral("Rescued file ") + QString::number(written));
+      QCOMPARE(CountLine(boxes), QStringLiteral("Rescued file ") + QString::number(written));
       QVERIFY(written < 40);
       for (const auto& content : ContentsOf(out.path().string(), ".JPG")) QCOMPARE(content, Baseline());
       QVERIFY(f->isVisible());
@@ -198,33 +223,43 @@ class WholeScanGuiTest : public QObject {
         QCOMPARE(b.Caption, QStringLiteral("Error"));
       }
       QCOMPARE(questions, answer == MessageBoxAnswer::Abort ? size_t(1) : size_t(5));
-      QCOMPARE(boxes.LastText(), QStringLiteral("Rescued file 0"));
+      // Files that could not be written make a failed scan, never a finished one.
+      QCOMPARE(CountLine(boxes), QStringLiteral("Rescued file 0"));
+      QCOMPARE(boxes.Boxes().back().Caption, QStringLiteral("Failed"));
+      QVERIFY2(boxes.LastText().contains(QStringLiteral("could not be saved")), qPrintable(boxes.LastText()));
       QVERIFY(!std::filesystem::exists(folder));
       QVERIFY(f->isVisible());
     }
   }
 
-  // Closing the main window while a scan runs stops the scan first; the window closes once
-  // the scan has ended, with no report and no work files left.
+  // Closing the main window, or SIGTERM to the program, while a scan runs stops the scan
+  // first; the window closes once the scan has ended, with no report and no work files left.
   void closingTheWindowStopsTheScanFirst() {
-    test::TempDir out;
-    test::ControlledSource* source = nullptr;
-    auto f = WindowOver(source, test::JpegRun(Baseline(), 100), out);
-    QVERIFY(f);
-    source->delayMs = 10;  // all types: the stream work files are in use
-    ScopedMessageBoxRecorder boxes;
-    QSignalSpy closed(f.get(), &TForm1::Closed);
-    f->Button12->click();
-    QVERIFY(f->Scanner().Running());
-    QTest::qWait(100);
-    QVERIFY(HasWorkFiles(out.path().string()));
-    QVERIFY(!f->close());
-    QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, kLongWait);
-    QVERIFY(!f->Busy());
-    QVERIFY(boxes.Boxes().empty());
-    QVERIFY(!f->Form2()->isVisible() && !f->Form3()->isVisible() && !f->isVisible());
-    QVERIFY(!HasWorkFiles(out.path().string()));
-    QVERIFY(!f->Model().IsOpen());
+    for (bool bySignal : {false, true}) {
+      test::TempDir out;
+      test::ControlledSource* source = nullptr;
+      auto f = WindowOver(source, test::JpegRun(Baseline(), 100), out);
+      QVERIFY(f);
+      source->delayMs = 10;  // all types: the stream work files are in use
+      ScopedMessageBoxRecorder boxes;
+      QSignalSpy closed(f.get(), &TForm1::Closed);
+      StopSignals stopSignals;
+      connect(&stopSignals, &StopSignals::Received, f.get(), &TForm1::StopAndClose);
+      f->Button12->click();
+      QVERIFY(f->Scanner().Running());
+      QTest::qWait(100);
+      QVERIFY(HasWorkFiles(out.path().string()));
+      if (bySignal)
+        ::kill(::getpid(), SIGTERM);
+      else
+        QVERIFY(!f->close());
+      QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, kLongWait);
+      QVERIFY(!f->Busy());
+      QVERIFY(boxes.Boxes().empty());
+      QVERIFY(!f->Form2()->isVisible() && !f->Form3()->isVisible() && !f->isVisible());
+      QVERIFY(!HasWorkFiles(out.path().string()));
+      QVERIFY(!f->Model().IsOpen());
+    }
   }
 
   // The stream work files cannot be made (a folder is in the way under every name they may
@@ -243,8 +278,10 @@ class WholeScanGuiTest : public QObject {
     });
     QStringList order;
     bool recoveryDuringMessage = true;
+    QString lastCaption;
     SetMessageBoxResponder([&](QWidget*, const MessageBoxRequest& box) {
-      order << box.Text;
+      order << box.Text.section(QLatin1Char('\n'), 0, 0);
+      lastCaption = box.Caption;
       if (box.Text == QStringLiteral("Can't create TMP file!")) {
         // A real box keeps the events flowing while it is open.
         QTest::qWait(300);
@@ -256,6 +293,7 @@ class WholeScanGuiTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!f->Scanner().Running() && order.size() == 2, kLongWait);
     SetMessageBoxResponder({});
     QCOMPARE(order, (QStringList{"Can't create TMP file!", "Rescued file 0"}));
+    QCOMPARE(lastCaption, QStringLiteral("Failed"));
     QVERIFY(!recoveryDuringMessage);
     QVERIFY(std::filesystem::is_directory(out / "FILESTAR.TMP"));
     QVERIFY(!std::filesystem::exists(out / "FILETYPE.TMP"));
@@ -277,7 +315,8 @@ class WholeScanGuiTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!f->Scanner().Running() && !boxes.Boxes().empty(), kLongWait);
     int written = test::CountFiles(out.path().string(), ".JPG");
     QVERIFY2(written < 200, qPrintable(QString::number(written)));
-    QCOMPARE(boxes.LastText(), QStringLiteral("Rescued file ") + QString::number(written));
+    QCOMPARE(CountLine(boxes), QStringLiteral("Rescued file ") + QString::number(written));
+    QVERIFY(boxes.LastText().contains(QStringLiteral("The search was cancelled")));
     for (const auto& content : ContentsOf(out.path().string(), ".JPG")) QCOMPARE(content, Baseline());
     QVERIFY(f->isVisible() && !f->Form3()->isVisible());
   }
@@ -301,7 +340,7 @@ class WholeScanGuiTest : public QObject {
     ScopedMessageBoxRecorder boxes;
     f->Button12->click();
     QTRY_VERIFY_WITH_TIMEOUT(!f->Scanner().Running() && !boxes.Boxes().empty(), kLongWait);
-    QCOMPARE(boxes.LastText(), QStringLiteral("Rescued file 0"));
+    QCOMPARE(CountLine(boxes), QStringLiteral("Rescued file 0"));
     QVERIFY(!f->CheckBox8->isChecked());
     QVERIFY(!f->CheckBox8->isEnabled());
   }
@@ -321,10 +360,20 @@ class WholeScanGuiTest : public QObject {
       f->Button11->click();
       QVERIFY(!f->isVisible() && f->Form3()->isVisible());
       QTRY_VERIFY_WITH_TIMEOUT(!f->Backup().Running() && !boxes.Boxes().empty(), kLongWait);
-      QCOMPARE(boxes.LastText(), QStringLiteral("Finished!"));
+      // Ended at 100%, with the image's path and size.
+      QCOMPARE(f->Form3()->Label2->text(), QStringLiteral("Percent: 100.00%"));
+      const QString size = QString::fromStdString(FormatBytes(int64_t(bytes.size())));
+      QCOMPARE(boxes.LastText(), QStringLiteral("Finished!\n\nImage: %1 (%2)").arg(QString::fromStdString(image), size));
       QCOMPARE(boxes.Boxes().back().Caption, QStringLiteral("Prompt"));
       QVERIFY(test::ReadFileBytes(image) == bytes);
       QVERIFY(f->isVisible() && !f->Form3()->isVisible());
+      // An image that is there already is replaced only when the user says so.
+      boxes.Clear();
+      boxes.SetAnswer(MessageBoxAnswer::No);
+      f->Button11->click();
+      QCOMPARE(boxes.Boxes().size(), size_t(1));
+      QCOMPARE(boxes.LastText(), QString::fromStdString(image) + QStringLiteral(" already exists. Replace it?"));
+      QVERIFY(!f->Backup().Running() && f->isVisible());
     }
     for (MessageBoxAnswer answer : {MessageBoxAnswer::No, MessageBoxAnswer::Yes}) {
       std::filesystem::remove(image);

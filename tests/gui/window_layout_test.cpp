@@ -90,8 +90,14 @@ class WindowLayoutTest : public QObject {
       f.show();
       QVERIFY(f.OpenImagePath(QString::fromStdString(img)));
       Settle();
+      // The result of a long run in the status bar: every panel whole, none over the next.
+      f.ShowResultInStatusBar(QString::fromStdString(FaceTexts().Text(27)) + QStringLiteral("1234567"));
+      Settle();
       QStringList cut = CutTexts(&f);
       QVERIFY2(cut.isEmpty(), qPrintable(QStringLiteral("%1 main window: ").arg(Name(l)) + cut.join("; ")));
+      for (int i = 0; i < 3; ++i)
+        QVERIFY2(f.StatusPanel[i]->geometry().right() < f.StatusPanel[i + 1]->geometry().left(),
+                 qPrintable(QStringLiteral("%1 status panel %2").arg(Name(l)).arg(i)));
 
       f.SpeedButton1->click();
       Settle();
@@ -127,6 +133,15 @@ class WindowLayoutTest : public QObject {
       Settle();
       cut = CutTexts(f.Form3()) + CutTexts(f.Form2());
       QVERIFY2(cut.isEmpty(), qPrintable(QStringLiteral("%1 progress windows: ").arg(Name(l)) + cut.join("; ")));
+      // A long source path is shortened in the middle, whole in the tooltip: Stop and
+      // Cancel stay on a 1024-pixel screen.
+      const QString longPath = QStringLiteral("/media/user/") + QString(150, QLatin1Char('x')) + QStringLiteral("/card.img");
+      f.Form3()->PrepareForSearch(FaceTexts(), longPath);
+      f.Form2()->Prepare(FaceTexts(), longPath);
+      Settle();
+      for (QWidget* w : {static_cast<QWidget*>(f.Form3()), static_cast<QWidget*>(f.Form2())})
+        QVERIFY2(w->width() <= 1024 - 40, qPrintable(QStringLiteral("%1 %2: %3").arg(Name(l), w->objectName()).arg(w->width())));
+      QCOMPARE(f.Form2()->Label4->toolTip(), longPath);
       f.Form3()->SetSearchStop(true);
       f.Form3()->close();
       f.Form2()->SetScanFinished(true);

@@ -10,6 +10,7 @@
 #include "app/startup.h"
 #include "gui/form1.h"
 #include "gui/message_boxes.h"
+#include "gui/stop_signals.h"
 
 namespace {
 
@@ -89,6 +90,9 @@ int main(int argc, char** argv) {
 
   TForm1 form1(startup);
   QObject::connect(&form1, &TForm1::Closed, &app, &QApplication::quit);
+  // SIGTERM, SIGHUP, Ctrl-C: stop as Stop does, clean up and end; a second signal ends at once.
+  StopSignals stopSignals;
+  QObject::connect(&stopSignals, &StopSignals::Received, &form1, &TForm1::StopAndClose);
   form1.show();
   return app.exec();
 }

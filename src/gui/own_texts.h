@@ -1,0 +1,30 @@
+// The desktop program's messages that are not numbered language texts, in the three
+// languages: the output folder refusals, the end of a scan, the pause, the folder view.
+#pragma once
+
+#include <QString>
+
+#include "app/language.h"
+
+namespace morvane {
+
+// The language whose numbered texts are in use.
+Language CurrentLanguage();
+
+enum class OwnText {
+  FolderMissing,      // %1 folder, %2 its parent
+  FolderIsFile,       // %1 the path
+  FolderNotCreated,   // %1 folder, %2 the system's reason
+  FolderNotWritable,  // %1 folder, %2 the system's reason
+  Paused,
+  TimeLeft,           // %1 duration
+  NoFileManager,      // %1 folder
+  ImageNotWritten,    // %1 path: the lead sentence of a backup that cannot write its image
+  ImageWritten,       // %1 path, %2 size
+  ReplaceImage,       // %1 path
+};
+
+// Text `id` in the current language, with %1, %2 to be filled by the caller.
+QString Own(OwnText id);
+
+}  // namespace morvane
