@@ -18,6 +18,11 @@ foreach(p ${programs})
     file(CREATE_LINK \"../${MORVANE_PROGRAM_DIR}/${p}\" \"\${bindir}/${p}\" SYMBOLIC)
     message(STATUS \"Installing: \${bindir}/${p} -> ../${MORVANE_PROGRAM_DIR}/${p}\")")
 endforeach()
+# The manual page and the shell completions of the command line.
+install(FILES ${CMAKE_BINARY_DIR}/morvane.1 DESTINATION share/man/man1)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/../data/completion/morvane.bash DESTINATION share/bash-completion/completions
+        RENAME morvane)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/../data/completion/_morvane DESTINATION share/zsh/site-functions)
 if(TARGET morvane-gui)
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/../data/morvane.desktop DESTINATION share/applications)
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/../data/morvane.svg DESTINATION share/icons/hicolor/scalable/apps)

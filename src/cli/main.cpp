@@ -75,6 +75,11 @@ int ReportUsageError(CLI::App& app, const CLI::ParseError& e) {
   return morvane::cli::kExitUsage;
 }
 
+constexpr const char* kExitStatusFooter =
+    "Exit status: 0 done, every output written; 1 refused or could not start (source, folder, dates); 2 wrong "
+    "command line; 3 the branding file Morvane.dll missing or broken; 4 ran, but some output was lost; 5 the "
+    "output could not be used at all; 130 stopped by Ctrl-C, SIGTERM or SIGHUP.";
+
 int RunCommandLine(int argc, char** argv) {
   using namespace morvane;
   InitFace(LanguageFromEnvironment());
@@ -90,7 +95,8 @@ int RunCommandLine(int argc, char** argv) {
                "morvane"};
   app.set_version_flag("--version", std::string("morvane ") + std::string(kMorvaneVersion));
   app.require_subcommand(1);
-  app.footer(std::string(morvane::cli::kSourceHelp) + "\nRun 'morvane COMMAND --help' for the options of a command.");
+  app.footer(std::string(morvane::cli::kSourceHelp) + "\nRun 'morvane COMMAND --help' for the options of a command.\n" +
+             kExitStatusFooter);
 
   if (argc > 1 && argv[1][0] != '-') {
     std::string word = argv[1];
@@ -129,7 +135,8 @@ int RunCommandLine(int argc, char** argv) {
   auto* typesCmd = app.add_subcommand("types", "List the file types Morvane recovers, grouped as in the "
                                                "file-type chooser; with --types, mark the selected ones.");
   typesCmd->add_option("-t,--types", types, "comma-separated short names (jpg,png,raw,doc,...), common names "
-                                            "(jpeg, tiff, cr2, mpeg, m2ts, docx, xlsx, pptx, 7zip, pdf, ...) or 'all'");
+                                            "(jpeg, tiff, cr2, mpeg, m2ts, docx, xlsx, pptx, 7zip, pdf, ...), groups "
+                                            "(photo, raw, video, audio, document, archive, drawing) or 'all'");
   typesCmd->footer("The names given to scan --types are the same.");
   typesCmd->callback([&] { rc = cli::RunTypes(types); });
 
@@ -154,7 +161,8 @@ int RunCommandLine(int argc, char** argv) {
   scan->add_option("--first", so.first, "first sector of the scan range (default 0)");
   scan->add_option("--last", so.last, "last sector of the scan range (default the source's last)");
   scan->add_option("-t,--types", so.types, "kinds to recover, by short name (jpg,png,raw,mp4,doc,...) or common "
-                                           "name (jpeg, heif, tiff, cr3, webm, mpeg, m2ts, docx, odt, epub, 7zip, rar5, ...), or 'all'; see 'morvane types'");
+                                           "name (jpeg, heif, tiff, cr3, webm, mpeg, m2ts, docx, odt, epub, 7zip, rar5, ...), group (photo, "
+                                           "raw, video, audio, document, archive, drawing), or 'all'; see 'morvane types'");
   scan->add_option("--photo-from", so.photoFrom, "recover photos taken on or after this day (YYYY-MM-DD)");
   scan->add_option("--photo-to", so.photoTo, "recover photos taken on or before this day (YYYY-MM-DD)");
   scan->add_flag("--no-undated", so.noUndated, "leave out photos that carry no shooting time");

@@ -92,6 +92,39 @@ const TypeAlias* FindAlias(std::string_view name) {
     if (EqualsIgnoringCase(a.Alias, name)) return &a;
   return nullptr;
 }
+
+// Words for the chooser's groups: their captions and the words people use for them.
+struct GroupWord {
+  std::string_view Word, Caption;
+};
+constexpr GroupWord kGroupWords[] = {
+    {"picture", "Picture"}, {"photo", "Picture"},  {"video", "Video"},           {"document", "Document"},
+    {"archive", "Archive"}, {"vectorgraph", "Vectorgraph"}, {"drawing", "Vectorgraph"},
+};
+
+// The kinds a group word selects ("videos" as "video"); "audio", which the chooser has no
+// group for, selects the kinds whose files are sound. 0 for any other word.
+uint32_t GroupMask(std::string_view name) {
+  if (name.size() > 2 && AsciiUpper(name.back()) == 'S') name.remove_suffix(1);
+  if (EqualsIgnoringCase(name, "audio")) return kTypeWav | kTypeAsf;
+  uint32_t mask = 0;
+  for (const GroupWord& g : kGroupWords) {
+    if (!EqualsIgnoringCase(g.Word, name)) continue;
+    for (std::span<const std::string_view> list : kTreeLists)
+      if (list.front() == g.Caption)
+        for (std::string_view item : list.subspan(1))
+          if (const TFileTypeEntry* entry = FindFileType(ShortNameOf(item))) mask |= entry->Mask;
+  }
+  return mask;
+}
+
+// "AVI ASF MOV" for the kinds in `mask`, in the catalogue's order.
+std::string ShortNamesOf(uint32_t mask) {
+  std::string out;
+  for (const TFileTypeEntry& e : kCatalogue)
+    if (mask & e.Mask) out += (out.empty() ? "" : " ") + std::string(e.ShortName);
+  return out;
+}
 }  // namespace
 
 std::span<const std::span<const std::string_view>> TypeTreeLists() { return kTreeLists; }
@@ -128,8 +161,14 @@ std::optional<uint32_t> ParseTypeList(std::string_view list, std::string& error,
                            (item != alias->ShortName ? " (" + item + ")" : std::string()));
         }
       } else {
-        error = "unknown file type \"" + std::string(name) + "\"; valid types are " + ValidTypeNames();
-        return std::nullopt;
+        const uint32_t group = GroupMask(name);
+        if (group == 0) {
+          error = "unknown file type \"" + std::string(name) + "\"; valid types are " + ValidTypeNames() +
+                  ", or a group: photo, raw, video, audio, document, archive, drawing";
+          return std::nullopt;
+        }
+        mask |= group;
+        if (notes) notes->push_back(std::string(name) + " selects " + ShortNamesOf(group));
       }
     }
     if (comma == std::string_view::npos) break;

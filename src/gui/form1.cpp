@@ -566,6 +566,12 @@ bool TForm1::OfferElevation(const PartitionResult& failure) {
 void TForm1::Button2Click() {
   model_.CloseSource();
   RefreshFromModel();
+  // The settings are gone: the window gives their room back, and the last result goes.
+  ShowResultInStatusBar(QString());
+  if (!isVisible() || isMaximized() || isFullScreen()) return;
+  centralWidget()->layout()->activate();
+  layout()->activate();
+  resize(width(), std::max(minimumSizeHint().height(), sizeHint().height()));
 }
 
 void TForm1::Button10Click() {

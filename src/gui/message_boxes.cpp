@@ -102,11 +102,11 @@ void ShowMessageBox(QWidget* parent, const TFaceTexts& texts, int textNumber, in
 
 void ShowMessageText(QWidget* parent, const TFaceTexts& texts, const QString& text, int captionNumber) {
   MessageBoxKind kind = IsErrorCaption(captionNumber) ? MessageBoxKind::Error : MessageBoxKind::Information;
-  ShowMessageBox(parent, {kind, FaceText(texts, captionNumber), text});
+  ShowMessageBox(parent, {kind, FaceText(texts, captionNumber), text, QString()});
 }
 
 void ShowPlainMessage(QWidget* parent, const QString& text) {
-  ShowMessageBox(parent, {MessageBoxKind::Information, QString(), text});
+  ShowMessageBox(parent, {MessageBoxKind::Information, QString(), text, QString()});
 }
 
 bool AskYesNo(QWidget* parent, const TFaceTexts& texts, int textNumber, int captionNumber) {
@@ -114,20 +114,20 @@ bool AskYesNo(QWidget* parent, const TFaceTexts& texts, int textNumber, int capt
 }
 
 bool AskYesNoText(QWidget* parent, const TFaceTexts& texts, const QString& text, int captionNumber) {
-  return ShowMessageBox(parent, {MessageBoxKind::YesNo, FaceText(texts, captionNumber), text}) ==
+  return ShowMessageBox(parent, {MessageBoxKind::YesNo, FaceText(texts, captionNumber), text, QString()}) ==
          MessageBoxAnswer::Yes;
 }
 
 SaveFailureChoice AskAbortRetryIgnore(QWidget* parent, const TFaceTexts& texts, const QString& fileName) {
   MessageBoxAnswer a =
-      ShowMessageBox(parent, {MessageBoxKind::AbortRetryIgnore, FaceText(texts, 17), FaceText(texts, 28) + fileName});
+      ShowMessageBox(parent, {MessageBoxKind::AbortRetryIgnore, FaceText(texts, 17), FaceText(texts, 28) + fileName, QString()});
   if (a == MessageBoxAnswer::Retry) return SaveFailureChoice::Retry;
   if (a == MessageBoxAnswer::Ignore) return SaveFailureChoice::Ignore;
   return SaveFailureChoice::Abort;
 }
 
 void ShowWarningText(QWidget* parent, const TFaceTexts& texts, const QString& text) {
-  ShowMessageBox(parent, {MessageBoxKind::Warning, FaceText(texts, 17), text});
+  ShowMessageBox(parent, {MessageBoxKind::Warning, FaceText(texts, 17), text, QString()});
 }
 
 }  // namespace morvane

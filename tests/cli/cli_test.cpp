@@ -156,6 +156,29 @@ TEST(Cli, MistypedCommandsAndHelpFooters) {
   }
 }
 
+// The manual page is made of the help texts; the bash completion offers commands, options
+// and kinds (asked of the program).
+TEST(Cli, ManualPageAndCompletion) {
+  std::ifstream man(std::string(MORVANE_BINARY_DIR) + "/morvane.1");
+  std::string page((std::istreambuf_iterator<char>(man)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(Contains(page, ".TH MORVANE 1"));
+  EXPECT_TRUE(Contains(page, ".SS scan"));
+  EXPECT_TRUE(Contains(page, "--photo-from"));
+  EXPECT_TRUE(Contains(page, "Exit status: 0"));
+  auto complete = [](const std::string& words, int index) {
+    std::string out;
+    test::RunCapturing("bash -c 'PATH=" + std::string(MORVANE_BINARY_DIR) + ":$PATH; source " +
+                           std::string(MORVANE_SOURCE_DIR) + "/data/completion/morvane.bash; COMP_WORDS=(" + words +
+                           "); COMP_CWORD=" + std::to_string(index) + "; _morvane; echo \"${COMPREPLY[*]}\"'",
+                       out);
+    return out;
+  };
+  EXPECT_EQ(complete("morvane sc", 1), "scan\n");
+  EXPECT_TRUE(Contains(complete("morvane scan --photo", 2), "--photo-from --photo-to"));
+  EXPECT_EQ(complete("morvane scan -t jpg,vid", 3), "jpg,video\n");
+  EXPECT_EQ(complete("morvane scan -t hei", 3), "heic\n");
+}
+
 TEST(Cli, TypesListAndUnknownNames) {
   auto t = Morvane("types --types jpg,DOC");
   EXPECT_EQ(t.status, 0);

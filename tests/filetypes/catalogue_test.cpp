@@ -47,6 +47,15 @@ TEST(Catalogue, CommonNamesSelectTheirKind) {
   notes.clear();
   EXPECT_EQ(ParseTypeList("jpg,Mp4", error, &notes), kTypeJpg | kTypeMp4);
   EXPECT_TRUE(notes.empty());
+  // The chooser's groups by the words people use, and audio for the kinds that hold sound.
+  EXPECT_EQ(ParseTypeList("photo", error, &notes), kTypeJpg | kTypeBmp | kTypePng | kTypeHeic | kTypeAvif | kTypeWebp | kTypeRaw);
+  EXPECT_EQ(notes.back(), "photo selects JPG BMP PNG HEIC AVIF WEBP RAW");
+  const uint32_t video = *ParseTypeList("Videos", error);
+  EXPECT_TRUE((video & kTypeMkv) && (video & kTypeVob) && !(video & kTypeJpg));
+  EXPECT_EQ(ParseTypeList("audio", error), kTypeWav | kTypeAsf);
+  EXPECT_EQ(ParseTypeList("document,archive,drawing", error),
+            kTypeDoc | kTypeXls | kTypePpt | kTypeOdf | kTypeRar | kTypeZip | kType7z | kTypeCab | kTypeAi | kTypeCdr);
+  EXPECT_EQ(ParseTypeList("raw", error), kTypeRaw);
 }
 
 TEST(Catalogue, FormatShowsGroupsAndSelection) {

@@ -43,6 +43,8 @@ class Form1Test : public QObject {
     if (img.empty()) QSKIP("dosfstools missing");
     TForm1 f(test::TestStartup());
     f.show();
+    QApplication::processEvents();
+    const int closedHeight = f.height();
     QVERIFY(!f.GroupBox1->isVisible());
     QVERIFY(!f.Memo1->isEnabled() && !f.Button5->isEnabled() && !f.Button4->isEnabled());
 
@@ -73,6 +75,9 @@ class Form1Test : public QObject {
     QVERIFY(f.Button1->isEnabled() && f.Button10->isEnabled());
     QVERIFY(f.Label16->text().isEmpty());
     QVERIFY(!f.CheckBox8->isEnabled() && !f.CheckBox8->isChecked());
+    // No empty room where the settings were, no result of the source that was closed.
+    QCOMPARE(f.height(), closedHeight);
+    QVERIFY(f.StatusPanel[0]->text().isEmpty());
 
     // A file that cannot be opened: the message, and nothing open.
     ScopedMessageBoxRecorder boxes;

@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
   TForm3* search = f.Form3();
   search->PrepareForSearch(FaceTexts(), source);
   search->ShowSearchProgress(81234, 131072, 81234, 17);
+  search->ShowRate(41'591'808, 0.4, 81234, 131072);
   search->show();
   ok = Save(search, dir, "search-" + suffix + ".png") && ok;
   search->SetSearchStop(true);
@@ -89,6 +90,9 @@ int main(int argc, char** argv) {
   TForm2* recovery = f.Form2();
   recovery->Prepare(FaceTexts(), source);
   recovery->ShowPassProgress(static_cast<int>(ScanPass::Recovery), 41, 100, 98765, 12);
+  recovery->ShowRate(9'800'000, 0.8, 41, 100);
+  for (const char* kind : {"JPG", "JPG", "MP4", "JPG", "PNG", "JPG", "JPG", "ZIP", "JPG", "JPG", "MOV", "JPG"})
+    recovery->CountRecovered(QString::fromLatin1(kind));
   recovery->show();
   ok = Save(recovery, dir, "recovery-" + suffix + ".png") && ok;
   recovery->SetScanFinished(true);
