@@ -444,7 +444,7 @@ void PrintSummary(const ScanCommandOptions& o, const ScanReport& report, const C
   ScanOutcome outcome;
   outcome.Report = report;
   outcome.Tally = obs.Tally();
-  outcome.Folder = PathText(std::filesystem::absolute(Utf8Path(o.folder)).lexically_normal());
+  if (!o.inventory) outcome.Folder = PathText(std::filesystem::absolute(Utf8Path(o.folder)).lexically_normal());
   outcome.Seconds = seconds;
   outcome.BytesRead = scan.BytesRead;
   outcome.WriteFailures = obs.WriteFailures();
