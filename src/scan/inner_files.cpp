@@ -58,7 +58,11 @@ std::optional<std::vector<int64_t>> InnerFilesWithin(const ScanContext& scan, in
 void WithdrawInnerFile(ScanContext& scan, int64_t firstSector) {
   std::optional<InnerFile> file = scan.InnerFiles.Take(firstSector);
   if (!file) return;
-  for (const SectorRun& r : file->Runs) scan.SectorMap.ReleaseSectorRun(r.First, r.Count);
+  // Sectors given back change what a failed walk over them would meet: forget those walks.
+  for (const SectorRun& r : file->Runs) {
+    scan.SectorMap.ReleaseSectorRun(r.First, r.Count);
+    scan.DeadEnds.ForgetWalksOver(r.First, r.First + r.Count - 1, scan.SectorSize());
+  }
   if (!file->Name.empty()) std::remove(file->Name.c_str());
   if (file->Counted) --scan.RecoveredCount;
   RecoveredFileInfo info;

@@ -25,13 +25,14 @@ Recognition::Recognition(ScanContext& scan, int64_t startOffset, RecognitionOutp
   if (startOffset < 0 || startOffset % sectorSize_ != 0) return;
   const int64_t sector = startOffset / sectorSize_;
   if (sector > scan.LastSector || scan.SectorMap.IsSectorClaimed(sector)) return;
-  if (kind_ == Kind::File && fileName_.empty()) return;
+  if ((kind_ == Kind::File || kind_ == Kind::FileOnCommit) && fileName_.empty()) return;
   try {
     if (!ClaimAndList(sector) || scan.ReadSectors(first_.data(), sectorSize_, startOffset) != 0) {
       RollBackClaims(scan.SectorMap, claims_);
       return;
     }
     readPosition_ = startOffset + sectorSize_;
+    furthestSector_ = sector;
     if (kind_ == Kind::File && !OpenFile()) {
       RollBackClaims(scan.SectorMap, claims_);
       return;
@@ -48,7 +49,10 @@ Recognition::Recognition(ScanContext& scan, int64_t startOffset, RecognitionOutp
 }
 
 Recognition::~Recognition() {
-  if (started_ && !committed_) RollBackClaims(scan_.SectorMap, claims_);
+  if (started_ && !committed_) {
+    RecordDeadEnds();
+    RollBackClaims(scan_.SectorMap, claims_);
+  }
   file_.reset();
   if (partialExists_) RemoveFileInProgress(PartialFileName(fileName_));
 }
@@ -106,7 +110,11 @@ bool Recognition::FitsInMemory(int64_t target) const {
 CopyStop Recognition::TakeSector(bool read) {
   const int64_t sector = NextUnclaimedSector();
   if (sector < 0) return CopyStop::RangeEnd;
-  if (!ClaimAndList(sector)) return CopyStop::MemoryLimit;
+  if (!ClaimAndList(sector)) {
+    noDeadEnds_ = true;
+    return CopyStop::MemoryLimit;
+  }
+  furthestSector_ = std::max(furthestSector_, sector);
   if (read) {
     const size_t old = bytes_.size();
     CopyStop stop = CopyStop::Reached;
@@ -115,6 +123,7 @@ CopyStop Recognition::TakeSector(bool read) {
       if (scan_.ReadSectors(bytes_.data() + old, sectorSize_, readPosition_) != 0) stop = CopyStop::ReadError;
     } catch (const std::bad_alloc&) {
       stop = CopyStop::MemoryLimit;
+      noDeadEnds_ = true;
     }
     if (stop != CopyStop::Reached) {
       bytes_.resize(old);
@@ -122,6 +131,7 @@ CopyStop Recognition::TakeSector(bool read) {
       return stop;
     }
   } else {
+    ++scan_.SectorsWorked;
     bytesBase_ = Length() + sectorSize_;
     bytes_.clear();
   }
@@ -273,7 +283,7 @@ bool Recognition::ChooseOutput(RecognitionOutput output) {
 }
 
 bool Recognition::Append(ByteView bytes) {
-  if (!Active()) return false;
+  if (!Active() || kind_ == Kind::FileOnCommit) return false;
   if (!FitsInMemory(Length() + static_cast<int64_t>(bytes.size()))) return Fail();
   const int64_t at = Length();
   try {
@@ -409,7 +419,7 @@ void Recognition::Report(const std::string& fileName) {
 // An inventory writes nothing: a file output only claims, and the file is reported under
 // the name it would have had when the recognition commits.
 void Recognition::TakeInventoryName() {
-  if (!scan_.Options.InventoryOnly || kind_ != Kind::File) return;
+  if (!scan_.Options.InventoryOnly || (kind_ != Kind::File && kind_ != Kind::FileOnCommit)) return;
   inventoryName_ = std::move(fileName_);
   fileName_.clear();
   kind_ = Kind::ClaimOnly;
@@ -434,6 +444,7 @@ bool Recognition::Save(const std::string& fileName, bool countRecovered) {
 
 void Recognition::Commit(bool countRecovered) {
   if (!Active()) return;
+  if (kind_ == Kind::FileOnCommit && !CopyClaimsIntoFile()) return;
   if (kind_ == Kind::File && FinishFile()) {
     wroteFile_ = true;
     Report(fileName_);
@@ -446,8 +457,117 @@ void Recognition::Commit(bool countRecovered) {
   }
   committed_ = true;
   if (innerKind_ != 0) RecordInnerFile();
+  const int64_t first = claims_.Empty() ? StartSector() : claims_.Runs().front().First;
+  int64_t last = claims_.Empty() ? StartSector() : claims_.Runs().back().First + claims_.Runs().back().Count - 1;
   claims_.Clear();
-  scan_.ClaimClusterTail(readPosition_ / sectorSize_);
+  last = std::max(last, scan_.ClaimClusterTail(readPosition_ / sectorSize_) - 1);
+  scan_.DeadEnds.ForgetWalksOver(first, last, sectorSize_);
+}
+
+// FileOnCommit: the walk has shown a file; its sectors are read again, in the order they
+// were taken, and written through the buffer of a File output (zero extents as holes).
+// False when a sector cannot be read: the recognition has then failed.
+bool Recognition::CopyClaimsIntoFile() {
+  const int64_t length = Length();
+  kind_ = Kind::File;
+  bytes_.clear();
+  bytesBase_ = 0;
+  try {
+    if (!OpenFile()) GiveUpFile();  // the question was asked; the claims stay
+    std::vector<std::pair<int64_t, int64_t>> zeros = foreign_;
+    std::sort(zeros.begin(), zeros.end());
+    auto zero = zeros.begin();
+    auto skipZeros = [&] {
+      for (; zero != zeros.end() && zero->first <= Length(); ++zero) {
+        if (zero->second <= Length()) continue;
+        FlushOutput();
+        bytes_.clear();
+        bytesBase_ = std::min(zero->second, length);
+      }
+    };
+    std::array<uint8_t, kMaxSectorSize> sector{};
+    for (const SectorRun& run : claims_.Runs()) {
+      for (int64_t s = run.First; s < run.First + run.Count; ++s) {
+        skipZeros();
+        if (fileFailed_ || Length() >= length) break;
+        int64_t n = std::min<int64_t>(sectorSize_, length - Length());
+        if (zero != zeros.end()) n = std::min(n, zero->first - Length());
+        if (s == StartSector()) {
+          std::copy_n(first_.begin(), sectorSize_, sector.begin());
+        } else if (scan_.ReadSectors(sector.data(), sectorSize_, s * sectorSize_) != 0) {
+          GiveUpFile();
+          noDeadEnds_ = true;
+          return Fail();
+        }
+        scan_.ShowCopyProgress(StartSector(), s);
+        bytes_.insert(bytes_.end(), sector.begin(), sector.begin() + n);
+        if (static_cast<int64_t>(bytes_.size()) >= kOutputBufferBytes) FlushOutput();
+      }
+    }
+    skipZeros();
+    if (Length() < length) {  // a zero tail, or a file given up
+      FlushOutput();
+      bytes_.clear();
+      bytesBase_ = length;
+    }
+  } catch (const std::bad_alloc&) {
+    GiveUpFile();
+    noDeadEnds_ = true;
+    return Fail();
+  }
+  return true;
+}
+
+// Maps an output offset to the source: the claimed sectors hold the output back to back.
+// -1 when it cannot be told (bytes placed by Append or ExtendWithZeros, or further ahead
+// than the next sector to take).
+int64_t Recognition::SourceOffsetOf(int64_t offset) {
+  if (offset < 0 || !foreign_.empty()) return -1;
+  const int64_t taken = claims_.SectorCount();
+  const int64_t index = offset / sectorSize_, within = offset % sectorSize_;
+  if (index > taken) return -1;
+  if (index == taken) {
+    const int64_t sector = NextUnclaimedSector();
+    return sector < 0 ? -1 : sector * sectorSize_ + within;
+  }
+  int64_t before = taken;
+  for (auto run = claims_.Runs().rbegin(); run != claims_.Runs().rend(); ++run) {
+    before -= run->Count;
+    if (index >= before) return (run->First + (index - before)) * sectorSize_ + within;
+  }
+  return -1;
+}
+
+bool Recognition::KnownDeadEnd(std::string_view family, int64_t offset) {
+  if (!Active()) return false;
+  const int64_t at = SourceOffsetOf(offset);
+  if (at < 0) return false;
+  // This walk then fails as that one did, having looked as far as it did.
+  if (PassesDeadEnd(family, offset)) return true;
+  if (boundaries_.empty() || boundaries_.back().second / sectorSize_ != at / sectorSize_) {
+    try {
+      boundaries_.emplace_back(family, at);
+    } catch (const std::bad_alloc&) {
+      noDeadEnds_ = true;
+    }
+  }
+  return false;
+}
+
+bool Recognition::PassesDeadEnd(std::string_view family, int64_t offset) {
+  if (!Active()) return false;
+  const int64_t at = SourceOffsetOf(offset);
+  const int64_t last = at < 0 ? -1 : scan_.DeadEnds.LastSectorOf(family, at);
+  furthestSector_ = std::max(furthestSector_, last);
+  return last >= 0;
+}
+
+void Recognition::RecordDeadEnds() noexcept {
+  if (noDeadEnds_ || boundaries_.empty()) return;
+  try {
+    for (const auto& [family, at] : boundaries_) scan_.DeadEnds.Record(family, at, furthestSector_);
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 // Records the committed file with every sector it keeps: its claims and the unclaimed

@@ -50,6 +50,13 @@
 //             that must read back further than that uses Memory output. DropHeldBytesBefore
 //             compacts at a point of the walk's choosing (a stream walk that is done with
 //             every packet behind it).
+//   FileOnCommit
+//             nothing is written while the walk runs: it runs as in ClaimOnly output (a
+//             window; StepOver claims without reading), and Commit copies the claimed sectors
+//             (and any zero tail) into the file through the same 1 MiB buffer, with the same
+//             Abort / Retry / Ignore question. A candidate that fails writes nothing and takes
+//             no output space; a sector that cannot be read while the file is copied fails the
+//             recognition as a failed read during the walk would. Append is not offered.
 //   Undecided nothing is created at the start. The recogniser looks at FirstBytes() (and may
 //             copy on; the bytes are held as in Memory) and names its output once with
 //             ChooseOutput, when the format says it has a file and which kind: a refused
@@ -79,6 +86,16 @@
 //   rec.CutToLength(total);
 //   rec.Commit();
 //
+// Dead ends. A chain walk calls KnownDeadEnd at each record boundary from where its outcome
+// depends only on the bytes from there on (not on where the candidate started, apart from
+// limits counted from the start, which only make a lower candidate fail sooner):
+//   if (rec.KnownDeadEnd("RAR", pos)) return 0;
+// It is true when a failed walk of the same family stood there (see scan/dead_ends.h); a
+// recognition that ends without Commit leaves the boundaries it stood on as dead ends for
+// the lower candidates. A walk that fails for a reason that depends on its start calls
+// NoDeadEnds first. Content checks do not matter here: a walk that found its file's end
+// commits its claims whatever the check says, or calls NoDeadEnds.
+//
 // Reads go through ScanContext::ReadSectors. The claim list keeps runs of consecutive
 // sectors, so its size follows the file's fragmentation, not its length.
 #pragma once
@@ -87,6 +104,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -106,7 +124,7 @@ inline constexpr int64_t kClaimWindowBytes = 0x100000;    // claim-only window: 
 struct RecognitionOutput {
   // Undecided: nothing is created yet; the bytes read are held as in Memory until
   // ChooseOutput names the real output (see "Choosing the output after the start").
-  enum class Kind { ClaimOnly, Memory, File, Undecided };
+  enum class Kind { ClaimOnly, Memory, File, Undecided, FileOnCommit };
   Kind kind = Kind::ClaimOnly;
   std::string fileName;  // final name, File only
 
@@ -114,6 +132,7 @@ struct RecognitionOutput {
   static RecognitionOutput Memory() { return {Kind::Memory, {}}; }
   static RecognitionOutput ClaimOnly() { return {Kind::ClaimOnly, {}}; }
   static RecognitionOutput Undecided() { return {Kind::Undecided, {}}; }
+  static RecognitionOutput FileOnCommit(std::string fileName) { return {Kind::FileOnCommit, std::move(fileName)}; }
 };
 
 // Why a stop-and-keep copy (CopyAsFarAs, StepOverAsFarAs) ended.
@@ -225,6 +244,15 @@ class Recognition {
   // file of that name was already there.
   const std::string& WrittenName() const { return fileName_; }
 
+  // See "Dead ends" above. family names the walk's rules and its state at the boundary
+  // (a string that outlives the recognition: a literal); offset is an output offset the
+  // walk has read, or the first byte of the next sector it will take.
+  bool KnownDeadEnd(std::string_view family, int64_t offset);
+  void NoDeadEnds() { noDeadEnds_ = true; }
+  // Like KnownDeadEnd for a walk that passes over offset without standing on a boundary
+  // there (a search through data): says whether a failed walk stood there, remembers nothing.
+  bool PassesDeadEnd(std::string_view family, int64_t offset);
+
   // Ends the recognition as a success: File output is finished at Length() and renamed
   // into place, reported and (when asked) counted; the claims stay and the cluster tail
   // from the read position is claimed.
@@ -238,7 +266,13 @@ class Recognition {
  private:
   bool Active() const { return started_ && !failed_ && !committed_; }
   // True while only a window of the output is held: ClaimOnly, and a File given up.
-  bool Windowed() const { return kind_ == RecognitionOutput::Kind::ClaimOnly || (kind_ == RecognitionOutput::Kind::File && fileFailed_); }
+  bool Windowed() const {
+    return kind_ == RecognitionOutput::Kind::ClaimOnly || kind_ == RecognitionOutput::Kind::FileOnCommit ||
+           (kind_ == RecognitionOutput::Kind::File && fileFailed_);
+  }
+  int64_t SourceOffsetOf(int64_t offset);
+  bool CopyClaimsIntoFile();
+  void RecordDeadEnds() noexcept;
   bool Fail();
   bool Reachable(int64_t target) const;
   bool FitsInMemory(int64_t target) const;
@@ -284,6 +318,11 @@ class Recognition {
   void TakeInventoryName();
   bool counted_ = false;
   uint8_t innerKind_ = 0;
+
+  // The first boundary the walk stood on in each sector: its family and source offset.
+  std::vector<std::pair<std::string_view, int64_t>> boundaries_;
+  int64_t furthestSector_ = -1;      // the last sector the walk (or a dead end it met) looked at
+  bool noDeadEnds_ = false;
 };
 
 }  // namespace morvane

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "scan/inner_files.h"
+#include "scan/dead_ends.h"
 #include "scan/observer.h"
 #include "scan/progress.h"
 #include "scan/read_cache.h"
@@ -62,6 +63,7 @@ class ScanContext {
 
   // The cached reader; returns the number of bytes not delivered (0 = success).
   int64_t ReadSectors(void* buffer, int64_t count, int64_t offset) {
+    SectorsWorked += count / SectorSize();
     return readCache_.ReadSectors(buffer, count, offset);
   }
 
@@ -89,7 +91,10 @@ class ScanContext {
     return *static_cast<T*>(slot.get());
   }
   // Forgets everything the recognisers learned (tests compare against a scan without it).
-  void ForgetRecogniserMemos() { memos_.clear(); }
+  void ForgetRecogniserMemos() {
+    memos_.clear();
+    DeadEnds.Clear();
+  }
   Source& SourceHandle() { return source_; }
   uint32_t SectorSize() const { return ScanGeometry.SectorSize; }
   uint32_t SectorsPerCluster() const { return ScanGeometry.SectorsPerCluster; }
@@ -112,10 +117,15 @@ class ScanContext {
   int32_t DetectedClusterPhase;
 
   TSectorMap SectorMap;
+  // Where chain walks of each family are known to fail (kept by Recognition).
+  DeadEndMemo DeadEnds;
   ProgressPacer Progress;
 
   std::atomic<int32_t> RecoveredCount{0};
   std::atomic<int64_t> BytesRead{0};
+  // Sectors read for the recognisers, and claimed by them unread: their work, which must
+  // grow with the medium, not with its square, whatever it holds.
+  int64_t SectorsWorked = 0;
   std::atomic<morvane::RunState> RunState{rsRunning};  // rsRunning, rsPaused, rsStopped
   std::atomic<bool> SearchStop{false};
 

@@ -432,7 +432,8 @@ class Driver {
 
   void ClaimToClusterEnd(int64_t s) {
     scan_.SectorMap.ClaimSector(s);
-    scan_.ClaimClusterTail(s + 1);
+    const int64_t end = scan_.ClaimClusterTail(s + 1);
+    scan_.DeadEnds.ForgetWalksOver(s, end - 1, scan_.SectorSize());
   }
 
   // The cluster in front of a "moov" box, kept for the MP4 recogniser when it ends with the
@@ -450,6 +451,7 @@ class Driver {
     lead.assign(static_cast<size_t>(std::max<int64_t>(0x20000, bytes)), 0);
     std::copy(leadScratch_.begin(), leadScratch_.end(), lead.begin());
     scan_.SectorMap.ClaimSectorRun(s - spc, spc);
+    scan_.DeadEnds.ForgetWalksOver(s - spc, s - 1, scan_.SectorSize());
     scan_.LeadClusterPending = true;
   }
 

@@ -101,6 +101,8 @@ int64_t FindDocumentEnd(Recognition& rec) {
       // A document whose last line break is the last byte of the range is whole.
       return have == Have::RangeEnd && state == State::AfterEof ? pos : -1;
     }
+    // Inside a line the scan depends on nothing before pos.
+    if (state == State::InLine && rec.KnownDeadEnd("PDF", pos)) return -1;
     const uint8_t c = doc.At(pos);
     const bool lineBreak = IsLineBreak(c);
     bool matches = false;

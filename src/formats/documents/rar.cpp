@@ -130,13 +130,14 @@ Block Rar5Block(Recognition& rec, int64_t pos, std::vector<uint8_t>& header) {
 int RecoverRar(ScanContext& scan, const std::string& outputFolder, int64_t startOffset) {
   Recognition rec(scan, startOffset,
                   outputFolder.empty() ? RecognitionOutput::ClaimOnly()
-                                       : RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset, ".RAR")));
+                                       : RecognitionOutput::FileOnCommit(RecoveredFileName(outputFolder, startOffset, ".RAR")));
   if (!rec.Started()) return 0;
   const bool rar5 = rec.FirstBytes().Matches(0, kMarker5);
   if (!rar5 && !rec.FirstBytes().Matches(0, kMarker4)) return 0;
   std::vector<uint8_t> header;
   int64_t pos = static_cast<int64_t>(rar5 ? kMarker5.size() : kMarker4.size());
   for (;;) {
+    if (rec.KnownDeadEnd(rar5 ? "RAR5" : "RAR", pos)) return 0;
     const Block block = rar5 ? Rar5Block(rec, pos, header) : Rar4Block(rec, pos);
     if (block.length <= 0 || block.length > std::numeric_limits<int64_t>::max() - pos) return 0;
     // The block's data is copied, or in claim-only mode claimed without being read.

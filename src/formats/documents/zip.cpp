@@ -58,6 +58,7 @@ int RecoverOoxml(ScanContext& scan, const std::string& outputFolder, int64_t sta
   PackageKind kind;
   ZipWalkRules rules;
   rules.maxRecordBytes = kOoxmlMaxRecordBytes;
+  rules.family = "OOXML";
   rules.onCentralEntry = [&kind](ByteView name) { kind.See(name); };
   const int64_t length = WalkZipRecords(rec, rules);
   if (length < 0) return 0;
@@ -88,11 +89,13 @@ int RecoverZip(ScanContext& scan, const std::string& outputFolder, int64_t start
   if (!rec.Started() || rec.FirstBytes().Le32(0) != kZipLocalHeader) return 0;
   const std::string document = OpenDocumentExtension(rec.FirstBytes());
   const bool writes = !outputFolder.empty() && (scan.Options.TypeMask & (document.empty() ? kTypeZip : kTypeOdf));
-  if (!rec.ChooseOutput(writes ? RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset,
+  if (!rec.ChooseOutput(writes ? RecognitionOutput::FileOnCommit(RecoveredFileName(outputFolder, startOffset,
                                                                            document.empty() ? ".ZIP" : document))
                                : RecognitionOutput::ClaimOnly()))
     return 0;
-  const int64_t length = WalkZipRecords(rec, ZipWalkRules());
+  ZipWalkRules rules;
+  rules.family = "ZIP";
+  const int64_t length = WalkZipRecords(rec, rules);
   if (length < 0) return 0;
   rec.CutToLength(length);
   rec.Commit();

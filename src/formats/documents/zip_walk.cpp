@@ -69,7 +69,12 @@ Zip64Sizes ReadZip64Extra(ByteView extra) {
 
 // Searches member data that begins at dataStart for its data descriptor. Returns the
 // offset just behind the descriptor, or -1.
-int64_t FindDescriptorEnd(Recognition& rec, int64_t dataStart, bool zip64, int64_t maxData) {
+//
+// The search ends, failing, at a sector where a failed walk of the same kind began: member
+// data does not run on into a local header at a sector start that begins no archive, and
+// without this rule every such header of a run of them would search to the end of the range
+// again.
+int64_t FindDescriptorEnd(Recognition& rec, int64_t dataStart, bool zip64, int64_t maxData, std::string_view family) {
   const int64_t sizeField = 8;  // after the signature and CRC-32
   const int64_t signedLength = zip64 ? 24 : 16, unsignedLength = signedLength - 4;
   constexpr int64_t kLookBack = 24;
@@ -105,6 +110,8 @@ int64_t FindDescriptorEnd(Recognition& rec, int64_t dataStart, bool zip64, int64
       rec.StepOver(std::max(dataStart, checked - kLookBack));  // lets a claim-only window drop what is behind
     }
     if (!rec.ReadNextSector()) return -1;
+    const int64_t sectorStart = rec.Length() - rec.FirstBytes().size();
+    if (!family.empty() && rec.PassesDeadEnd(family, sectorStart)) return -1;
   }
 }
 
@@ -154,6 +161,8 @@ int64_t WalkZipRecords(Recognition& rec, const ZipWalkRules& rules) {
     const uint32_t sig = FetchSignature(rec, offset, ok);
     if (!ok) return -1;
     int64_t length = 0;
+    // From a local header on, the walk depends on nothing before it.
+    if (sig == kZipLocalHeader && !rules.family.empty() && rec.KnownDeadEnd(rules.family, offset)) return -1;
     if (sig == kZipLocalHeader) {
       std::array<uint8_t, 30> h{};
       if (!Fetch(rec, offset, h.data(), h.size())) return -1;
@@ -176,7 +185,7 @@ int64_t WalkZipRecords(Recognition& rec, const ZipWalkRules& rules) {
       if (streamed) {
         const int64_t maxData = std::min(z64.present ? std::numeric_limits<int64_t>::max() : kMaxPlainMember,
                                          rules.maxRecordBytes);
-        next = FindDescriptorEnd(rec, dataStart, z64.present, maxData);
+        next = FindDescriptorEnd(rec, dataStart, z64.present, maxData, rules.family);
         if (next < 0) return -1;
       } else {
         if (dataLength > static_cast<uint64_t>(std::numeric_limits<int64_t>::max() - dataStart)) return -1;
@@ -233,7 +242,9 @@ int64_t WalkZipRecords(Recognition& rec, const ZipWalkRules& rules) {
       return end;
     } else {
       // Foreign data (an APK signing block, or the damage of a member) is kept with the
-      // archive only when its central directory follows; it is looked for once.
+      // archive only when its central directory follows; it is looked for once. What
+      // follows is judged by offsets from the archive's start, so no dead end is left.
+      rec.NoDeadEnds();
       if (centralAfterForeignData >= 0) return -1;
       int64_t central = ApkSigningBlockEnd(rec, offset, rules.maxRecordBytes);
       if (central < 0) central = FindCentralHeader(rec, offset);

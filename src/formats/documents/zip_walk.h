@@ -35,6 +35,8 @@ inline constexpr int64_t kZipFirstNameOffset = 30;  // the first entry's name in
 struct ZipWalkRules {
   // Largest length of one record (a local record counts its member data).
   int64_t maxRecordBytes = std::numeric_limits<int64_t>::max();
+  // Names the rules for the dead-end memo (see Recognition::KnownDeadEnd); empty: no memo.
+  std::string_view family;
   // Sees the name of every central directory entry, in order.
   std::function<void(ByteView name)> onCentralEntry;
 };

@@ -67,6 +67,7 @@ int64_t WalkObjects(Recognition& rec) {
   std::array<uint8_t, kAsfObjectHeader> bytes{};
   const ByteView header(bytes.data(), bytes.size());
   for (int64_t offset = 0;;) {
+    if (rec.KnownDeadEnd("WMV", offset)) return -1;
     if (!rec.CopySectorRun(offset + kAsfObjectHeader) || !rec.ReadBack(offset, bytes.data(), bytes.size())) return -1;
     if (offset != 0 && !IsAcceptedTopLevelObject(header)) return -1;
     const uint64_t size = header.Le64(16);
@@ -106,7 +107,7 @@ bool StartAsfFamily(Recognition& rec, ScanContext& scan, const std::string& outp
   const bool wmv = !rec.FirstBytes().Matches(kFilePropertiesAt, kFilePropertiesObject) || HasWindowsMediaVideo(header);
   const uint32_t kind = wmv ? kTypeWmv : kTypeAsf;
   const bool writes = !outputFolder.empty() && (scan.Options.TypeMask & kind) != 0;
-  return rec.ChooseOutput(writes ? RecognitionOutput::File(RecoveredFileName(outputFolder, rec.StartOffset(), wmv ? ".WMV" : ".ASF"))
+  return rec.ChooseOutput(writes ? RecognitionOutput::FileOnCommit(RecoveredFileName(outputFolder, rec.StartOffset(), wmv ? ".WMV" : ".ASF"))
                                  : RecognitionOutput::ClaimOnly());
 }
 

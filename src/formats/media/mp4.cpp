@@ -196,6 +196,7 @@ struct Seen {
     if (kind == IsoKind::Video || kind == IsoKind::Mdat) return moov || mdat;
     return Whole(kind, length);
   }
+  const char* Family() const { return moov ? (mdat ? "MP4 moov mdat" : "MP4 moov") : (mdat ? "MP4 mdat" : "MP4"); }
 };
 
 // The boxes read where they lie. The walk below copies a file through unclaimed sectors
@@ -284,6 +285,8 @@ bool ReadItemLocations(Recognition& rec, int64_t offset, int64_t length, Seen& s
 int64_t WalkBoxes(Recognition& rec, IsoKind kind, int64_t offset, Seen& seen) {
   std::array<uint8_t, 16> header{};
   for (;;) {
+    // From a box header on, the walk depends on the place and on what it has met.
+    if (rec.KnownDeadEnd(seen.Family(), offset)) return -1;
     Have have = EnsureHeader(rec, offset + 8);
     if (have == Have::RangeEnd) return seen.Whole(kind, offset) ? offset : -1;
     if (have == Have::Failed || !rec.ReadBack(offset, header.data(), 8)) return -1;

@@ -26,10 +26,12 @@ int64_t ChunkSize(uint32_t length) { return kChunkHeader + int64_t{length} + (le
 // Follows the chunks from `offset` on, judging each header of `headerBytes` bytes. Returns the
 // file's length, or -1 when the file cannot be followed to its end (a chunk runs past the
 // range, a read fails). Where the range ends before the next header, the file ends.
+// `family` names the judge for the dead-end memo.
 template <class Judge>
-int64_t WalkChunks(Recognition& rec, int64_t offset, int64_t headerBytes, Judge&& judge) {
+int64_t WalkChunks(Recognition& rec, std::string_view family, int64_t offset, int64_t headerBytes, Judge&& judge) {
   std::array<uint8_t, kListHead> header{};
   for (;;) {
+    if (!family.empty() && rec.KnownDeadEnd(family, offset)) return -1;
     const CopyStop stop = rec.CopyAsFarAs(offset + headerBytes);
     if (stop == CopyStop::RangeEnd) return offset;
     if (stop != CopyStop::Reached || !rec.ReadBack(offset, header.data(), static_cast<size_t>(headerBytes))) return -1;
@@ -94,7 +96,7 @@ void FinishWebp(Recognition& rec, bool writes, const std::string& fileName) {
   const int64_t end = StatedRiffEnd(rec.FirstBytes());
   if (end == 0 || end > kMaxWebpBytes) return;
   WaveJudge insideStatedSize{end};
-  const int64_t length = WalkChunks(rec, kListHead, kListHead, insideStatedSize);
+  const int64_t length = WalkChunks(rec, "", kListHead, kListHead, insideStatedSize);
   // The pad byte of an odd last chunk may lie beyond the stated size.
   if (length != end && length != end + 1) return;
   rec.CutToLength(end);
@@ -147,7 +149,7 @@ int RecoverRiff(ScanContext& scan, const std::string& outputFolder, const std::s
   const std::string fileName = writes ? RecoveredFileName(outputFolder, startOffset, extension) : std::string();
   const bool webp = IsWebp(rec.FirstBytes());
   if (!rec.ChooseOutput(webp     ? RecognitionOutput::Memory()
-                        : writes ? RecognitionOutput::File(fileName)
+                        : writes ? RecognitionOutput::FileOnCommit(fileName)
                                  : RecognitionOutput::ClaimOnly()))
     return 0;
   if (webp) {
@@ -157,11 +159,11 @@ int RecoverRiff(ScanContext& scan, const std::string& outputFolder, const std::s
   if (rec.FirstBytes().Matches(8, "WAVE")) {
     // A header without its audio is no recording.
     WaveJudge wave{StatedRiffEnd(rec.FirstBytes())};
-    const int64_t length = WalkChunks(rec, kListHead, kListHead, wave);
+    const int64_t length = WalkChunks(rec, "", kListHead, kListHead, wave);
     if (wave.hasAudio) Finish(rec, length, kListHead);
     return 0;
   }
-  const int64_t length = WalkChunks(rec, kListHead, kListHead,
+  const int64_t length = WalkChunks(rec, ordroMode ? "RIFF Ordro" : "RIFF", kListHead, kListHead,
                                     [ordroMode](ByteView h, int64_t) { return JudgeRiffChunk(h, ordroMode); });
   Finish(rec, length, kListHead);
   return 0;
@@ -170,9 +172,9 @@ int RecoverRiff(ScanContext& scan, const std::string& outputFolder, const std::s
 int RecoverAviFragment(ScanContext& scan, const std::string& outputFolder, int64_t startOffset) {
   Recognition rec(scan, startOffset,
                   outputFolder.empty() ? RecognitionOutput::ClaimOnly()
-                                       : RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset, ".A00")));
+                                       : RecognitionOutput::FileOnCommit(RecoveredFileName(outputFolder, startOffset, ".A00")));
   if (!rec.Started() || !rec.FirstBytes().Matches(0, "00dc")) return 0;
-  Finish(rec, WalkChunks(rec, 0, kChunkHeader, [](ByteView h, int64_t) { return JudgeStreamChunk(h); }), 0);
+  Finish(rec, WalkChunks(rec, "AVI stream", 0, kChunkHeader, [](ByteView h, int64_t) { return JudgeStreamChunk(h); }), 0);
   return 0;
 }
 

@@ -28,7 +28,9 @@ int RecoverCdrRiff(ScanContext& scan, const std::string& outputFolder, int64_t s
 int RecoverCdrZip(ScanContext& scan, const std::string& outputFolder, int64_t startOffset) {
   Recognition rec(scan, startOffset, OutputFor(scan, outputFolder, startOffset));
   if (!rec.Started() || rec.FirstBytes().Le32(0) != kZipLocalHeader) return 0;
-  const int64_t length = WalkZipRecords(rec, ZipWalkRules{});
+  ZipWalkRules rules;
+  rules.family = "CDR";
+  const int64_t length = WalkZipRecords(rec, rules);
   if (length < 0) return 0;
   rec.CutToLength(length);
   rec.Commit();

@@ -108,6 +108,7 @@ int64_t WalkChunks(Recognition& rec, ScanContext& scan) {
   std::array<uint8_t, kChunkHead> head{};
   int64_t pos = kFirstChunk;
   for (;;) {
+    if (rec.KnownDeadEnd("PNG", pos)) return -1;
     if (!rec.CopySectorRun(pos + kChunkHead) || !rec.ReadBack(pos, head.data(), head.size())) return -1;
     const ByteView h(head.data(), head.size());
     const ByteView type = h.Sub(4, 4);

@@ -31,12 +31,15 @@ constexpr uint32_t kJpegImageFormat = 18;
 constexpr int64_t kMaxPreviewExifBytes = 0x100000;  // the EXIF block lies in a JPEG's first segments
 
 // Searches the sector that ends at `end` for the directory pointer; returns the file's
-// length (just behind the pointer), or 0.
-int64_t FindDirectoryPointer(Recognition& rec, int64_t end, uint32_t sectorSize) {
-  std::array<uint8_t, kMaxSectorSize> sector{};
+// length (just behind the pointer), or 0. *tagSeen is set when the sector (with the three
+// bytes before it) holds "SECd" anywhere.
+int64_t FindDirectoryPointer(Recognition& rec, int64_t end, uint32_t sectorSize, bool* tagSeen) {
+  std::array<uint8_t, kMaxSectorSize + 3> bytes{};
   const int64_t from = end - sectorSize;
-  if (!rec.ReadBack(from, sector.data(), sectorSize)) return 0;
-  const ByteView s(sector.data(), sectorSize);
+  if (!rec.ReadBack(from - 3, bytes.data(), sectorSize + 3)) return 0;
+  const auto* tag = "SECd";
+  *tagSeen = *tagSeen || std::search(bytes.begin(), bytes.begin() + sectorSize + 3, tag, tag + 4) != bytes.begin() + sectorSize + 3;
+  const ByteView s(bytes.data() + 3, sectorSize);
   for (int64_t p = from; p + 4 <= end; p += 4) {
     const uint32_t d = s.Le32(static_cast<uint64_t>(p - from));
     const int64_t distance = p - int64_t{d};
@@ -91,13 +94,21 @@ int RecoverX3f(ScanContext& scan, const std::string& outputFolder, int64_t start
   Recognition rec(scan, startOffset, mayWrite ? RecognitionOutput::Undecided() : RecognitionOutput::ClaimOnly());
   if (!rec.Started() || !rec.FirstBytes().Matches(0, "FOVb")) return 0;
 
+  // A walk that failed without meeting "SECd" after its first sector leaves each sector it
+  // read as a dead end: a pointer behind such a sector has no directory to point to, so a
+  // lower candidate that reaches one looks at that sector only.
   const uint32_t sectorSize = scan.SectorSize();
   int64_t length = 0;
+  bool tagSeen = false;
   while (length == 0 && rec.Length() < kMaxCameraRawBytes) {
     if (!rec.ReadNextSector()) return 0;
-    length = FindDirectoryPointer(rec, rec.Length(), sectorSize);
+    const bool deadEnd = rec.KnownDeadEnd("X3F", rec.Length() - sectorSize);
+    length = FindDirectoryPointer(rec, rec.Length(), sectorSize, &tagSeen);
+    if (tagSeen) rec.NoDeadEnds();
+    if (length == 0 && deadEnd) return 0;
   }
   if (rec.Length() >= kMaxCameraRawBytes) return 0;
+  rec.NoDeadEnds();  // found: whatever follows is no structural failure
   rec.CutToLength(length);
 
   std::string fileName;

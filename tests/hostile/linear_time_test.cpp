@@ -1,0 +1,164 @@
+// Crafted media on which every candidate fails: the recognisers' work grows with the medium,
+// not with its square, what failed walks leave behind never changes an outcome, and a
+// candidate that fails writes nothing.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "formats/documents/rar.h"
+#include "formats/pictures/png.h"
+#include "formats/raw_card.h"
+#include "hostile/hostile.h"
+
+namespace morvane::hostile {
+namespace {
+namespace fs = std::filesystem;
+
+std::vector<uint8_t> Bytes(std::string_view s) { return {s.begin(), s.end()}; }
+
+std::vector<uint8_t> Be32(uint32_t v) {
+  return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+}
+
+// A local header of a member written as a stream (sizes 0, flag bit 3) with no descriptor.
+std::vector<uint8_t> StreamedZipHeader(std::string_view name) {
+  std::vector<uint8_t> h(30, 0);
+  test::PutLe(h, 0, 0x04034B50, 4);
+  test::PutLe(h, 4, 20, 2);
+  test::PutLe(h, 6, 8, 2);
+  test::PutLe(h, 8, 8, 2);
+  test::PutLe(h, 26, name.size(), 2);
+  return test::Cat({h, Bytes(name)});
+}
+
+// RAR: the marker, then a block of type `type` with header size 11 and `dataSize` bytes of data.
+std::vector<uint8_t> RarStart(uint8_t type, uint32_t dataSize) {
+  std::vector<uint8_t> b(18, 0);
+  std::copy_n("Rar!\x1A\x07\x00", 7, b.begin());
+  b[9] = type;
+  test::PutLe(b, 10, 0x8000, 2);
+  test::PutLe(b, 12, 11, 2);
+  test::PutLe(b, 14, dataSize, 4);
+  return b;
+}
+
+// The same piece at the start of every `unitSectors` sectors.
+struct HostileKind {
+  const char* name;
+  int64_t unitSectors;
+  std::vector<uint8_t> piece;
+};
+
+std::vector<HostileKind> HostileKinds() {
+  std::vector<uint8_t> asf(24, 0);
+  std::copy_n("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16, asf.begin());
+  test::PutLe(asf, 16, 512, 8);  // header objects chained sector after sector, no data object
+  return {
+      {"JPEG start of scan, no end", 1, {0xFF, 0xD8, 0xFF, 0xDA, 0x00, 0x02}},
+      // A tEXt chunk whose data runs over the next sector's signature into its own chunk.
+      {"PNG tEXt chain, no IEND", 1, test::Cat({Bytes("\x89PNG\r\n\x1A\n"), Be32(500), Bytes("tEXt")})},
+      {"ASF header objects, no data object", 1, asf},
+      // An archive header whose data area ends on the next sector's archive header.
+      {"RAR archive headers, no end block", 1, RarStart(0x73, 501)},
+      {"PDF, no trailer", 8, Bytes("%PDF-1.4\n")},
+      {"streamed ZIP member, no descriptor", 8, StreamedZipHeader("a.txt")},
+      {"OOXML streamed member, no descriptor", 8, StreamedZipHeader("_rels/.rels")},
+      {"X3F, no directory", 8, Bytes("FOVb")},
+      // A file type box, then a free box that ends on the next sector's free box.
+      // A JUNK chunk that ends on the next sector's JUNK chunk; the last runs past the range.
+      {"AVI JUNK chunks past the range", 1, test::Cat({Bytes("RIFF"), Be32(0), Bytes("AVI JUNK"), {0xF8, 1, 0, 0}})},
+      {"MP4 free boxes, no movie", 1, test::Cat({Be32(16), Bytes("ftypisom"), Be32(0), Be32(512), Bytes("free")})},
+  };
+}
+
+// Sectors read or claimed by the recognisers over a whole scan of `sectors` sectors of the kind.
+int64_t Work(const HostileKind& kind, int64_t sectors, bool claimOnly) {
+  test::RawCard card(sectors);
+  for (int64_t s = 0; s < sectors; s += kind.unitSectors) card.Place(kind.piece, s);
+  if (claimOnly) card.setup.Options.TypeMask = 0;
+  card.RunAll();
+  return card.Context().SectorsWorked;
+}
+
+TEST(HostileGrowth, EveryRecogniserWorksInTimeLinearInTheMedium) {
+  constexpr int64_t kSectors = 2048;
+  for (const HostileKind& kind : HostileKinds()) {
+    for (bool claimOnly : {false, true}) {
+      SCOPED_TRACE(std::string(kind.name) + (claimOnly ? ", claim-only" : ", written"));
+      const int64_t once = Work(kind, kSectors, claimOnly), twice = Work(kind, 2 * kSectors, claimOnly);
+      // Twice the work, give or take a pass over the medium (about four times when quadratic).
+      EXPECT_LE(twice, 2 * once + 2 * kSectors) << once << " sectors, then " << twice;
+    }
+  }
+}
+
+// Cards of PNG chain pieces (each runs into the next sector's chunk), pieces whose chain
+// ends there with an IEND, and junk, recognised from the highest start down with sectors
+// committed to other files in between: every outcome is the one a scan that remembers
+// nothing gets.
+TEST(HostileGrowth, WhatFailedWalksLeaveBehindNeverChangesAnOutcome) {
+  const auto chain = HostileKinds()[1].piece;
+  std::vector<uint8_t> end = test::Cat({Bytes("\x89PNG\r\n\x1A\n"), Be32(0), Bytes("IEND")});
+  std::mt19937 rng(21);
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    const int64_t n = 300;
+    test::RawCard card(n);
+    std::vector<int64_t> steps;  // a start sector, or -1 - the first of 3 sectors committed elsewhere
+    for (int64_t s = 0; s < n; ++s) {
+      const unsigned kind = rng() % 10;
+      if (kind < 6) card.Place(chain, s);
+      else if (kind < 7) card.Place(end, s);
+      if (kind < 7) steps.insert(steps.begin(), s);
+      if (rng() % 8 == 0) steps.insert(steps.begin() + static_cast<long>(rng() % (steps.size() + 1)), -1 - static_cast<int64_t>(rng() % n));
+    }
+    if (round == 0) {  // a chain broken by junk that a file committed later takes away
+      std::fill(card.image.begin(), card.image.end(), 0);
+      for (int64_t s : {0, 1, 2, 3, 4, 6, 7, 8}) card.Place(chain, s);
+      card.Place(end, 9);
+      steps = {4, -1 - 5, 3};
+    }
+    std::vector<std::vector<int64_t>> claims[2];
+    for (bool forget : {false, true}) {
+      test::RawCard run(n);
+      run.image = card.image;
+      ScanContext& scan = run.Context();
+      for (int64_t step : steps) {
+        if (step < 0) {
+          scan.SectorMap.ClaimSectorRun(-1 - step, 3);
+          scan.DeadEnds.ForgetWalksOver(-1 - step, -1 - step + 2, 512);
+          continue;
+        }
+        if (forget) scan.ForgetRecogniserMemos();
+        RecoverPng(scan, "", step * 512);
+        claims[forget].push_back(run.ClaimedSectors());
+      }
+    }
+    EXPECT_EQ(claims[0], claims[1]);
+  }
+}
+
+// A stray streamed ZIP header and a RAR archive whose second block runs into junk, above a
+// real video, on an output drive that holds 64 KiB: neither candidate writes anything, so
+// the video comes back and nothing is reported lost.
+TEST(HostileGrowth, ARejectedCandidateWritesNothing) {
+  test::TempDir dir;
+  const auto video = Sample("mp4/mp42.mp4");
+  auto rar = test::Cat({RarStart(0x73, 0), RarStart(0x74, 3 << 20)});
+  rar.erase(rar.begin() + 18, rar.begin() + 25);  // the second block follows the first
+  test::WriteFileBytes(dir / "card.img", CardWith({{100, video}, {2000, StreamedZipHeader("a.txt")}, {9000, rar}}, 16384));
+  fs::create_directory(dir / "out");
+  for (const char* mode : {"abort", "ignore"}) {
+    SCOPED_TRACE(mode);
+    auto r = Morvane("scan -q --on-write-error " + std::string(mode) + " " + Q(dir / "card.img") + " -o " + Q(dir / "out"),
+                     60, "trap '' XFSZ; ulimit -f 64;");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(test::ReadFileBytes(dir / "out/TEST_AAAAAADW.MP4"), video);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), {}), 1);
+    fs::remove_all(dir / "out");
+    fs::create_directory(dir / "out");
+  }
+}
+
+}  // namespace
+}  // namespace morvane::hostile
