@@ -2,6 +2,7 @@
 // not with its square, what failed walks leave behind never changes an outcome, and a
 // candidate that fails writes nothing.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <random>
 
@@ -42,6 +43,24 @@ std::vector<uint8_t> RarStart(uint8_t type, uint32_t dataSize) {
   return b;
 }
 
+// RAR 5: the marker, a main header, then a file header (13 bytes) whose 499 bytes of data
+// end on the next sector's file header; every CRC is right.
+std::vector<uint8_t> Rar5Chain() {
+  auto header = [](std::vector<uint8_t> fields) {
+    std::vector<uint8_t> h = test::Cat({{0, 0, 0, 0, static_cast<uint8_t>(fields.size())}, fields});
+    test::PutLe(h, 0, crc32(0, h.data() + 4, static_cast<uInt>(h.size() - 4)), 4);
+    return h;
+  };
+  return test::Cat({Bytes(std::string_view("Rar!\x1A\x07\x01\x00", 8)), header({1, 0, 0}),
+                    header({2, 2, 0xF3, 0x03, 0, 0, 0, 1})});
+}
+
+// Matroska written as a stream: an EBML header, a segment of unknown size, then a Void
+// element (3-byte header, 509 bytes) that ends on the next sector's Void; never a cluster.
+const std::string_view kMatroskaPadding(
+    "\x1A\x45\xDF\xA3\x8F\x42\x86\x81\x01\x42\x82\x88matroska"
+    "\x18\x53\x80\x67\x01\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xEC\x41\xFD", 35);
+
 // The same piece at the start of every `unitSectors` sectors.
 struct HostileKind {
   const char* name;
@@ -60,6 +79,8 @@ std::vector<HostileKind> HostileKinds() {
       {"ASF header objects, no data object", 1, asf},
       // An archive header whose data area ends on the next sector's archive header.
       {"RAR archive headers, no end block", 1, RarStart(0x73, 501)},
+      {"RAR 5 file headers, no end header", 1, Rar5Chain()},
+      {"Matroska stream of padding, no cluster", 1, Bytes(kMatroskaPadding)},
       {"PDF, no trailer", 8, Bytes("%PDF-1.4\n")},
       {"streamed ZIP member, no descriptor", 8, StreamedZipHeader("a.txt")},
       {"OOXML streamed member, no descriptor", 8, StreamedZipHeader("_rels/.rels")},

@@ -137,7 +137,9 @@ int RecoverRar(ScanContext& scan, const std::string& outputFolder, int64_t start
   std::vector<uint8_t> header;
   int64_t pos = static_cast<int64_t>(rar5 ? kMarker5.size() : kMarker4.size());
   for (;;) {
-    if (rec.KnownDeadEnd(rar5 ? "RAR5" : "RAR", pos)) return 0;
+    // The first RAR 5 header must be the main header: a rule of this start, not of the bytes.
+    const bool firstOfRar5 = rar5 && pos == static_cast<int64_t>(kMarker5.size());
+    if (!firstOfRar5 && rec.KnownDeadEnd(rar5 ? "RAR5" : "RAR", pos)) return 0;
     const Block block = rar5 ? Rar5Block(rec, pos, header) : Rar4Block(rec, pos);
     if (block.length <= 0 || block.length > std::numeric_limits<int64_t>::max() - pos) return 0;
     // The block's data is copied, or in claim-only mode claimed without being read.

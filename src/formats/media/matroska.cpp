@@ -145,11 +145,15 @@ bool IsPadding(uint32_t id) { return id == kVoidId || id == kCrc32Id; }
 // whole (copied, or in claim-only mode claimed without being read); an unknown-size cluster
 // is walked across its own elements. Ends in front of the first element not accepted, not
 // readable, or not wholly within the range, and before any padding in front of it.
+// A segment's walk fails only when it meets no cluster: until it has met one, its outcome
+// from each element boundary depends on the bytes alone, so it stops at a boundary where
+// such a walk has failed before (`deadEnds`).
 template <class Accepted>
-Walked WalkElements(Recognition& rec, const ScanContext& scan, int64_t at, Accepted accepted) {
+Walked WalkElements(Recognition& rec, const ScanContext& scan, int64_t at, Accepted accepted, bool deadEnds = false) {
   Walked walked;
   walked.end = at;
   for (;;) {
+    if (deadEnds && !walked.cluster && rec.KnownDeadEnd("Matroska segment", at)) return {};
     ElementHeader h;
     const Header read = FetchHeader(rec, at, h);
     if (read == Header::Failed) return {};
@@ -187,7 +191,7 @@ int RecoverMatroska(ScanContext& scan, const std::string& outputFolder, int64_t 
   const auto start = ReadFileStart(rec.FirstBytes());
   if (!start) return 0;
   const bool writes = !outputFolder.empty() && (scan.Options.TypeMask & kTypeMkv);
-  if (!rec.ChooseOutput(writes ? RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset, start->extension))
+  if (!rec.ChooseOutput(writes ? RecognitionOutput::FileOnCommit(RecoveredFileName(outputFolder, startOffset, start->extension))
                                : RecognitionOutput::ClaimOnly()))
     return 0;
 
@@ -206,7 +210,7 @@ int RecoverMatroska(ScanContext& scan, const std::string& outputFolder, int64_t 
     length = static_cast<int64_t>(end);
   } else {
     // One written as a stream ends behind its last element; it holds at least a cluster.
-    const Walked walked = WalkElements(rec, scan, start->segmentData, IsSegmentChild);
+    const Walked walked = WalkElements(rec, scan, start->segmentData, IsSegmentChild, true);
     if (walked.end < 0 || !walked.cluster) return 0;
     length = walked.end;
   }
