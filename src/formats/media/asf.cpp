@@ -46,7 +46,8 @@ bool HasWindowsMediaVideo(ByteView header) {
   for (uint64_t offset = kHeaderObjectHead; offset + kAsfObjectHeader <= header.size();) {
     const ByteView object = header.Sub(offset);
     const uint64_t size = object.Le64(16);
-    if (size < static_cast<uint64_t>(kAsfObjectHeader)) return false;
+    // An object that does not end inside what is held ends the look (and no size can wrap it).
+    if (size < static_cast<uint64_t>(kAsfObjectHeader) || size > header.size() - offset) return false;
     if (object.Matches(0, kStreamPropertiesObject) && object.Matches(kStreamTypeAt, kVideoMedia) &&
         IsWindowsMediaVideo(object.Sub(kVideoCodecAt, 4)))
       return true;
