@@ -63,7 +63,7 @@ void WithdrawInnerFile(ScanContext& scan, int64_t firstSector) {
     scan.SectorMap.ReleaseSectorRun(r.First, r.Count);
     scan.DeadEnds.ForgetWalksOver(r.First, r.First + r.Count - 1, scan.SectorSize());
   }
-  if (!file->Name.empty()) std::remove(file->Name.c_str());
+  if (!file->Name.empty()) RemoveRecoveredFile(file->Name);
   if (file->Counted) --scan.RecoveredCount;
   RecoveredFileInfo info;
   info.Name = file->Name;

@@ -159,6 +159,8 @@ void RemoveFileInProgress(const std::string& path) {
   errno = saved;
 }
 
+void RemoveRecoveredFile(const std::string& path) { Unlink(path); }
+
 void RemoveAllFilesInProgress() {
   std::lock_guard<std::mutex> hold(InProgressLock());
   for (const std::string& path : InProgress()) Unlink(path);

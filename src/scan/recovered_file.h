@@ -78,6 +78,8 @@ void ListFileInProgress(const std::string& path);
 void ForgetFileInProgress(const std::string& path);
 // Deletes a listed file and forgets it.
 void RemoveFileInProgress(const std::string& path);
+// Deletes a finished file of the output folder (through the open folder, as it was made).
+void RemoveRecoveredFile(const std::string& path);
 // Deletes every listed file (the last act of a process that is being ended).
 void RemoveAllFilesInProgress();
 
