@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows build under Wine: scans the sample card and compares every recovered file (name,
 # bytes, modification time) with the Linux build's, then checks the Windows platform layer:
-# UTF-16 paths, paths beyond MAX_PATH, a read-only source left untouched, an image backup
-# identical to its source and refused onto the source itself, and the drive list.
+# UTF-16 paths, paths beyond MAX_PATH, an inventory with its DFXML report, a read-only source
+# left untouched, an image backup identical to its source and refused onto the source itself,
+# the drive list and device paths.
 # Usage: test-windows.sh MORVANE_EXE LINUX_MORVANE CARD_IMAGE
 set -uo pipefail
 exe=$(realpath "$1") linux=$(realpath "$2") card=$(realpath "$3")
@@ -40,6 +41,15 @@ for i in 1 2 3; do long="$long/$(printf 'folder%.0s' {1..15})$i"; done
 mkdir -p "$long"
 scan card.img -o "Z:$long/out"
 check "output path beyond MAX_PATH (${#long} characters)" same_as_linux "$long/out"
+
+# The DFXML report is written in place as the scan goes, an inventory works in a temporary
+# folder that it removes at the end.
+(cd "$work" && win scan -q card.img --inventory --hash --dfxml inventory.xml >> wine.log)
+"$linux" scan -q "$work/card.img" --inventory --hash --dfxml "$work/linux.xml" >/dev/null
+check "inventory's DFXML report equals the Linux build's, no work folder left" \
+  bash -c "diff <(grep -v -e '<command_line>' -e '<start_time>' '$work/linux.xml') \
+                <(grep -v -e '<command_line>' -e '<start_time>' '$work/inventory.xml') &&
+           [ -z \"\$(find '$WINEPREFIX/drive_c/users' -name 'morvane-inventory-*')\" ]"
 
 scan card.img -o readonly-out
 check "read-only source opens and stays unchanged" [ "$(sha256sum < "$work/card.img")" = "$before" ]

@@ -1,14 +1,12 @@
 #include "cli/dfxml_report.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
 
 #include "app/version.h"
 #include "cli/console.h"
+#include "storage/streams.h"
 
 namespace morvane::cli {
 namespace {
@@ -50,24 +48,18 @@ std::string XmlText(const std::string& text) {
   return out;
 }
 
-DfxmlReport::~DfxmlReport() {
-  if (fd_ >= 0) ::close(fd_);
-}
+DfxmlReport::~DfxmlReport() = default;
 
 bool DfxmlReport::WriteAtEnd(const std::string& body) {
   if (failed_) return false;
   const std::string text = body + kClosing;
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::pwrite(fd_, text.data() + done, text.size() - done, bodyEnd_ + static_cast<int64_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      failed_ = true;
-      error_ = n < 0 ? errno : EIO;
-      errno = error_;
-      return false;
-    }
-    done += static_cast<size_t>(n);
+  const auto size = static_cast<int64_t>(text.size());
+  errno = 0;
+  if (file_->Seek(bodyEnd_, soBeginning) != bodyEnd_ || file_->Write(text.data(), size) != size) {
+    failed_ = true;
+    error_ = errno != 0 ? errno : EIO;
+    errno = error_;
+    return false;
   }
   bodyEnd_ += static_cast<int64_t>(body.size());
   return true;
@@ -75,10 +67,11 @@ bool DfxmlReport::WriteAtEnd(const std::string& body) {
 
 bool DfxmlReport::Open(const std::string& path, const std::string& commandLine, const std::string& imageName,
                        uint32_t sectorSize) {
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd_ < 0) {
+  errno = 0;
+  file_ = OpenOutputFileStream(path, fmCreate);
+  if (!file_) {
     failed_ = true;
-    error_ = errno;
+    error_ = errno != 0 ? errno : EIO;
     return false;
   }
   sectorSize_ = std::max<uint32_t>(sectorSize, 1);
@@ -100,7 +93,7 @@ bool DfxmlReport::Open(const std::string& path, const std::string& commandLine, 
 }
 
 bool DfxmlReport::Add(const DfxmlFile& f) {
-  if (fd_ < 0) return false;
+  if (!file_) return false;
   std::string x = "  <fileobject>\n    <filename>" + XmlText(f.Name) + "</filename>\n    <filesize>" +
                   std::to_string(f.Length) + "</filesize>\n    <byte_runs>\n";
   // The runs hold whole sectors; the file ends inside the last one it uses.

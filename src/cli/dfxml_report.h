@@ -8,10 +8,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "scan/sector_map.h"
+#include "storage/streams.h"
 
 namespace morvane::cli {
 
@@ -41,7 +43,7 @@ class DfxmlReport {
 
  private:
   bool WriteAtEnd(const std::string& body);
-  int fd_ = -1;
+  std::unique_ptr<TNewFileStream> file_;
   int64_t bodyEnd_ = 0;  // where the closing tag starts
   uint32_t sectorSize_ = 512;
   bool failed_ = false;

@@ -408,14 +408,12 @@ std::string CommandWithCluster(const ScanCommandOptions& o, const std::string& c
 class InventoryFolder {
  public:
   bool Make() {
-    std::string name = (std::filesystem::temp_directory_path() / "morvane-inventory-XXXXXX").string();
-    if (!::mkdtemp(name.data())) return false;
-    path_ = name;
-    return true;
+    path_ = MakeTempFolder("morvane-inventory-");
+    return !path_.empty();
   }
   const std::string& Path() const { return path_; }
   ~InventoryFolder() {
-    if (!path_.empty()) ::rmdir(path_.c_str());
+    if (!path_.empty()) RemoveEmptyFolder(path_);
   }
 
  private:

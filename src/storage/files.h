@@ -58,6 +58,12 @@ bool EmptyFile(int fd);
 // failed (the descriptor is closed all the same).
 bool FlushAndClose(int fd);
 void CloseFile(int fd);
+// Makes a new folder that only this user may enter, named `prefix` and a unique ending, in the
+// system's folder for temporary files; its path, or empty (errno set) when none could be made.
+std::string MakeTempFolder(const std::string& prefix);
+// Removes a folder if it is empty; false otherwise.
+bool RemoveEmptyFolder(const std::string& path);
+
 // The full name of the running program's file; empty when the system does not tell.
 std::string ExecutablePath();
 

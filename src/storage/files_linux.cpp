@@ -83,6 +83,13 @@ bool FlushAndClose(int fd) {
 
 void CloseFile(int fd) { ::close(fd); }
 
+std::string MakeTempFolder(const std::string& prefix) {
+  std::string name = PathText(std::filesystem::temp_directory_path() / (prefix + "XXXXXX"));
+  return ::mkdtemp(name.data()) ? name : std::string();
+}
+
+bool RemoveEmptyFolder(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
+
 std::string ExecutablePath() {
   std::error_code ec;
   std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);

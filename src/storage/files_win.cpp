@@ -96,6 +96,27 @@ bool FlushAndClose(int fd) {
 
 void CloseFile(int fd) { _close(fd); }
 
+std::string MakeTempFolder(const std::string& prefix) {
+  std::wstring base(MAX_PATH + 1, L'\0');
+  const DWORD n = GetTempPathW(static_cast<DWORD>(base.size()), base.data());
+  if (n == 0 || n > base.size()) {
+    win::SetErrno(GetLastError());
+    return {};
+  }
+  base.resize(n);
+  // The folder inherits the temporary folder's permissions, which are the user's own.
+  const std::string folder = win::Utf8(base) + prefix + std::to_string(GetCurrentProcessId()) + "-";
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = folder + std::to_string(GetTickCount64() % 1000000 + attempt);
+    if (CreateDirectoryW(win::FilePath(name).c_str(), nullptr)) return name;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  win::SetErrno(GetLastError());
+  return {};
+}
+
+bool RemoveEmptyFolder(const std::string& path) { return RemoveDirectoryW(win::FilePath(path).c_str()) != 0; }
+
 std::string ExecutablePath() {
   std::wstring name(32768, L'\0');
   DWORD n = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
