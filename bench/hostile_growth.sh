@@ -5,11 +5,11 @@
 # prints the time and the growth factor from the size before (about 2 per doubling when
 # linear, about 4 when quadratic).
 #   bench/hostile_growth.sh [build/morvane] [sizes in MiB, default "4 8 16"] [kinds]
-# Kinds: jpg png wmv rar pdf pdf-claim zip ooxml x3f mp4 avi (default all).
+# Kinds: jpg png wmv rar pdf pdf-claim zip ooxml x3f ole tiff mp4 avi (default all).
 set -euo pipefail
 morvane=${1:-build/morvane}
 sizes=${2:-"4 8 16"}
-kinds=${3:-"jpg png wmv rar pdf pdf-claim zip ooxml x3f mp4 avi"}
+kinds=${3:-"jpg png wmv rar pdf pdf-claim zip ooxml x3f ole tiff mp4 avi"}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 now() { date +%s.%N; }
@@ -24,6 +24,15 @@ def every(unit, piece):
     return (piece + bytes(unit - len(piece))) * (size // unit)
 asf_header = bytes.fromhex("3026B2758E66CF11A6D900AA0062CE6C")
 zip_head = lambda name: struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 8, 8, 0, 0, 0, 0, 0, len(name), 0) + name
+# tables that name sectors (OLE) or date texts (TIFF) 1, 2, 4 ... 128 MiB away: a walk
+# that copied up to each would go to the image's end before it failed
+ole = bytearray(b"\xff" * 512)
+ole[0:8] = bytes.fromhex("D0CF11E0A1B11AE1")
+ole[28:32] = struct.pack("<I", 0x0009FFFE)
+ole[68:72] = struct.pack("<I", 0xFFFFFFFE)
+for k in range(19): ole[76 + 4 * k:80 + 4 * k] = struct.pack("<I", (1 << k) - 1)
+tiff = b"II*\0" + struct.pack("<IH", 8, 19) + b"".join(
+    struct.pack("<HHII", 306, 2, 20, 1 << k) for k in range(9, 28)) + bytes(4)
 pieces = {
     "jpg": (512, b"\xff\xd8\xff\xda\x00\x02"),
     # a tEXt chunk whose data runs over the next sector's signature into its own chunk
@@ -37,6 +46,8 @@ pieces = {
     "zip": (65536, zip_head(b"a.txt")),
     "ooxml": (65536, zip_head(b"_rels/.rels")),
     "x3f": (65536, b"FOVb"),
+    "ole": (65536, bytes(ole)),
+    "tiff": (65536, tiff),
     # a JUNK chunk that ends on the next sector's JUNK chunk; the last runs past the range
     "avi": (512, b"RIFF" + bytes(4) + b"AVI JUNK" + struct.pack("<I", 504)),
     # a file type box, then a free box that ends on the next sector's free box
@@ -49,7 +60,7 @@ PY
 types() {
   case $1 in
     jpg|pdf-claim) echo jpg ;; png) echo png ;; wmv) echo wmv ;; rar) echo rar ;; pdf) echo ai ;;
-    zip) echo zip ;; ooxml) echo docx ;; x3f) echo raw ;; mp4) echo mp4 ;; avi) echo avi ;;
+    zip) echo zip ;; ooxml) echo docx ;; x3f|tiff) echo raw ;; ole) echo doc ;; mp4) echo mp4 ;; avi) echo avi ;;
   esac
 }
 printf "%-10s" kind

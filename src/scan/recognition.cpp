@@ -166,6 +166,29 @@ bool Recognition::Fail() {
   return false;
 }
 
+Recognition::Peek Recognition::PeekAhead(int64_t offset, void* buffer, int64_t count) {
+  if (!Active() || Length() != sectorSize_ || offset < 0 || count <= 0 || offset > kMaxInMemoryBytes ||
+      count > kMaxInMemoryBytes)
+    return Peek::Unknown;
+  const int64_t end = startOffset_ + offset + count;
+  if (end > scan_.RangeEndOffset()) return Peek::Beyond;
+  const int64_t first = (startOffset_ + offset) / sectorSize_, last = (end - 1) / sectorSize_;
+  if (peekClearTo_ < StartSector()) peekClearTo_ = StartSector();
+  if (last > peekClearTo_) {
+    if (scan_.SectorMap.NextClaimedSector(peekClearTo_ + 1, last) >= 0) return Peek::Unknown;
+    peekClearTo_ = last;
+  }
+  try {
+    std::vector<uint8_t> sectors(static_cast<size_t>((last - first + 1) * sectorSize_));
+    if (scan_.ReadSectors(sectors.data(), static_cast<int64_t>(sectors.size()), first * sectorSize_) != 0)
+      return Peek::Unknown;
+    std::memcpy(buffer, sectors.data() + (startOffset_ + offset - first * sectorSize_), static_cast<size_t>(count));
+  } catch (const std::bad_alloc&) {
+    return Peek::Unknown;
+  }
+  return Peek::Read;
+}
+
 bool Recognition::CopySectorRun(int64_t target) {
   if (!Active()) return false;
   if (target <= Length()) return true;

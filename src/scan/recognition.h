@@ -213,6 +213,16 @@ class Recognition {
   // Undecided output hold the file itself and drop nothing.
   void DropHeldBytesBefore(int64_t offset);
 
+  // Looking ahead before the walk takes any sector beyond the start: reads output bytes
+  // [offset, offset + count) from the source where they lie, which holds while no claimed
+  // sector comes between the start and them (the output is then the source as it lies).
+  // A check of the structures a format addresses from its start can so refuse a candidate
+  // at the cost of those structures, not of the bytes between them. Beyond: the bytes lie
+  // past the range (no walk reaches them); Unknown: a claimed sector comes first, a read
+  // fails or the walk has moved on — only the walk can tell.
+  enum class Peek { Read, Beyond, Unknown };
+  Peek PeekAhead(int64_t offset, void* buffer, int64_t count);
+
   // Choosing the output after the start: a recognition created with Undecided output
   // creates nothing; it can look at FirstBytes() (and copy on, held in memory) and then
   // name its output once. A File output is created then and the bytes held so far are
@@ -323,6 +333,7 @@ class Recognition {
   std::vector<std::pair<std::string_view, int64_t>> boundaries_;
   int64_t furthestSector_ = -1;      // the last sector the walk (or a dead end it met) looked at
   bool noDeadEnds_ = false;
+  int64_t peekClearTo_ = -1;  // the sectors after the start up to this one are known unclaimed
 };
 
 }  // namespace morvane

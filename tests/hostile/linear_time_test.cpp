@@ -68,6 +68,30 @@ struct HostileKind {
   std::vector<uint8_t> piece;
 };
 
+// Tables addressed from the start that name sectors (OLE) or data (TIFF) further and further
+// away, 1, 2, 4 ... 128 MiB, the last beyond the medium: a walk that copies up to each goes
+// to the medium's end before it fails.
+std::vector<uint8_t> OleFarTables() {
+  std::vector<uint8_t> h(512, 0xFF);
+  std::copy_n("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8, h.begin());
+  test::PutLe(h, 28, 0x0009FFFE, 4);
+  test::PutLe(h, 68, 0xFFFFFFFE, 4);  // no DIFAT chain
+  for (int k = 0; k <= 18; ++k) test::PutLe(h, 76 + 4 * k, (1u << k) - 1, 4);  // FAT sectors
+  return h;
+}
+std::vector<uint8_t> TiffFarTexts() {
+  std::vector<uint8_t> h = {'I', 'I', 42, 0, 8, 0, 0, 0, 19, 0};
+  for (int k = 9; k <= 27; ++k) {  // date texts the walk reads until one parses
+    std::vector<uint8_t> entry(12, 0);
+    test::PutLe(entry, 0, 306, 2);
+    test::PutLe(entry, 2, 2, 2);
+    test::PutLe(entry, 4, 20, 4);
+    test::PutLe(entry, 8, 1u << k, 4);
+    h = test::Cat({h, entry});
+  }
+  return test::Cat({h, std::vector<uint8_t>(4, 0)});
+}
+
 std::vector<HostileKind> HostileKinds() {
   std::vector<uint8_t> asf(24, 0);
   std::copy_n("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16, asf.begin());
@@ -85,6 +109,8 @@ std::vector<HostileKind> HostileKinds() {
       {"streamed ZIP member, no descriptor", 8, StreamedZipHeader("a.txt")},
       {"OOXML streamed member, no descriptor", 8, StreamedZipHeader("_rels/.rels")},
       {"X3F, no directory", 8, Bytes("FOVb")},
+      {"OLE tables far away", 128, OleFarTables()},
+      {"TIFF texts far away", 128, TiffFarTexts()},
       // A file type box, then a free box that ends on the next sector's free box.
       // A JUNK chunk that ends on the next sector's JUNK chunk; the last runs past the range.
       {"AVI JUNK chunks past the range", 1, test::Cat({Bytes("RIFF"), Be32(0), Bytes("AVI JUNK"), {0xF8, 1, 0, 0}})},

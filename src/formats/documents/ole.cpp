@@ -1,6 +1,8 @@
 #include "formats/documents/ole.h"
 
 #include <algorithm>
+#include <array>
+#include <map>
 #include <string_view>
 #include <vector>
 
@@ -33,17 +35,34 @@ int64_t SectorEnd(uint32_t n) { return (int64_t{n} + 2) * kSector; }
 
 enum class Kind { None, Word, Excel, PowerPoint };
 
-// The file's tables, read in place from the bytes loaded so far.
+// The file's tables, read in place from the bytes loaded so far, or, to look before any
+// copy, from single sectors read where the file would lie (Recognition::PeekAhead).
 class CompoundFile {
  public:
-  explicit CompoundFile(Recognition& rec) : rec_(rec), listed_(kOleMaxSectorNumber + 1, false) {}
+  enum class Source { Loaded, Peeked };
+  CompoundFile(Recognition& rec, Source source)
+      : rec_(rec), peeked_(source == Source::Peeked), listed_(kOleMaxSectorNumber + 1, false) {}
 
-  // Loads the file up to the end of sector n.
+  // Loads the file up to the end of sector n (or reads sector n alone).
   bool Load(uint32_t n) {
-    if (!rec_.CopySectorRun(SectorEnd(n))) return false;
+    if (peeked_) {
+      if (sectors_.count(n) == 0) {
+        std::array<uint8_t, kSector> bytes{};
+        const Recognition::Peek peek = rec_.PeekAhead(SectorOffset(n), bytes.data(), kSector);
+        if (peek != Recognition::Peek::Read) {
+          unknown_ |= peek == Recognition::Peek::Unknown;
+          return false;
+        }
+        sectors_.emplace(n, bytes);
+      }
+    } else if (!rec_.CopySectorRun(SectorEnd(n))) {
+      return false;
+    }
     highestLoadedEnd_ = std::max(highestLoadedEnd_, SectorEnd(n));
     return true;
   }
+  // True when a sector could not be read ahead: only the walk can tell.
+  bool Unknown() const { return unknown_; }
 
   bool AddFatSector(uint32_t n) {
     if (n > kOleMaxSectorNumber || listed_[n] || fatSectors_.size() >= kMaxFatSectors || !Load(n)) return false;
@@ -67,19 +86,18 @@ class CompoundFile {
       // Rising numbers: the chain cannot loop, and it ends within the limit.
       if (d > kOleMaxSectorNumber || int64_t{d} <= previous || !Load(d)) return false;
       previous = d;
-      const int64_t at = SectorOffset(d);
       for (uint32_t i = 0; i < kFatSectorsPerDifatSector; ++i) {
-        const uint32_t n = rec_.Bytes().Le32(at + 4 * i);
+        const uint32_t n = Le32(d, 4 * i);
         if (n != kFreeSector && !AddFatSector(n)) return false;
       }
-      d = rec_.Bytes().Le32(at + 4 * kFatSectorsPerDifatSector);
+      d = Le32(d, 4 * kFatSectorsPerDifatSector);
     }
     return true;
   }
 
   uint32_t FatEntries() const { return static_cast<uint32_t>(fatSectors_.size()) * kEntriesPerFatSector; }
   uint32_t FatEntry(uint32_t i) const {
-    return rec_.Bytes().Le32(SectorOffset(fatSectors_[i / kEntriesPerFatSector]) + 4 * (i % kEntriesPerFatSector));
+    return Le32(fatSectors_[i / kEntriesPerFatSector], 4 * (i % kEntriesPerFatSector));
   }
 
   // The file's length: up to the highest sector the FAT marks as used, and never short of a
@@ -117,7 +135,17 @@ class CompoundFile {
   }
 
  private:
+  // The 32-bit number at byte `at` of loaded sector n.
+  uint32_t Le32(uint32_t n, int64_t at) const {
+    if (!peeked_) return rec_.Bytes().Le32(SectorOffset(n) + at);
+    const auto& bytes = sectors_.at(n);
+    return ByteView(bytes.data(), bytes.size()).Le32(at);
+  }
+
   Recognition& rec_;
+  const bool peeked_;
+  std::map<uint32_t, std::array<uint8_t, kSector>> sectors_;  // peeked sectors by number
+  bool unknown_ = false;
   std::vector<bool> listed_;  // sectors already taken as FAT sectors
   std::vector<uint32_t> fatSectors_;
   std::vector<uint32_t> directory_;
@@ -205,6 +233,18 @@ std::string ExtensionFor(const Typing& t, uint32_t typeMask) {
   return "";
 }
 
+// The walk's checks on the tables alone, read where the file would lie: false when the walk
+// would refuse the candidate. A header whose tables name far sectors so costs those
+// sectors, not the bytes up to them.
+bool MayHoldCompoundFile(Recognition& rec) {
+  CompoundFile file(rec, CompoundFile::Source::Peeked);
+  if (!file.ReadFat()) return file.Unknown();
+  const int64_t length = file.Length();
+  uint8_t last = 0;
+  if (length == 0 || rec.PeekAhead(length - 1, &last, 1) == Recognition::Peek::Beyond) return false;
+  return file.ReadDirectoryChain(length);
+}
+
 }  // namespace
 
 int RecoverOleDocument(ScanContext& scan, const std::string& outputFolder, int64_t startOffset) {
@@ -213,7 +253,8 @@ int RecoverOleDocument(ScanContext& scan, const std::string& outputFolder, int64
   const ByteView header = rec.FirstBytes();
   if (!header.Matches(0, kOleSignature) || header.Le32(28) != kByteOrderAndShift9) return 0;
 
-  CompoundFile file(rec);
+  if (!MayHoldCompoundFile(rec)) return 0;
+  CompoundFile file(rec, CompoundFile::Source::Loaded);
   if (!file.ReadFat()) return 0;
   const int64_t length = file.Length();
   if (length == 0 || !rec.CopySectorRun(length)) return 0;

@@ -173,10 +173,13 @@ struct Entry {
   uint64_t dataPosition = 0;  // where the data lies: in the entry, or at the value field
 };
 
+// How the walk reads: copying (holding every byte), stepping over the gaps between the
+// structures (claimed unread), or ahead of any copy, where the bytes lie (PeekAhead).
+enum class Reading { Hold, StepOver, Peek };
+
 class TiffWalk {
  public:
-  TiffWalk(Recognition& rec, bool bigEndian, bool mayStepOver)
-      : rec_(rec), bigEndian_(bigEndian), mayStepOver_(mayStepOver) {}
+  TiffWalk(Recognition& rec, bool bigEndian, Reading reading) : rec_(rec), bigEndian_(bigEndian), reading_(reading) {}
 
   // Walks the IFD at offset, its chain and every sub-IFD they point to. False rejects the
   // file (or, with NotHeld(), asks for a walk that keeps every byte it reads).
@@ -190,6 +193,8 @@ class TiffWalk {
   uint64_t Extent() const { return extent_; }
   uint64_t LoadTarget() const { return std::max(loadTarget_, extent_); }
   bool NotHeld() const { return notHeld_; }
+  // A peeking walk met bytes it could not read ahead: only a walk that copies can tell.
+  bool Unknown() const { return unknown_; }
   TDateTime ShootingTime() const { return shootingTime_; }
   bool SawMake() const { return sawMake_; }
   std::string extension;
@@ -220,10 +225,11 @@ class TiffWalk {
 
   Recognition& rec_;
   const bool bigEndian_;
-  const bool mayStepOver_;
+  const Reading reading_;
   uint64_t extent_ = 0;
   uint64_t loadTarget_ = 0;
   bool notHeld_ = false;
+  bool unknown_ = false;
   TDateTime shootingTime_ = kNoShootingTime;
   std::string descriptionWord_, makerWord_;
   bool sawMake_ = false;
@@ -249,9 +255,14 @@ bool TiffWalk::AddPanasonicRawData() {
 bool TiffWalk::Read(uint64_t offset, void* out, uint64_t length) {
   const uint64_t end = offset + length;  // both below 2^33: no overflow
   if (end > kMaxEnd) return false;
+  if (reading_ == Reading::Peek) {
+    const auto peek = rec_.PeekAhead(static_cast<int64_t>(offset), out, static_cast<int64_t>(length));
+    unknown_ |= peek == Recognition::Peek::Unknown;
+    return peek == Recognition::Peek::Read;
+  }
   const auto target = static_cast<int64_t>(end);
   if (target > rec_.Length()) {
-    if (mayStepOver_ && static_cast<int64_t>(offset) > rec_.Length() && !rec_.StepOver(static_cast<int64_t>(offset)))
+    if (reading_ == Reading::StepOver && static_cast<int64_t>(offset) > rec_.Length() && !rec_.StepOver(static_cast<int64_t>(offset)))
       return false;
     if (!rec_.CopySectorRun(target)) return false;
   }
@@ -463,12 +474,22 @@ Outcome CarveTiff(ScanContext& scan, const std::string& outputFolder, int64_t st
   const TiffHeader header = ReadHeader(first);
   if (!header.ok) return Outcome::Rejected;
 
-  TiffWalk walk(rec, header.bigEndian, !hold);
-  walk.extension = header.extension;
-  walk.panasonic = header.panasonic;
   const uint32_t ifd0 = header.bigEndian ? first.Be32(4) : first.Le32(4);
-  if (!walk.WalkIfd(ifd0, 0)) return walk.NotHeld() ? Outcome::NotHeld : Outcome::Rejected;
-  if (!walk.AddPanasonicRawData()) return Outcome::Rejected;
+  const auto walkFile = [&](TiffWalk& walk) {
+    walk.extension = header.extension;
+    walk.panasonic = header.panasonic;
+    return walk.WalkIfd(ifd0, 0) && walk.AddPanasonicRawData();
+  };
+  // The IFDs and their data first, read where they lie: a header whose IFDs lie far away
+  // and do not hold up costs those IFDs, not the bytes up to them.
+  TiffWalk ahead(rec, header.bigEndian, Reading::Peek);
+  uint8_t last = 0;
+  if (walkFile(ahead) ? rec.PeekAhead(static_cast<int64_t>(ahead.LoadTarget()) - 1, &last, 1) == Recognition::Peek::Beyond
+                      : !ahead.Unknown())
+    return Outcome::Rejected;
+
+  TiffWalk walk(rec, header.bigEndian, hold ? Reading::Hold : Reading::StepOver);
+  if (!walkFile(walk)) return walk.NotHeld() ? Outcome::NotHeld : Outcome::Rejected;
   // Without any maker evidence: a TIFF picture when no camera named itself, else the raw
   // file of a camera this walk does not know by name.
   std::string extension = walk.extension;
