@@ -306,11 +306,13 @@ bool Recognition::ChooseOutput(RecognitionOutput output) {
 }
 
 bool Recognition::Append(ByteView bytes) {
-  if (!Active() || kind_ == Kind::FileOnCommit) return false;
+  if (!Active()) return false;
   if (!FitsInMemory(Length() + static_cast<int64_t>(bytes.size()))) return Fail();
   const int64_t at = Length();
   try {
     if (bytes.size() > 0) foreign_.emplace_back(at, at + static_cast<int64_t>(bytes.size()));
+    if (kind_ == Kind::FileOnCommit && bytes.size() > 0)
+      appended_.emplace(at, std::vector<uint8_t>(bytes.data(), bytes.data() + bytes.size()));
     bytes_.insert(bytes_.end(), bytes.data(), bytes.data() + bytes.size());
   } catch (const std::bad_alloc&) {
     return Fail();
@@ -503,6 +505,12 @@ bool Recognition::CopyClaimsIntoFile() {
     auto skipZeros = [&] {
       for (; zero != zeros.end() && zero->first <= Length(); ++zero) {
         if (zero->second <= Length()) continue;
+        if (const auto kept = appended_.find(zero->first); kept != appended_.end()) {  // Append's bytes
+          const int64_t from = Length() - zero->first, to = std::min(zero->second, length) - zero->first;
+          bytes_.insert(bytes_.end(), kept->second.begin() + from, kept->second.begin() + std::max(from, to));
+          if (static_cast<int64_t>(bytes_.size()) >= kOutputBufferBytes) FlushOutput();
+          continue;
+        }
         FlushOutput();
         bytes_.clear();
         bytesBase_ = std::min(zero->second, length);

@@ -56,7 +56,8 @@
 //             (and any zero tail) into the file through the same 1 MiB buffer, with the same
 //             Abort / Retry / Ignore question. A candidate that fails writes nothing and takes
 //             no output space; a sector that cannot be read while the file is copied fails the
-//             recognition as a failed read during the walk would. Append is not offered.
+//             recognition as a failed read during the walk would. Bytes placed by Append
+//             are held until then.
 //   Undecided nothing is created at the start. The recogniser looks at FirstBytes() (and may
 //             copy on; the bytes are held as in Memory) and names its output once with
 //             ChooseOutput, when the format says it has a file and which kind: a refused
@@ -101,6 +102,7 @@
 #pragma once
 
 #include <array>
+#include <map>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -312,6 +314,7 @@ class Recognition {
   std::vector<uint8_t> bytes_;  // output bytes [bytesBase_, Length())
   int64_t bytesBase_ = 0;
   std::vector<std::pair<int64_t, int64_t>> foreign_;  // output ranges [first, end) placed by Append
+  std::map<int64_t, std::vector<uint8_t>> appended_;  // FileOnCommit: Append's bytes by output offset
   int64_t firstKept_ = 0;       // output bytes [0, firstKept_) are still the start sector
   std::array<uint8_t, kMaxSectorSize> first_{};
 

@@ -185,15 +185,18 @@ TEST(HostileGrowth, WhatFailedWalksLeaveBehindNeverChangesAnOutcome) {
   }
 }
 
-// A stray streamed ZIP header and a RAR archive whose second block runs into junk, above a
-// real video, on an output drive that holds 64 KiB: neither candidate writes anything, so
-// the video comes back and nothing is reported lost.
+// Stray streamed ZIP and CorelDRAW headers, an MP4 whose 1.5 MiB free box runs into junk and
+// a RAR archive whose second block does, above a real video, on an output drive that holds
+// 64 KiB: no candidate writes anything, so the video comes back and nothing is reported lost.
 TEST(HostileGrowth, ARejectedCandidateWritesNothing) {
   test::TempDir dir;
   const auto video = Sample("mp4/mp42.mp4");
   auto rar = test::Cat({RarStart(0x73, 0), RarStart(0x74, 3 << 20)});
   rar.erase(rar.begin() + 18, rar.begin() + 25);  // the second block follows the first
-  test::WriteFileBytes(dir / "card.img", CardWith({{100, video}, {2000, StreamedZipHeader("a.txt")}, {9000, rar}}, 16384));
+  const auto mp4 = test::Cat({Be32(16), Bytes("ftypisom"), Be32(0), Be32(3 << 19), Bytes("free")});
+  test::WriteFileBytes(dir / "card.img", CardWith({{100, video}, {2000, StreamedZipHeader("a.txt")},
+                                                   {4000, StreamedZipHeader("content/riffData.cdr")}, {5500, mp4}, {9000, rar}},
+                                                  16384));
   fs::create_directory(dir / "out");
   for (const char* mode : {"abort", "ignore"}) {
     SCOPED_TRACE(mode);

@@ -346,19 +346,24 @@ int RecoverMp4(ScanContext& scan, const std::string& outputFolder, int64_t start
   if (classic) rec.MayLieInside(kInnerClassicMovie);
 
   // A picture is assembled in memory for its decode check, written or not, so that claim-only
-  // takes the same sectors.
+  // takes the same sectors. A video is written once its boxes have shown a whole file (a
+  // candidate that fails writes nothing), unless the Samsung splice below must read back a
+  // first cluster larger than the walk's window.
   const bool checked = IsPicture(kind);
-  if (!rec.ChooseOutput(checked  ? RecognitionOutput::Memory()
-                        : writes ? RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset, extension))
-                                 : RecognitionOutput::ClaimOnly()))
+  const bool splice = writes && kind == IsoKind::Video && scan.LeadClusterPending;
+  const int64_t cluster = int64_t{scan.SectorsPerCluster()} * sectorSize;
+  const std::string fileName = writes ? RecoveredFileName(outputFolder, startOffset, extension) : "";
+  if (!rec.ChooseOutput(checked                                   ? RecognitionOutput::Memory()
+                        : !writes                                 ? RecognitionOutput::ClaimOnly()
+                        : splice && cluster > kClaimWindowBytes   ? RecognitionOutput::File(fileName)
+                                                                  : RecognitionOutput::FileOnCommit(fileName)))
     return 0;
   if (scan.Options.CameraMode.Sony) rec.SetClaimedSectorStride(kSonyClaimedStepBytes / sectorSize);
 
   // Samsung: the file's own first cluster, then the kept cluster that ends with the header
   // of its media data; the walk goes on over both. A kept cluster that does not continue
   // this file's boxes stays pending for the file it belongs to.
-  if (writes && kind == IsoKind::Video && scan.LeadClusterPending) {
-    const int64_t cluster = int64_t{scan.SectorsPerCluster()} * sectorSize;
+  if (splice) {
     if (!rec.CopySectorRun(cluster)) return 0;
     if (static_cast<int64_t>(scan.LeadClusterBuffer.size()) >= cluster) {
       std::vector<uint8_t> spliced(static_cast<size_t>(2 * cluster));

@@ -10,7 +10,7 @@ namespace {
 
 RecognitionOutput OutputFor(const ScanContext& scan, const std::string& outputFolder, int64_t startOffset) {
   if (outputFolder.empty() || !(scan.Options.TypeMask & kTypeCdr)) return RecognitionOutput::ClaimOnly();
-  return RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset, ".CDR"));
+  return RecognitionOutput::FileOnCommit(RecoveredFileName(outputFolder, startOffset, ".CDR"));
 }
 
 }  // namespace
