@@ -371,8 +371,10 @@ struct KeptFiles : ScanObserver {
 
 // A header declaring more than the whole medium holds is no archive: on a 1 MiB card a
 // 4 GiB cabinet and a 20 GiB 7z used to be written at those lengths and, only claimed,
-// hid the video behind them. One that runs past the medium's end is cut there, and the
-// zeros and the declared length are reported with the file.
+// hid the video behind them; an ASF file of 4 GiB claimed everything to the end. WAVE, AVI
+// and MP4 headers whose chunk or box runs far past the medium are no files either. One that
+// runs past the medium's end is cut there, and the zeros and the declared length are
+// reported with the file.
 TEST(RecoverSizedArchives, NoArchiveIsLongerThanTheMedium) {
   Bytes cab = {'M', 'S', 'C', 'F', 0, 0, 0, 0};
   cab.resize(512, 0);
@@ -380,11 +382,27 @@ TEST(RecoverSizedArchives, NoArchiveIsLongerThanTheMedium) {
   Bytes sevenZip = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0x00, 0x04};
   sevenZip.resize(512, 0);
   PutLe(sevenZip, 12, kMax7zBytes - 32, 8);
+  Bytes asf(512, 0);  // a header object, then the file properties object stating the file size
+  std::copy_n("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16, asf.begin());
+  std::copy_n("\xA1\xDC\xAB\x8C\x47\xA9\xCF\x11\x8E\xE4\x00\xC0\x0C\x20\x53\x65", 16, asf.begin() + 30);
+  PutLe(asf, 16, 134, 8);
+  PutLe(asf, 46, 104, 8);
+  PutLe(asf, 70, uint64_t{1} << 32, 8);
+  const auto riff = [](const char* form, const char* chunk) {
+    Bytes b = test::Cat({Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0xF0}, Bytes(form, form + 4), Bytes(chunk, chunk + 4)});
+    return test::Cat({b, Bytes{0, 0, 0, 0xF0}});
+  };
+  const Bytes mp4 = {0, 0, 0, 16, 'f', 't', 'y', 'p', 'i', 's', 'o', 'm', 0, 0, 0, 0,
+                     0, 0, 0, 1, 'm', 'd', 'a', 't', 0, 0, 0, 1, 0, 0, 0, 0};
   const Bytes ts = test::ReadFileBytes(test::DataPath("mpeg/plain.ts"));
   for (uint32_t types : {kAllTypesMask, kTypeTs}) {
     ArchiveCard t(2048);
     t.Place(cab, 10);
     t.Place(sevenZip, 20);
+    t.Place(asf, 30);
+    t.Place(riff("WAVE", "data"), 40);
+    t.Place(riff("AVI ", "LIST"), 50);
+    t.Place(mp4, 60);
     t.Place(ts, 100);
     t.setup.Options.TypeMask = types;
     t.RunAll();

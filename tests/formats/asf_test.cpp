@@ -182,6 +182,13 @@ TEST(RecoverAsfAndWmv, LyingSizesAndForeignObjectsLeaveNoClaimAndNoFile) {
       Cat({head, Object(kContentDescriptionFamily, 50), Object(kData, (uint64_t{5} << 32) + 1)}),  // above 20 GiB
       Cat({head, Object(kData, 40 * 512)}),                              // runs past LastSector
       Cat({head, Object(kData, UINT64_MAX)}),
+      // a header holding file properties of 24 bytes, then an object whose size takes the
+      // streams look back to them (it once went round for ever)
+      [&] {
+        Bytes h = Cat({Bytes(head.begin(), head.begin() + 30), Object(kFileProperties, 24), Object(kPadding, UINT64_MAX - 23)});
+        h.resize(300, 1);
+        return h;
+      }(),
   };
   for (size_t i = 0; i < bad.size(); ++i) {
     for (bool writes : {true, false}) {

@@ -118,7 +118,8 @@ int RecoverAsf(ScanContext& scan, const std::string& outputFolder, int64_t start
   Recognition rec(scan, startOffset, RecognitionOutput::Undecided());
   if (!rec.Started()) return 0;
   const int64_t fileSize = AsfFileSize(rec.FirstBytes());
-  if (fileSize < 0 || !StartAsfFamily(rec, scan, outputFolder)) return 0;
+  // A file longer than the whole medium was never on it.
+  if (fileSize < 0 || fileSize > scan.MediumEndOffset() || !StartAsfFamily(rec, scan, outputFolder)) return 0;
   // Where the range ends first, the file keeps what was collected.
   const CopyStop stop = rec.StepOverAsFarAs(fileSize);
   if (stop != CopyStop::Reached && stop != CopyStop::RangeEnd) return 0;
