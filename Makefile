@@ -50,21 +50,19 @@ test-sanitize: deps
 	  ctest --output-on-failure -j $(JOBS)
 
 # Every libFuzzer target for a short while (from its seed corpus in fuzz/corpus/<target>, when
-# there is one; what it finds goes beside the target, not into the source tree).
+# there is one; what it finds goes beside the target, not into the source tree), $(JOBS) at a time.
 FUZZ_SECONDS ?= 20
 fuzz-smoke: deps
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
 	  -DMORVANE_FUZZ=ON -DMORVANE_TESTS=OFF -DMORVANE_BENCH=OFF -DMORVANE_GUI=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
-	@for f in $(FUZZ_BUILD)/fuzz/fuzz_*; do \
-	  [ -f "$$f" ] && [ -x "$$f" ] || continue; \
-	  echo "== $$f"; \
+	@find $(FUZZ_BUILD)/fuzz -maxdepth 1 -name "fuzz_*" -type f -perm -u+x | sort | xargs -P $(JOBS) -I{} bash -c '\
+	  f={}; \
 	  corpus=""; seeds="fuzz/corpus/$$(basename $$f)"; \
 	  if [ -d "$$seeds" ]; then rm -rf "$$f.corpus"; cp -r "$$seeds" "$$f.corpus"; corpus="$$f.corpus"; fi; \
 	  "$$f" -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 $$corpus > "$$f.log" 2>&1 \
-	    || { tail -n 40 "$$f.log"; exit 1; }; \
-	  tail -n 1 "$$f.log"; \
-	done
+	    || { echo "== $$f"; tail -n 40 "$$f.log"; exit 255; }; \
+	  echo "== $$f: $$(tail -n 1 $$f.log)"'
 
 # Programs and branding file into $(PREFIX)/libexec/morvane, links in $(PREFIX)/bin, the
 # desktop entry and the icon under $(PREFIX)/share.

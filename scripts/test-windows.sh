@@ -38,14 +38,14 @@ check "non-ASCII source and output folder names" same_as_linux "$work/$uni"
 
 long="$work/long"
 for i in 1 2 3; do long="$long/$(printf 'folder%.0s' {1..15})$i"; done
-mkdir -p "$long"
-scan card.img -o "Z:$long/out"
-check "output path beyond MAX_PATH (${#long} characters)" same_as_linux "$long/out"
+mkdir -p "$long" && ln "$work/card.img" "$long/card.img"
+scan "Z:$long/card.img" -o "Z:$long/out"
+check "source and output paths beyond MAX_PATH (${#long} characters)" same_as_linux "$long/out"
 
 # The DFXML report is written in place as the scan goes, an inventory works in a temporary
 # folder that it removes at the end.
 (cd "$work" && win scan -q card.img --inventory --hash --dfxml inventory.xml >> wine.log)
-"$linux" scan -q "$work/card.img" --inventory --hash --dfxml "$work/linux.xml" >/dev/null
+(cd "$work" && "$linux" scan -q card.img --inventory --hash --dfxml linux.xml >/dev/null)
 check "inventory's DFXML report equals the Linux build's, no work folder left" \
   bash -c "diff <(grep -v -e '<command_line>' -e '<start_time>' '$work/linux.xml') \
                 <(grep -v -e '<command_line>' -e '<start_time>' '$work/inventory.xml') &&
@@ -65,10 +65,20 @@ check "backup onto the source itself (a hard link) is refused" \
 win drives > "$work/drives.log"
 check "drive list shows the drive letters" grep -q '^C:' "$work/drives.log"
 
-# Wine refuses raw reads of its drives: the refusal must name the administrator prompt.
-win info '\\.\Z:' > "$work/device.log"
-check "a refused device asks for an administrator prompt" \
-  bash -c "! grep -qi 'denied' '$work/device.log' || grep -q 'administrator' '$work/device.log'"
+# Wine has no raw disks: every device is refused with exit status 1, the source's name and the
+# system's reason, before any output folder is made. A refusal for lack of rights names the
+# administrator prompt, and a bare drive letter (a folder) names the volume's device.
+device() {  # device SOURCE TEXT: a scan of SOURCE fails as above and says TEXT
+  rm -rf "$work/devout"
+  (cd "$work" && wine "$exe" scan -q "$1" -o devout > device.log 2>&1)
+  [ $? -eq 1 ] && grep -qF "$1" "$work/device.log" && grep -qF "$2" "$work/device.log" && [ ! -e "$work/devout" ] &&
+    { ! grep -qi 'denied' "$work/device.log" || grep -q 'administrator' "$work/device.log"; }
+}
+check 'volume \\.\Z: is refused' device '\\.\Z:' 'Failed to'
+check 'volume \\.\C: is refused' device '\\.\C:' 'Failed to'
+check 'disk \\.\PhysicalDrive0 is refused' device '\\.\PhysicalDrive0' 'Failed to'
+check 'a missing drive \\.\Q: is not found' device '\\.\Q:' 'not found'
+check 'a drive letter Z: names its volume \\.\Z:' device 'Z:' 'name it \\.\Z:'
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -56,7 +56,7 @@ bool OpenForCommand(PartitionModel& model, const std::string& path) {
   if (!r.Detail.empty()) detail += ": " + r.Detail;
   if (r.Error == OpenError::PermissionDenied && device)
     detail += DeviceAccessHint();
-  if (r.Error == OpenError::IsDirectory) detail += ": is a folder";
+  if (r.Error == OpenError::IsDirectory) detail += ": is a folder" + FolderSourceHint(path);
   Fail(r.TextId, detail);
   return false;
 }

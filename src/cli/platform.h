@@ -17,6 +17,9 @@ bool IsDevicePath(const std::string& path);
 
 // What to tell someone whose device could not be opened for lack of rights.
 std::string DeviceAccessHint();
+// What to tell someone who named a folder as the source: on Windows, for a drive letter
+// ("E:", "E:\"), the name of the volume itself; empty when there is nothing to add.
+std::string FolderSourceHint(const std::string& path);
 
 // The SHA-256 of the bytes that `next` hands over (filling the buffer, returning how many
 // it placed, 0 at the end, -1 on a failure) in lower-case hex; empty on a failure.

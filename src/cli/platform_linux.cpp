@@ -19,6 +19,8 @@ bool IsDevicePath(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
 }
 
+std::string FolderSourceHint(const std::string&) { return {}; }
+
 std::string DeviceAccessHint() {
   return ::geteuid() == 0 ? "\nThe system refused even though morvane runs as root: the device may be locked, "
                             "in use by another program, or faulty."

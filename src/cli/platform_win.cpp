@@ -4,6 +4,8 @@
 
 #include <io.h>
 
+#include <cctype>
+
 #include "cli/platform.h"
 #include "storage/win_text.h"
 
@@ -33,6 +35,14 @@ bool IsDevicePath(const std::string& path) { return path.rfind("\\\\.\\", 0) == 
 std::string DeviceAccessHint() {
   return "\nReading a device needs an administrator prompt: open the Command Prompt with \"Run as administrator\" "
          "and run the same command there.";
+}
+
+std::string FolderSourceHint(const std::string& path) {
+  const bool driveLetter = path.size() >= 2 && path.size() <= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
+                           path[1] == ':' && (path.size() == 2 || path[2] == '\\' || path[2] == '/');
+  if (!driveLetter) return {};
+  const std::string volume = "\\\\.\\" + path.substr(0, 2);
+  return "\nTo read the whole volume " + path.substr(0, 2) + ", name it " + volume + " (from an administrator prompt).";
 }
 
 std::string Sha256Of(const std::function<int64_t(char*, int64_t)>& next) {
