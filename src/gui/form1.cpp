@@ -14,12 +14,15 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStatusBar>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 
 #include "app/language.h"
@@ -33,6 +36,7 @@
 #include "gui/form6.h"
 #include "gui/message_boxes.h"
 #include "gui/own_texts.h"
+#include "gui/progress_window.h"
 #include "scan/scan_summary.h"
 #include "storage/drive_list.h"
 #include "storage/same_device.h"
@@ -249,6 +253,8 @@ void TForm1::BuildControls() {
   ViewerBox = new QGroupBox(central);
   ViewerBox->setObjectName(QStringLiteral("ViewerBox"));
   auto* viewer = new QVBoxLayout(ViewerBox);
+  viewer->setContentsMargins(6, 6, 6, 6);
+  viewer->setSpacing(6);
   Memo1 = new QPlainTextEdit(ViewerBox);
   Memo1->setObjectName(QStringLiteral("Memo1"));
   Memo1->setReadOnly(true);
@@ -256,15 +262,22 @@ void TForm1::BuildControls() {
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   QFont mono(QStringLiteral("Courier New"));
   mono.setStyleHint(QFont::Monospace);
-  mono.setFamilies({QStringLiteral("Courier New"), QFontDatabase::systemFont(QFontDatabase::FixedFont).family()});
+  // The dump is ASCII: a Latin monospace font first, as a Chinese locale's own monospace
+  // font spaces the lines up to a third wider.
+  mono.setFamilies({QStringLiteral("Courier New"), QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Liberation Mono"),
+                    QStringLiteral("Noto Sans Mono"), QFontDatabase::systemFont(QFontDatabase::FixedFont).family()});
   mono.setPixelSize(12);
   Memo1->setFont(mono);
-  QFontMetrics fm(mono);
-  Memo1->setMinimumWidth(fm.horizontalAdvance(QString(kSectorDumpHeader.size() + 4, QChar('0'))) +
-                         Memo1->verticalScrollBar()->sizeHint().width());
-  // The header and the sixteen lines of a sector, no more: expanded, the window still fits
-  // a 1366x768 screen.
-  Memo1->setMinimumHeight(fm.lineSpacing() * 17 + 2 * Memo1->frameWidth() + 8);
+  // The header and the sixteen lines of a sector, no more, measured as the memo lays its
+  // text out (which may take a pixel more per line than the font's line spacing).
+  Memo1->setPlainText(QString::fromLatin1(kSectorDumpHeader.data(), int(kSectorDumpHeader.size())));
+  const QTextBlock header = Memo1->document()->firstBlock();
+  const QTextLine line = header.layout()->lineAt(0);
+  const int margin = int(std::ceil(Memo1->document()->documentMargin()));
+  Memo1->setMinimumWidth(int(std::ceil(line.naturalTextWidth())) + QFontMetrics(mono).averageCharWidth() * 4 +
+                         2 * (margin + Memo1->frameWidth()) + Memo1->verticalScrollBar()->sizeHint().width());
+  Memo1->setMinimumHeight(int(std::ceil(line.height())) * 17 + 2 * (margin + Memo1->frameWidth()) + 1);
+  Memo1->clear();
   viewer->addWidget(Memo1, 1);
   Label1 = NewLabel("Label1", ViewerBox);
   Edit1 = NewEdit("Edit1", ViewerBox);
@@ -385,6 +398,7 @@ void TForm1::ConnectWorkers() {
       form2_->ShowRate(scan->BytesRead - recoveryBytes_, Since(recoveryStarted_), done, count);
   });
   connect(s, &ScanWorker::FileRecovered, form2_, [this](const QString&, const QString& kind) { form2_->CountRecovered(kind); });
+  connect(s, &ScanWorker::FileWithdrawn, form2_, &TForm2::UncountRecovered);
   connect(s, &ScanWorker::VoteProgress, form3_, &TForm3::ShowVoteProgress);
   connect(s, &ScanWorker::RecoveryProgress, form2_, &TForm2::ShowPassProgress);
   connect(s, &ScanWorker::CopyProgress, form2_, &TForm2::ShowCopyProgress);
@@ -452,7 +466,13 @@ void TForm1::FormShow() {
   if (!clock_) clock_ = std::make_unique<ProgressClock>();
 }
 
-void TForm1::StopAndClose() { close(); }
+void TForm1::StopAndClose() {
+  scanWorker_->StopUnattended();
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible() && dialog->isModal())
+      dialog->done(QDialog::Rejected);
+  close();
+}
 
 void TForm1::ShowResultInStatusBar(const QString& text) {
   StatusPanel[0]->setText(text);
@@ -668,6 +688,9 @@ void TForm1::ShowFolder(const QString& folder) {
 void TForm1::SpeedButton1Click(bool down) {
   // Expanding remembers the size the window had; collapsing goes back to it.
   if (down && isVisible() && !isMaximized() && !isFullScreen()) collapsedSize_ = size();
+  // The simple steps give the viewer their line: expanded, the window fits a 768-pixel
+  // screen with a desktop panel, whatever font the Chinese texts take.
+  Label5->setVisible(!down);
   ViewerBox->setVisible(down);
   if (!isVisible() || isMaximized() || isFullScreen()) return;
   // Settle the layouts now, so that the size hints describe what the window shows.
@@ -675,6 +698,7 @@ void TForm1::SpeedButton1Click(bool down) {
   layout()->activate();
   if (down) {
     resize(std::max(width(), minimumSizeHint().width()), std::max(height(), sizeHint().height()));
+    KeepOnScreen(this);
   } else {
     QSize back = collapsedSize_.isValid() ? collapsedSize_ : sizeHint();
     resize(back.expandedTo(minimumSizeHint()));

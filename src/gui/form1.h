@@ -123,7 +123,8 @@ class TForm1 : public QMainWindow {
   bool OpenSource(std::unique_ptr<Source> source, const QString& name);
 
  public slots:
-  // A stop signal (SIGTERM and the like): stops the work as Stop does, then closes.
+  // A stop signal (SIGTERM and the like): stops the work as Stop does, then closes. A
+  // question open at that moment is closed unanswered (a failed save counts as Abort).
   void StopAndClose();
   // Status panel 0 (the sector size, or the last scan's result).
   void ShowResultInStatusBar(const QString& text);

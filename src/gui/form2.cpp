@@ -81,6 +81,11 @@ void TForm2::CountRecovered(const QString& kind) {
   KindsLine->setText(QString::fromStdString(tally_.KindsText()));
 }
 
+void TForm2::UncountRecovered(const QString& kind) {
+  tally_.Remove(kind.toStdString(), 0);
+  KindsLine->setText(QString::fromStdString(tally_.KindsText()));
+}
+
 void TForm2::SpeedButton1Click() {
   ShowPaused(SpeedButton1->isChecked());
   emit PauseToggled(SpeedButton1->isChecked());

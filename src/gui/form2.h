@@ -46,6 +46,8 @@ class TForm2 : public ProgressWindow {
   void ShowRecovered(int recoveredCount);
   // ScanWorker::FileRecovered: one more file of `kind` ("JPG") in the kinds line.
   void CountRecovered(const QString& kind);
+  // ScanWorker::FileWithdrawn: one file of `kind` less.
+  void UncountRecovered(const QString& kind);
   // Whether the scan is paused (the rate is not shown then).
   bool Paused() const { return SpeedButton1->isChecked(); }
 

@@ -128,7 +128,13 @@ void TForm6::FitTreeToItems() {
   for (QTreeWidgetItem* item : items_)
     if (!item->isHidden()) ++rows;
   const int rowHeight = std::max(tree->sizeHintForRow(0), tree->fontMetrics().height() + 4);
-  tree->setMinimumHeight(rows * rowHeight + frame + 4);
+  // On a screen too short for every row (or with a font that spaces its lines wide) the
+  // tree scrolls, and the window stays on the screen.
+  const QMargins margins = layout()->contentsMargins();
+  const QRect room = ScreenRoom(this);
+  int height = rows * rowHeight + frame + 4;
+  if (!room.isEmpty()) height = std::min(height, room.height() - margins.top() - margins.bottom());
+  tree->setMinimumHeight(height);
   tree->setMinimumWidth(std::max(300, tree->ContentsWidth() + frame + 8));
   adjustSize();
 }

@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QScreen>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -104,6 +105,26 @@ void ApplyFaceFont(QWidget* window, const TFaceTexts& texts) {
   families << QApplication::font().families();
   f.setFamilies(families);
   window->setFont(f);
+}
+
+QRect ScreenRoom(const QWidget* window) {
+  const QScreen* screen = window->screen();
+  if (!screen) return {};
+  QRect room = screen->availableGeometry();
+  const QRect frame = window->frameGeometry(), inside = window->geometry();
+  const int left = inside.left() - frame.left(), top = inside.top() - frame.top();
+  const int right = frame.right() - inside.right(), bottom = frame.bottom() - inside.bottom();
+  const int titleBar = top > 0 ? top : 40;
+  return room.adjusted(left, titleBar, -right, -bottom);
+}
+
+void KeepOnScreen(QWidget* window) {
+  const QRect room = ScreenRoom(window);
+  if (room.isEmpty()) return;
+  QPoint at = window->geometry().topLeft();
+  at.setX(std::max(room.left(), std::min(at.x(), room.right() + 1 - window->width())));
+  at.setY(std::max(room.top(), std::min(at.y(), room.bottom() + 1 - window->height())));
+  if (at != window->geometry().topLeft()) window->move(at + (window->pos() - window->geometry().topLeft()));
 }
 
 QLabel* NewProgressLabel(QWidget* parent, const char* objectName) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QRect>
 #include <QString>
 
 #include <cstdint>
@@ -48,6 +49,12 @@ class ProgressWindow : public QDialog {
 
 // The language's font on `window`, falling back to the application font's families.
 void ApplyFaceFont(QWidget* window, const TFaceTexts& texts);
+// The part of its screen's available area that `window`'s inside may take: less its frame,
+// or a 40-pixel title bar while the window manager has not framed it yet.
+QRect ScreenRoom(const QWidget* window);
+// Moves a top-level `window` up and left until its frame lies in its screen's available area,
+// as far as its size allows.
+void KeepOnScreen(QWidget* window);
 // A progress line: plain text, left-aligned, wide enough not to make the window jump.
 QLabel* NewProgressLabel(QWidget* parent, const char* objectName);
 

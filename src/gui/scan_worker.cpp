@@ -38,6 +38,14 @@ class ScanWorker::Bridge : public ScanObserver {
     if (kind.startsWith(QLatin1Char('.'))) kind.remove(0, 1);
     Post([name, kind](ScanWorker* w) { emit w->FileRecovered(name, kind); });
   }
+  // A frame taken back by its movie leaves the tally and the window's kinds line.
+  void OnFileWithdrawn(const RecoveredFileInfo& file) override {
+    if (file.Name.empty()) return;
+    Tally.Remove(file.Extension, file.Length);
+    QString kind = QString::fromStdString(file.Extension);
+    if (kind.startsWith(QLatin1Char('.'))) kind.remove(0, 1);
+    Post([kind](ScanWorker* w) { emit w->FileWithdrawn(kind); });
+  }
   // Kept on the worker thread, read once it has ended.
   RecoveredTally Tally;
   int WriteFailures = 0;
@@ -133,10 +141,15 @@ void ScanWorker::CancelSearch() {
   if (scan_) scan_->SearchStop = true;
 }
 
-void ScanWorker::StopAndWait() {
+void ScanWorker::StopUnattended() {
   if (!running_) return;
   stopping_ = true;
   StopScan();
+}
+
+void ScanWorker::StopAndWait() {
+  if (!running_) return;
+  StopUnattended();
   QEventLoop loop;
   connect(this, &ScanWorker::Finished, &loop, &QEventLoop::quit);
   if (running_) loop.exec();

@@ -50,6 +50,9 @@ class ScanWorker : public QObject {
   void Pause(bool down);   // the pause toggle of the recovery window
   void StopScan();         // Stop: ends the recovery passes (and a search still running)
   void CancelSearch();     // Cancel of the search window
+  // Stops the scan as Stop does, nobody being there to answer: a question it waits on, or
+  // asks later, is answered Abort.
+  void StopUnattended();
   // Stops the scan and returns once its thread has ended, serving the window thread's
   // events meanwhile; a question asked while stopping is answered Abort.
   void StopAndWait();
@@ -62,6 +65,7 @@ class ScanWorker : public QObject {
   void RecoveryProgress(int pass, qint64 done, qint64 count, qint64 sector, int recovered);
   void CopyProgress(qint64 fileStartSector, qint64 currentSector);
   void FileRecovered(const QString& path, const QString& kind);  // kind: the extension, "JPG"
+  void FileWithdrawn(const QString& kind);  // a file reported recovered was part of another
   // The work files of the stream search could not be created; the scan waits until every
   // receiver has returned (connect it directly, on the window thread).
   void WorkFilesFailed();

@@ -67,6 +67,7 @@ class Form1Test : public QObject {
     QVERIFY2(DumpLine(f, 1).startsWith(QStringLiteral("000: EB58 906D 6B66 732E 6661 7400 ")), qPrintable(DumpLine(f, 1)));
     QCOMPARE(f.Memo1->toPlainText().split('\n').size(), 17);
 
+    f.ShowResultInStatusBar(QStringLiteral("Rescued file 3"));
     f.Button2->click();
     QVERIFY(!f.Model().IsOpen());
     QVERIFY(!f.GroupBox1->isVisible());

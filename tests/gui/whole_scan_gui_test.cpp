@@ -2,6 +2,8 @@
 // real FAT32 volume, pause and stop, a source that stops reading, closing the window
 // while a scan runs, and the backup with its cancel question.
 #include <QApplication>
+#include <QDialog>
+#include <QTimer>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -55,6 +57,20 @@ std::unique_ptr<TForm1> WindowOver(test::ControlledSource*& source, std::vector<
   source = owned.get();
   if (!f->OpenSource(std::move(owned), QStringLiteral("controlled.img"))) return nullptr;
   f->Edit2->setText(QString::fromStdString(out.path().string()));
+  return f;
+}
+
+// A window over five photos read slowly (a folder removed after the start goes long before
+// the first file is written), saving photos only into `folder`, which it makes.
+std::unique_ptr<TForm1> WindowOverSlowPhotos(const std::filesystem::path& folder) {
+  std::filesystem::create_directory(folder);
+  auto f = std::make_unique<TForm1>(test::TestStartup());
+  f->show();
+  auto source = std::make_unique<test::ControlledSource>(test::JpegRun(Baseline(), 5));
+  source->delayMs = 20;
+  if (!f->OpenSource(std::move(source), QStringLiteral("controlled.img"))) return nullptr;
+  f->Edit2->setText(QString::fromStdString(folder.string()));
+  f->TypeMask = kTypeJpg;
   return f;
 }
 
@@ -124,6 +140,30 @@ class WholeScanGuiTest : public QObject {
     QVERIFY(f.isVisible());
     QVERIFY(!f.Form2()->isVisible() && !f.Form3()->isVisible());
     QVERIFY(!HasWorkFiles(out.path().string()));
+  }
+
+  // A Motion-JPEG movie whose first frame was recovered as a photo takes it back: the
+  // photo leaves the kinds line and the closing summary.
+  void frameTakenBackLeavesTheCounts() {
+    test::TempDir out;
+    test::ControlledSource* source = nullptr;
+    std::vector<uint8_t> bytes(1024, 0);
+    const std::vector<uint8_t> movie = test::ReadFileBytes(test::DataPath("mp4/mjpeg.mov"));
+    bytes.insert(bytes.end(), movie.begin(), movie.end());
+    bytes.resize(bytes.size() + 8192, 0);
+    auto f = WindowOver(source, std::move(bytes), out);
+    QVERIFY(f);
+    bool frameCounted = false;
+    connect(&f->Scanner(), &ScanWorker::FileRecovered, f.get(), [&](const QString&, const QString& kind) {
+      frameCounted |= kind == QStringLiteral("JPG");
+    });
+    ScopedMessageBoxRecorder boxes;
+    f->Button12->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!f->Scanner().Running() && !boxes.Boxes().empty(), kLongWait);
+    QVERIFY(frameCounted);
+    QCOMPARE(f->Form2()->KindsLine->text(), QStringLiteral("MOV 1"));
+    QVERIFY2(boxes.Boxes()[0].Text.startsWith(QStringLiteral("Rescued file 1\n\nRecovered 1 file (MOV 1), ")),
+             qPrintable(boxes.Boxes()[0].Text));
   }
 
   // Pause holds the recovery where it is; Stop while paused ends the scan with the count
@@ -197,15 +237,9 @@ class WholeScanGuiTest : public QObject {
   void failedSaveAsksAbortRetryIgnore() {
     for (MessageBoxAnswer answer : {MessageBoxAnswer::Abort, MessageBoxAnswer::Ignore}) {
       test::TempDir root;
-      std::filesystem::path folder = root.path() / "out";
-      std::filesystem::create_directory(folder);
-      auto f = std::make_unique<TForm1>(test::TestStartup());
-      f->show();
-      auto source = std::make_unique<test::ControlledSource>(test::JpegRun(Baseline(), 5));
-      source->delayMs = 20;  // the folder goes long before the first file is written
-      QVERIFY(f->OpenSource(std::move(source), QStringLiteral("controlled.img")));
-      f->Edit2->setText(QString::fromStdString(folder.string()));
-      f->TypeMask = kTypeJpg;
+      const std::filesystem::path folder = root.path() / "out";
+      auto f = WindowOverSlowPhotos(folder);
+      QVERIFY(f);
       ScopedMessageBoxRecorder boxes(answer);
       f->Button12->click();
       QVERIFY(f->Scanner().Running());
@@ -260,6 +294,40 @@ class WholeScanGuiTest : public QObject {
       QVERIFY(!HasWorkFiles(out.path().string()));
       QVERIFY(!f->Model().IsOpen());
     }
+  }
+
+  // SIGTERM while the save question waits for an answer that does not come: the question
+  // goes, the scan stops as Stop does and the window closes.
+  void stopSignalDuringAQuestionDoesNotWaitForTheUser() {
+    test::TempDir root;
+    const std::filesystem::path folder = root.path() / "out";
+    auto f = WindowOverSlowPhotos(folder);
+    QVERIFY(f);
+    QSignalSpy closed(f.get(), &TForm1::Closed);
+    StopSignals stopSignals;
+    connect(&stopSignals, &StopSignals::Received, f.get(), &TForm1::StopAndClose);
+    int questions = 0;
+    bool waitedForTheUser = false;
+    SetMessageBoxResponder([&](QWidget* parent, const MessageBoxRequest& box) {
+      if (box.Kind != MessageBoxKind::AbortRetryIgnore) return MessageBoxAnswer::Ok;
+      ++questions;
+      QDialog unanswered(parent);  // a user who is away, for ten seconds
+      QTimer::singleShot(50, [] { ::kill(::getpid(), SIGTERM); });
+      QTimer::singleShot(10000, &unanswered, [&] {
+        waitedForTheUser = true;
+        unanswered.reject();
+      });
+      unanswered.exec();
+      return MessageBoxAnswer::Retry;
+    });
+    f->Button12->click();
+    std::error_code ec;
+    QVERIFY(std::filesystem::remove(folder, ec));
+    QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, kLongWait);
+    SetMessageBoxResponder({});
+    QCOMPARE(questions, 1);
+    QVERIFY(!waitedForTheUser);
+    QVERIFY(!f->Busy() && !f->isVisible() && !f->Model().IsOpen());
   }
 
   // The stream work files cannot be made (a folder is in the way under every name they may
