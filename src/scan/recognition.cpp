@@ -167,26 +167,41 @@ bool Recognition::Fail() {
 }
 
 Recognition::Peek Recognition::PeekAhead(int64_t offset, void* buffer, int64_t count) {
-  if (!Active() || Length() != sectorSize_ || offset < 0 || count <= 0 || offset > kMaxInMemoryBytes ||
-      count > kMaxInMemoryBytes)
+  if (!Active() || Length() != sectorSize_ || claimedStride_ != 1 || offset < 0 || count <= 0 ||
+      offset > kMaxInMemoryBytes || count > kMaxInMemoryBytes)
     return Peek::Unknown;
-  const int64_t end = startOffset_ + offset + count;
-  if (end > scan_.RangeEndOffset()) return Peek::Beyond;
-  const int64_t first = (startOffset_ + offset) / sectorSize_, last = (end - 1) / sectorSize_;
-  if (peekClearTo_ < StartSector()) peekClearTo_ = StartSector();
-  if (last > peekClearTo_) {
-    if (scan_.SectorMap.NextClaimedSector(peekClearTo_ + 1, last) >= 0) return Peek::Unknown;
-    peekClearTo_ = last;
-  }
-  try {
-    std::vector<uint8_t> sectors(static_cast<size_t>((last - first + 1) * sectorSize_));
-    if (scan_.ReadSectors(sectors.data(), static_cast<int64_t>(sectors.size()), first * sectorSize_) != 0)
-      return Peek::Unknown;
-    std::memcpy(buffer, sectors.data() + (startOffset_ + offset - first * sectorSize_), static_cast<size_t>(count));
-  } catch (const std::bad_alloc&) {
-    return Peek::Unknown;
+  auto* out = static_cast<uint8_t*>(buffer);
+  std::array<uint8_t, kMaxSectorSize> sector{};
+  for (int64_t at = offset; at < offset + count;) {
+    const int64_t index = at / sectorSize_, within = at % sectorSize_;
+    const int64_t n = std::min<int64_t>(sectorSize_ - within, offset + count - at);
+    if (index == 0) {
+      std::memcpy(out + (at - offset), first_.data() + within, static_cast<size_t>(n));
+    } else {
+      const int64_t source = SourceSectorAhead(index);
+      if (source < 0) return Peek::Beyond;
+      if (scan_.ReadSectors(sector.data(), sectorSize_, source * sectorSize_) != 0) return Peek::Unknown;
+      std::memcpy(out + (at - offset), sector.data() + within, static_cast<size_t>(n));
+    }
+    at += n;
   }
   return Peek::Read;
+}
+
+// The sector the walk would take as output sector `index` (the skip rule from the start on),
+// or -1 when the range ends first. Counts on from the last sector asked for when it can.
+int64_t Recognition::SourceSectorAhead(int64_t index) {
+  if (index < peekIndex_ || peekIndex_ == 0) {
+    peekIndex_ = 0;
+    peekSector_ = StartSector();
+  }
+  const auto found = scan_.SectorMap.CountUnclaimed(peekSector_ + 1, scan_.LastSector, index - peekIndex_);
+  if (found.Count < index - peekIndex_) return -1;
+  if (found.Count > 0) {
+    peekIndex_ = index;
+    peekSector_ = found.LastSector;
+  }
+  return peekSector_;
 }
 
 bool Recognition::CopySectorRun(int64_t target) {

@@ -216,11 +216,10 @@ class Recognition {
   void DropHeldBytesBefore(int64_t offset);
 
   // Looking ahead before the walk takes any sector beyond the start: reads output bytes
-  // [offset, offset + count) from the source where they lie, which holds while no claimed
-  // sector comes between the start and them (the output is then the source as it lies).
-  // A check of the structures a format addresses from its start can so refuse a candidate
-  // at the cost of those structures, not of the bytes between them. Beyond: the bytes lie
-  // past the range (no walk reaches them); Unknown: a claimed sector comes first, a read
+  // [offset, offset + count) from the sectors the walk would take for them (the skip rule
+  // from the start on), without taking them. A check of the structures a format addresses
+  // from its start can so refuse a candidate at the cost of those structures, not of the
+  // bytes between them. Beyond: the range ends first (no walk reaches them); Unknown: a read
   // fails or the walk has moved on — only the walk can tell.
   enum class Peek { Read, Beyond, Unknown };
   Peek PeekAhead(int64_t offset, void* buffer, int64_t count);
@@ -336,7 +335,8 @@ class Recognition {
   std::vector<std::pair<std::string_view, int64_t>> boundaries_;
   int64_t furthestSector_ = -1;      // the last sector the walk (or a dead end it met) looked at
   bool noDeadEnds_ = false;
-  int64_t peekClearTo_ = -1;  // the sectors after the start up to this one are known unclaimed
+  int64_t SourceSectorAhead(int64_t index);
+  int64_t peekIndex_ = 0, peekSector_ = -1;  // the output sector PeekAhead last placed, and its source
 };
 
 }  // namespace morvane

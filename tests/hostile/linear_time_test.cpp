@@ -61,11 +61,13 @@ const std::string_view kMatroskaPadding(
     "\x1A\x45\xDF\xA3\x8F\x42\x86\x81\x01\x42\x82\x88matroska"
     "\x18\x53\x80\x67\x01\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xEC\x41\xFD", 35);
 
-// The same piece at the start of every `unitSectors` sectors.
+// The same piece at the start of every `unitSectors` sectors; the sector `claimedAt` of each
+// unit, when given, belongs to another file.
 struct HostileKind {
   const char* name;
   int64_t unitSectors;
   std::vector<uint8_t> piece;
+  int64_t claimedAt = -1;
 };
 
 // Tables addressed from the start that name sectors (OLE) or data (TIFF) further and further
@@ -111,6 +113,8 @@ std::vector<HostileKind> HostileKinds() {
       {"X3F, no directory", 8, Bytes("FOVb")},
       {"OLE tables far away", 128, OleFarTables()},
       {"TIFF texts far away", 128, TiffFarTexts()},
+      {"OLE tables far away, other files between", 128, OleFarTables(), 64},
+      {"TIFF texts far away, other files between", 128, TiffFarTexts(), 64},
       // A file type box, then a free box that ends on the next sector's free box.
       // A JUNK chunk that ends on the next sector's JUNK chunk; the last runs past the range.
       {"AVI JUNK chunks past the range", 1, test::Cat({Bytes("RIFF"), Be32(0), Bytes("AVI JUNK"), {0xF8, 1, 0, 0}})},
@@ -123,6 +127,8 @@ int64_t Work(const HostileKind& kind, int64_t sectors, bool claimOnly) {
   test::RawCard card(sectors);
   for (int64_t s = 0; s < sectors; s += kind.unitSectors) card.Place(kind.piece, s);
   if (claimOnly) card.setup.Options.TypeMask = 0;
+  if (kind.claimedAt >= 0)
+    for (int64_t s = kind.claimedAt; s < sectors; s += kind.unitSectors) card.Context().SectorMap.ClaimSector(s);
   card.RunAll();
   return card.Context().SectorsWorked;
 }
