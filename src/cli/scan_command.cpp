@@ -110,7 +110,7 @@ class ConsoleScanObserver : public ScanObserver {
     double elapsed = Seconds(start_), rate = bytesRead_ ? *bytesRead_ / std::max(elapsed, 1e-3) : 0;
     double left = done > 0 ? elapsed * (range - done) / done : -1;
     line_.Show(T(51) + FormatPercent(range, done) + "  " + T(50) + std::to_string(sector) + "  " + T(52) +
-               std::to_string(found) + "  " + FormatRate(rate) + "  left " + FormatDuration(left));
+               std::to_string(found) + "  " + RateAndTimeLeft(rate, left, language_));
   }
   void OnVoteProgress(int64_t sector, int64_t count, int64_t done) override {
     if (options_.verbose) line_.Show(T(51) + FormatPercent(count, done));
@@ -121,8 +121,8 @@ class ConsoleScanObserver : public ScanObserver {
     double elapsed = Seconds(recoveryStart_);
     double rate = bytesRead_ ? (*bytesRead_ - recoveryBytes_) / std::max(elapsed, 1e-3) : 0;
     double left = done > 0 ? elapsed * (count - done) / done : -1;
-    std::string text = T(65) + FormatPercent(count, done) + "  " + std::to_string(recovered) + " file" +
-                       (recovered == 1 ? "" : "s") + "  " + FormatRate(rate) + "  left " + FormatDuration(left);
+    std::string text = T(65) + FormatPercent(count, done) + "  " + FileCountText(recovered, language_) + "  " +
+                       RateAndTimeLeft(rate, left, language_);
     if (options_.verbose) text += "  (candidate at sector " + std::to_string(sector) + ")";
     line_.Show(text);
   }
@@ -239,6 +239,7 @@ class ConsoleScanObserver : public ScanObserver {
   static constexpr auto kRetryPause = std::chrono::milliseconds(1000);
   static constexpr auto kRetryPoll = std::chrono::milliseconds(50);
   const ScanCommandOptions& options_;
+  const Language language_ = LanguageFromEnvironment();
   ProgressLine line_;
   const std::atomic<RunState>* runState_ = nullptr;
   int failuresInARow_ = 0;

@@ -25,7 +25,6 @@ constexpr OwnEntry kOwnTexts[] = {
     {OwnText::FolderNotCreated, "Cannot create the folder %1:\n%2", "无法创建文件夹 %1:\n%2", "無法建立資料夾 %1:\n%2"},
     {OwnText::FolderNotWritable, "Cannot write into the folder %1:\n%2", "无法写入文件夹 %1:\n%2", "無法寫入資料夾 %1:\n%2"},
     {OwnText::Paused, "Paused", "已暂停", "已暫停"},
-    {OwnText::TimeLeft, "left %1", "剩余 %1", "剩餘 %1"},
     {OwnText::NoFileManager, "No file manager could be started to show the folder:\n%1",
      "无法启动文件管理器来显示文件夹:\n%1", "無法啟動檔案管理員來顯示資料夾:\n%1"},
     {OwnText::ImageNotWritten, "Cannot write the image %1:", "无法写入映像文件 %1:", "無法寫入映像檔 %1:"},

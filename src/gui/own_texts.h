@@ -17,7 +17,6 @@ enum class OwnText {
   FolderNotCreated,   // %1 folder, %2 the system's reason
   FolderNotWritable,  // %1 folder, %2 the system's reason
   Paused,
-  TimeLeft,           // %1 duration
   NoFileManager,      // %1 folder
   ImageNotWritten,    // %1 path: the lead sentence of a backup that cannot write its image
   ImageWritten,       // %1 path, %2 size

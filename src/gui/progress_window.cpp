@@ -41,10 +41,8 @@ void ProgressWindow::ShowRate(int64_t bytes, double seconds, int64_t done, int64
   QFont plain = RateLine->font();
   plain.setBold(false);
   RateLine->setFont(plain);
-  QString text = QString::fromStdString(FormatRate(bytes / std::max(seconds, 1e-3)));
-  if (done > 0 && total >= done)
-    text += QStringLiteral("   ") + Own(OwnText::TimeLeft).arg(QString::fromStdString(FormatDuration(seconds * double(total - done) / double(done))));
-  RateLine->setText(text);
+  const double left = done > 0 && total >= done ? seconds * double(total - done) / double(done) : -1;
+  RateLine->setText(QString::fromStdString(RateAndTimeLeft(bytes / std::max(seconds, 1e-3), left, CurrentLanguage())));
 }
 
 void ProgressWindow::ShowPaused(bool paused) {

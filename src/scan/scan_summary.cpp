@@ -139,6 +139,8 @@ struct SummaryTexts {
   const char* searchCancelled;
   const char* notWritten;      // count
   const char* workFiles;
+  const char* timeLeft;        // duration
+  const char* files;           // count, "s" or ""
 };
 
 constexpr SummaryTexts kEnglishSummary = {
@@ -153,6 +155,8 @@ constexpr SummaryTexts kEnglishSummary = {
     "The search was cancelled: only the sectors before it were searched.",
     "Not written: {n} recovered file{s} could not be saved in the folder.",
     "The work files could not be created in the folder (\"Can't create TMP file!\"): the scan ended early.",
+    "left {t}",
+    "{n} file{s}",
 };
 constexpr SummaryTexts kSimplifiedSummary = {
     "完成", "已停止", "失败",
@@ -165,6 +169,8 @@ constexpr SummaryTexts kSimplifiedSummary = {
     "搜索已取消: 只搜索了取消之前的扇区。",
     "未写入: {n} 个恢复的文件无法保存到文件夹中。",
     "无法在文件夹中创建工作文件 (\"Can't create TMP file!\")，扫描提前结束。",
+    "剩余 {t}",
+    "{n} 个文件",
 };
 constexpr SummaryTexts kTraditionalSummary = {
     "完成", "已停止", "失敗",
@@ -177,6 +183,8 @@ constexpr SummaryTexts kTraditionalSummary = {
     "搜尋已取消: 只搜尋了取消之前的磁區。",
     "未寫入: {n} 個救援的檔案無法儲存到資料夾中。",
     "無法在資料夾中建立工作檔案 (\"Can't create TMP file!\")，掃描提前結束。",
+    "剩餘 {t}",
+    "{n} 個檔案",
 };
 
 const SummaryTexts& SummaryFor(Language l) {
@@ -262,6 +270,18 @@ std::string FormatDuration(double seconds) {
   else
     std::snprintf(buf, sizeof buf, "%llds", s);
   return buf;
+}
+
+std::string RateAndTimeLeft(double bytesPerSecond, double secondsLeft, Language language) {
+  std::string out = FormatRate(bytesPerSecond);
+  if (secondsLeft >= 0 && std::isfinite(secondsLeft))
+    out += "   " + Fill(SummaryFor(language).timeLeft, {{"t", FormatDuration(secondsLeft)}});
+  return out;
+}
+
+std::string FileCountText(int64_t count, Language language) {
+  return Fill(SummaryFor(language).files,
+              {{"n", std::to_string(count)}, {"s", language == Language::English && count != 1 ? "s" : ""}});
 }
 
 }  // namespace morvane

@@ -92,6 +92,12 @@ std::string EndingTitle(ScanEnding ending, Language language);
 // why; a cancelled search; files not written; work files that could not be made.
 std::vector<std::string> ClosingSummary(const ScanOutcome& outcome, Language language);
 
+// A progress line's rate and time left in `language`: "12.5 MB/s   left 3m20s"; the rate only
+// while the time left is unknown (negative).
+std::string RateAndTimeLeft(double bytesPerSecond, double secondsLeft, Language language);
+// "3 files" in `language`.
+std::string FileCountText(int64_t count, Language language);
+
 // "12.5 MB/s", "3m20s", "85.3 MB" and the like.
 std::string FormatRate(double bytesPerSecond);
 std::string FormatDuration(double seconds);

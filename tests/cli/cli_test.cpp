@@ -265,8 +265,11 @@ TEST(Cli, ScanEndsWithOneSummary) {
   auto late = Morvane("scan " + img + " -o " + dir / "late" + " --types jpg --photo-from 2015-01-01");
   EXPECT_TRUE(Contains(late.out, "Rescued file 3")) << late.out;
   EXPECT_TRUE(Contains(late.out, "photos outside the photo dates")) << late.out;
-  auto early = Morvane("scan " + img + " -o " + dir / "early" + " --types jpg --photo-to 2009-12-31");
-  EXPECT_TRUE(Contains(early.out, "Rescued file 2")) << early.out;
+  // In Traditional Chinese, the progress lines too.
+  auto early = Morvane("scan " + img + " -o " + dir / "early" + " --types jpg --photo-to 2009-12-31", "LANG=zh_TW.UTF-8");
+  EXPECT_TRUE(Contains(early.out, "已救援檔案 2")) << early.out;
+  EXPECT_TRUE(Contains(early.out, "  2 個檔案  ") && Contains(early.out, " MB/s   剩餘 ")) << early.out;
+  EXPECT_FALSE(Contains(early.out, " files ") || Contains(early.out, "left ")) << early.out;
 }
 
 // Photos written with 4 KiB clusters on a card formatted again with 32 KiB clusters, scanned
