@@ -225,12 +225,19 @@ class Form1Test : public QObject {
     QCOMPARE(boxes.Boxes().back().Kind, MessageBoxKind::Warning);
     QVERIFY(f.isVisible() && !f.Scanner().Running());
 
-    // The backup checks its range and refuses a cancelled dialog without a word.
+    // The backup checks its range, refuses the open image as its target before asking
+    // to replace it, and refuses a cancelled dialog without a word.
     restore();
     f.Edit4->setText(QStringLiteral("x"));
     boxes.Clear();
     f.Button11->click();
     QCOMPARE(boxes.LastText(), QStringLiteral("Invalid sector range!"));
+    restore();
+    boxes.Clear();
+    f.SaveImageDialog = [&] { return QString::fromStdString(img); };
+    f.Button11->click();
+    QCOMPARE(boxes.Boxes().size(), size_t(1));
+    QCOMPARE(boxes.LastText(), QStringLiteral("Can't save IMG file on source drive!"));
     restore();
     boxes.Clear();
     f.SaveImageDialog = [] { return QString(); };

@@ -29,6 +29,12 @@ TEST(ScanOptions, TakePhotoDateRangeStopsAtFirstBadEntry) {
   EXPECT_TRUE(o.KeepUndatedPhotos);  // not taken yet
 
   EXPECT_EQ(TakePhotoDateRange(o, "x", "", false), DateRangeCheck::InvalidFrom);
+  // Each refusal has its own text in each language (Traditional Chinese is not Simplified).
+  for (DateRangeCheck c : {DateRangeCheck::InvalidFrom, DateRangeCheck::InvalidTo, DateRangeCheck::FromAfterTo}) {
+    const std::string_view en = DateRangeCheckText(c, Language::English), cn = DateRangeCheckText(c, Language::SimplifiedChinese),
+                           tw = DateRangeCheckText(c, Language::TraditionalChinese);
+    EXPECT_TRUE(!en.empty() && !cn.empty() && !tw.empty() && en != cn && cn != tw) << int(c);
+  }
   EXPECT_EQ(TakePhotoDateRange(o, "", "", false), DateRangeCheck::Ok);
   EXPECT_EQ(o.DateFrom, kNoDateFrom);
   EXPECT_EQ(o.DateTo, kNoDateTo);
