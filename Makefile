@@ -83,9 +83,10 @@ windows:
 	cd $(WIN_BUILD) && rm -f morvane-windows.zip && cp ../README.md README.md && \
 	  zip -q morvane-windows.zip morvane.exe Morvane.dll README.md
 
-# The Windows build under Wine: a scan of the sample card compared file by file with the
-# Linux build's, and checks of the Windows platform layer.
+# The Windows build under Wine: the scan tests, a scan of the sample card compared file by
+# file with the Linux build's, and checks of the Windows platform layer.
 test-windows: windows build $(SAMPLE)
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target scan_tests
 	@bash scripts/test-windows.sh $(WIN_BUILD)/morvane.exe $(BUILD)/morvane $(SAMPLE)
 
 clean:

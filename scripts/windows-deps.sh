@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Everything the Windows build needs, from Debian's archive only:
 #   - the MinGW-w64 cross compiler (x86_64, POSIX threads), zlib for MinGW, Wine for the tests;
-#   - libjpeg-turbo and libpng, built here from Debian's source packages as static libraries;
+#   - libjpeg-turbo and libpng, built here from Debian's source packages as static libraries,
+#     and GoogleTest from the sources Debian installs in /usr/src/googletest (for the tests);
 #   - the header-only libraries (CLI11, nlohmann-json, stb) copied from their Debian packages.
 # Output: build-win-deps/prefix (include/ and lib/), which cmake/mingw-w64-x86_64.cmake searches.
 # Safe to run again: what is already there is kept.
@@ -16,7 +17,7 @@ sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 
 packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 wine
-          dpkg-dev cmake make xz-utils zip libcli11-dev nlohmann-json3-dev libstb-dev)
+          dpkg-dev cmake make xz-utils zip libcli11-dev nlohmann-json3-dev libstb-dev googletest)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -79,5 +80,10 @@ if [ ! -f "$prefix/lib/libpng.a" ]; then
   cp "$root/png"/libpng*.a "$prefix/lib/"
   [ -f "$prefix/lib/libpng.a" ] || cp "$(ls "$root/png"/libpng*.a | head -n 1)" "$prefix/lib/libpng.a"
   cp "$dir"/png.h "$dir"/pngconf.h "$root/png/pnglibconf.h" "$prefix/include/"
+fi
+if [ ! -f "$prefix/lib/libgtest.a" ]; then
+  cmake -S /usr/src/googletest -B "$root/gtest" "${cross[@]}" >/dev/null
+  cmake --build "$root/gtest" -j "$jobs" >/dev/null
+  cmake --install "$root/gtest" >/dev/null
 fi
 echo "Windows dependencies in $prefix"

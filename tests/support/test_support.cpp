@@ -1,7 +1,11 @@
 #include "support/test_support.h"
 
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstdio>
@@ -11,13 +15,29 @@
 #include <stdexcept>
 
 namespace morvane::test {
+namespace {
+
+#ifdef _WIN32
+// Windows gives the command's exit code itself; the tools the tests use are Linux tools.
+int ExitStatus(int rc) { return rc; }
+int ProcessId() { return _getpid(); }
+FILE* StartReading(const std::string& command) { return _popen(command.c_str(), "r"); }
+int Finish(FILE* p) { return _pclose(p); }
+#else
+int ExitStatus(int rc) { return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1; }
+int ProcessId() { return ::getpid(); }
+FILE* StartReading(const std::string& command) { return popen(command.c_str(), "r"); }
+int Finish(FILE* p) { return pclose(p); }
+#endif
+
+}  // namespace
 
 TempDir::TempDir() {
   static std::atomic<int> counter{0};
   std::random_device rd;
   auto base = std::filesystem::temp_directory_path();
   for (;;) {
-    path_ = base / ("morvane-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) +
+    path_ = base / ("morvane-test-" + std::to_string(ProcessId()) + "-" + std::to_string(counter++) +
                     "-" + std::to_string(rd() % 100000));
     if (std::filesystem::create_directory(path_)) break;
   }
@@ -47,21 +67,22 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
 }
 
 int Run(const std::string& command) {
-  int rc = std::system(command.c_str());
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return ExitStatus(std::system(command.c_str()));
 }
 
 int RunCapturing(const std::string& command, std::string& out) {
-  FILE* p = popen(command.c_str(), "r");
+  FILE* p = StartReading(command);
   if (!p) return -1;
   char buf[4096];
   size_t n;
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  int rc = pclose(p);
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return ExitStatus(Finish(p));
 }
 
 bool HaveTool(const std::string& tool) {
+#ifdef _WIN32
+  return false;
+#endif
   return Run("PATH=$PATH:/sbin:/usr/sbin command -v " + tool + " >/dev/null 2>&1") == 0;
 }
 
