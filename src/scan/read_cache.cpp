@@ -43,7 +43,8 @@ int64_t TReadCache::ReadSectors(void* buffer, int64_t count, int64_t offset) {
       count -= n;
       continue;
     }
-    if (!InFailedWindow(offset) && FillWindow(offset)) continue;
+    // A request of a window or more gains nothing from the window: it is read in place.
+    if (count < kReadCacheWindow && !InFailedWindow(offset) && FillWindow(offset)) continue;
     // Read what was asked for directly, up to the end of the range.
     int64_t n = std::min(count, limit_ - offset);
     if (!source_.ReadAt(offset, out, static_cast<size_t>(n))) return count;

@@ -4,7 +4,8 @@
 // source is read in 64 KiB requests however small the caller's reads are. The window starts
 // at the first byte asked for (it is not aligned), except near the end of the scan range,
 // where it is pulled back so that it ends exactly at the end of the range. Nothing at or
-// beyond the end of the range (limitBytes) is ever read or served.
+// beyond the end of the range (limitBytes) is ever read or served. A request of 64 KiB or
+// more that the window does not hold is read straight into the caller's buffer.
 //
 // A window that cannot be read (a bad sector somewhere in its 64 KiB) is not given up on:
 // the bytes actually asked for are then read directly, and later requests that fall inside

@@ -68,15 +68,7 @@ bool Recognition::OpenFile() {
 }
 
 // Listed first, so that a sector is never claimed without the list knowing of it.
-bool Recognition::ClaimAndList(int64_t sector) {
-  try {
-    claims_.Add(sector);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  scan_.SectorMap.ClaimSector(sector);
-  return true;
-}
+bool Recognition::ClaimAndList(int64_t sector) { return ClaimRunAndList(sector, 1); }
 
 int64_t Recognition::NextUnclaimedSector() {
   int64_t sector = readPosition_ / sectorSize_;
@@ -103,42 +95,102 @@ bool Recognition::FitsInMemory(int64_t target) const {
   return (kind_ != Kind::Memory && kind_ != Kind::Undecided) || target - bytesBase_ <= kMaxInMemoryBytes;
 }
 
-// One step of a copy: the skip rule, the claim, then the read (or, for a sector stepped
-// over unread, only the claim). Reached when the sector was taken; otherwise nothing was
-// taken: a sector that could not be read is given back at once, and the read position
-// stays on it.
-CopyStop Recognition::TakeSector(bool read) {
+// Listed first, like a single sector.
+bool Recognition::ClaimRunAndList(int64_t first, int64_t count) {
+  try {
+    claims_.AddRun(first, count);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  scan_.SectorMap.ClaimSectorRun(first, count);
+  return true;
+}
+
+// Whole sectors a copy to target still needs (at least one).
+int64_t Recognition::SectorsShortOf(int64_t target) const {
+  return std::max<int64_t>(1, (target - Length() + sectorSize_ - 1) / sectorSize_);
+}
+
+// One step of a copy: the skip rule, then the unclaimed sectors in a row from there, up to
+// `wanted`, claimed and read in one piece (or, stepped over unread, only claimed). A read
+// takes at most what fills the file's buffer, or one buffer's worth into a window or into
+// memory. Reached when sectors were taken; otherwise nothing was taken: sectors that could
+// not be read are given back at once, and the read position stays on the first of them. A
+// run that fails to be read is taken again sector by sector, so that everything in front of
+// the bad sector is placed.
+CopyStop Recognition::TakeRun(bool read, int64_t wanted) {
   const int64_t sector = NextUnclaimedSector();
   if (sector < 0) return CopyStop::RangeEnd;
-  if (!ClaimAndList(sector)) {
+  const bool direct = read && sector >= singleReadsUntil_ && CopiesDirectly(wanted);
+  if (direct) {
+    wanted = std::min(wanted, kDirectCopyBytes / sectorSize_);
+  } else if (read) {
+    const int64_t room = kOutputBufferBytes - (WritesFile() ? static_cast<int64_t>(bytes_.size()) : 0);
+    wanted = sector < singleReadsUntil_ ? 1 : std::min(wanted, std::max<int64_t>(1, room / sectorSize_));
+  }
+  const int64_t n = scan_.SectorMap.UnclaimedRunLength(sector, std::min(scan_.LastSector, sector + wanted - 1));
+  if (!ClaimRunAndList(sector, n)) {
     noDeadEnds_ = true;
     return CopyStop::MemoryLimit;
   }
   furthestSector_ = std::max(furthestSector_, sector);
   if (read) {
-    const size_t old = bytes_.size();
-    CopyStop stop = CopyStop::Reached;
-    try {
-      bytes_.resize(old + sectorSize_);
-      if (scan_.ReadSectors(bytes_.data() + old, sectorSize_, readPosition_) != 0) stop = CopyStop::ReadError;
-    } catch (const std::bad_alloc&) {
-      stop = CopyStop::MemoryLimit;
-      noDeadEnds_ = true;
-    }
+    const CopyStop stop = direct ? CopyRunIntoFile(sector, n) : ReadRun(sector, n);
     if (stop != CopyStop::Reached) {
-      bytes_.resize(old);
-      scan_.SectorMap.ReleaseSector(claims_.PopBack());
-      return stop;
+      for (int64_t i = 0; i < n; ++i) claims_.PopBack();
+      scan_.SectorMap.ReleaseSectorRun(sector, n);
+      if (direct) {  // read and written here instead
+        noDirectCopy_ = true;
+        return TakeRun(true, wanted);
+      }
+      if (stop != CopyStop::ReadError || n == 1) return stop;
+      singleReadsUntil_ = sector + n;
+      return TakeRun(true, 1);
     }
   } else {
-    ++scan_.SectorsWorked;
-    bytesBase_ = Length() + sectorSize_;
+    scan_.SectorsWorked += n;
+    bytesBase_ = Length() + n * sectorSize_;
     bytes_.clear();
   }
-  readPosition_ += sectorSize_;
-  scan_.ShowCopyProgress(StartSector(), sector);
+  furthestSector_ = std::max(furthestSector_, sector + n - 1);
+  readPosition_ = (sector + n) * sectorSize_;
+  scan_.ShowCopyProgress(StartSector(), sector + n - 1);
   AfterGrowth();
   return CopyStop::Reached;
+}
+
+// True when a copy of `wanted` sectors into the file goes from the source into the file
+// directly: a long one, while the file is written and the source can. The bytes buffered so
+// far are written first.
+bool Recognition::CopiesDirectly(int64_t wanted) {
+  if (noDirectCopy_ || !WritesFile() || wanted * sectorSize_ < kOutputBufferBytes) return false;
+  FlushOutput();
+  return WritesFile();
+}
+
+// Copies count sectors from sector on straight from the source into the file (the buffer is
+// empty); the file then reads them back where a walk needs them.
+CopyStop Recognition::CopyRunIntoFile(int64_t sector, int64_t count) {
+  const int64_t bytes = count * sectorSize_;
+  if (!scan_.SourceHandle().CopyInto(sector * sectorSize_, bytes, file_->FileHandle(), Length())) return CopyStop::ReadError;
+  scan_.BytesRead += bytes;
+  scan_.SectorsWorked += count;
+  bytesBase_ += bytes;
+  return CopyStop::Reached;
+}
+
+// Appends count sectors from sector on to the held bytes, read in one piece.
+CopyStop Recognition::ReadRun(int64_t sector, int64_t count) {
+  const size_t old = bytes_.size();
+  try {
+    bytes_.resize(old + static_cast<size_t>(count * sectorSize_));
+  } catch (const std::bad_alloc&) {
+    noDeadEnds_ = true;
+    return CopyStop::MemoryLimit;
+  }
+  if (scan_.ReadSectors(bytes_.data() + old, count * sectorSize_, sector * sectorSize_) == 0) return CopyStop::Reached;
+  bytes_.resize(old);
+  return CopyStop::ReadError;
 }
 
 // After the output grew: a file writes its full buffer; a window drops its oldest bytes.
@@ -151,7 +203,7 @@ void Recognition::AfterGrowth() {
 }
 
 // A window keeps at least the last kClaimWindowBytes of the output; it is cut back to that
-// once it holds twice as much, so it never grows beyond 2 MiB plus a sector, whatever call
+// once it holds twice as much, so it never grows beyond 2 MiB plus one read (1 MiB), whatever call
 // moves the walk.
 void Recognition::TrimWindow() {
   const auto held = static_cast<int64_t>(bytes_.size());
@@ -209,7 +261,7 @@ bool Recognition::CopySectorRun(int64_t target) {
   if (target <= Length()) return true;
   if (!Reachable(target) || !FitsInMemory(target)) return Fail();
   while (Length() < target)
-    if (TakeSector(true) != CopyStop::Reached) return Fail();
+    if (TakeRun(true, SectorsShortOf(target)) != CopyStop::Reached) return Fail();
   return true;
 }
 
@@ -219,7 +271,7 @@ bool Recognition::StepOver(int64_t target) {
   if (target > Length()) {
     if (!Reachable(target)) return Fail();
     while (target - Length() >= sectorSize_)
-      if (TakeSector(false) != CopyStop::Reached) return Fail();
+      if (TakeRun(false, (target - Length()) / sectorSize_) != CopyStop::Reached) return Fail();
     if (!CopySectorRun(target)) return false;
   }
   DropWindowBefore(target);
@@ -230,7 +282,8 @@ CopyStop Recognition::CopyAsFarAs(int64_t target) {
   if (!Active()) return CopyStop::Inactive;
   while (Length() < target) {
     if (!FitsInMemory(Length() + sectorSize_)) return CopyStop::MemoryLimit;
-    const CopyStop stop = TakeSector(true);
+    const int64_t wanted = SectorsShortOf(target);
+    const CopyStop stop = TakeRun(true, FitsInMemory(Length() + wanted * sectorSize_) ? wanted : 1);
     if (stop != CopyStop::Reached) return stop;
   }
   return CopyStop::Reached;
@@ -240,7 +293,8 @@ CopyStop Recognition::StepOverAsFarAs(int64_t target) {
   if (!Windowed()) return CopyAsFarAs(target);
   if (!Active()) return CopyStop::Inactive;
   CopyStop stop = CopyStop::Reached;
-  while (stop == CopyStop::Reached && target - Length() >= sectorSize_) stop = TakeSector(false);
+  while (stop == CopyStop::Reached && target - Length() >= sectorSize_)
+    stop = TakeRun(false, (target - Length()) / sectorSize_);
   if (stop == CopyStop::Reached) stop = CopyAsFarAs(target);
   DropWindowBefore(std::min(target, Length()));
   return stop;
@@ -531,22 +585,38 @@ bool Recognition::CopyClaimsIntoFile() {
         bytesBase_ = std::min(zero->second, length);
       }
     };
-    std::array<uint8_t, kMaxSectorSize> sector{};
     for (const SectorRun& run : claims_.Runs()) {
-      for (int64_t s = run.First; s < run.First + run.Count; ++s) {
+      for (int64_t s = run.First; s < run.First + run.Count;) {
         skipZeros();
         if (fileFailed_ || Length() >= length) break;
-        int64_t n = std::min<int64_t>(sectorSize_, length - Length());
-        if (zero != zeros.end()) n = std::min(n, zero->first - Length());
+        // The sectors that hold the bytes up to the next zero extent (or the end), as many
+        // of this run's as the buffer takes; the start sector is held already.
+        int64_t want = length - Length();
+        if (zero != zeros.end()) want = std::min(want, zero->first - Length());
+        const int64_t whole = std::min(want / sectorSize_, run.First + run.Count - s);
+        if (s != StartSector() && CopiesDirectly(whole)) {
+          const int64_t k = std::min(whole, kDirectCopyBytes / sectorSize_);
+          if (CopyRunIntoFile(s, k) == CopyStop::Reached) {
+            s += k;
+            scan_.ShowCopyProgress(StartSector(), s - 1);
+            continue;
+          }
+          noDirectCopy_ = true;
+        }
+        const int64_t room = std::max<int64_t>(1, (kOutputBufferBytes - static_cast<int64_t>(bytes_.size())) / sectorSize_);
+        const int64_t n = s == StartSector() ? 1 : std::min({(want + sectorSize_ - 1) / sectorSize_, run.First + run.Count - s, room});
+        const size_t old = bytes_.size();
+        bytes_.resize(old + static_cast<size_t>(n * sectorSize_));
         if (s == StartSector()) {
-          std::copy_n(first_.begin(), sectorSize_, sector.begin());
-        } else if (scan_.ReadSectors(sector.data(), sectorSize_, s * sectorSize_) != 0) {
+          std::copy_n(first_.begin(), sectorSize_, bytes_.begin() + static_cast<std::ptrdiff_t>(old));
+        } else if (scan_.ReadSectors(bytes_.data() + old, n * sectorSize_, s * sectorSize_) != 0) {
           GiveUpFile();
           noDeadEnds_ = true;
           return Fail();
         }
-        scan_.ShowCopyProgress(StartSector(), s);
-        bytes_.insert(bytes_.end(), sector.begin(), sector.begin() + n);
+        bytes_.resize(old + static_cast<size_t>(std::min(n * sectorSize_, want)));
+        s += n;
+        scan_.ShowCopyProgress(StartSector(), s - 1);
         if (static_cast<int64_t>(bytes_.size()) >= kOutputBufferBytes) FlushOutput();
       }
     }

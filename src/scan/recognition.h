@@ -32,7 +32,9 @@
 //
 // Output kinds:
 //   File      the file is written while it is read, through a 1 MiB buffer, under a
-//             temporary name that Commit renames into place. A file that cannot be created
+//             temporary name that Commit renames into place; a run of a MiB or more goes
+//             from the source into the file directly where the source can copy it (an
+//             image file), and is read back from the file where the walk needs it. A file that cannot be created
 //             refuses the start; one that cannot be written is asked about (Abort / Retry /
 //             Ignore); after Ignore or Abort the file is given up but the walk goes on as in
 //             ClaimOnly output — it keeps a window, so it can still read back what it needs
@@ -46,7 +48,8 @@
 //             a multi-gigabyte file needs little memory and little reading. The window stays
 //             bounded whatever call moves the walk: it always holds at least the last
 //             kClaimWindowBytes (1 MiB) before Length() and is cut back to that once it holds
-//             twice as much, so a long CopySectorRun never fails for memory either. A walk
+//             twice as much (reads add at most 1 MiB at a time), so a long CopySectorRun
+//             never fails for memory either. A walk
 //             that must read back further than that uses Memory output. DropHeldBytesBefore
 //             compacts at a point of the walk's choosing (a stream walk that is done with
 //             every packet behind it).
@@ -97,8 +100,10 @@
 // NoDeadEnds first. Content checks do not matter here: a walk that found its file's end
 // commits its claims whatever the check says, or calls NoDeadEnds.
 //
-// Reads go through ScanContext::ReadSectors. The claim list keeps runs of consecutive
-// sectors, so its size follows the file's fragmentation, not its length.
+// Reads go through ScanContext::ReadSectors. Copies take the unclaimed sectors in a row as
+// one run: claimed at once, read in one piece (up to 1 MiB) or, stepped over, only claimed.
+// The claim list keeps runs of consecutive sectors, so its size follows the file's
+// fragmentation, not its length.
 #pragma once
 
 #include <array>
@@ -122,6 +127,7 @@ inline constexpr int64_t kOutputBufferBytes = 0x100000;   // file output is writ
 inline constexpr int64_t kMaxInMemoryBytes = 0x7FFFFFFF;  // largest file assembled in memory
 inline constexpr int64_t kWindowKeepSectors = 60;         // claim-only window: compaction threshold
 inline constexpr int64_t kClaimWindowBytes = 0x100000;    // claim-only window: bytes always kept behind Length()
+inline constexpr int64_t kDirectCopyBytes = 0x4000000;    // longest run copied from the source into a file at once
 
 struct RecognitionOutput {
   // Undecided: nothing is created yet; the bytes read are held as in Memory until
@@ -287,7 +293,12 @@ class Recognition {
   bool Fail();
   bool Reachable(int64_t target) const;
   bool FitsInMemory(int64_t target) const;
-  CopyStop TakeSector(bool read);
+  CopyStop TakeRun(bool read, int64_t wanted);
+  CopyStop ReadRun(int64_t sector, int64_t count);
+  bool CopiesDirectly(int64_t wanted);
+  CopyStop CopyRunIntoFile(int64_t sector, int64_t count);
+  int64_t SectorsShortOf(int64_t target) const;
+  bool ClaimRunAndList(int64_t first, int64_t count);
   void AfterGrowth();
   void TrimWindow();
   void DropWindowBefore(int64_t offset);
@@ -319,6 +330,8 @@ class Recognition {
 
   int64_t readPosition_;
   int64_t claimedStride_ = 1;
+  bool noDirectCopy_ = false;     // a direct copy failed once: the bytes pass through the buffer
+  int64_t singleReadsUntil_ = -1;  // sectors before this one are read one at a time (a read failed there)
   TClaimList claims_;
   bool started_ = false;
   bool failed_ = false;

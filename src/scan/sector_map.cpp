@@ -33,12 +33,22 @@ void TSectorMap::ClaimSectorRun(int64_t first, int64_t count) { SetRun(first, co
 
 void TSectorMap::ReleaseSectorRun(int64_t first, int64_t count) { SetRun(first, count, false); }
 
-// The first sector in [from, last] whose claim is `claimed`; whole bytes of the other
-// kind are stepped over eight sectors at a time.
+// The first sector in [from, last] whose claim is `claimed`; whole words (bytes) of the
+// other kind are stepped over 64 (8) sectors at a time. A word that is all zeros or all ones
+// is so in either byte order.
 int64_t TSectorMap::NextSectorClaimedAs(int64_t from, int64_t last, bool claimed) const {
   const uint8_t otherByte = claimed ? 0x00 : 0xFF;
+  const uint64_t otherWord = claimed ? 0 : ~uint64_t{0};
   last = std::min(last, sectorCount_ - 1);
   for (int64_t s = std::max<int64_t>(from, 0); s <= last;) {
+    if ((s & 63) == 0 && s + 63 <= last) {
+      uint64_t word;
+      std::memcpy(&word, bits_.get() + Byte(s), sizeof word);
+      if (word == otherWord) {
+        s += 64;
+        continue;
+      }
+    }
     if ((s & 7) == 0 && bits_[Byte(s)] == otherByte) {
       s += 8;
       continue;
@@ -47,6 +57,13 @@ int64_t TSectorMap::NextSectorClaimedAs(int64_t from, int64_t last, bool claimed
     ++s;
   }
   return -1;
+}
+
+int64_t TSectorMap::UnclaimedRunLength(int64_t from, int64_t last) const {
+  last = std::min(last, sectorCount_ - 1);
+  if (from > last || IsSectorClaimed(from)) return 0;
+  const int64_t claimed = NextClaimedSector(from, last);
+  return (claimed < 0 ? last + 1 : claimed) - from;
 }
 
 int64_t TSectorMap::CountClaimed(int64_t first, int64_t count) const {
@@ -86,12 +103,12 @@ TSectorMap::UnclaimedCount TSectorMap::CountUnclaimed(int64_t from, int64_t last
   return r;
 }
 
-void TClaimList::Add(int64_t sector) {
-  if (!runs_.empty() && runs_.back().First + runs_.back().Count == sector)
-    ++runs_.back().Count;
+void TClaimList::AddRun(int64_t first, int64_t count) {
+  if (!runs_.empty() && runs_.back().First + runs_.back().Count == first)
+    runs_.back().Count += count;
   else
-    runs_.push_back({sector, 1});
-  ++sectorCount_;
+    runs_.push_back({first, count});
+  sectorCount_ += count;
 }
 
 int64_t TClaimList::PopBack() {

@@ -52,11 +52,13 @@ class TSectorMap {
   void ReleaseSectorRun(int64_t first, int64_t count);
 
   // The first unclaimed sector in [from, last], or -1 when there is none. Whole claimed
-  // bytes are stepped over eight sectors at a time.
+  // words of the map are stepped over 64 sectors at a time, whole bytes eight at a time.
   int64_t NextUnclaimedSector(int64_t from, int64_t last) const { return NextSectorClaimedAs(from, last, false); }
-  // The first claimed sector in [from, last], or -1 when there is none. Whole unclaimed
-  // bytes are stepped over eight sectors at a time.
+  // The first claimed sector in [from, last], or -1 when there is none (stepping likewise).
   int64_t NextClaimedSector(int64_t from, int64_t last) const { return NextSectorClaimedAs(from, last, true); }
+  // How many unclaimed sectors follow each other from `from` on, counted no further than
+  // `last` (0 when from itself is claimed): a copy claims and reads them as one run.
+  int64_t UnclaimedRunLength(int64_t from, int64_t last) const;
 
   // Number of claimed sectors in [first, first + count) (for reports and tests).
   int64_t CountClaimed(int64_t first, int64_t count) const;
@@ -88,7 +90,9 @@ class TSectorMap {
 class TClaimList {
  public:
   // Appends a sector; one that follows the last run directly extends it.
-  void Add(int64_t sector);
+  void Add(int64_t sector) { AddRun(sector, 1); }
+  // Appends count sectors from first on (count > 0), extending the last run likewise.
+  void AddRun(int64_t first, int64_t count);
   // Removes and returns the most recently added sector; -1 when the list is empty.
   int64_t PopBack();
   void Clear() {

@@ -34,6 +34,11 @@ class Source {
   // (the buffer's contents are then unspecified).
   virtual bool ReadAt(int64_t offset, void* buffer, size_t length) = 0;
 
+  // Copies exactly `length` bytes at byte `offset` into the open output file `fileHandle`
+  // at `fileOffset` without passing them through this process, where the system can (an
+  // image file on Linux). False when it cannot or the copy fails: the caller then reads and
+  // writes the bytes itself (the file may hold part of them already).
+  virtual bool CopyInto(int64_t offset, int64_t length, int fileHandle, int64_t fileOffset) { return false; }
   // Length of the source in bytes.
   virtual int64_t SizeBytes() const = 0;
 

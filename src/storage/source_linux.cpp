@@ -41,6 +41,18 @@ class FdSource : public Source {
     }
     return true;
   }
+  // In the kernel, page cache to page cache, for image files (devices cannot be copied so).
+  bool CopyInto(int64_t offset, int64_t length, int fileHandle, int64_t fileOffset) override {
+    if (kind_ != SourceKind::ImageFile || offset < 0 || fileOffset < 0) return false;
+    loff_t in = offset, out = fileOffset;
+    for (int64_t left = length; left > 0;) {
+      const ssize_t n = ::copy_file_range(fd_, &in, fileHandle, &out, static_cast<size_t>(left), 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      left -= n;
+    }
+    return true;
+  }
   int64_t SizeBytes() const override { return size_; }
   uint32_t DeviceSectorSize() const override { return sectorSize_; }
   SourceKind Kind() const override { return kind_; }

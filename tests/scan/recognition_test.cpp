@@ -38,7 +38,6 @@ struct RecordingObserver : ScanObserver {
 struct TestScan {
   TestScan(int64_t sectors, uint32_t sectorSize = 512, uint32_t sectorsPerCluster = 1, int64_t lastSector = -1)
       : source(std::vector<uint8_t>(static_cast<size_t>(sectors) * sectorSize)), ss(sectorSize) {
-    ScanSetup setup;
     setup.Geometry.PartitionLastSector = sectors - 1;
     setup.Geometry.SectorSize = sectorSize;
     setup.Geometry.SectorsPerCluster = sectorsPerCluster;
@@ -46,6 +45,13 @@ struct TestScan {
     setup.LastSector = lastSector < 0 ? sectors - 1 : lastSector;
     setup.Options.OutputFolder = dir.path().string() + "/";
     scan = ScanContext::Create(source, setup, clock, &observer).Scan;
+  }
+  // A new scan over an image file of the bytes placed so far (which the system can copy
+  // into an output file by itself).
+  void OnDisk() {
+    test::WriteFileBytes(dir / "source.img", source.Bytes());
+    file = OpenSource(dir / "source.img").source;
+    scan = ScanContext::Create(*file, setup, clock, &observer).Scan;
   }
 
   std::string Path(int64_t sector) const { return RecoveredFileName(scan->Options.OutputFolder, sector * ss, ".TST"); }
@@ -69,7 +75,9 @@ struct TestScan {
 
   test::TempDir dir;
   MemorySource source;
+  std::unique_ptr<Source> file;
   uint32_t ss;
+  ScanSetup setup;
   ProgressClock clock;
   RecordingObserver observer;
   std::unique_ptr<ScanContext> scan;
@@ -447,11 +455,15 @@ TEST(Recognition, ClaimOnlyClaimsWhatAFileWouldWithoutReadingOrWriting) {
     t.Place(file, placement);
     return RecoverChunkFile(*t.scan, 2 * 512, std::move(out));
   };
-  TestScan written(sectors + 100, 512, 4), claimed(sectors + 100, 512, 4);
+  // Written as it is read, and written on commit from the claimed runs.
+  TestScan written(sectors + 100, 512, 4), onCommit(sectors + 100, 512, 4), claimed(sectors + 100, 512, 4);
   ASSERT_EQ(recover(written, RecognitionOutput::File(written.Path(2))), Length(file));
+  ASSERT_EQ(recover(onCommit, RecognitionOutput::FileOnCommit(onCommit.Path(2))), Length(file));
   ASSERT_EQ(recover(claimed, RecognitionOutput::ClaimOnly()), Length(file));
 
   EXPECT_EQ(test::ReadFileBytes(written.Path(2)), Content(file));
+  EXPECT_EQ(test::ReadFileBytes(onCommit.Path(2)), Content(file));
+  EXPECT_EQ(onCommit.Claimed(), written.Claimed());
   EXPECT_EQ(claimed.Claimed(), written.Claimed());
   EXPECT_TRUE(claimed.FilesInFolder().empty());
   EXPECT_TRUE(claimed.observer.files.empty());
@@ -460,23 +472,26 @@ TEST(Recognition, ClaimOnlyClaimsWhatAFileWouldWithoutReadingOrWriting) {
 }
 
 TEST(Recognition, FileOutputReadsBackWhatItHasAlreadyWritten) {
-  TestScan t(8000);
-  auto& image = t.source.Bytes();
-  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i % 251);
-  Recognition rec(*t.scan, 0, RecognitionOutput::File(t.Path(0)));
-  const int64_t end = 3 * kOutputBufferBytes + 512;  // three MiB are in the file by now
-  ASSERT_TRUE(rec.CopySectorRun(end));
-  uint8_t got[8];
-  for (int64_t at : {int64_t{10}, 3 * kOutputBufferBytes - 4, end - 8}) {
-    ASSERT_TRUE(rec.ReadBack(at, got, 8)) << at;
-    EXPECT_TRUE(std::equal(got, got + 8, image.begin() + at)) << at;
+  for (bool onDisk : {false, true}) {  // read and written, or copied by the system
+    TestScan t(8000);
+    auto& image = t.source.Bytes();
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i % 251);
+    if (onDisk) t.OnDisk();
+    Recognition rec(*t.scan, 0, RecognitionOutput::File(t.Path(0)));
+    const int64_t end = 3 * kOutputBufferBytes + 512;  // three MiB are in the file by now
+    ASSERT_TRUE(rec.CopySectorRun(end));
+    uint8_t got[8];
+    for (int64_t at : {int64_t{10}, 3 * kOutputBufferBytes - 4, end - 8}) {
+      ASSERT_TRUE(rec.ReadBack(at, got, 8)) << at;
+      EXPECT_TRUE(std::equal(got, got + 8, image.begin() + at)) << at;
+    }
+    EXPECT_FALSE(rec.ReadBack(end - 4, got, 8));
+    rec.CutToLength(kOutputBufferBytes / 2);  // back into the part already written
+    ASSERT_TRUE(rec.CopySectorRun(kOutputBufferBytes));
+    rec.Commit();
+    EXPECT_EQ(test::ReadFileBytes(t.Path(0)), std::vector<uint8_t>(image.begin(), image.begin() + kOutputBufferBytes));
+    EXPECT_EQ(t.Claimed(), Range(0, kOutputBufferBytes / 512 - 1));
   }
-  EXPECT_FALSE(rec.ReadBack(end - 4, got, 8));
-  rec.CutToLength(kOutputBufferBytes / 2);  // back into the part already written
-  ASSERT_TRUE(rec.CopySectorRun(kOutputBufferBytes));
-  rec.Commit();
-  EXPECT_EQ(test::ReadFileBytes(t.Path(0)), std::vector<uint8_t>(image.begin(), image.begin() + kOutputBufferBytes));
-  EXPECT_EQ(t.Claimed(), Range(0, kOutputBufferBytes / 512 - 1));
 }
 
 TEST(Recognition, SaveFailuresAreAskedAboutAndNeverLoseTheClaims) {

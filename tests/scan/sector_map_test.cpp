@@ -33,6 +33,18 @@ TEST(SectorMap, RunsSetExactlyTheirSectorsAndNothingOutsideTheMap) {
   // Outside the map everything counts as claimed, so no file can ever be given it.
   EXPECT_TRUE(small.IsSectorClaimed(13) && small.IsSectorClaimed(-1));
   EXPECT_EQ(small.NextUnclaimedSector(10, 100), -1);
+
+  // Free runs, stepped over a word at a time: one claimed sector after whole free words ends
+  // the run, and so do the limit and the map's end.
+  TSectorMap wide(300);
+  wide.ClaimSector(200);
+  EXPECT_EQ(wide.UnclaimedRunLength(3, 299), 197);
+  EXPECT_EQ(wide.UnclaimedRunLength(3, 150), 148);
+  EXPECT_EQ(wide.UnclaimedRunLength(200, 299), 0);
+  EXPECT_EQ(wide.UnclaimedRunLength(201, 1000), 99);
+  EXPECT_EQ(wide.NextClaimedSector(0, 299), 200);
+  wide.ClaimSectorRun(0, 256);
+  EXPECT_EQ(wide.NextUnclaimedSector(0, 299), 256);
 }
 
 // Counting unclaimed sectors a word at a time agrees with counting them one by one, at any

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "storage/streams.h"
 #include "support/test_support.h"
 
 namespace morvane {
@@ -21,6 +22,16 @@ TEST(Source, ImageFileIsSizedAndReadPositioned) {
   EXPECT_EQ(buf[0], 3);
   EXPECT_FALSE(r.source->ReadAt(1536, buf, 512));  // past the end
   EXPECT_FALSE(r.source->ReadAt(1024 + 256, buf, 512));  // short read counts as failure
+  // Copied by the system into an output file; a memory source cannot.
+  {
+    auto out = OpenOutputFileStream(dir / "b.bin", fmCreate);
+    ASSERT_TRUE(out);
+    EXPECT_TRUE(r.source->CopyInto(512, 1024, out->FileHandle(), 100));
+    MemorySource memory(bytes);
+    EXPECT_FALSE(memory.CopyInto(0, 512, out->FileHandle(), 0));
+  }
+  const auto copied = test::ReadFileBytes(dir / "b.bin");
+  EXPECT_EQ(std::vector<uint8_t>(copied.begin() + 100, copied.end()), std::vector<uint8_t>(bytes.begin() + 512, bytes.end()));
 }
 
 TEST(Source, RefusesMissingPathsAndFolders) {
