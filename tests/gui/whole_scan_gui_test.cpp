@@ -445,7 +445,7 @@ class WholeScanGuiTest : public QObject {
     }
     for (MessageBoxAnswer answer : {MessageBoxAnswer::No, MessageBoxAnswer::Yes}) {
       std::filesystem::remove(image);
-      source->delayMs = 20;
+      source->delayMs = 150;  // the backup reads 1 MiB at a time: a few slow reads
       f->Edit3->setText(QStringLiteral("0"));
       f->Edit4->setText(QString::number(bytes.size() / 512 - 1));
       connect(&f->Backup(), &BackupWorker::BackupProgress, f.get(), [&] { f->Form3()->Button1->click(); },
