@@ -39,6 +39,10 @@ std::vector<uint8_t> Claims(const morvane::ScanContext& scan) {
 
 }  // namespace
 
+// libdav1d, reached through libheif's AVIF decoding, leaks a few bytes on some broken AV1
+// payloads (seed dav1d_leak): not ours to fix, so the leak check passes over that library.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libdav1d.so\n"; }
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzCard card;
   if (!MakeFuzzCard(data, size, card)) return 0;
