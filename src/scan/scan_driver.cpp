@@ -299,10 +299,9 @@ class Driver {
     // Blocks of whole clusters; clusters of 64 KiB or more are read one first sector at a time.
     const bool sparse = step * bps >= kReadCacheWindow;
     const int64_t span = sparse ? step : std::max<int64_t>(1, reader.BlockSectors() / step) * step;
-    // Reading ahead on a second thread pays only where a processor is free for it: with two,
-    // handing blocks over cost more than it saved (the search pass against cat, 0.75 with it
-    // and 0.85 without on an otherwise quiet two-processor machine).
-    const bool readAhead = !sparse && std::thread::hardware_concurrency() >= 4;
+    // The blocks that follow are read on the reader's thread while this one is classified,
+    // where a second processor can do it (single sectors of large clusters are read as asked).
+    const bool readAhead = !sparse && std::thread::hardware_concurrency() >= 2;
     const TCameraMode camera = scan_.Options.CameraMode;
     auto wanted = [&](int64_t x) { return !(mapBuilt_ && scan_.SectorMap.IsSectorClaimed(x)); };
     // A block is read from its first to its last wanted sector; false when it has none.
@@ -314,16 +313,19 @@ class Driver {
       while (hi > lo && !wanted(hi)) hi -= step;
       return lo <= hi;
     };
+    int64_t queued = s;  // the first block not asked for yet
     for (; s <= last; s += span) {
       if (scan_.SearchStop.load(std::memory_order_relaxed)) {
         report_.SearchCancelled = true;
         break;
       }
-      int64_t lo, hi, nextLo, nextHi;
+      int64_t lo, hi;
       const bool any = wantedSpan(s, lo, hi);
       if (any) reader.Read(lo, hi - lo + 1);
-      // The next block is read while this one is classified (single sectors are read as asked).
-      if (readAhead && s + span <= last && wantedSpan(s + span, nextLo, nextHi)) reader.ReadAhead(nextLo, nextHi - nextLo + 1);
+      for (queued = std::max(queued, s + span); readAhead && queued <= last; queued += span) {
+        int64_t nextLo, nextHi;
+        if (wantedSpan(queued, nextLo, nextHi) && !reader.Queue(nextLo, nextHi - nextLo + 1)) break;
+      }
       for (int64_t x = lo; any && x <= hi; x += step) {
         if (!reader.Readable(x - lo) || !wanted(x)) continue;
         const uint8_t t = ClassifySector(reader.Sector(x - lo), bps, camera);

@@ -1,7 +1,6 @@
 #include "scan/search_reader.h"
 
 #include <algorithm>
-#include <utility>
 
 #include "scan/read_cache.h"
 
@@ -12,7 +11,7 @@ TSearchReader::TSearchReader(Source& source, uint32_t sectorSize, std::atomic<in
       sectorSize_(sectorSize),
       blockSectors_(std::max<int64_t>(1, kSearchBlockBytes / sectorSize)),
       bytesRead_(bytesRead) {
-  current_.bytes.reset(new uint8_t[static_cast<size_t>(blockSectors_ * sectorSize_)]);
+  Slot(0).bytes.reset(new uint8_t[static_cast<size_t>(blockSectors_ * sectorSize_)]);
 }
 
 TSearchReader::~TSearchReader() {
@@ -32,9 +31,10 @@ bool TSearchReader::ReadPiece(Block& block, int64_t sector, int64_t count) {
   return true;
 }
 
-void TSearchReader::Fill(Block& block, int64_t first, int64_t count) {
-  block.first = first;
-  block.count = std::clamp<int64_t>(count, 0, blockSectors_);
+// Reads the block's sectors (block.first and block.count are set).
+void TSearchReader::Fill(Block& block) {
+  if (!block.bytes) block.bytes.reset(new uint8_t[static_cast<size_t>(blockSectors_ * sectorSize_)]);
+  const int64_t first = block.first;
   block.allRead = ReadPiece(block, first, block.count);
   if (block.allRead) return;
   // In 64 KiB pieces, then sector by sector where a piece fails.
@@ -50,45 +50,55 @@ void TSearchReader::Fill(Block& block, int64_t first, int64_t count) {
   }
 }
 
-void TSearchReader::WaitForReadAhead(std::unique_lock<std::mutex>& lock) {
-  wake_.wait(lock, [this] { return !aheadPending_; });
+void TSearchReader::Plan(Block& block, int64_t first, int64_t count) const {
+  block.first = first;
+  block.count = std::clamp<int64_t>(count, 0, blockSectors_);
 }
 
-void TSearchReader::Read(int64_t first, int64_t count) {
-  {
-    std::unique_lock lock(mutex_);
-    WaitForReadAhead(lock);
-    if (ahead_.first == first && ahead_.count == std::clamp<int64_t>(count, 0, blockSectors_)) {
-      std::swap(current_, ahead_);
-      ahead_.first = -1;
-      return;
-    }
-  }
-  Fill(current_, first, count);  // nothing is read ahead now: the source is this thread's
-}
-
-void TSearchReader::ReadAhead(int64_t first, int64_t count) {
+bool TSearchReader::Queue(int64_t first, int64_t count) {
   std::unique_lock lock(mutex_);
-  WaitForReadAhead(lock);
-  if (!ahead_.bytes) ahead_.bytes.reset(new uint8_t[static_cast<size_t>(blockSectors_ * sectorSize_)]);
-  ahead_.first = first;
-  ahead_.count = std::clamp<int64_t>(count, 0, blockSectors_);
-  aheadPending_ = true;
+  if (queued_ - taken_ >= kSearchBlocksAhead) return false;
+  Plan(Slot(queued_), first, count);
+  ++queued_;
   if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
   lock.unlock();
   wake_.notify_all();
+  return true;
+}
+
+void TSearchReader::Read(int64_t first, int64_t count) {
+  std::unique_lock lock(mutex_);
+  if (taken_ < queued_) {
+    const Block& next = Slot(taken_);
+    if (next.first == first && next.count == std::clamp<int64_t>(count, 0, blockSectors_)) {
+      wake_.wait(lock, [this] { return filled_ > taken_; });
+      ++taken_;
+      lock.unlock();
+      wake_.notify_all();
+      return;
+    }
+    // Not the block asked for: the queued ones are dropped once read.
+    wake_.wait(lock, [this] { return filled_ == queued_; });
+    taken_ = queued_;
+  }
+  // Nothing is being read in the background now: the next slot is this thread's.
+  Block& block = Slot(taken_);
+  Plan(block, first, count);
+  ++taken_, ++filled_, ++queued_;
+  lock.unlock();
+  Fill(block);
 }
 
 void TSearchReader::Run() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return aheadPending_ || stopping_; });
+    wake_.wait(lock, [this] { return filled_ < queued_ || stopping_; });
     if (stopping_) return;
-    const int64_t first = ahead_.first, count = ahead_.count;
+    Block& block = Slot(filled_);
     lock.unlock();
-    Fill(ahead_, first, count);
+    Fill(block);
     lock.lock();
-    aheadPending_ = false;
+    ++filled_;
     wake_.notify_all();
   }
 }

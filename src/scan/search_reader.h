@@ -2,8 +2,9 @@
 //
 // The search pass looks at the first bytes of every sector of the range, so it reads the
 // range in large blocks straight from the source into a buffer, and the classifier looks at
-// each sector where it lies in the block: no copy per sector. On request the next block is
-// read on a thread of the reader's own while the current one is classified.
+// each sector where it lies in the block: no copy per sector. Blocks asked for ahead (Queue)
+// are read in order on a thread of the reader's own, up to kSearchBlocksAhead of them, while
+// the caller classifies the current one: reading and classifying overlap.
 // The recognisers keep reading through the 64 KiB read-ahead window of the scan.
 //
 // A block that cannot be read is read again in 64 KiB pieces, and a piece that cannot be read
@@ -11,6 +12,7 @@
 // be read are reported and skipped.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -24,6 +26,7 @@
 namespace morvane {
 
 inline constexpr int64_t kSearchBlockBytes = int64_t{1} << 20;
+inline constexpr int kSearchBlocksAhead = 2;
 
 class TSearchReader {
  public:
@@ -36,16 +39,20 @@ class TSearchReader {
   // Whole sectors in one block (at least one).
   int64_t BlockSectors() const { return blockSectors_; }
 
-  // Reads count sectors (at most BlockSectors()) from sector first on, or takes them from the
-  // block read ahead when that is the one. Sector first + i is then at Sector(i), when
-  // Readable(i).
+  // Asks for count sectors (at most BlockSectors()) from sector first on to be read in the
+  // background, after the blocks asked for before. False (and nothing asked for) while
+  // kSearchBlocksAhead blocks are waiting to be taken.
+  bool Queue(int64_t first, int64_t count);
+  // Makes count sectors from sector first on the current block: the oldest block queued when
+  // it is that one (waiting for it to be read), else read here and now (the blocks queued
+  // are then dropped). Sector first + i is then at Sector(i), when Readable(i).
   void Read(int64_t first, int64_t count);
-  // Starts reading the block that the next Read will ask for, while the caller works on the
-  // current one (whose bytes stay where they are).
-  void ReadAhead(int64_t first, int64_t count);
 
-  const uint8_t* Sector(int64_t i) const { return current_.bytes.get() + i * sectorSize_; }
-  bool Readable(int64_t i) const { return current_.allRead || current_.readable[static_cast<size_t>(i)] != 0; }
+  const uint8_t* Sector(int64_t i) const { return Current().bytes.get() + i * sectorSize_; }
+  bool Readable(int64_t i) const {
+    const Block& b = Current();
+    return b.allRead || b.readable[static_cast<size_t>(i)] != 0;
+  }
 
  private:
   struct Block {
@@ -54,22 +61,28 @@ class TSearchReader {
     bool allRead = true;
     std::vector<uint8_t> readable;  // per sector, only after a failed block read
   };
-  void Fill(Block& block, int64_t first, int64_t count);
+  static constexpr int kSlots = kSearchBlocksAhead + 1;  // the ones waiting and the current one
+  Block& Slot(int64_t n) { return slots_[static_cast<size_t>(n % kSlots)]; }
+  const Block& Current() const { return slots_[static_cast<size_t>((taken_ + kSlots - 1) % kSlots)]; }
+  void Plan(Block& block, int64_t first, int64_t count) const;
+  void Fill(Block& block);
   bool ReadPiece(Block& block, int64_t sector, int64_t count);
-  void WaitForReadAhead(std::unique_lock<std::mutex>& lock);
   void Run();
 
   Source& source_;
   const int64_t sectorSize_;
   const int64_t blockSectors_;
   std::atomic<int64_t>& bytesRead_;
-  Block current_, ahead_;
+  std::array<Block, kSlots> slots_;
 
+  // Blocks are numbered in the order they are asked for; block n lives in slot n mod kSlots.
+  // [taken_, filled_) are read and waiting, [filled_, queued_) asked for; block taken_ - 1 is
+  // the current one.
   std::mutex mutex_;
   std::condition_variable wake_;
-  bool aheadPending_ = false;  // ahead_ is being (or about to be) filled
+  int64_t taken_ = 0, filled_ = 0, queued_ = 0;
   bool stopping_ = false;
-  std::thread thread_;  // started by the first ReadAhead
+  std::thread thread_;  // started by the first Queue
 };
 
 }  // namespace morvane
