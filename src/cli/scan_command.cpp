@@ -297,6 +297,19 @@ std::string WithSlash(std::string folder) {
   return folder;
 }
 
+// The starts found that did not become files: each with its sector, kind and why, and the
+// counts by why and kind.
+void AddUnrecovered(nlohmann::json& j, const ScanReport& r) {
+  nlohmann::json starts = nlohmann::json::array(), byReason = nlohmann::json::object();
+  for (const UnrecoveredStart& u : r.Unrecovered)
+    starts.push_back({{"firstSector", u.Sector}, {"kind", StartKindName(u.Type)}, {"reason", StartFateKey(u.Fate)}});
+  for (const UnrecoveredGroup& g : GroupUnrecovered(r)) byReason[StartFateKey(g.Fate)] = g.ByKind;
+  j["notRecovered"] = r.StartsFound() - r.RecoveredCount;
+  j["notRecoveredByReason"] = byReason;
+  j["notTried"] = r.NotTried;
+  j["unrecovered"] = starts;
+}
+
 // Writes the JSON report; false (with the reason on stderr) when it could not be written.
 bool WriteReport(const std::string& path, const ScanCommandOptions& o, const PartitionModel& model,
                  const ScanReport& r, ConsoleScanObserver& obs, const ScanContext& scan, double seconds) {
@@ -309,7 +322,7 @@ bool WriteReport(const std::string& path, const ScanCommandOptions& o, const Par
                       {"sectorsPerCluster", scan.SectorsPerCluster()},
                       {"clusterPhase", r.DetectedClusterPhase},
                       {"clusterPhaseVoted", r.ClusterPhaseVoted},
-                      {"found", r.FoundCount},
+                      {"found", r.StartsFound()},
                       {"candidates", r.Candidates},
                       {"streamCandidates", r.StreamCandidates},
                       {"recovered", r.RecoveredCount},
@@ -331,6 +344,7 @@ bool WriteReport(const std::string& path, const ScanCommandOptions& o, const Par
                       {"plannedSectorsPerCluster", r.PlannedClusterSectors},
                       {"gridOverrode", r.GridOverrode},
                       {"files", obs.Files()}};
+  AddUnrecovered(j, r);
   std::string text;
   try {
     text = j.dump(2) + "\n";
@@ -447,7 +461,6 @@ void PrintSummary(const ScanCommandOptions& o, const ScanReport& report, const C
   outcome.Seconds = seconds;
   outcome.BytesRead = scan.BytesRead;
   outcome.WriteFailures = obs.WriteFailures();
-  outcome.PhotoDatesLimited = !o.photoFrom.empty() || !o.photoTo.empty() || o.noUndated;
   outcome.Interrupted = interrupted;
   std::vector<std::string> lines = ClosingSummary(outcome, LanguageFromEnvironment());
   if (const size_t into = lines[0].rfind(" into "); o.inventory && into != std::string::npos)

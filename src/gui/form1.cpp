@@ -923,9 +923,6 @@ void TForm1::ShowScanSummary(const ScanReport& report) {
   outcome.Report = report;
   QString folder = QDir::cleanPath(QFileInfo(QString::fromStdString(options_.OutputFolder)).absoluteFilePath());
   outcome.Folder = folder.toStdString();
-  outcome.PhotoDatesLimited = (options_.TypeMask & kPhotoTypesMask) &&
-                              (options_.DateFrom != kNoDateFrom || options_.DateTo != kNoDateTo ||
-                               !options_.KeepUndatedPhotos);
   const Language language = CurrentLanguage();
   QStringList lines;
   for (const std::string& line : ClosingSummary(outcome, language)) lines << QString::fromStdString(line);

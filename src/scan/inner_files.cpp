@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "scan/file_type_id.h"
 #include "scan/recovered_file.h"
 #include "scan/scan_context.h"
 
@@ -64,7 +65,13 @@ void WithdrawInnerFile(ScanContext& scan, int64_t firstSector) {
     scan.DeadEnds.ForgetWalksOver(r.First, r.First + r.Count - 1, scan.SectorSize());
   }
   if (!file->Name.empty()) RemoveRecoveredFile(file->Name);
-  if (file->Counted) --scan.RecoveredCount;
+  // Its start is no file of its own after all: it lay inside the container.
+  if (file->Counted) {
+    --scan.RecoveredCount;
+    const uint8_t guess = file->Kind == kInnerPicture ? uint8_t{ftJpegApp} : uint8_t{ftClassicMov};
+    const uint8_t type = file->StartType ? file->StartType : guess;
+    scan.Starts.Add(file->FirstSector, type, StartFate::InsideAnotherFile);
+  }
   RecoveredFileInfo info;
   info.Name = file->Name;
   info.Extension = FileExtension(file->Name);

@@ -40,6 +40,7 @@ struct InnerFile {
   std::string Name;             // the written file; empty when it was only claimed
   int64_t Length = 0;
   bool Counted = false;
+  uint8_t StartType = 0;  // the type of the candidate it was recovered from, when known
 };
 
 class TInnerFiles {

@@ -24,17 +24,23 @@ Recognition::Recognition(ScanContext& scan, int64_t startOffset, RecognitionOutp
   TakeInventoryName();
   if (startOffset < 0 || startOffset % sectorSize_ != 0) return;
   const int64_t sector = startOffset / sectorSize_;
-  if (sector > scan.LastSector || scan.SectorMap.IsSectorClaimed(sector)) return;
+  if (sector > scan.LastSector) return;
+  if (scan.SectorMap.IsSectorClaimed(sector)) {
+    Guess(StartFate::InsideAnotherFile);
+    return;
+  }
   if ((kind_ == Kind::File || kind_ == Kind::FileOnCommit) && fileName_.empty()) return;
   try {
     if (!ClaimAndList(sector) || scan.ReadSectors(first_.data(), sectorSize_, startOffset) != 0) {
       RollBackClaims(scan.SectorMap, claims_);
+      Guess(StartFate::Unreadable);
       return;
     }
     readPosition_ = startOffset + sectorSize_;
     furthestSector_ = sector;
     if (kind_ == Kind::File && !OpenFile()) {
       RollBackClaims(scan.SectorMap, claims_);
+      Guess(StartFate::WriteFailed);
       return;
     }
     bytes_.assign(first_.begin(), first_.begin() + sectorSize_);
@@ -50,11 +56,26 @@ Recognition::Recognition(ScanContext& scan, int64_t startOffset, RecognitionOutp
 
 Recognition::~Recognition() {
   if (started_ && !committed_) {
+    Guess(stop_ != CopyStop::Reached ? FateOfStop(stop_) : fileFailed_ ? StartFate::WriteFailed : StartFate::NoStructure);
     RecordDeadEnds();
     RollBackClaims(scan_.SectorMap, claims_);
   }
   file_.reset();
   if (partialExists_) RemoveFileInProgress(PartialFileName(fileName_));
+}
+
+void Recognition::Guess(StartFate fate) { scan_.Starts.Guess(StartSector(), fate); }
+
+void Recognition::NoteFate(StartFate fate) { scan_.Starts.Note(StartSector(), fate); }
+
+// How a walk that stopped this way and did not commit ended, as far as the protocol can tell.
+StartFate Recognition::FateOfStop(CopyStop stop) {
+  switch (stop) {
+    case CopyStop::RangeEnd: return StartFate::CutByRangeEnd;
+    case CopyStop::ReadError: return StartFate::Unreadable;
+    case CopyStop::MemoryLimit: return StartFate::TooLarge;
+    default: return StartFate::NoStructure;
+  }
 }
 
 // Creates the partial file of a File output; the buffer in front of it is reserved here.
@@ -120,7 +141,7 @@ int64_t Recognition::SectorsShortOf(int64_t target) const {
 // the bad sector is placed.
 CopyStop Recognition::TakeRun(bool read, int64_t wanted) {
   const int64_t sector = NextUnclaimedSector();
-  if (sector < 0) return CopyStop::RangeEnd;
+  if (sector < 0) return stop_ = CopyStop::RangeEnd;
   const bool direct = read && sector >= singleReadsUntil_ && CopiesDirectly(wanted);
   if (direct) {
     wanted = std::min(wanted, kDirectCopyBytes / sectorSize_);
@@ -131,7 +152,7 @@ CopyStop Recognition::TakeRun(bool read, int64_t wanted) {
   const int64_t n = scan_.SectorMap.UnclaimedRunLength(sector, std::min(scan_.LastSector, sector + wanted - 1));
   if (!ClaimRunAndList(sector, n)) {
     noDeadEnds_ = true;
-    return CopyStop::MemoryLimit;
+    return stop_ = CopyStop::MemoryLimit;
   }
   furthestSector_ = std::max(furthestSector_, sector);
   if (read) {
@@ -143,7 +164,7 @@ CopyStop Recognition::TakeRun(bool read, int64_t wanted) {
         noDirectCopy_ = true;
         return TakeRun(true, wanted);
       }
-      if (stop != CopyStop::ReadError || n == 1) return stop;
+      if (stop != CopyStop::ReadError || n == 1) return stop_ = stop;
       singleReadsUntil_ = sector + n;
       return TakeRun(true, 1);
     }
@@ -213,7 +234,8 @@ void Recognition::TrimWindow() {
   bytesBase_ += drop;
 }
 
-bool Recognition::Fail() {
+bool Recognition::Fail(CopyStop why) {
+  if (why != CopyStop::Reached) stop_ = why;
   failed_ = true;
   return false;
 }
@@ -259,7 +281,8 @@ int64_t Recognition::SourceSectorAhead(int64_t index) {
 bool Recognition::CopySectorRun(int64_t target) {
   if (!Active()) return false;
   if (target <= Length()) return true;
-  if (!Reachable(target) || !FitsInMemory(target)) return Fail();
+  if (!Reachable(target)) return Fail(CopyStop::RangeEnd);
+  if (!FitsInMemory(target)) return Fail(CopyStop::MemoryLimit);
   while (Length() < target)
     if (TakeRun(true, SectorsShortOf(target)) != CopyStop::Reached) return Fail();
   return true;
@@ -269,7 +292,7 @@ bool Recognition::StepOver(int64_t target) {
   if (!Windowed()) return CopySectorRun(target);
   if (!Active()) return false;
   if (target > Length()) {
-    if (!Reachable(target)) return Fail();
+    if (!Reachable(target)) return Fail(CopyStop::RangeEnd);
     while (target - Length() >= sectorSize_)
       if (TakeRun(false, (target - Length()) / sectorSize_) != CopyStop::Reached) return Fail();
     if (!CopySectorRun(target)) return false;
@@ -328,7 +351,7 @@ bool Recognition::ExtendWithZeros(int64_t length) {
   }
   if (length <= Length()) return true;
   if (zerosFrom_ < 0) zerosFrom_ = Length();
-  if (!FitsInMemory(length)) return Fail();
+  if (!FitsInMemory(length)) return Fail(CopyStop::MemoryLimit);
   const int64_t from = Length();
   try {
     foreign_.emplace_back(from, length);
@@ -352,7 +375,7 @@ bool Recognition::ExtendWithZeros(int64_t length) {
       bytesBase_ = length;
     }
   } catch (const std::bad_alloc&) {
-    return Fail();
+    return Fail(CopyStop::MemoryLimit);
   }
   return true;
 }
@@ -368,7 +391,7 @@ bool Recognition::ChooseOutput(RecognitionOutput output) {
       return Fail();
     }
   } catch (const std::bad_alloc&) {
-    return Fail();
+    return Fail(CopyStop::MemoryLimit);
   }
   AfterGrowth();
   return true;
@@ -376,7 +399,7 @@ bool Recognition::ChooseOutput(RecognitionOutput output) {
 
 bool Recognition::Append(ByteView bytes) {
   if (!Active()) return false;
-  if (!FitsInMemory(Length() + static_cast<int64_t>(bytes.size()))) return Fail();
+  if (!FitsInMemory(Length() + static_cast<int64_t>(bytes.size()))) return Fail(CopyStop::MemoryLimit);
   const int64_t at = Length();
   try {
     if (bytes.size() > 0) foreign_.emplace_back(at, at + static_cast<int64_t>(bytes.size()));
@@ -523,7 +546,8 @@ bool Recognition::Save(const std::string& fileName, bool countRecovered) {
   if (!Active() || kind_ != Kind::Memory) return false;
   if (scan_.Options.InventoryOnly) {
     Report(fileName);
-    if (countRecovered) ++scan_.RecoveredCount;
+    if (countRecovered) scan_.CountRecoveredFile();
+    counted_ = countRecovered;
     return true;
   }
   std::string written;
@@ -531,7 +555,7 @@ bool Recognition::Save(const std::string& fileName, bool countRecovered) {
   wroteFile_ = true;
   fileName_ = written;
   Report(written);
-  if (countRecovered) ++scan_.RecoveredCount;
+  if (countRecovered) scan_.CountRecoveredFile();
   counted_ = countRecovered;
   return true;
 }
@@ -542,14 +566,17 @@ void Recognition::Commit(bool countRecovered) {
   if (kind_ == Kind::File && FinishFile()) {
     wroteFile_ = true;
     Report(fileName_);
-    if (countRecovered) ++scan_.RecoveredCount;
+    if (countRecovered) scan_.CountRecoveredFile();
     counted_ = counted_ || countRecovered;
   } else if (!inventoryName_.empty()) {
     Report(inventoryName_);
-    if (countRecovered) ++scan_.RecoveredCount;
+    if (countRecovered) scan_.CountRecoveredFile();
     counted_ = counted_ || countRecovered;
   }
   committed_ = true;
+  // Followed to its end and kept from other files, but not counted as one: the recogniser
+  // chose not to write it (its kind, or what it said in NoteFate), or writing it failed.
+  if (!counted_) Guess(fileFailed_ ? StartFate::WriteFailed : StartFate::KindNotSelected);
   if (innerKind_ != 0) RecordInnerFile();
   const int64_t first = claims_.Empty() ? StartSector() : claims_.Runs().front().First;
   int64_t last = claims_.Empty() ? StartSector() : claims_.Runs().back().First + claims_.Runs().back().Count - 1;
@@ -612,7 +639,7 @@ bool Recognition::CopyClaimsIntoFile() {
         } else if (scan_.ReadSectors(bytes_.data() + old, n * sectorSize_, s * sectorSize_) != 0) {
           GiveUpFile();
           noDeadEnds_ = true;
-          return Fail();
+          return Fail(CopyStop::ReadError);
         }
         bytes_.resize(old + static_cast<size_t>(std::min(n * sectorSize_, want)));
         s += n;
@@ -629,7 +656,7 @@ bool Recognition::CopyClaimsIntoFile() {
   } catch (const std::bad_alloc&) {
     GiveUpFile();
     noDeadEnds_ = true;
-    return Fail();
+    return Fail(CopyStop::MemoryLimit);
   }
   return true;
 }
@@ -695,6 +722,7 @@ void Recognition::RecordInnerFile() {
   file.Name = wroteFile_ ? fileName_ : std::string();
   file.Length = Length();
   file.Counted = counted_;
+  file.StartType = scan_.Starts.TypeAt(StartSector());
   try {
     TClaimList kept = claims_;
     const int64_t tail = readPosition_ / sectorSize_;

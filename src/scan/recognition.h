@@ -274,6 +274,10 @@ class Recognition {
   // into place, reported and (when asked) counted; the claims stay and the cluster tail
   // from the read position is claimed.
   void Commit(bool countRecovered = true);
+  // Says why this start does not become a file, when the recogniser knows better than the
+  // protocol's guess (see scan/start_ledger.h): a failed content check, a photo outside the
+  // dates, a thumbnail, a stream too short to keep.
+  void NoteFate(StartFate fate);
   bool WroteFile() const { return wroteFile_; }
   // Says that this file may lie inside a container (a video's frame, an embedded picture):
   // its commit is then recorded in ScanContext::InnerFiles, so that a container whose
@@ -290,7 +294,9 @@ class Recognition {
   int64_t SourceOffsetOf(int64_t offset);
   bool CopyClaimsIntoFile();
   void RecordDeadEnds() noexcept;
-  bool Fail();
+  bool Fail(CopyStop why = CopyStop::Reached);
+  void Guess(StartFate fate);
+  static StartFate FateOfStop(CopyStop stop);
   bool Reachable(int64_t target) const;
   bool FitsInMemory(int64_t target) const;
   CopyStop TakeRun(bool read, int64_t wanted);
@@ -350,6 +356,7 @@ class Recognition {
   bool noDeadEnds_ = false;
   int64_t SourceSectorAhead(int64_t index);
   int64_t peekIndex_ = 0, peekSector_ = -1;  // the output sector PeekAhead last placed, and its source
+  CopyStop stop_ = CopyStop::Reached;  // why the last copy stopped short, when one did
 };
 
 }  // namespace morvane

@@ -24,6 +24,7 @@
 #include "scan/read_cache.h"
 #include "scan/scan_options.h"
 #include "scan/sector_map.h"
+#include "scan/start_ledger.h"
 #include "storage/geometry.h"
 #include "storage/source.h"
 
@@ -122,6 +123,13 @@ class ScanContext {
   ProgressPacer Progress;
 
   std::atomic<int32_t> RecoveredCount{0};
+  // Counts one more recovered file (RecoveredCount and the ledger's count).
+  void CountRecoveredFile() {
+    ++RecoveredCount;
+    Starts.CountFile();
+  }
+  // What became of each file start tried.
+  StartLedger Starts;
   std::atomic<int64_t> BytesRead{0};
   // Sectors read for the recognisers, and claimed by them unread: their work, which must
   // grow with the medium, not with its square, whatever it holds.

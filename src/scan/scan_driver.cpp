@@ -184,6 +184,7 @@ class WorkFiles {
 struct Candidate {
   int64_t sector;
   uint8_t type;
+  bool deferred = false;  // waits for the late pass
 };
 
 class Driver {
@@ -220,6 +221,8 @@ class Driver {
     work_.Remove();
     report_.Stopped = Stopped();
     report_.RecoveredCount = scan_.RecoveredCount;
+    report_.Unrecovered = scan_.Starts.TakeUnrecovered();
+    report_.NotTried = std::max<int64_t>(0, int64_t{report_.FoundCount} - offGrid_ - tried_);
     obs_.OnPhase(ScanPass::Finished);
     return report_;
   }
@@ -422,6 +425,11 @@ class Driver {
       ++report_.VoteWeighed;
       if (c.sector % spc != best) ++report_.VoteDropped;
     }
+    for (const Candidate& c : candidates_)
+      if (c.sector % spc != best && CountsAsFound(c.type, scan_.Options.TypeMask)) {
+        scan_.Starts.Add(c.sector, c.type, StartFate::OffGrid);
+        ++offGrid_;
+      }
     std::erase_if(candidates_, [&](const Candidate& c) { return c.sector % spc != best; });
     candidates_.shrink_to_fit();
   }
@@ -471,16 +479,35 @@ class Driver {
            table_.JpegWaitsForLatePass(scan_, c.sector * scan_.SectorSize());
   }
 
+  // Tries a candidate; one of a selected kind that adds no file is written down with why.
+  template <typename Recognise>
+  void Try(const Candidate& c, bool hasRecogniser, Recognise&& recognise) {
+    if (!CountsAsFound(c.type, scan_.Options.TypeMask)) return recognise();
+    StartLedger& ledger = scan_.Starts;
+    const bool claimed = scan_.SectorMap.IsSectorClaimed(c.sector);
+    const int64_t files = ledger.FilesCounted();
+    ledger.Begin(c.sector, c.type);
+    recognise();
+    ++tried_;
+    if (ledger.FilesCounted() > files) return;
+    const StartFate said = ledger.Fate() != StartFate::Recovered ? ledger.Fate() : StartFate::NoStructure;
+    ledger.Add(c.sector, c.type,
+               claimed ? StartFate::InsideAnotherFile : hasRecogniser ? said : StartFate::NoRecogniser);
+  }
+
   void RecoveryPass(ScanPass pass) {
     obs_.OnPhase(pass);
     const int64_t count = static_cast<int64_t>(candidates_.size());
     for (int64_t j = count - 1; j >= 0; --j) {
       if (WaitWhilePaused()) return;
-      const Candidate& c = candidates_[static_cast<size_t>(j)];
+      Candidate& c = candidates_[static_cast<size_t>(j)];
       if (pass == ScanPass::Recovery) {
-        if (!WaitsForLatePass(c)) Dispatch(c);
-      } else if ((c.type == ftJpegOther || WaitsForLatePass(c)) && table_.LateJpeg) {
-        table_.LateJpeg(scan_, c.sector * scan_.SectorSize());
+        c.deferred = c.type == ftJpegOther || WaitsForLatePass(c);
+        if (!c.deferred) Try(c, bool(table_.Recovery[c.type]), [&] { Dispatch(c); });
+      } else if (c.deferred) {
+        Try(c, bool(table_.LateJpeg), [&] {
+          if (table_.LateJpeg) table_.LateJpeg(scan_, c.sector * scan_.SectorSize());
+        });
       }
       if (scan_.Progress.Due() || j == 0) obs_.OnRecoveryProgress(pass, count - j, count, c.sector, scan_.RecoveredCount);
     }
@@ -493,7 +520,7 @@ class Driver {
     const int64_t total = work_.Count();
     while (!WaitWhilePaused() && work_.Next(s, t)) {
       const RecogniserEntry& entry = table_.Stream[t];
-      if ((StreamMask(t) & scan_.Options.TypeMask) && entry) entry(scan_, s * scan_.SectorSize());
+      if ((StreamMask(t) & scan_.Options.TypeMask) && entry) Try({s, t}, true, [&] { entry(scan_, s * scan_.SectorSize()); });
       if (scan_.Progress.Due() || work_.Position() == total)
         obs_.OnRecoveryProgress(ScanPass::Streams, work_.Position(), total, s, scan_.RecoveredCount);
     }
@@ -509,11 +536,19 @@ class Driver {
   std::vector<Candidate> candidates_;
   std::vector<uint8_t> leadScratch_;  // a cluster read for KeepLeadCluster before it qualifies
   bool mapBuilt_ = false;
+  int64_t offGrid_ = 0, tried_ = 0;  // starts of selected kinds left off the grid, and tried
 };
 
 }  // namespace
 
 bool CountsAsFound(uint8_t fileTypeId, uint32_t typeMask) { return (FoundMask(fileTypeId) & typeMask) != 0; }
+
+std::string StartKindName(uint8_t fileTypeId) {
+  std::string name;
+  for (const TFileTypeEntry& e : FileTypeCatalogue())
+    if (FoundMask(fileTypeId) & e.Mask) name += (name.empty() ? "" : "/") + std::string(e.ShortName);
+  return name.empty() ? "?" : name;
+}
 
 std::optional<int32_t> SharedPhase(const std::vector<int64_t>& startSectors, int64_t sectors) {
   if (startSectors.empty() || sectors < 1) return std::nullopt;

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "scan/scan_context.h"
@@ -45,7 +46,7 @@ inline constexpr const char* kStreamTypesFile = "FILETYPE.TMP";
 
 struct ScanReport {
   int32_t RecoveredCount = 0;
-  uint32_t FoundCount = 0;          // candidates of selected kinds found by the search pass
+  uint32_t FoundCount = 0;          // candidates of selected kinds found by the search pass (its progress)
   int64_t Candidates = 0;           // candidates kept for the recovery passes (after the vote)
   int64_t StreamCandidates = 0;     // packets kept in the work files
   int32_t DetectedClusterPhase = 0;
@@ -71,6 +72,13 @@ struct ScanReport {
   int64_t GridSectors = 0;
   int32_t GridPhase = -1;
   bool GridOverrode = false;
+  // What became of the file starts of the selected kinds: each one that did not become a
+  // file, with why, in the order they were tried; and how many were never tried (the scan
+  // stopped, or the work files that held them failed). Every start found is one of these
+  // or a recovered file: StartsFound().
+  std::vector<UnrecoveredStart> Unrecovered;
+  int64_t NotTried = 0;
+  int64_t StartsFound() const { return RecoveredCount + static_cast<int64_t>(Unrecovered.size()) + NotTried; }
 };
 
 // The cluster grid that file starts lie on: the largest cluster of 1, 2, 4, ... sectors, up
@@ -87,6 +95,8 @@ std::optional<int32_t> SharedPhase(const std::vector<int64_t>& startSectors, int
 
 // Whether a candidate type counts as "Found" for the kinds selected in typeMask.
 bool CountsAsFound(uint8_t fileTypeId, uint32_t typeMask);
+// The kind a start of this type counts under: "JPG", "DOC/XLS/PPT", "ASF/WMV"; "?" for none.
+std::string StartKindName(uint8_t fileTypeId);
 
 // Runs the scan synchronously on the calling thread. `detected` is the geometry found when
 // the source was opened (the free-space map reads the file system it names). Another

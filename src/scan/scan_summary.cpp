@@ -100,15 +100,16 @@ std::optional<GeometryAdvice> AdviseGeometry(const ScanReport& report, uint32_t 
     if (gridBytes % size == 0) suggest = size;
   const int64_t used = spc * static_cast<int64_t>(sectorSize);
   if (suggest == 0 || suggest >= used) return std::nullopt;
-  return GeometryAdvice{suggest, used, report.VoteWeighed, report.VoteDropped};
+  const auto offGrid = std::count_if(report.Unrecovered.begin(), report.Unrecovered.end(),
+                                     [](const UnrecoveredStart& u) { return u.Fate == StartFate::OffGrid; });
+  return GeometryAdvice{suggest, used, report.StartsFound(), offGrid};
 }
 
 std::string GeometryAdviceText(const GeometryAdvice& a) {
   std::string text;
-  if (a.Dropped > 0)
-    text = "The cluster-phase vote kept " + std::to_string(a.Weighed - a.Dropped) + " of " + std::to_string(a.Weighed) +
-           " file starts on one " + ClusterSizeName(a.UsedClusterBytes) + " grid and left " +
-           std::to_string(a.Dropped) + " out. ";
+  if (a.OffGrid > 0)
+    text = std::to_string(a.OffGrid) + " of the " + std::to_string(a.Found) + " file starts found lay off the " +
+           ClusterSizeName(a.UsedClusterBytes) + " grid the scan used and were left out. ";
   text += "The file starts lie on a " + ClusterSizeName(a.ClusterBytes) + " grid, finer than the " +
           ClusterSizeName(a.UsedClusterBytes) +
           " clusters scanned: the card was probably written with smaller clusters before it was formatted. "
@@ -133,9 +134,9 @@ struct SummaryTexts {
   const char* recovered;       // count, "s" or "", kinds in brackets or "", size, folder
   const char* time;            // time, rate
   const char* stoppedEarly;
-  const char* voteDropped;     // dropped, found
-  const char* notRecovered;    // missed, found, the photo-date reason or ""
-  const char* photoDates;
+  const char* notRecovered;    // missed, found
+  const char* fates[static_cast<size_t>(StartFate::Count)];  // why, by StartFate (Recovered unused)
+  const char* notTried;
   const char* searchCancelled;
   const char* notWritten;      // count
   const char* workFiles;
@@ -148,10 +149,12 @@ constexpr SummaryTexts kEnglishSummary = {
     "Recovered {n} file{s}{kinds}{size} into {folder}",
     "Time: {t}, {rate} read",
     ", stopped before the end",
-    "Left out by the cluster-phase vote: {n} of {m} file starts found",
-    "Not recovered: {n} of {m} file starts found ({dates}starts that failed their content check, were cut short "
-    "or lay inside another file, or kinds without a recogniser yet)",
-    "photos outside the photo dates, ",
+    "Not recovered: {n} of {m} file starts found",
+    {"", "inside another file", "off the cluster grid searched", "structure did not hold (no file, or damaged)",
+     "failed the content check (does not decode or read)", "outside the photo dates", "of a kind not selected",
+     "cut by the end of the range", "too short to keep", "too large to hold", "thumbnails", "unreadable sectors",
+     "could not be written", "no recogniser for the kind"},
+    "not tried, the scan ended first",
     "The search was cancelled: only the sectors before it were searched.",
     "Not written: {n} recovered file{s} could not be saved in the folder.",
     "The work files could not be created in the folder (\"Can't create TMP file!\"): the scan ended early.",
@@ -163,9 +166,11 @@ constexpr SummaryTexts kSimplifiedSummary = {
     "已恢复 {n} 个文件{kinds}{size}，保存在 {folder}",
     "用时: {t}，读取 {rate}",
     "，未完成即停止",
-    "簇相位投票排除: 找到的 {m} 个文件起始中的 {n} 个",
-    "未恢复: 找到的 {m} 个文件起始中的 {n} 个 ({dates}未通过内容检查、被截断或位于其他文件内部的起始，或尚无识别程序的类型)",
-    "拍照时间不在范围内的照片、",
+    "未恢复: 找到的 {m} 个文件起始中的 {n} 个",
+    {"", "位于其他文件内部", "不在所搜索的簇网格上", "结构不成立 (不是文件或已损坏)", "未通过内容检查 (无法解码或读取)",
+     "拍照时间不在范围内", "类型未选择", "被范围末尾截断", "太短，不予保留", "太大，无法容纳", "缩略图", "扇区无法读取",
+     "无法写入", "该类型尚无识别程序"},
+    "未尝试，扫描提前结束",
     "搜索已取消: 只搜索了取消之前的扇区。",
     "未写入: {n} 个恢复的文件无法保存到文件夹中。",
     "无法在文件夹中创建工作文件 (\"Can't create TMP file!\")，扫描提前结束。",
@@ -177,9 +182,11 @@ constexpr SummaryTexts kTraditionalSummary = {
     "已救援 {n} 個檔案{kinds}{size}，儲存在 {folder}",
     "用時: {t}，讀取 {rate}",
     "，未完成即停止",
-    "叢集相位投票排除: 找到的 {m} 個檔案起始中的 {n} 個",
-    "未救援: 找到的 {m} 個檔案起始中的 {n} 個 ({dates}未通過內容檢查、被截斷或位於其他檔案內部的起始，或尚無識別程式的類型)",
-    "拍照時間不在範圍內的相片、",
+    "未救援: 找到的 {m} 個檔案起始中的 {n} 個",
+    {"", "位於其他檔案內部", "不在所搜尋的叢集網格上", "結構不成立 (不是檔案或已損壞)", "未通過內容檢查 (無法解碼或讀取)",
+     "拍照時間不在範圍內", "類型未選擇", "被範圍末尾截斷", "太短，不予保留", "太大，無法容納", "縮圖", "磁區無法讀取",
+     "無法寫入", "該類型尚無識別程式"},
+    "未嘗試，掃描提前結束",
     "搜尋已取消: 只搜尋了取消之前的磁區。",
     "未寫入: {n} 個救援的檔案無法儲存到資料夾中。",
     "無法在資料夾中建立工作檔案 (\"Can't create TMP file!\")，掃描提前結束。",
@@ -205,6 +212,20 @@ std::string Fill(std::string text, std::initializer_list<std::pair<const char*, 
 
 }  // namespace
 
+std::vector<UnrecoveredGroup> GroupUnrecovered(const ScanReport& r) {
+  std::vector<UnrecoveredGroup> groups;
+  for (size_t f = 1; f < static_cast<size_t>(StartFate::Count); ++f) {
+    UnrecoveredGroup g{static_cast<StartFate>(f), 0, {}};
+    for (const UnrecoveredStart& u : r.Unrecovered)
+      if (u.Fate == g.Fate) {
+        ++g.Count;
+        ++g.ByKind[StartKindName(u.Type)];
+      }
+    if (g.Count > 0) groups.push_back(std::move(g));
+  }
+  return groups;
+}
+
 std::string EndingTitle(ScanEnding ending, Language language) {
   const SummaryTexts& t = SummaryFor(language);
   return ending == ScanEnding::Failed ? t.failed : ending == ScanEnding::Stopped ? t.stopped : t.finished;
@@ -225,13 +246,18 @@ std::vector<std::string> ClosingSummary(const ScanOutcome& o, Language language)
   lines.push_back(Fill(t.time, {{"t", FormatDuration(o.Seconds)},
                                 {"rate", FormatRate(o.BytesRead / std::max(o.Seconds, 1e-3))}}) +
                   (o.Ending() == ScanEnding::Finished ? "" : t.stoppedEarly));
-  const int64_t found = r.FoundCount, missed = found - r.RecoveredCount - r.VoteDropped;
-  if (r.VoteDropped > 0)
-    lines.push_back(Fill(t.voteDropped, {{"n", std::to_string(r.VoteDropped)}, {"m", std::to_string(found)}}));
-  if (missed > 0)
-    lines.push_back(Fill(t.notRecovered, {{"n", std::to_string(missed)},
-                                          {"m", std::to_string(found)},
-                                          {"dates", o.PhotoDatesLimited ? t.photoDates : ""}}));
+  // Every start found is a file recovered or one of these, counted by why and kind.
+  const int64_t found = r.StartsFound(), missed = found - r.RecoveredCount;
+  if (missed > 0) {
+    lines.push_back(Fill(t.notRecovered, {{"n", std::to_string(missed)}, {"m", std::to_string(found)}}));
+    for (const UnrecoveredGroup& g : GroupUnrecovered(r)) {
+      std::string kinds;
+      for (const auto& [kind, n] : g.ByKind) kinds += (kinds.empty() ? "" : ", ") + kind + " " + std::to_string(n);
+      lines.push_back("  " + std::string(t.fates[static_cast<size_t>(g.Fate)]) + ": " + std::to_string(g.Count) +
+                      " (" + kinds + ")");
+    }
+    if (r.NotTried > 0) lines.push_back("  " + std::string(t.notTried) + ": " + std::to_string(r.NotTried));
+  }
   if (r.SearchCancelled && !r.WorkFilesFailed) lines.push_back(t.searchCancelled);
   if (o.WriteFailures > 0)
     lines.push_back(Fill(t.notWritten, {{"n", std::to_string(o.WriteFailures)},

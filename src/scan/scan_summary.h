@@ -46,7 +46,7 @@ std::string ClusterSizeName(int64_t bytes);
 struct GeometryAdvice {
   int64_t ClusterBytes = 0;      // suggested cluster size
   int64_t UsedClusterBytes = 0;  // the cluster size the scan used
-  int64_t Weighed = 0, Dropped = 0;
+  int64_t Found = 0, OffGrid = 0;  // the file starts found, and those left off the grid used
 };
 std::optional<GeometryAdvice> AdviseGeometry(const ScanReport& report, uint32_t sectorsPerCluster,
                                              uint32_t sectorSize);
@@ -79,17 +79,25 @@ struct ScanOutcome {
   double Seconds = 0;
   int64_t BytesRead = 0;
   int WriteFailures = 0;        // recovered files that could not be written
-  bool PhotoDatesLimited = false;
   bool Interrupted = false;     // stopped from outside the scan (a signal)
   ScanEnding Ending() const;
 };
+
+// The starts found that did not become files, by why (in the order of StartFate) and kind.
+struct UnrecoveredGroup {
+  StartFate Fate;
+  int64_t Count = 0;
+  std::map<std::string, int64_t> ByKind;
+};
+std::vector<UnrecoveredGroup> GroupUnrecovered(const ScanReport& report);
 
 // "Finished", "Stopped" or "Failed" in `language`.
 std::string EndingTitle(ScanEnding ending, Language language);
 
 // The closing summary in `language`, a line each: the files by kind, their size and folder;
-// the time and read rate; the file starts the vote left out and those not recovered, and
-// why; a cancelled search; files not written; work files that could not be made.
+// the time and read rate; the file starts found and not recovered, then a line for each
+// reason with its count by kind; a cancelled search; files not written; work files that
+// could not be made.
 std::vector<std::string> ClosingSummary(const ScanOutcome& outcome, Language language);
 
 // A progress line's rate and time left in `language`: "12.5 MB/s   left 3m20s"; the rate only

@@ -264,7 +264,8 @@ TEST(Cli, ScanEndsWithOneSummary) {
   // The sample's photos carry their shooting times: the date filter splits them.
   auto late = Morvane("scan " + img + " -o " + dir / "late" + " --types jpg --photo-from 2015-01-01");
   EXPECT_TRUE(Contains(late.out, "Rescued file 3")) << late.out;
-  EXPECT_TRUE(Contains(late.out, "photos outside the photo dates")) << late.out;
+  EXPECT_TRUE(Contains(late.out, "Not recovered: 3 of 6 file starts found\n  outside the photo dates: 3 (JPG 3)\n"))
+      << late.out;
   // In Traditional Chinese, the progress lines too.
   auto early = Morvane("scan " + img + " -o " + dir / "early" + " --types jpg --photo-to 2009-12-31", "LANG=zh_TW.UTF-8");
   EXPECT_TRUE(Contains(early.out, "已救援檔案 2")) << early.out;
@@ -303,7 +304,7 @@ TEST(Cli, ClusterHintWhenFilesLieOnAFinerGrid) {
   std::string again = "morvane scan " + img + " -o " + dir / "out-2" + " --reason formatted --cluster 4K --types jpg";
   EXPECT_TRUE(Contains(r.out, again)) << r.out;
   EXPECT_TRUE(Contains(r.out, "4K grid")) << r.out;
-  EXPECT_TRUE(Contains(r.out, "of 12 file starts on one 32K grid and left")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "of the 12 file starts found lay off the 32K grid")) << r.out;
 
   auto fine = Morvane("scan " + img + " -o " + dir / "out4k" + " --reason formatted --cluster 4K --types jpg");
   ASSERT_EQ(fine.status, 0) << fine.out;
@@ -354,6 +355,31 @@ TEST(Cli, ScanWritesItsReportAndBackupItsImage) {
   auto full = Morvane("backup " + img + " /dev/full");
   EXPECT_EQ(full.status, 1);
   EXPECT_TRUE(Contains(full.out, "not a regular file"));
+}
+
+// Every file start found is a recovered file or is listed with why it is not, and the
+// summary's counts by reason add up to the same total as the report's.
+TEST(Cli, EveryFileStartIsAccountedFor) {
+  test::TempDir dir;
+  auto r = Morvane("scan " + test::DataPath("accounting/fates.img") + " -o " + dir / "out" +
+                   " --no-undated --types jpg,png,zip,xls --last 170 --report " + dir / "r.json");
+  ASSERT_EQ(r.status, 0) << r.out;
+  std::ifstream in(dir / "r.json");
+  const auto j = nlohmann::json::parse(in);
+  std::ifstream fatesIn(test::DataPath("accounting/fates.json"));
+  const auto fates = nlohmann::json::parse(fatesIn);
+  std::map<int64_t, std::string> expected, listed;
+  for (const auto& [fate, sector] : fates.items())
+    if (!fate.starts_with("recovered")) expected[sector.get<int64_t>()] = fate;
+  for (const auto& u : j["unrecovered"]) listed[u["firstSector"].get<int64_t>()] = u["reason"].get<std::string>();
+  EXPECT_EQ(listed, expected);
+  EXPECT_EQ(j["files"].size(), 2u);  // the dated photo and the archive
+  EXPECT_EQ(j["found"], 8);
+  EXPECT_EQ(j["notRecovered"], j["unrecovered"].size());
+  EXPECT_EQ(j["found"], j["recovered"].get<int>() + j["notRecovered"].get<int>());
+  EXPECT_EQ(j["notRecoveredByReason"]["kindNotSelected"], nlohmann::json({{"DOC/XLS/PPT", 1}}));
+  EXPECT_TRUE(Contains(r.out, "Not recovered: 6 of 8 file starts found\n  inside another file: 1 (JPG 1)\n")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "\n  cut by the end of the range: 1 (PNG 1)\n")) << r.out;
 }
 
 TEST(Cli, CtrlCStopsTheScanAndCleansUp) {

@@ -1,6 +1,7 @@
 // The closing words of a scan: recovered files by kind, and when to advise a finer cluster.
 #include <gtest/gtest.h>
 
+#include "scan/file_type_id.h"
 #include "scan/scan_summary.h"
 
 namespace morvane {
@@ -22,11 +23,14 @@ TEST(GeometryAdvice, OnlyWhenTheStartsLieOnAFinerGridThanTheClustersScanned) {
   r.CandidateGridSectors = 8;  // 4 KiB apart
   r.VoteWeighed = 12;
   r.VoteDropped = 9;
+  r.RecoveredCount = 3;
+  r.Unrecovered.assign(9, {0, ftJpegApp, StartFate::OffGrid});
   auto a = AdviseGeometry(r, 64, 512);
   ASSERT_TRUE(a);
   EXPECT_EQ(a->ClusterBytes, 4096);
   EXPECT_EQ(a->UsedClusterBytes, 32768);
-  EXPECT_NE(GeometryAdviceText(*a).find("kept 3 of 12"), std::string::npos) << GeometryAdviceText(*a);
+  EXPECT_NE(GeometryAdviceText(*a).find("9 of the 12 file starts found lay off the 32K grid"), std::string::npos)
+      << GeometryAdviceText(*a);
 
   // A grid of 24 sectors: the largest listed size that divides it (4K).
   r.CandidateGridSectors = 24;

@@ -383,7 +383,10 @@ int RecoverMp4(ScanContext& scan, const std::string& outputFolder, int64_t start
   // A classic file is a movie only with both its movie box and its media data.
   if (length < 0 || !seen.Kept(kind, length) || (classic && !(seen.moov && seen.mdat))) return 0;
   rec.CutToLength(length);
-  if (checked && !HeifPictureDecodes(rec.Bytes())) return 0;
+  if (checked && !HeifPictureDecodes(rec.Bytes())) {
+    rec.NoteFate(StartFate::ContentCheck);
+    return 0;
+  }
   if (checked && writes) rec.Save(RecoveredFileName(outputFolder, startOffset, extension));
   rec.Commit(extension != kMdatExtension);
   return 0;

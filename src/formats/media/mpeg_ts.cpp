@@ -81,7 +81,10 @@ int RecoverTransportStream(ScanContext& scan, const std::string& outputFolder, c
                                : RecognitionOutput::ClaimOnly()))
     return 0;
   const int64_t length = WalkPackets(rec, scan, l);
-  if (length < l.leastPackets * l.packetSize) return 0;
+  if (length < l.leastPackets * l.packetSize) {
+    rec.NoteFate(StartFate::TooShort);
+    return 0;
+  }
   rec.CutToLength(length);
   rec.Commit();
   return 0;

@@ -100,7 +100,7 @@ void FinishWebp(Recognition& rec, bool writes, const std::string& fileName) {
   // The pad byte of an odd last chunk may lie beyond the stated size.
   if (length != end && length != end + 1) return;
   rec.CutToLength(end);
-  if (!WebpPictureDecodes(rec.Bytes())) return;
+  if (!WebpPictureDecodes(rec.Bytes())) return rec.NoteFate(StartFate::ContentCheck);
   if (writes) rec.Save(fileName);
   rec.Commit();
 }

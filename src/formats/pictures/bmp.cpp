@@ -108,17 +108,21 @@ int RecoverBmp(ScanContext& scan, const std::string& outputFolder, int64_t start
   const int64_t length = first.Le32(2);
   if (length > scan.MediumEndOffset()) return 0;  // longer than the medium: never on it
   bool whole = false;
-  if (length >= kMinBmpBytes && length <= kMaxBmpBytes) {
+  if (length < kMinBmpBytes || length > kMaxBmpBytes) {
+    rec.NoteFate(length < kMinBmpBytes ? StartFate::TooShort : StartFate::TooLarge);
+  } else {
     // Collected as far as the range allows: a bitmap cut short still holds its sectors,
     // but it is never saved.
     const CopyStop stop = rec.StepOverAsFarAs(length);
     if (stop != CopyStop::Reached && stop != CopyStop::RangeEnd) return 0;
     whole = stop == CopyStop::Reached;
+    if (!whole) rec.NoteFate(StartFate::CutByRangeEnd);
   }
   rec.CutKeepingClaims(length);
   int written = 0;
-  if (selected && whole && CheckBmpDecodes(rec.Bytes()).Ok &&
-      rec.Save(RecoveredFileName(outputFolder, startOffset, ".BMP")))
+  if (selected && whole && !CheckBmpDecodes(rec.Bytes()).Ok)
+    rec.NoteFate(StartFate::ContentCheck);
+  else if (selected && whole && rec.Save(RecoveredFileName(outputFolder, startOffset, ".BMP")))
     written = static_cast<int>(rec.Length());
   rec.Commit(false);
   return written;

@@ -275,8 +275,11 @@ JpegPicture SaveRecoveredJpeg(ScanContext& scan, Recognition& rec, const std::st
   const ByteView bytes = rec.Bytes();
   if (shootingTime < 0) shootingTime = ReadExifShootingTime(bytes).Time;
   const JpegPicture picture = CheckJpegDecodes(bytes);
-  if (!picture.Ok) return picture;
-  if (PhotoWanted(scan, baseName, kTypeJpg, shootingTime)) {
+  if (!picture.Ok) {
+    rec.NoteFate(StartFate::ContentCheck);
+    return picture;
+  }
+  if (PhotoWanted(rec, scan, baseName, kTypeJpg, shootingTime)) {
     const std::string fileName = baseName + ".JPG";
     if (rec.Save(fileName)) SetShootingTimeOnFile(rec.WrittenName(), shootingTime);
   }
@@ -305,7 +308,10 @@ int RecoverJpeg(ScanContext& scan, const std::string& outputFolder, int64_t star
   }
   // A thumbnail's sectors are given back (by not committing): the picture it belongs to
   // may still need them.
-  if (!IsThumbnail(int64_t{picture.Width} * picture.Height, scan.Options)) rec.Commit(false);
+  if (!IsThumbnail(int64_t{picture.Width} * picture.Height, scan.Options))
+    rec.Commit(false);
+  else
+    rec.NoteFate(StartFate::Thumbnail);
   return static_cast<int>(length);
 }
 

@@ -5,10 +5,12 @@
 
 namespace morvane {
 
-bool PhotoWanted(const ScanContext& scan, const std::string& outputFolder, uint32_t kindBit,
+bool PhotoWanted(Recognition& rec, const ScanContext& scan, const std::string& outputFolder, uint32_t kindBit,
                  TDateTime shootingTime) {
-  return !outputFolder.empty() && (scan.Options.TypeMask & kindBit) != 0 &&
-         PhotoPasses(shootingTime, scan.Options);
+  if (outputFolder.empty() || (scan.Options.TypeMask & kindBit) == 0) return false;
+  if (PhotoPasses(shootingTime, scan.Options)) return true;
+  rec.NoteFate(StartFate::OutsidePhotoDates);
+  return false;
 }
 
 void SetShootingTimeOnFile(const std::string& fileName, TDateTime shootingTime) {

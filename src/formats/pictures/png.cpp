@@ -158,7 +158,9 @@ int RecoverPng(ScanContext& scan, const std::string& outputFolder, int64_t start
   if (length < 0) return 0;
   rec.CutToLength(length);
   int written = 0;
-  if (selected && CheckPngDecodes(rec.Bytes()).Ok && rec.Save(RecoveredFileName(outputFolder, startOffset, ".PNG")))
+  if (selected && !CheckPngDecodes(rec.Bytes()).Ok)
+    rec.NoteFate(StartFate::ContentCheck);
+  else if (selected && rec.Save(RecoveredFileName(outputFolder, startOffset, ".PNG")))
     written = static_cast<int>(length);
   // Whether written or not, a whole chain is no other file's.
   rec.Commit(false);

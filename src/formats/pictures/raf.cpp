@@ -76,7 +76,7 @@ int RecoverRaf(ScanContext& scan, const std::string& outputFolder, int64_t start
   const TDateTime time = PreviewShootingTime(rec, raf, std::min(rec.Length(), raf.end));
 
   std::string fileName;
-  if (PhotoWanted(scan, outputFolder, kTypeRaw, time)) {
+  if (PhotoWanted(rec, scan, outputFolder, kTypeRaw, time)) {
     fileName = RecoveredFileName(outputFolder, startOffset, ".RAF");
     if (!rec.ChooseOutput(RecognitionOutput::File(fileName))) return 0;
   } else if (!rec.ChooseOutput(RecognitionOutput::ClaimOnly())) {

@@ -498,7 +498,7 @@ Outcome CarveTiff(ScanContext& scan, const std::string& outputFolder, int64_t st
   std::string fileName;
   if (hold) {
     const TDateTime time = walk.ShootingTime();
-    if (PhotoWanted(scan, outputFolder, kTypeRaw, time)) {
+    if (PhotoWanted(rec, scan, outputFolder, kTypeRaw, time)) {
       fileName = RecoveredFileName(outputFolder, startOffset, extension);
       if (!rec.ChooseOutput(RecognitionOutput::File(fileName))) return Outcome::Rejected;
     } else if (!rec.ChooseOutput(RecognitionOutput::ClaimOnly())) {

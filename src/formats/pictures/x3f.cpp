@@ -114,7 +114,7 @@ int RecoverX3f(ScanContext& scan, const std::string& outputFolder, int64_t start
   std::string fileName;
   if (mayWrite) {
     const TDateTime time = PreviewShootingTime(rec, length);
-    if (PhotoWanted(scan, outputFolder, kTypeRaw, time)) {
+    if (PhotoWanted(rec, scan, outputFolder, kTypeRaw, time)) {
       fileName = RecoveredFileName(outputFolder, startOffset, ".X3F");
       if (!rec.ChooseOutput(RecognitionOutput::File(fileName))) return 0;
       rec.Commit();
