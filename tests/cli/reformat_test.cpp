@@ -94,5 +94,38 @@ TEST(Reformatted, FormattedReasonTakesTheBootSectorsClusterSize) {
   EXPECT_EQ(o.recovered, o.whole) << o.missed << "\n" << o.output;
 }
 
+// A raw image whose files lie on a 4 KiB grid, with a Motion-JPEG video written around a
+// picture whose last cluster is not full: with the grid from the data the picture's cluster
+// tail is its own, so the video's walk resumes behind it and the video comes back whole.
+TEST(Reformatted, RawImageGridKeepsAVideoWrittenAroundAPicture) {
+  constexpr size_t kCluster = 4096;
+  std::vector<uint8_t> image(kCluster);
+  auto put = [&](const std::vector<uint8_t>& bytes) {
+    image.insert(image.end(), bytes.begin(), bytes.end());
+    image.resize((image.size() + kCluster - 1) / kCluster * kCluster);
+  };
+  const std::vector<uint8_t> video = test::ReadFileBytes(test::DataPath("riff/mjpeg_pcm.avi"));
+  const std::vector<uint8_t> picture = test::ReadFileBytes(test::DataPath("png/pillow_rgb.png"));
+  ASSERT_NE(picture.size() % kCluster, 0u);
+  const auto split = video.begin() + 10 * kCluster;
+  put(test::ReadFileBytes(test::DataPath("jpeg/baseline.jpg")));
+  put(test::ReadFileBytes(test::DataPath("jpeg/exif_be.jpg")));
+  put({video.begin(), split});
+  put(picture);
+  put({split, video.end()});
+  put(test::ReadFileBytes(test::DataPath("jpeg/exif_le.jpg")));
+  image.resize(image.size() + 4 * kCluster);
+  test::TempDir dir;
+  test::WriteFileBytes(dir / "raw.img", image);
+  std::string out;
+  test::RunCapturing(std::string(MORVANE_BINARY_DIR) + "/morvane scan " + dir / "raw.img" + " -o " + dir / "out 2>&1",
+                     out);
+  std::set<std::vector<uint8_t>> recovered;
+  for (const auto& e : fs::directory_iterator(dir / "out")) recovered.insert(test::ReadFileBytes(e.path()));
+  EXPECT_EQ(recovered.size(), 5u) << out;
+  EXPECT_TRUE(recovered.count(video)) << out;
+  EXPECT_TRUE(recovered.count(picture)) << out;
+}
+
 }  // namespace
 }  // namespace morvane
