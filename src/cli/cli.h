@@ -48,6 +48,7 @@ struct ScanCommandOptions {
   std::string report;
   std::string dfxml;        // DFXML report, written as the scan goes
   bool inventory = false;   // no output folder: only claim, and report what would be recovered
+  bool resume = false;      // continue the scan whose state the output folder keeps
   bool hash = false;        // an inventory's SHA-256 of each file, read from the source
   std::string commandLine;  // as typed, for the reports
   bool quiet = false;

@@ -178,6 +178,8 @@ int RunCommandLine(int argc, char** argv) {
                                         "byte runs on the source and SHA-256");
   scan->add_option("--report", so.report, "write a JSON report: the totals (files and bytes by kind) and every "
                                           "recovered file with its sectors and SHA-256");
+  scan->add_flag("--resume", so.resume, "continue the scan that was stopped or cut off in FOLDER (the same SOURCE "
+                                        "and options): the folder keeps where it stood in morvane-scan.state");
   scan->add_flag("-q,--quiet", so.quiet, "no progress display and no closing summary");
   scan->add_flag("-v,--verbose", so.verbose, "also show the cluster-phase vote and each file being copied");
   scan->footer(std::string(morvane::cli::kSourceHelp) +

@@ -23,6 +23,7 @@
 #include "scan/image_backup.h"
 #include "scan/scan_driver.h"
 #include "scan/scan_options.h"
+#include "scan/scan_state.h"
 #include "scan/scan_summary.h"
 #include "storage/files.h"
 #include "storage/same_device.h"
@@ -208,18 +209,13 @@ class ConsoleScanObserver : public ScanObserver {
     if (options_.report.empty() && !dfxml_) return;
     const std::string name = std::filesystem::path(f.Name).filename().string();
     const std::string sha256 = !options_.inventory ? Sha256OfFile(f.Name) : options_.hash ? hashRuns_(f) : "";
-    if (dfxml_ && !dfxml_->Failed() && !dfxml_->Add({name, f.Length, f.Runs, sha256})) {
-      line_.Finish();
-      std::cerr << "Cannot write the DFXML report " << options_.dfxml << ": " << std::strerror(dfxml_->Error()) << "\n";
-    }
+    if (dfxml_) AddToDfxml({name, f.Length, f.Runs, sha256});
     if (options_.report.empty()) return;
-    nlohmann::json runs = nlohmann::json::array();
-    for (const auto& r : f.Runs) runs.push_back({r.First, r.Count});
     files_.push_back({{"name", JsonPath(name)},
                       {"type", f.Extension},
                       {"firstSector", f.FirstSector},
                       {"length", f.Length},
-                      {"sectorRuns", runs}});
+                      {"sectorRuns", RunsJson(f.Runs)}});
     if (!sha256.empty()) files_.back()["sha256"] = sha256;
     // The zeros at the end of a file cut by the end of the range, and what the medium cut.
     if (f.ZeroFilled > 0) files_.back()["zeroFilled"] = f.ZeroFilled;
@@ -229,6 +225,42 @@ class ConsoleScanObserver : public ScanObserver {
   void HashRunsWith(std::function<std::string(const RecoveredFileInfo&)> hash) { hashRuns_ = std::move(hash); }
   // The DFXML report that each recovered file is added to.
   void WriteDfxml(DfxmlReport* report) { dfxml_ = report; }
+  void AddToDfxml(const DfxmlFile& file) {
+    dfxmlFiles_.push_back({{"name", file.Name}, {"length", file.Length}, {"sha256", file.Sha256}, {"runs", RunsJson(file.Runs)}});
+    if (!dfxml_->Failed() && !dfxml_->Add(file)) {
+      line_.Finish();
+      std::cerr << "Cannot write the DFXML report " << options_.dfxml << ": " << std::strerror(dfxml_->Error()) << "\n";
+    }
+  }
+
+  // What the observer gathered, for a scan that may be continued (with the time it ran and
+  // the command line that began it), and the same taken back: false when it is not one.
+  std::string Record(double seconds, const std::string& commandLine) const {
+    nlohmann::json kinds = nlohmann::json::object();
+    for (const auto& [kind, n] : tally_.ByKind()) kinds[kind] = {n, tally_.BytesByKind().at(kind)};
+    return nlohmann::json{{"kinds", kinds},      {"writeFailures", writeFailures_}, {"files", files_},
+                          {"dfxml", dfxmlFiles_}, {"seconds", seconds},             {"commandLine", commandLine}}
+        .dump();
+  }
+  bool Restore(const std::string& text, double& seconds, std::string& commandLine) {
+    try {
+      const nlohmann::json j = nlohmann::json::parse(text);
+      for (const auto& [kind, n] : j.at("kinds").items()) tally_.AddKind(kind, n.at(0).get<int>(), n.at(1).get<int64_t>());
+      writeFailures_ = j.at("writeFailures").get<int>();
+      files_ = j.at("files");
+      seconds = j.at("seconds").get<double>();
+      commandLine = j.at("commandLine").get<std::string>();
+      if (!files_.is_array()) return false;
+      for (const auto& f : j.at("dfxml")) {
+        DfxmlFile file{f.at("name").get<std::string>(), f.at("length").get<int64_t>(), {}, f.at("sha256").get<std::string>()};
+        for (const auto& r : f.at("runs")) file.Runs.push_back({r.at(0).get<int64_t>(), r.at(1).get<int64_t>()});
+        if (dfxml_) AddToDfxml(file);
+      }
+      return true;
+    } catch (const nlohmann::json::exception&) {
+      return false;
+    }
+  }
 
   ProgressLine& Line() { return line_; }
   const RecoveredTally& Tally() const { return tally_; }
@@ -250,7 +282,13 @@ class ConsoleScanObserver : public ScanObserver {
   int64_t recoveryBytes_ = 0;
   RecoveredTally tally_;
   std::string shownPhase_;
+  static nlohmann::json RunsJson(const std::vector<SectorRun>& runs) {
+    nlohmann::json j = nlohmann::json::array();
+    for (const auto& r : runs) j.push_back({r.First, r.Count});
+    return j;
+  }
   nlohmann::json files_ = nlohmann::json::array();
+  nlohmann::json dfxmlFiles_ = nlohmann::json::array();
   DfxmlReport* dfxml_ = nullptr;
   std::function<std::string(const RecoveredFileInfo&)> hashRuns_;
 };
@@ -474,6 +512,7 @@ int RunScanCommand(const ScanCommandOptions& o) {
   if (o.inventory && !o.folder.empty()) return UsageError("--inventory writes no files: leave out -o");
   if (!o.inventory && o.folder.empty()) return UsageError("--output is required (or --inventory)");
   if (o.hash && !o.inventory) return UsageError("--hash goes with --inventory (a scan's report always hashes)");
+  if (o.resume && o.inventory) return UsageError("--resume continues a scan into a folder: an inventory keeps none");
   PartitionModel model;
   if (!OpenForCommand(model, o.source)) return kExitFailed;
   if (!ApplyGeometryChoices(model, o)) return kExitUsage;
@@ -524,6 +563,21 @@ int RunScanCommand(const ScanCommandOptions& o) {
                         ", with --first not after --last.");
 
   if (!o.inventory && !PrepareOutputFolder(o.folder, *model.SourceHandle(), true, o.quiet)) return kExitFailed;
+  // An output folder keeps where its scan stands, so that a stopped or cut-off scan can go on.
+  std::unique_ptr<ScanStateKeeper> keeper;
+  double secondsBefore = 0;
+  std::string commandLine = o.commandLine;
+  if (!o.inventory) {
+    const std::string extra = std::string("report ") + (o.report.empty() ? "no" : "yes") + ", dfxml " +
+                              (o.dfxml.empty() ? "no" : "yes");
+    ScanIdentity identity{model.SourceName(), model.SourceHandle()->SizeBytes(), SetupText(setup, extra)};
+    keeper = std::make_unique<ScanStateKeeper>(options.OutputFolder, identity);
+    if (!o.resume && ScanStateKeeper::StateIn(options.OutputFolder))
+      return FailText(o.folder + " holds a scan that did not finish (" + kScanStateFile +
+                      "): continue it with --resume, or choose another folder.");
+    if (o.resume)
+      if (const std::string refusal = keeper->Load(); !refusal.empty()) return FailText(refusal);
+  }
   ProgressClock clock;
   ConsoleScanObserver observer(o);
   auto created = ScanContext::Create(*model.SourceHandle(), setup, clock, &observer);
@@ -533,20 +587,34 @@ int RunScanCommand(const ScanCommandOptions& o) {
   observer.WatchBytes(&scan.BytesRead);
   observer.HashRunsWith([&scan](const RecoveredFileInfo& f) { return Sha256OfRuns(scan.SourceHandle(), scan.SectorSize(), f); });
   DfxmlReport dfxml;
+  if (keeper && keeper->Loaded()) {
+    if (const std::string refusal = RestoreScan(scan, *keeper->Loaded(), options.OutputFolder); !refusal.empty())
+      return FailText(refusal);
+    ConsoleScanObserver check(o);
+    if (!check.Restore(keeper->LoadedFrontEnd(), secondsBefore, commandLine))
+      return FailText("The saved scan in " + o.folder + " is damaged; it cannot be continued.");
+  }
   if (!o.dfxml.empty()) {
-    if (!dfxml.Open(o.dfxml, o.commandLine, model.SourceName(), scan.SectorSize()))
+    if (!dfxml.Open(o.dfxml, commandLine, model.SourceName(), scan.SectorSize()))
       return FailText("Cannot write the DFXML report " + o.dfxml + ": " + std::strerror(dfxml.Error()));
     observer.WriteDfxml(&dfxml);
   }
-  observer.WatchRunState(&scan.RunState);
+  if (keeper && keeper->Loaded()) observer.Restore(keeper->LoadedFrontEnd(), secondsBefore, commandLine);
   auto started = Clock::now();
+  if (keeper) {
+    keeper->SetFrontEnd([&] { return observer.Record(secondsBefore + Seconds(started), commandLine); });
+    if (!keeper->Begin())
+      return FailText("Cannot keep the scan's journal in " + o.folder + ": " + std::strerror(errno));
+    if (keeper->Loaded() && !o.quiet) std::cerr << "Continuing the scan saved in " << o.folder << "\n";
+  }
+  observer.WatchRunState(&scan.RunState);
   InterruptWatch watch([&scan] {
     scan.SearchStop = true;
     scan.RunState = rsStopped;
   });
-  ScanReport report = RunScan(scan, model.DetectedGeometry(), DefaultRecognisers());
+  ScanReport report = RunScan(scan, model.DetectedGeometry(), DefaultRecognisers(), keeper.get());
   observer.Line().Finish();
-  double seconds = Seconds(started);
+  double seconds = secondsBefore + Seconds(started);
 
   if (report.FreeSpaceUnavailable && !o.quiet)
     std::cerr << "The file system gives no free-space map; all sectors were searched.\n";
@@ -554,6 +622,8 @@ int RunScanCommand(const ScanCommandOptions& o) {
   else if (!o.quiet) std::cout << T(27) << report.RecoveredCount << std::endl;
   const bool reportWritten = o.report.empty() || WriteReport(o.report, o, model, report, observer, scan, seconds);
   const bool stopped = report.Stopped || report.SearchCancelled || InterruptWatch::Interrupted();
+  if (keeper && !stopped) keeper->Finish();
+  else if (keeper && ScanStateKeeper::StateIn(options.OutputFolder) && !o.quiet) std::cerr << "To continue this scan later: add --resume to the same command.\n";
   if (!o.quiet) PrintSummary(o, report, observer, scan, seconds, InterruptWatch::Interrupted());
   if (const std::string grid = GridFromDataText(report, scan.SectorSize(), PlannedFileSystemName(model.DetectedGeometry(), report));
       !grid.empty() && !o.quiet)

@@ -50,6 +50,7 @@ class TInnerFiles {
   const InnerFile* Owner(int64_t sector) const;
   // Removes the record of the file that starts at firstSector and returns it.
   std::optional<InnerFile> Take(int64_t firstSector);
+  const std::map<int64_t, InnerFile>& All() const { return files_; }
 
  private:
   struct RunOwner {

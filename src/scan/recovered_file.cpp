@@ -89,6 +89,19 @@ std::set<std::string>& InProgress() {
   return files;
 }
 
+std::mutex& JournalLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::function<void(const std::string&)>& Journal() {
+  static std::function<void(const std::string&)> note;
+  return note;
+}
+void NoteInJournal(const std::string& path) {
+  std::lock_guard<std::mutex> hold(JournalLock());
+  if (Journal()) Journal()(path);
+}
+
 bool NameTaken(const std::string& path) {
   const At at = Where(path);
   return NameTakenIn(at.dir, at.name);
@@ -161,6 +174,11 @@ void RemoveFileInProgress(const std::string& path) {
 
 void RemoveRecoveredFile(const std::string& path) { Unlink(path); }
 
+void SetFileJournal(std::function<void(const std::string& path)> note) {
+  std::lock_guard<std::mutex> hold(JournalLock());
+  Journal() = std::move(note);
+}
+
 void RemoveAllFilesInProgress() {
   std::lock_guard<std::mutex> hold(InProgressLock());
   for (const std::string& path : InProgress()) Unlink(path);
@@ -173,6 +191,7 @@ std::unique_ptr<TNewFileStream> CreatePartialFile(std::string& fileName) {
     if (NameTaken(name)) continue;
     auto stream = CreateFileInProgress(PartialFileName(name));
     if (stream) {
+      NoteInJournal(PartialFileName(name));
       fileName = name;
       return stream;
     }
@@ -190,6 +209,7 @@ bool PlaceRecoveredFile(std::string& fileName) {
     if (n > 0 && name == fileName) continue;
     std::lock_guard<std::mutex> hold(InProgressLock());
     if (RenameNoReplace(partial, name)) {
+      NoteInJournal(name);
       InProgress().erase(partial);
       fileName = name;
       return true;
@@ -206,6 +226,7 @@ bool AskRetryAfterSaveFailure(ScanContext& scan, const std::string& fileName) {
     case SaveFailureChoice::Retry:
       return true;
     case SaveFailureChoice::Abort:
+      scan.StopGaveUpFile = true;
       scan.RunState = rsStopped;
       return false;
     case SaveFailureChoice::Ignore:

@@ -24,6 +24,7 @@
 #include "scan/read_cache.h"
 #include "scan/scan_options.h"
 #include "scan/sector_map.h"
+#include "scan/scan_state.h"
 #include "scan/start_ledger.h"
 #include "storage/geometry.h"
 #include "storage/source.h"
@@ -77,6 +78,7 @@ class ScanContext {
 
   // Shows copy progress when the progress tick has moved since the last display.
   void ShowCopyProgress(int64_t fileStartSector, int64_t currentSector) {
+    PassTestKillPoint(TestKillPoint::Copy);
     if (Progress.Due()) Observer().OnCopyProgress(fileStartSector, currentSector);
   }
 
@@ -136,6 +138,9 @@ class ScanContext {
   int64_t SectorsWorked = 0;
   std::atomic<morvane::RunState> RunState{rsRunning};  // rsRunning, rsPaused, rsStopped
   std::atomic<bool> SearchStop{false};
+  // The stop came with a file given up (Abort after a failed write): the candidate at hand
+  // is not done, so a continued scan must do it again.
+  bool StopGaveUpFile = false;
 
   // Committed files that may lie inside a container (frames, embedded pictures), which the
   // container can take back.

@@ -14,8 +14,10 @@
 #include "scan/file_type_id.h"
 #include "scan/free_space_map.h"
 #include "scan/recovered_file.h"
+#include "scan/scan_state.h"
 #include "scan/search_reader.h"
 #include "storage/bytes.h"
+#include "storage/files.h"
 #include "storage/streams.h"
 
 namespace morvane {
@@ -104,6 +106,44 @@ class WorkFiles {
     Remove();
     return false;
   }
+  // Takes up the files of a scan that is being continued, holding `count` records. They stay
+  // off the list of files in progress: they outlive an abrupt end, for the next run.
+  bool Adopt(const std::string& folder, const std::string& starts, const std::string& types, int64_t count) {
+    kept_ = true;
+    startsName_ = folder + starts;
+    typesName_ = folder + types;
+    starts_ = std::make_unique<TNewFileStream>(startsName_, fmOpenReadWrite);
+    types_ = std::make_unique<TNewFileStream>(typesName_, fmOpenReadWrite);
+    if (starts_->FileHandle() == -1 || types_->FileHandle() == -1 || starts_->Size() < count * 8 ||
+        types_->Size() < count) {
+      Leave();
+      return false;
+    }
+    count_ = written_ = count;
+    return true;
+  }
+  // Files that a later run may continue with: kept at an abrupt end.
+  void KeepAcrossRuns() {
+    kept_ = true;
+    ForgetFileInProgress(startsName_);
+    ForgetFileInProgress(typesName_);
+  }
+  // Writes what is buffered through to the drive, so that a saved state may count on it.
+  // Once reading has begun, everything is written and the buffers hold what was read.
+  bool Sync() {
+    if (next_ > 0) return true;
+    return Flush() && SyncFile(starts_->FileHandle()) && SyncFile(types_->FileHandle());
+  }
+  // Closes the files and leaves them in place.
+  void Leave() {
+    starts_.reset();
+    types_.reset();
+    startsName_.clear();
+    typesName_.clear();
+  }
+  // The file names within `folder`.
+  std::string StartsName(const std::string& folder) const { return startsName_.substr(std::min(folder.size(), startsName_.size())); }
+  std::string TypesName(const std::string& folder) const { return typesName_.substr(std::min(folder.size(), typesName_.size())); }
   bool InUse() const { return starts_ != nullptr; }
   int64_t Count() const { return count_; }
   // The name of the file a failure (errno) is about.
@@ -165,8 +205,15 @@ class WorkFiles {
     // Only files this scan created are listed, so nobody else's file is ever removed.
     starts_.reset();
     types_.reset();
-    RemoveFileInProgress(startsName_);
-    RemoveFileInProgress(typesName_);
+    if (kept_ && !startsName_.empty()) {
+      RemoveFile(startsName_);
+      RemoveFile(typesName_);
+    } else if (!kept_) {
+      RemoveFileInProgress(startsName_);
+      RemoveFileInProgress(typesName_);
+    }
+    startsName_.clear();
+    typesName_.clear();
   }
   ~WorkFiles() { Remove(); }
   bool ReadFailed() const { return readFailed_; }
@@ -179,45 +226,56 @@ class WorkFiles {
   std::vector<uint8_t> startBuf_, typeBuf_;
   int64_t count_ = 0, written_ = 0, next_ = 0, readPos_ = 0, readLen_ = 0;
   bool readFailed_ = false;
+  bool kept_ = false;
 };
 
-struct Candidate {
-  int64_t sector;
-  uint8_t type;
-  bool deferred = false;  // waits for the late pass
-};
+using Candidate = ScanCandidate;
 
 class Driver {
  public:
-  Driver(ScanContext& scan, const TSourceGeometry& detected, const RecogniserTable& table)
-      : scan_(scan), detected_(detected), table_(table), obs_(scan.Observer()) {}
+  Driver(ScanContext& scan, const TSourceGeometry& detected, const RecogniserTable& table, ScanStateKeeper* keeper)
+      : scan_(scan), detected_(detected), table_(table), obs_(scan.Observer()), keeper_(keeper) {}
 
   ScanReport Run() {
     // Every file of the scan goes into the folder as it is now, whatever happens to its name.
     std::unique_ptr<OutputFolderHandle> folder;
     if (!scan_.Options.OutputFolder.empty()) folder = std::make_unique<OutputFolderHandle>(scan_.Options.OutputFolder);
     scan_.SearchStop = false;
-    if (scan_.Options.FreeSpaceOnly) CollectFreeSpace();
-    if (scan_.Options.TypeMask & kStreamTypesMask) OpenWorkFiles();
-    if (!scan_.SearchStop) {
-      SearchPass();
-      if (scan_.Options.GeometryFromData) SettleGridFromData();
-      VoteClusterPhase();
+    const SavedScan* saved = keeper_ ? keeper_->Loaded() : nullptr;
+    const ScanPass from = saved ? saved->Pass : ScanPass::Searching;
+    if (saved) {
+      Resume(*saved);
     } else {
-      report_.SearchCancelled = !report_.WorkFilesFailed;
-      scan_.DetectedClusterPhase = KnownPhase() >= 0 ? KnownPhase() : 0;
+      if (scan_.Options.FreeSpaceOnly) CollectFreeSpace();
+      if (scan_.Options.TypeMask & kStreamTypesMask) OpenWorkFiles();
     }
-    report_.DetectedClusterPhase = scan_.DetectedClusterPhase;
-    report_.Candidates = static_cast<int64_t>(candidates_.size());
-    report_.StreamCandidates = work_.Count();
+    if (from == ScanPass::Searching) {
+      if (!scan_.SearchStop) {
+        SearchPass(saved ? saved->Position : -1);
+        if (scan_.Options.GeometryFromData) SettleGridFromData();
+        VoteClusterPhase();
+      } else {
+        report_.SearchCancelled = !report_.WorkFilesFailed;
+        scan_.DetectedClusterPhase = KnownPhase() >= 0 ? KnownPhase() : 0;
+      }
+      report_.DetectedClusterPhase = scan_.DetectedClusterPhase;
+      report_.Candidates = static_cast<int64_t>(candidates_.size());
+      report_.StreamCandidates = work_.Count();
+    }
     scan_.SearchStop = true;
 
     // A stop asked for during the search (the command line's Ctrl-C) still holds.
     if (scan_.RunState != rsStopped) scan_.RunState = rsRunning;
-    scan_.RecoveredCount = 0;
-    RecoveryPass(ScanPass::Recovery);
-    if (!Stopped()) RecoveryPass(ScanPass::LateJpeg);
-    if (!Stopped() && work_.InUse() && FlushWorkFiles()) StreamPass();
+    if (!saved) scan_.RecoveredCount = 0;
+    const int64_t lastCandidate = static_cast<int64_t>(candidates_.size()) - 1;
+    const bool resumed = from != ScanPass::Searching;
+    if (from == ScanPass::Searching || from == ScanPass::Recovery)
+      RecoveryPass(ScanPass::Recovery, from == ScanPass::Recovery ? saved->Position : lastCandidate);
+    if (!Stopped() && from != ScanPass::Streams)
+      RecoveryPass(ScanPass::LateJpeg, resumed && from == ScanPass::LateJpeg ? saved->Position : lastCandidate);
+    if (!Stopped() && work_.InUse() && FlushWorkFiles()) StreamPass(from == ScanPass::Streams ? saved->Position : 0);
+    // A stopped scan that can be continued keeps its work files for the next run.
+    if (keeper_ && Stopped()) work_.Leave();
     work_.Remove();
     report_.Stopped = Stopped();
     report_.RecoveredCount = scan_.RecoveredCount;
@@ -233,6 +291,42 @@ class Driver {
     return g.ClusterPhase < 0 ? -1 : static_cast<int32_t>(g.ClusterPhase % g.SectorsPerCluster);
   }
   bool Stopped() const { return scan_.RunState == rsStopped; }
+
+  // Takes up where a saved scan stood: the context has its part back already.
+  void Resume(const SavedScan& saved) {
+    report_ = *saved.Report;
+    candidates_ = saved.Candidates;
+    mapBuilt_ = saved.FreeSpaceMapBuilt;
+    offGrid_ = saved.OffGrid;
+    tried_ = saved.Tried;
+    if (!saved.WorkStarts.empty() &&
+        !work_.Adopt(scan_.Options.OutputFolder, saved.WorkStarts, saved.WorkTypes, saved.WorkRecords)) {
+      report_.WorkFilesFailed = true;
+      obs_.OnWorkFilesFailedBecause(errno ? errno : EIO, true);
+    }
+  }
+
+  // Saves where the scan stands (at `position` of `pass`, nothing of it done yet).
+  void SavePoint(ScanPass pass, int64_t position) {
+    if (work_.InUse() && !work_.Sync()) return;
+    DriverPoint p;
+    p.Pass = pass;
+    p.Position = position;
+    p.Report = &report_;
+    p.Candidates = &candidates_;
+    p.FreeSpaceMapBuilt = mapBuilt_;
+    p.OffGrid = offGrid_;
+    p.Tried = tried_;
+    if (work_.InUse()) {
+      p.WorkStarts = work_.StartsName(scan_.Options.OutputFolder);
+      p.WorkTypes = work_.TypesName(scan_.Options.OutputFolder);
+      p.WorkRecords = work_.Count();
+    }
+    keeper_->Save(scan_, p);
+  }
+  void SaveWhenDue(ScanPass pass, int64_t position, bool force = false) {
+    if (keeper_ && (force || keeper_->Due())) SavePoint(pass, position);
+  }
 
   void CollectFreeSpace() {
     obs_.OnPhase(ScanPass::CollectingFreeSpace);
@@ -250,6 +344,8 @@ class Driver {
       report_.WorkFilesFailed = true;
       obs_.OnWorkFilesFailedBecause(errno, false);
       scan_.SearchStop = true;
+    } else if (keeper_) {
+      work_.KeepAcrossRuns();
     }
   }
 
@@ -287,7 +383,8 @@ class Driver {
   // Every sector of the range (with a known phase, the first of each cluster), read in large
   // blocks and classified where it lies in the block. Sectors that the free-space map claims
   // are neither classified nor, when a whole block of them is claimed, read.
-  void SearchPass() {
+  // From the block at `resumeAt` when a saved scan is continued (-1: from the start).
+  void SearchPass(int64_t resumeAt) {
     obs_.OnPhase(ScanPass::Searching);
     const int64_t first = scan_.FirstSector, last = scan_.LastSector, length = last - first + 1;
     const int64_t spc = scan_.SectorsPerCluster();
@@ -316,12 +413,16 @@ class Driver {
       while (hi > lo && !wanted(hi)) hi -= step;
       return lo <= hi;
     };
+    if (resumeAt >= 0) s = resumeAt;
     int64_t queued = s;  // the first block not asked for yet
     for (; s <= last; s += span) {
       if (scan_.SearchStop.load(std::memory_order_relaxed)) {
+        if (Stopped()) SaveWhenDue(ScanPass::Searching, s, true);
         report_.SearchCancelled = true;
         break;
       }
+      SaveWhenDue(ScanPass::Searching, s);
+      PassTestKillPoint(TestKillPoint::Search);
       int64_t lo, hi;
       const bool any = wantedSpan(s, lo, hi);
       if (any) reader.Read(lo, hi - lo + 1);
@@ -495,11 +596,19 @@ class Driver {
                claimed ? StartFate::InsideAnotherFile : hasRecogniser ? said : StartFate::NoRecogniser);
   }
 
-  void RecoveryPass(ScanPass pass) {
+  // From candidate `from` down to the first. A stop lets the candidate at hand finish, and
+  // is saved as the point behind it unless it came with that candidate's file given up
+  // (then the last saved point stays).
+  void RecoveryPass(ScanPass pass, int64_t from) {
     obs_.OnPhase(pass);
     const int64_t count = static_cast<int64_t>(candidates_.size());
-    for (int64_t j = count - 1; j >= 0; --j) {
-      if (WaitWhilePaused()) return;
+    bool clean = !Stopped();  // a stop before this pass was saved where it came
+    for (int64_t j = from; j >= 0; --j) {
+      if (WaitWhilePaused()) {
+        if (clean) SaveWhenDue(pass, j, true);
+        return;
+      }
+      SaveWhenDue(pass, j, j == from);
       Candidate& c = candidates_[static_cast<size_t>(j)];
       if (pass == ScanPass::Recovery) {
         c.deferred = c.type == ftJpegOther || WaitsForLatePass(c);
@@ -509,18 +618,33 @@ class Driver {
           if (table_.LateJpeg) table_.LateJpeg(scan_, c.sector * scan_.SectorSize());
         });
       }
+      clean = !scan_.StopGaveUpFile;
+      PassTestKillPoint(TestKillPoint::Candidate);
       if (scan_.Progress.Due() || j == 0) obs_.OnRecoveryProgress(pass, count - j, count, c.sector, scan_.RecoveredCount);
     }
+    if (Stopped() && clean) SaveWhenDue(pass, -1, true);
   }
 
-  void StreamPass() {
+  // From packet `from` on (those before it were done by an earlier run).
+  void StreamPass(int64_t from) {
     obs_.OnPhase(ScanPass::Streams);
     int64_t s = 0;
     uint8_t t = 0;
     const int64_t total = work_.Count();
-    while (!WaitWhilePaused() && work_.Next(s, t)) {
+    while (work_.Position() < from && work_.Next(s, t)) {
+    }
+    bool clean = true;
+    for (;;) {
+      if (WaitWhilePaused()) {
+        if (clean) SaveWhenDue(ScanPass::Streams, work_.Position(), true);
+        break;
+      }
+      SaveWhenDue(ScanPass::Streams, work_.Position(), work_.Position() == from);
+      if (!work_.Next(s, t)) break;
       const RecogniserEntry& entry = table_.Stream[t];
       if ((StreamMask(t) & scan_.Options.TypeMask) && entry) Try({s, t}, true, [&] { entry(scan_, s * scan_.SectorSize()); });
+      clean = !scan_.StopGaveUpFile;
+      PassTestKillPoint(TestKillPoint::Candidate);
       if (scan_.Progress.Due() || work_.Position() == total)
         obs_.OnRecoveryProgress(ScanPass::Streams, work_.Position(), total, s, scan_.RecoveredCount);
     }
@@ -537,6 +661,7 @@ class Driver {
   std::vector<uint8_t> leadScratch_;  // a cluster read for KeepLeadCluster before it qualifies
   bool mapBuilt_ = false;
   int64_t offGrid_ = 0, tried_ = 0;  // starts of selected kinds left off the grid, and tried
+  ScanStateKeeper* keeper_;
 };
 
 }  // namespace
@@ -570,8 +695,9 @@ std::optional<ClusterGrid> InferClusterGrid(const std::vector<int64_t>& startSec
   return ClusterGrid{1, 0};
 }
 
-ScanReport RunScan(ScanContext& scan, const TSourceGeometry& detected, const RecogniserTable& recognisers) {
-  Driver driver(scan, detected, recognisers);
+ScanReport RunScan(ScanContext& scan, const TSourceGeometry& detected, const RecogniserTable& recognisers,
+                   ScanStateKeeper* keeper) {
+  Driver driver(scan, detected, recognisers, keeper);
   return driver.Run();
 }
 

@@ -22,6 +22,8 @@
 
 namespace morvane {
 
+class ScanStateKeeper;
+
 // A recogniser as the driver calls it: the scan and the candidate's byte offset. The entry
 // decides itself what it passes on (the output folder for selected kinds, claim-only
 // otherwise).
@@ -101,6 +103,9 @@ std::string StartKindName(uint8_t fileTypeId);
 // Runs the scan synchronously on the calling thread. `detected` is the geometry found when
 // the source was opened (the free-space map reads the file system it names). Another
 // thread may set scan.SearchStop (cancel the search) and scan.RunState (pause, stop).
-ScanReport RunScan(ScanContext& scan, const TSourceGeometry& detected, const RecogniserTable& recognisers);
+// With a keeper the scan saves where it stands as it goes, and continues from the state the
+// keeper loaded (its context part put back with RestoreScan first).
+ScanReport RunScan(ScanContext& scan, const TSourceGeometry& detected, const RecogniserTable& recognisers,
+                   ScanStateKeeper* keeper = nullptr);
 
 }  // namespace morvane

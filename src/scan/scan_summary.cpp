@@ -25,6 +25,13 @@ void RecoveredTally::Add(const std::string& extension, int64_t length) {
   bytesByKind_[kind] += std::max<int64_t>(length, 0);
 }
 
+void RecoveredTally::AddKind(const std::string& kind, int files, int64_t bytes) {
+  byKind_[KindOf(kind)] += files;
+  bytesByKind_[KindOf(kind)] += bytes;
+  files_ += files;
+  bytes_ += bytes;
+}
+
 void RecoveredTally::Remove(const std::string& extension, int64_t length) {
   const std::string kind = KindOf(extension);
   auto it = byKind_.find(kind);

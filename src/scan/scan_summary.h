@@ -20,6 +20,8 @@ class RecoveredTally {
   void Add(const std::string& extension, int64_t length);
   // Takes back a file that was added (one withdrawn as part of another).
   void Remove(const std::string& extension, int64_t length);
+  // Adds a kind's totals at once (those of a scan that is being continued).
+  void AddKind(const std::string& kind, int files, int64_t bytes);
   int Files() const { return files_; }
   int64_t Bytes() const { return bytes_; }
   const std::map<std::string, int>& ByKind() const { return byKind_; }

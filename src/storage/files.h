@@ -64,6 +64,8 @@ std::string MakeTempFolder(const std::string& prefix);
 // Removes a folder if it is empty; false otherwise.
 bool RemoveEmptyFolder(const std::string& path);
 
+// Writes an open file's data through to the drive; false with errno.
+bool SyncFile(int fd);
 // The full name of the running program's file; empty when the system does not tell.
 std::string ExecutablePath();
 

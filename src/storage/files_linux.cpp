@@ -89,6 +89,7 @@ std::string MakeTempFolder(const std::string& prefix) {
 }
 
 bool RemoveEmptyFolder(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
+bool SyncFile(int fd) { return ::fsync(fd) == 0 || errno == EINVAL; }
 
 std::string ExecutablePath() {
   std::error_code ec;

@@ -10,6 +10,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <set>
 
 #include "support/test_support.h"
 
@@ -395,7 +396,123 @@ TEST(Cli, CtrlCStopsTheScanAndCleansUp) {
   auto j = nlohmann::json::parse(in);
   EXPECT_TRUE(j["searchCancelled"].get<bool>());
   if (test::HaveTool("xmllint")) EXPECT_EQ(test::Run("xmllint --noout " + dir / "r.xml"), 0);
-  EXPECT_TRUE(fs::is_empty(dir / "out"));
+  // Only what a later --resume needs stays: the saved state, its journal and the work files.
+  for (const auto& e : fs::directory_iterator(dir / "out"))
+    EXPECT_TRUE(std::regex_match(e.path().filename().string(), std::regex("morvane-scan\\.(state|journal)|FILE(STAR|TYPE)\\.TMP")))
+        << e.path();
+}
+
+// What a scan into dir/out leaves: every file of the folder with its bytes, and its two
+// reports without what tells one run from another (times, bytes read, paths).
+struct ScanLeaves {
+  std::map<std::string, std::vector<uint8_t>> files;
+  nlohmann::json report;
+  std::string dfxml;
+  bool operator==(const ScanLeaves&) const = default;
+};
+// Videos written as they are read (a Motion-JPEG one among them, whose frames are taken
+// back), stream videos found packet by packet, and photos, 64 KiB apart on a 4 MiB image.
+std::string MixedImage(const test::TempDir& dir) {
+  std::vector<uint8_t> image(4 << 20, 0);
+  size_t at = 64 << 10;
+  for (const char* sample : {"mp4/quicktime.mov", "mp4/mjpeg.mov", "mpeg/camcorder.mts", "mpeg/dvd.vob",
+                             "mpeg/mpeg1.mpg", "mp4/classic_wide.mov", "jpeg/baseline.jpg", "jpeg/exif_le.jpg",
+                             "jpeg/progressive.jpg"}) {
+    const std::vector<uint8_t> bytes = test::ReadFileBytes(test::DataPath(sample));
+    std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<long>(at));
+    at += (bytes.size() / (64 << 10) + 2) * (64 << 10);
+  }
+  test::WriteFileBytes(dir / "mixed.img", image);
+  return dir / "mixed.img";
+}
+std::string ScanArgs(const std::string& img, const test::TempDir& dir) {
+  return "scan -q " + img + " -o " + dir / "out" + " --report " + dir / "r.json" + " --dfxml " + dir / "r.xml";
+}
+ScanLeaves LeavesOf(const test::TempDir& dir) {
+  ScanLeaves l;
+  for (const auto& e : fs::directory_iterator(dir / "out")) l.files[e.path().filename()] = test::ReadFileBytes(e.path());
+  std::ifstream in(dir / "r.json");
+  l.report = nlohmann::json::parse(in);
+  for (const char* key : {"seconds", "bytesRead", "outputFolder", "source"}) l.report.erase(key);
+  const std::vector<uint8_t> xml = test::ReadFileBytes(dir / "r.xml");
+  l.dfxml = std::regex_replace(std::string(xml.begin(), xml.end()),
+                               std::regex("<(start_time|command_line|image_filename)>[^<]*</\\1>"), "");
+  return l;
+}
+const ScanLeaves& UninterruptedScan() {
+  static test::TempDir dir;
+  static const ScanLeaves leaves = [] {
+    EXPECT_EQ(Morvane(ScanArgs(MixedImage(dir), dir)).status, 0);
+    return LeavesOf(dir);
+  }();
+  return leaves;
+}
+
+// A scan killed at once (as SIGKILL would) at a point of the search, between files or in
+// the middle of one, with states saved at every n-th point, then continued: the folder and
+// the reports are an uninterrupted scan's.
+struct KillPoint {
+  const char* where;
+  int saveEvery;
+};
+class Resume : public testing::TestWithParam<KillPoint> {};
+TEST_P(Resume, KilledScanContinuesToTheSameFilesAndReports) {
+  test::TempDir dir;
+  const std::string img = MixedImage(dir);
+  const std::string env = std::string("LANG=C MORVANE_TEST_KILL=") + GetParam().where +
+                          " MORVANE_TEST_SAVE_EVERY=" + std::to_string(GetParam().saveEvery);
+  ASSERT_EQ(Morvane(ScanArgs(img, dir), env).status, 137);
+  ASSERT_TRUE(fs::exists(dir / "out/morvane-scan.state"));
+  auto r = Morvane(ScanArgs(img, dir) + " --resume");
+  ASSERT_EQ(r.status, 0) << r.out;
+  const ScanLeaves& whole = UninterruptedScan();
+  const ScanLeaves resumed = LeavesOf(dir);
+  EXPECT_EQ(resumed.report, whole.report);
+  EXPECT_EQ(resumed.dfxml, whole.dfxml);
+  std::set<std::string> names, wholeNames;
+  for (const auto& [name, bytes] : resumed.files) names.insert(name);
+  for (const auto& [name, bytes] : whole.files) wholeNames.insert(name);
+  EXPECT_EQ(names, wholeNames);
+  EXPECT_TRUE(resumed.files == whole.files);
+}
+// Candidates 1..9 are the files, later ones stream packets; copies 300, 900 and 1500 land
+// inside the second, third and last video.
+INSTANTIATE_TEST_SUITE_P(KillPoints, Resume,
+                         testing::Values(KillPoint{"search:2", 1}, KillPoint{"candidate:5", 4},
+                                         KillPoint{"candidate:12", 1}, KillPoint{"candidate:60", 4},
+                                         KillPoint{"copy:300", 1}, KillPoint{"copy:900", 4},
+                                         KillPoint{"copy:1500", 1}));
+
+// A state is refused for another source, a source of another size, other options, and when
+// it is damaged; a folder with a state is not scanned afresh.
+TEST(Cli, ResumeRefusesAStateItCannotTrust) {
+  test::TempDir dir;
+  const std::string img = MixedImage(dir);
+  ASSERT_EQ(Morvane(ScanArgs(img, dir), "MORVANE_TEST_KILL=candidate:3").status, 137);
+  const std::string state = dir / "out/morvane-scan.state";
+  const std::vector<uint8_t> saved = test::ReadFileBytes(state);
+  auto refused = [&](const std::string& args, const std::string& why) {
+    auto r = Morvane(args);
+    EXPECT_EQ(r.status, 1) << args;
+    EXPECT_TRUE(Contains(r.out, why)) << r.out;
+  };
+  refused(ScanArgs(img, dir), "continue it with --resume");
+  refused(ScanArgs(img, dir) + " --resume --types jpg", "other options");
+  fs::copy_file(img, dir / "other.img");
+  refused(ScanArgs(dir / "other.img", dir) + " --resume", "choose another folder");
+  std::vector<uint8_t> bytes = saved;
+  bytes[bytes.size() / 2] ^= 0x10;
+  test::WriteFileBytes(state, bytes);
+  refused(ScanArgs(img, dir) + " --resume", "damaged");
+  bytes = saved;
+  bytes.resize(bytes.size() - 1);
+  test::WriteFileBytes(state, bytes);
+  refused(ScanArgs(img, dir) + " --resume", "damaged");
+  test::WriteFileBytes(state, saved);
+  ASSERT_EQ(test::Run("truncate -s +512 " + img), 0);
+  refused(ScanArgs(img, dir) + " --resume", "bytes when the saved scan began");
+  fs::remove(state);
+  refused(ScanArgs(img, dir) + " --resume", "no saved scan");
 }
 
 TEST(Cli, MissingBrandingFileStopsTheProgram) {
