@@ -116,6 +116,7 @@ std::string MakeTempFolder(const std::string& prefix) {
 }
 
 bool RemoveEmptyFolder(const std::string& path) { return RemoveDirectoryW(win::FilePath(path).c_str()) != 0; }
+
 bool SyncFile(int fd) { return _commit(fd) == 0; }
 
 std::string ExecutablePath() {
