@@ -235,16 +235,18 @@ class ConsoleScanObserver : public ScanObserver {
 
   // What the observer gathered, for a scan that may be continued (with the time it ran and
   // the command line that began it), and the same taken back: false when it is not one.
+  // Kept as CBOR, which holds names that are not UTF-8 byte for byte.
   std::string Record(double seconds, const std::string& commandLine) const {
     nlohmann::json kinds = nlohmann::json::object();
     for (const auto& [kind, n] : tally_.ByKind()) kinds[kind] = {n, tally_.BytesByKind().at(kind)};
-    return nlohmann::json{{"kinds", kinds},      {"writeFailures", writeFailures_}, {"files", files_},
-                          {"dfxml", dfxmlFiles_}, {"seconds", seconds},             {"commandLine", commandLine}}
-        .dump();
+    const nlohmann::json record{{"kinds", kinds},   {"writeFailures", writeFailures_}, {"files", files_},
+                                {"dfxml", dfxmlFiles_}, {"seconds", seconds}, {"commandLine", commandLine}};
+    const std::vector<uint8_t> bytes = nlohmann::json::to_cbor(record);
+    return std::string(bytes.begin(), bytes.end());
   }
   bool Restore(const std::string& text, double& seconds, std::string& commandLine) {
     try {
-      const nlohmann::json j = nlohmann::json::parse(text);
+      const nlohmann::json j = nlohmann::json::from_cbor(text);
       for (const auto& [kind, n] : j.at("kinds").items()) tally_.AddKind(kind, n.at(0).get<int>(), n.at(1).get<int64_t>());
       writeFailures_ = j.at("writeFailures").get<int>();
       files_ = j.at("files");
@@ -603,9 +605,13 @@ int RunScanCommand(const ScanCommandOptions& o) {
   auto started = Clock::now();
   if (keeper) {
     keeper->SetFrontEnd([&] { return observer.Record(secondsBefore + Seconds(started), commandLine); });
-    if (!keeper->Begin())
-      return FailText("Cannot keep the scan's journal in " + o.folder + ": " + std::strerror(errno));
-    if (keeper->Loaded() && !o.quiet) std::cerr << "Continuing the scan saved in " << o.folder << "\n";
+    if (!keeper->Begin()) {
+      // A continued scan cannot go on without its journal; a new one runs without a state.
+      if (keeper->Loaded()) return FailText("Cannot keep the scan's journal in " + o.folder + ": " + std::strerror(errno));
+      if (!o.quiet) std::cerr << "This scan cannot be continued later: " << std::strerror(errno) << "\n";
+      keeper.reset();
+    }
+    if (keeper && keeper->Loaded() && !o.quiet) std::cerr << "Continuing the scan saved in " << o.folder << "\n";
   }
   observer.WatchRunState(&scan.RunState);
   InterruptWatch watch([&scan] {
@@ -622,7 +628,8 @@ int RunScanCommand(const ScanCommandOptions& o) {
   else if (!o.quiet) std::cout << T(27) << report.RecoveredCount << std::endl;
   const bool reportWritten = o.report.empty() || WriteReport(o.report, o, model, report, observer, scan, seconds);
   const bool stopped = report.Stopped || report.SearchCancelled || InterruptWatch::Interrupted();
-  if (keeper && !stopped) keeper->Finish();
+  // A scan that lost its work files cannot be continued: nothing of it stays behind.
+  if (keeper && (!stopped || report.WorkFilesFailed)) keeper->Finish();
   else if (keeper && ScanStateKeeper::StateIn(options.OutputFolder) && !o.quiet) std::cerr << "To continue this scan later: add --resume to the same command.\n";
   if (!o.quiet) PrintSummary(o, report, observer, scan, seconds, InterruptWatch::Interrupted());
   if (const std::string grid = GridFromDataText(report, scan.SectorSize(), PlannedFileSystemName(model.DetectedGeometry(), report));

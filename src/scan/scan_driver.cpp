@@ -275,7 +275,7 @@ class Driver {
       RecoveryPass(ScanPass::LateJpeg, resumed && from == ScanPass::LateJpeg ? saved->Position : lastCandidate);
     if (!Stopped() && work_.InUse() && FlushWorkFiles()) StreamPass(from == ScanPass::Streams ? saved->Position : 0);
     // A stopped scan that can be continued keeps its work files for the next run.
-    if (keeper_ && Stopped()) work_.Leave();
+    if (keeper_ && Stopped() && !report_.WorkFilesFailed) work_.Leave();
     work_.Remove();
     report_.Stopped = Stopped();
     report_.RecoveredCount = scan_.RecoveredCount;

@@ -47,7 +47,7 @@ TEST(HostileHangs, RetryOnAWriteThatKeepsFailingIsBoundedAndGivesTheReason) {
   EXPECT_TRUE(r.Has("Giving up after 5 retries")) << r.out;
   EXPECT_LT(r.out.size(), 4000u) << "stderr flooded";
   EXPECT_LT(seconds, 20.0);
-  EXPECT_TRUE(fs::is_empty(dir / "out")) << "a partly written file was left";
+  EXPECT_TRUE(test::HoldsOnlyResumeState(dir / "out")) << "a partly written file was left";
 }
 
 TEST(HostileHangs, RetryEndsAtTheFirstInterrupt) {
@@ -64,7 +64,7 @@ TEST(HostileHangs, RetryEndsAtTheFirstInterrupt) {
   // stop came first on a slow machine; never the watchdog's kill.
   EXPECT_TRUE(status == 4 || status == 130) << status;
   EXPECT_LT(seconds, 3.5) << "the retries went on after Ctrl-C";
-  EXPECT_TRUE(fs::is_empty(dir / "out"));
+  EXPECT_TRUE(test::HoldsOnlyResumeState(dir / "out"));
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "support/test_support.h"
 
+#include <filesystem>
+#include <regex>
+
 #ifdef _WIN32
 #include <process.h>
 #else
@@ -84,6 +87,13 @@ bool HaveTool(const std::string& tool) {
   return false;
 #endif
   return Run("PATH=$PATH:/sbin:/usr/sbin command -v " + tool + " >/dev/null 2>&1") == 0;
+}
+
+bool HoldsOnlyResumeState(const std::string& folder) {
+  const std::regex kept("morvane-scan\\.(state|journal)|FILE(STAR|TYPE)(_[0-9]+)?\\.TMP");
+  for (const auto& e : std::filesystem::directory_iterator(folder))
+    if (!std::regex_match(e.path().filename().string(), kept)) return false;
+  return true;
 }
 
 std::string DataPath(const std::string& name) { return std::string(MORVANE_TEST_DATA) + "/" + name; }

@@ -35,6 +35,9 @@ bool HaveTool(const std::string& tool);
 
 // Path of a file under tests/data.
 std::string DataPath(const std::string& name);
+// True when the folder holds nothing but what a stopped scan keeps to be continued (its
+// state, journal and stream work files).
+bool HoldsOnlyResumeState(const std::string& folder);
 // Path of the bundled sample card image (xz-compressed).
 std::string SampleCardImage();
 
