@@ -80,12 +80,13 @@ TEST(ScanOptions, RunStateStopWinsOverPause) {
   PauseButtonClick(state, true);
   EXPECT_EQ(state, rsPaused);
 
-  // A stop from another thread ends the pause at once.
+  // A stop from another thread ends the pause at once. The stop comes once the paused run
+  // has idled, so a slow machine cannot let it land before the wait begins.
+  std::atomic<int> idles{0};
   std::thread stopper([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    while (idles == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     StopButtonClick(state);
   });
-  int idles = 0;
   EXPECT_FALSE(ContinueRun(state, [&] { ++idles; }));
   stopper.join();
   EXPECT_GT(idles, 0);
