@@ -2,10 +2,11 @@
 #   make demo   install dependencies, build, run Morvane on the bundled sample card image
 #   make test   install dependencies, build, run every test
 #   make install   build, then install into $(PREFIX) (default /usr/local; DESTDIR for staging)
-# Further targets: build, bench, test-sanitize, fuzz-smoke, screenshots, windows, test-windows, clean.
+# Further targets: build, bench, test-sanitize, test-tsan, fuzz-smoke, screenshots, windows, test-windows, clean.
 
 BUILD      ?= build
 SAN_BUILD  ?= build-san
+TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 WIN_BUILD  ?= build-win
 JOBS       ?= $(shell nproc)
@@ -15,7 +16,7 @@ CMAKE_ARGS ?=
 PREFIX     ?= /usr/local
 DESTDIR    ?=
 
-.PHONY: all deps build test demo bench test-sanitize fuzz-smoke install screenshots windows test-windows clean
+.PHONY: all deps build test demo bench test-sanitize test-tsan fuzz-smoke install screenshots windows test-windows clean
 
 all: build
 
@@ -48,6 +49,13 @@ test-sanitize: deps
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
+
+# The content checks on worker threads under ThreadSanitizer: their tests, many rounds.
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_TSAN=ON -DMORVANE_BENCH=OFF -DMORVANE_GUI=OFF
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target tsan_tests
+	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/tsan_tests --gtest_repeat=4 \
+	  --gtest_filter='ChecksAhead.*:RecoverJpeg.ChecksOnWorkerThreadsChangeNothing'
 
 # Every libFuzzer target for a short while (from its seed corpus in fuzz/corpus/<target>, when
 # there is one; what it finds goes beside the target, not into the source tree), $(JOBS) at a time.
@@ -90,4 +98,4 @@ test-windows: windows build $(SAMPLE)
 	@bash scripts/test-windows.sh $(WIN_BUILD)/morvane.exe $(BUILD)/morvane $(SAMPLE)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) build-win-deps
+	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) build-win-deps

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Photo recovery rate: a whole scan (JPG only) of a page-cached image holding COUNT
-# 12-megapixel JPEGs, as MB/s and photos/s, and the share of it that the decode check takes
-# (timed again over the recovered files with the recogniser's own check). The image lives in
-# a temp folder that is removed at the end.
+# Photo recovery rate: whole scans (JPG only) of a page-cached image holding COUNT
+# 12-megapixel JPEGs with one thread and with one per processor (ROUNDS alternating pairs,
+# default 3, the median of each), as MB/s and photos/s, their ratio, the machine's load, and
+# the share of a scan that the decode check takes (timed again over the recovered files with
+# the recogniser's own check). The image lives in a temp folder that is removed at the end.
 #   bench/jpeg_recovery.sh [build dir, default build] [photos, default 300]
 set -euo pipefail
 build=${1:-build}
@@ -13,21 +14,41 @@ trap 'rm -rf "$work"' EXIT
 img="$work/photos.img"
 tool="$build/bench/morvane_jpeg_photos"
 read -r made photo_bytes < <("$tool" image "$img" "$count")
-mkdir "$work/out"
 cat "$img" > /dev/null  # into the page cache
 image_bytes=$(stat -c %s "$img")
 
 now() { date +%s.%N; }
-t0=$(now)
-"$build/morvane" scan -q "$img" -o "$work/out" --reason repartitioned --fs other --cluster 4K -t jpg > /dev/null
-t1=$(now)
+# One scan with `threads` threads into a fresh folder; prints its seconds.
+scan_with() {
+  rm -rf "$work/out" && mkdir "$work/out"
+  local t0 t1
+  t0=$(now)
+  "$build/morvane" scan -q "$img" -o "$work/out" --reason repartitioned --fs other --cluster 4K -t jpg \
+    --threads "$1" > /dev/null
+  t1=$(now)
+  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f\n", b - a }'
+}
+# Alternating pairs, one thread and one per processor; the median of each.
+threads=$(nproc)
+rounds=${ROUNDS:-3}
+one=() many=()
+load_before=$(cut -d' ' -f1 /proc/loadavg)
+for ((r = 0; r < rounds; ++r)); do
+  one+=("$(scan_with 1)")
+  many+=("$(scan_with "$threads")")
+done
+load_after=$(cut -d' ' -f1 /proc/loadavg)
+median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+s1=$(median "${one[@]}")
+sn=$(median "${many[@]}")
 recovered=$(find "$work/out" -name '*.JPG' | wc -l)
 read -r decoded decoded_bytes decode_s failed < <("$tool" decode "$work/out")
-awk -v n="$made" -v pb="$photo_bytes" -v ib="$image_bytes" -v rec="$recovered" -v t0="$t0" -v t1="$t1" \
+awk -v n="$made" -v pb="$photo_bytes" -v ib="$image_bytes" -v rec="$recovered" -v s1="$s1" -v sn="$sn" \
+    -v th="$threads" -v rounds="$rounds" -v l0="$load_before" -v l1="$load_after" \
     -v ds="$decode_s" -v failed="$failed" 'BEGIN {
-  s = t1 - t0
   printf "photos:        %d made, %d recovered (%d failed the decode check again)\n", n, rec, failed
   printf "photo data:    %.1f MB (image %.1f MB), %.2f MB a photo\n", pb / 1e6, ib / 1e6, pb / 1e6 / n
-  printf "scan:          %.2f s\n", s
-  printf "recovery rate: %.1f MB/s of photos, %.1f photos/s\n", pb / 1e6 / s, rec / s
-  printf "decode check:  %.2f s, %.0f%% of the scan (%.1f MB/s)\n", ds, 100 * ds / s, pb / 1e6 / ds }'
+  printf "scan, 1 thread:   %.2f s, %.1f MB/s of photos, %.1f photos/s (median of %d)\n", s1, pb / 1e6 / s1, rec / s1, rounds
+  printf "scan, %d threads:  %.2f s, %.1f MB/s of photos, %.1f photos/s; %.2fx one thread\n", th, sn, pb / 1e6 / sn, rec / sn, s1 / sn
+  printf "decode check:  %.2f s, %.0f%% of the one-thread scan (%.1f MB/s)\n", ds, 100 * ds / s1, pb / 1e6 / ds
+  printf "load average:  %s before, %s after\n", l0, l1 }'

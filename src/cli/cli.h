@@ -53,6 +53,7 @@ struct ScanCommandOptions {
   std::string commandLine;  // as typed, for the reports
   bool quiet = false;
   bool verbose = false;  // also the bookkeeping steps and the file being copied
+  int threads = 0;       // threads that check contents; 0: one per processor
 };
 int RunScanCommand(const ScanCommandOptions& options);
 

@@ -549,6 +549,7 @@ int RunScanCommand(const ScanCommandOptions& o) {
   if (o.freeSpaceOnly && !model.GroupBox1().CheckBox8Enabled)
     return FailText("--free-space-only needs a recognised file system (FAT, NTFS, exFAT, HFS, HFS+)");
   options.FreeSpaceOnly = o.freeSpaceOnly;
+  options.Threads = o.threads > 0 ? o.threads : ProcessorCount();
   options.GeometryFromData = o.geometry == "auto" || (o.geometry.empty() && !model.ClusterChosenByUser());
   StartupResult startup = RunStartup(ProgramFolder());
   options.ThumbnailPixelLimit = startup.thumbnails.ThumbnailPixelLimit;

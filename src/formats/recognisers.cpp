@@ -131,6 +131,7 @@ RecogniserTable MakeTable() {
   // ASF and WMV are told apart by their streams: the recogniser chooses by TypeMask itself.
   t.Recovery[ftAsfFileProperties] = WithFolder(RecoverAsf);
   t.Recovery[ftAsfOther] = WithFolder(RecoverWmv);
+  t.Ahead[ftJpegApp] = &JpegCheckAhead();
   t.JpegWaitsForLatePass = IsAviFrame;
   t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
   return t;

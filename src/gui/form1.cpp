@@ -802,6 +802,7 @@ bool TForm1::TakeScanChecks() {
   options_.TypeMask = TypeMask;
   options_.FreeSpaceOnly = model_.GroupBox1().CheckBox8Enabled && CheckBox8->isChecked();
   options_.GeometryFromData = !model_.ClusterChosenByUser();
+  options_.Threads = ProcessorCount();
   return true;
 }
 

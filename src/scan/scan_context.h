@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "scan/checks_ahead.h"
 #include "scan/inner_files.h"
 #include "scan/dead_ends.h"
 #include "scan/observer.h"
@@ -98,6 +99,11 @@ class ScanContext {
     memos_.clear();
     DeadEnds.Clear();
   }
+  // The content check of a file's bytes: a worker's verdict on the same bytes when workers
+  // check ahead of the pass (Ahead), else the check run here.
+  ContentVerdict CheckContent(int64_t startOffset, ByteView bytes, ContentCheck check) {
+    return Ahead ? Ahead->Verdict(startOffset, bytes, check) : check(bytes, nullptr);
+  }
   Source& SourceHandle() { return source_; }
   uint32_t SectorSize() const { return ScanGeometry.SectorSize; }
   uint32_t SectorsPerCluster() const { return ScanGeometry.SectorsPerCluster; }
@@ -145,6 +151,10 @@ class ScanContext {
   // Committed files that may lie inside a container (frames, embedded pictures), which the
   // container can take back.
   TInnerFiles InnerFiles;
+
+  // The workers that check contents ahead of the recovery pass; null when the pass checks
+  // every file itself.
+  ChecksAhead* Ahead = nullptr;
 
   // Samsung camera mode: the cluster in front of a "moov" box that ends with the "mdat"
   // header of the video's data, kept for the MP4 recogniser.

@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <cstring>
 #include <numeric>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "filetypes/catalogue.h"
+#include "scan/checks_ahead.h"
 #include "scan/classifier.h"
 #include "scan/file_type_id.h"
 #include "scan/free_space_map.h"
@@ -596,12 +598,32 @@ class Driver {
                claimed ? StartFate::InsideAnotherFile : hasRecogniser ? said : StartFate::NoRecogniser);
   }
 
+  // Offers the candidates the pass reaches after j, a few at a time, to the workers.
+  void OfferAhead(ChecksAhead& ahead, int64_t j) {
+    ahead.Passed(j);
+    const auto count = static_cast<int64_t>(candidates_.size());
+    for (nextOffer_ = std::min(nextOffer_, j - 1); nextOffer_ >= 0 && ahead.HasRoom(); --nextOffer_) {
+      const Candidate& c = candidates_[static_cast<size_t>(nextOffer_)];
+      const int64_t next = nextOffer_ + 1 < count ? candidates_[static_cast<size_t>(nextOffer_ + 1)].sector
+                                                  : scan_.LastSector + 1;
+      if (const AheadCheck* kind = table_.Ahead[c.type])
+        ahead.Offer(scan_.SectorMap, scan_.LastSector, scan_.SectorSize(), nextOffer_, c.sector, next, *kind);
+    }
+  }
+
   // From candidate `from` down to the first. A stop lets the candidate at hand finish, and
   // is saved as the point behind it unless it came with that candidate's file given up
   // (then the last saved point stays).
   void RecoveryPass(ScanPass pass, int64_t from) {
     obs_.OnPhase(pass);
     const int64_t count = static_cast<int64_t>(candidates_.size());
+    std::optional<ChecksAhead> ahead;
+    if (pass == ScanPass::Recovery && scan_.Options.Threads > 1) ahead.emplace(scan_.SourceHandle(), scan_.Options.Threads - 1);
+    struct Unset {  // the recognisers see the workers while the pass runs, however it ends
+      ChecksAhead*& ahead;
+      ~Unset() { ahead = nullptr; }
+    } unset{scan_.Ahead = ahead ? &*ahead : nullptr};
+    nextOffer_ = from;
     bool clean = !Stopped();  // a stop before this pass was saved where it came
     for (int64_t j = from; j >= 0; --j) {
       if (WaitWhilePaused()) {
@@ -610,6 +632,7 @@ class Driver {
       }
       SaveWhenDue(pass, j, j == from);
       Candidate& c = candidates_[static_cast<size_t>(j)];
+      if (ahead) OfferAhead(*ahead, j);
       if (pass == ScanPass::Recovery) {
         c.deferred = c.type == ftJpegOther || WaitsForLatePass(c);
         if (!c.deferred) Try(c, bool(table_.Recovery[c.type]), [&] { Dispatch(c); });
@@ -662,6 +685,7 @@ class Driver {
   bool mapBuilt_ = false;
   int64_t offGrid_ = 0, tried_ = 0;  // starts of selected kinds left off the grid, and tried
   ScanStateKeeper* keeper_;
+  int64_t nextOffer_ = -1;  // the next candidate to offer to the workers
 };
 
 }  // namespace

@@ -40,6 +40,9 @@ struct RecogniserTable {
   // file's recogniser, called later in the recovery pass, is to take whole first.
   std::function<bool(ScanContext& scan, int64_t startOffset)> JpegWaitsForLatePass;
   std::array<RecogniserEntry, 256> Stream;    // stream pass, types 29, 30, 32, 34, 35
+  // Content checks that workers may run ahead of the recovery pass (ScanOptions::Threads),
+  // by the type of the candidate.
+  std::array<const AheadCheck*, 256> Ahead{};
 };
 
 // Names of the work files in the output folder.

@@ -1,5 +1,6 @@
 #include "scan/scan_options.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -11,6 +12,8 @@
 namespace morvane {
 
 static_assert(kAllTypesMask == kAllFileTypesMask);
+
+int32_t ProcessorCount() { return static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency())); }
 
 namespace {
 

@@ -32,9 +32,16 @@ struct ScanOptions {
   // An inventory: every recognition only claims; the files it would write are reported
   // (ScanObserver::OnFileRecovered, under the names they would have had) but not written.
   bool InventoryOnly = false;
+  // Threads that check contents in the recovery pass: the pass itself and Threads - 1
+  // workers that check the files it will reach next. The files, claims and reports are the
+  // same for every value.
+  int32_t Threads = 1;
   int32_t ThumbnailPixelLimit = -1;                            // from ThumbSiz.ini
   std::optional<std::vector<int32_t>> ThumbnailSpecialSizes;   // from ThumbSpc.ini
 };
+
+// The processors of this machine (at least 1): the front ends' number of Threads.
+int32_t ProcessorCount();
 
 // --- Photo shooting-time range --------------------------------------------------------
 

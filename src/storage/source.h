@@ -5,6 +5,7 @@
 // in-memory source, which can also be told to fail reads of chosen sectors.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -82,6 +83,9 @@ class MemorySource : public Source {
  public:
   explicit MemorySource(std::vector<uint8_t> bytes, std::string name = "memory")
       : Source(std::move(name)), bytes_(std::move(bytes)) {}
+  MemorySource(MemorySource&& other) noexcept
+      : Source(std::move(other)), bytes_(std::move(other.bytes_)), bad_(std::move(other.bad_)),
+        badSectorSize_(other.badSectorSize_), readCalls_(other.readCalls_.load()) {}
 
   bool ReadAt(int64_t offset, void* buffer, size_t length) override;
   int64_t SizeBytes() const override { return static_cast<int64_t>(bytes_.size()); }
@@ -99,7 +103,7 @@ class MemorySource : public Source {
   std::vector<uint8_t> bytes_;
   std::set<int64_t> bad_;
   uint32_t badSectorSize_ = 512;
-  uint64_t readCalls_ = 0;
+  std::atomic<uint64_t> readCalls_{0};
 };
 
 }  // namespace morvane

@@ -315,5 +315,65 @@ TEST(RecoverJpeg, SelectionDateFilterAndThumbnails) {
   }
 }
 
+// Every file recovered, in the order the scan reported it.
+struct FileLog : ScanObserver {
+  std::vector<std::string> lines;
+  void OnFileRecovered(const RecoveredFileInfo& f) override {
+    std::string line = std::filesystem::path(f.Name).filename().string() + " " + std::to_string(f.Length);
+    for (const SectorRun& r : f.Runs) line += " " + std::to_string(r.First) + "+" + std::to_string(r.Count);
+    lines.push_back(line);
+  }
+};
+
+TEST(RecoverJpeg, ChecksOnWorkerThreadsChangeNothing) {
+  // Duplicates, a picture that fails its decode, thumbnails (one inside a picture, whose
+  // sectors it gives back), a picture split around another, and photos large enough for the
+  // workers to be at work when the pass arrives.
+  const auto base = Sample("baseline.jpg"), prog = Sample("progressive.jpg"), around = Sample("restart.jpg");
+  auto corrupt = base;
+  for (size_t i = 2000; i < 2600; ++i) corrupt[i] = static_cast<uint8_t>(i * 37);
+  const auto thumb = test::EncodeJpeg({.Width = 32, .Height = 24, .Seed = 5});
+  std::vector<std::vector<uint8_t>> photos;
+  for (uint32_t seed = 1; seed <= 4; ++seed)
+    photos.push_back(test::EncodeJpeg({.Width = 640, .Height = 480, .Quality = 95, .Seed = seed, .Noise = 64}));
+  const int64_t inner = Sectors(base.size()), splitAt = 10;
+
+  struct Outcome {
+    std::vector<std::string> log, files;
+    std::vector<std::vector<uint8_t>> bytes;
+    std::vector<int64_t> claimed;
+    int32_t recovered = 0;
+    bool operator==(const Outcome&) const = default;
+  };
+  auto scanWith = [&](int threads) {
+    FileLog log;
+    JpegScan t(4000);
+    t.observer = &log;
+    t.setup.Options.Threads = threads;
+    t.setup.Options.ThumbnailPixelLimit = 32 * 24;
+    int64_t at = t.PlaceInRow({base, prog, base, corrupt, thumb, photos[0], photos[1]}, 1, 2).back() + 200;
+    // `around` split by `base`, which starts higher and is recovered first.
+    std::vector<int64_t> where = test::SectorRunOf(at, splitAt);
+    for (int64_t s = at + splitAt + inner; static_cast<int64_t>(where.size()) < Sectors(around.size()); ++s) where.push_back(s);
+    t.Place(around, where);
+    t.Place(base, at + splitAt);
+    // A thumbnail inside a picture: written and given back before the picture's turn.
+    at = where.back() + 3;
+    t.Place(photos[2], at);
+    t.Place(thumb, at + 8);
+    t.PlaceInRow({photos[3], base}, at + Sectors(photos[2].size()) + 1, 0);
+    Outcome o;
+    o.recovered = t.RunAll().RecoveredCount;
+    o.log = log.lines;
+    o.files = t.Files();
+    for (const auto& f : o.files) o.bytes.push_back(test::ReadFileBytes((t.dir.path() / f).string()));
+    o.claimed = t.ClaimedSectors();
+    return o;
+  };
+  const Outcome sequential = scanWith(1);
+  EXPECT_EQ(sequential.recovered, 11);
+  for (int round = 0; round < 6; ++round) EXPECT_EQ(scanWith(2 + round % 3), sequential) << round;
+}
+
 }  // namespace
 }  // namespace morvane

@@ -1,6 +1,7 @@
 #include "formats/pictures/jpeg.h"
 
 #include <algorithm>
+#include <atomic>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -28,6 +29,7 @@ constexpr int kMaxScans = 1000;                  // far more than any real progr
 struct DecodeErrors {
   jpeg_error_mgr mgr;
   jpeg_progress_mgr progress;
+  const std::atomic<bool>* cancel;
   jmp_buf escape;
 };
 
@@ -56,14 +58,19 @@ void OnDecoderMessage(j_common_ptr cinfo, int level) {
 
 void IgnoreOutput(j_common_ptr) {}
 
+// Called for every row: ends a decode with too many scans, or one no longer wanted.
 void LimitScans(j_common_ptr cinfo) {
-  if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) FailDecode(cinfo);
+  const std::atomic<bool>* cancel = reinterpret_cast<DecodeErrors*>(cinfo->err)->cancel;
+  if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans ||
+      (cancel && cancel->load(std::memory_order_relaxed)))
+    FailDecode(cinfo);
 }
 
 // Only plain C objects live in this frame, so leaving it by longjmp skips no destructor.
-bool DecodeWithLibjpeg(const uint8_t* data, size_t size, JpegPicture* picture) {
+bool DecodeWithLibjpeg(const uint8_t* data, size_t size, JpegPicture* picture, const std::atomic<bool>* cancel) {
   jpeg_decompress_struct cinfo;
   DecodeErrors errors;
+  errors.cancel = cancel;
   cinfo.err = jpeg_std_error(&errors.mgr);
   errors.mgr.error_exit = FailDecode;
   errors.mgr.emit_message = OnDecoderMessage;
@@ -103,15 +110,16 @@ constexpr uint8_t kMarkerPrefix = 0xFF;
 constexpr uint8_t kStartOfScan = 0xDA;
 constexpr uint8_t kEndOfImage = 0xD9;
 
-// Follows the marker segments from byte 2 to the first start of scan; returns the offset
-// just behind the start-of-scan marker and its length field, or -1 when the structure is
-// broken or cannot be read.
-int64_t WalkMarkersToScan(Recognition& rec) {
-  int64_t pos = 2;
+constexpr int64_t kMarkersBroken = -1;
+constexpr int64_t kNeedsMoreBytes = -2;
+
+// Follows the marker segments held in bytes from pos (2 at first) to the first start of
+// scan; returns the offset just behind the start-of-scan marker and its length field,
+// kMarkersBroken, or kNeedsMoreBytes with pos on the marker whose four bytes are not held.
+int64_t FollowMarkers(ByteView bytes, int64_t& pos) {
   while (pos <= kMaxJpegBytes) {
-    if (!rec.CopySectorRun(pos + 4)) return -1;
-    const ByteView bytes = rec.Bytes();
-    if (bytes.U8(pos) != kMarkerPrefix) return -1;
+    if (pos + 4 > static_cast<int64_t>(bytes.size())) return kNeedsMoreBytes;
+    if (bytes.U8(pos) != kMarkerPrefix) return kMarkersBroken;
     const uint8_t marker = bytes.U8(pos + 1);
     const uint16_t length = bytes.Be16(pos + 2);
     pos += 4;
@@ -119,10 +127,21 @@ int64_t WalkMarkersToScan(Recognition& rec) {
     // FF FF and FF 00 are fill and stuffing, never a segment: taken as one, a run of FF
     // bytes would read as a chain of 64 KiB segments up to the length limit, from every
     // start inside it.
-    if (marker == kMarkerPrefix || marker == 0x00 || length <= 2) return -1;
+    if (marker == kMarkerPrefix || marker == 0x00 || length <= 2) return kMarkersBroken;
     pos += length - 2;
   }
-  return -1;
+  return kMarkersBroken;
+}
+
+// The marker walk over the picture's sectors; -1 when the structure is broken or cannot be
+// read.
+int64_t WalkMarkersToScan(Recognition& rec) {
+  int64_t pos = 2;
+  for (;;) {
+    const int64_t scan = FollowMarkers(rec.Bytes(), pos);
+    if (scan != kNeedsMoreBytes) return scan;
+    if (!rec.CopySectorRun(pos + 4)) return -1;
+  }
 }
 
 // Offset of the first D9 preceded by FF at or after `from` (the FF counting from `from`),
@@ -254,14 +273,48 @@ int64_t FindPictureEnd(ScanContext& scan, Recognition& rec, int64_t pos) {
   }
 }
 
+// The picture at startOffset as it reads when it lies in one piece within extentBytes: the
+// same walk over bytes read in growing pieces.
+bool FindPictureInOnePiece(Source& source, int64_t startOffset, int64_t extentBytes, std::vector<uint8_t>& bytes) {
+  constexpr int64_t kFirstPiece = 0x40000;
+  const int64_t limit = std::min(extentBytes, kMaxJpegBytes);
+  int64_t held = 0, pos = 2, scanStart = kNeedsMoreBytes;
+  while (held < limit) {
+    const int64_t want = std::min(limit, std::max(kFirstPiece, 2 * held));
+    bytes.resize(static_cast<size_t>(want));
+    if (!source.ReadAt(startOffset + held, bytes.data() + held, static_cast<size_t>(want - held))) return false;
+    held = want;
+    const ByteView view(bytes.data(), bytes.size());
+    if (scanStart == kNeedsMoreBytes) scanStart = FollowMarkers(view, pos);
+    if (scanStart == kMarkersBroken) return false;
+    if (scanStart == kNeedsMoreBytes) continue;
+    pos = std::max(pos, scanStart);
+    if (const int64_t end = FindEndOfImage(view, pos); end >= 0) {
+      bytes.resize(static_cast<size_t>(end + 1));
+      return true;
+    }
+    pos = std::max(pos, held - 2);
+  }
+  return false;
+}
+
+ContentVerdict CheckJpegContent(ByteView picture, const std::atomic<bool>* cancel) {
+  return CheckJpegDecodes(picture, cancel);
+}
+
 }  // namespace
 
-JpegPicture CheckJpegDecodes(ByteView picture) {
+JpegPicture CheckJpegDecodes(ByteView picture, const std::atomic<bool>* cancel) {
   JpegPicture result;
   if (picture.size() < 4) return result;
-  result.Ok = DecodeWithLibjpeg(picture.data(), picture.size(), &result);
+  result.Ok = DecodeWithLibjpeg(picture.data(), picture.size(), &result, cancel);
   if (!result.Ok) result.Width = result.Height = 0;
   return result;
+}
+
+const AheadCheck& JpegCheckAhead() {
+  static const AheadCheck check{FindPictureInOnePiece, CheckJpegContent, kMaxJpegBytes};
+  return check;
 }
 
 bool IsThumbnail(int64_t pixels, const ScanOptions& options) {
@@ -274,7 +327,7 @@ JpegPicture SaveRecoveredJpeg(ScanContext& scan, Recognition& rec, const std::st
                               TDateTime shootingTime) {
   const ByteView bytes = rec.Bytes();
   if (shootingTime < 0) shootingTime = ReadExifShootingTime(bytes).Time;
-  const JpegPicture picture = CheckJpegDecodes(bytes);
+  const JpegPicture picture = scan.CheckContent(rec.StartOffset(), bytes, CheckJpegContent);
   if (!picture.Ok) {
     rec.NoteFate(StartFate::ContentCheck);
     return picture;

@@ -7,9 +7,11 @@
 // filter), with the shooting time as the file's modification time.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
+#include "scan/checks_ahead.h"
 #include "scan/datetime.h"
 #include "scan/recognition.h"
 #include "scan/scan_context.h"
@@ -20,16 +22,18 @@ namespace morvane {
 inline constexpr int64_t kMaxJpegBytes = 0x2000000;           // 32 MiB: no longer JPEG is carved
 inline constexpr int64_t kMaxJpegPixels = int64_t{1} << 28;   // larger pictures are not decoded
 
-struct JpegPicture {
-  bool Ok = false;  // the bytes decode as a picture
-  int Width = 0;
-  int Height = 0;
-};
+// Ok: the bytes decode as a picture of Width x Height pixels.
+using JpegPicture = ContentVerdict;
 
 // Decodes the bytes (at 1/8 scale, which still reads every coefficient) and reports the
 // full picture's size. Fails on any decoder error, on entropy data that the decoder finds
-// corrupt or cut short, and on a declared size of 0 or above kMaxJpegPixels.
-JpegPicture CheckJpegDecodes(ByteView picture);
+// corrupt or cut short, on a declared size of 0 or above kMaxJpegPixels, and once *cancel
+// is set.
+JpegPicture CheckJpegDecodes(ByteView picture, const std::atomic<bool>* cancel = nullptr);
+
+// The decode check as workers run it ahead of the recovery pass, on the picture as it reads
+// when it lies in one piece.
+const AheadCheck& JpegCheckAhead();
 
 // A picture of this many pixels is a thumbnail by the scan's thumbnail settings.
 bool IsThumbnail(int64_t pixels, const ScanOptions& options);

@@ -1,0 +1,77 @@
+#include "scan/checks_ahead.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "scan/sector_map.h"
+
+namespace morvane {
+namespace {
+
+std::atomic<int> checksRun{0};
+
+// Width: the sum of the bytes, Height: their number.
+ContentVerdict SumCheck(ByteView bytes, const std::atomic<bool>*) {
+  ++checksRun;
+  int sum = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) sum += bytes.U8(i);
+  return {true, sum, static_cast<int>(bytes.size())};
+}
+
+bool WholeExtent(Source& source, int64_t at, int64_t extent, std::vector<uint8_t>& bytes) {
+  bytes.resize(static_cast<size_t>(extent));
+  return source.ReadAt(at, bytes.data(), bytes.size());
+}
+
+const AheadCheck kSum{WholeExtent, SumCheck, 2048};
+
+bool WaitForChecks(int count) {
+  for (int i = 0; i < 5000 && checksRun < count; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return checksRun == count;
+}
+
+TEST(ChecksAhead, AWorkersVerdictIsTakenForTheSameBytesOnly) {
+  std::vector<uint8_t> image(16 * 512);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + i / 512);
+  MemorySource source(image);
+  TSectorMap map(16);
+  map.ClaimSector(6);
+  map.ClaimSector(12);
+  auto bytesAt = [&](int64_t sector, int64_t count) {
+    return std::vector<uint8_t>(image.begin() + sector * 512, image.begin() + (sector + count) * 512);
+  };
+  auto view = [](const std::vector<uint8_t>& v) { return ByteView(v.data(), v.size()); };
+  checksRun = 0;
+  ChecksAhead ahead(source, 2);
+  ahead.Offer(map, 15, 512, 3, 0, 9, kSum);   // up to the size limit: sectors 0-3
+  ahead.Offer(map, 15, 512, 2, 4, 9, kSum);   // up to the claimed sector: 4-5
+  ahead.Offer(map, 15, 512, 1, 9, 11, kSum);  // up to the next candidate: 9-10
+  ahead.Offer(map, 15, 512, 0, 12, 16, kSum);  // a claimed start is not offered
+  ASSERT_TRUE(WaitForChecks(3));
+
+  const auto first = bytesAt(0, 4);
+  EXPECT_EQ(ahead.Verdict(0, view(first), SumCheck), SumCheck(view(first), nullptr));
+  EXPECT_EQ(checksRun, 4);  // the worker's verdict, and the one run here to compare
+  auto changed = bytesAt(4, 2);
+  changed[100] ^= 1;  // one byte differs: checked here
+  EXPECT_EQ(ahead.Verdict(4 * 512, view(changed), SumCheck).Width, SumCheck(view(changed), nullptr).Width);
+  EXPECT_EQ(checksRun, 6);
+  const auto shorter = bytesAt(9, 1);  // the pass's file is shorter than the worker's
+  EXPECT_EQ(ahead.Verdict(9 * 512, view(shorter), SumCheck).Height, 512);
+  const auto claimedStart = bytesAt(12, 1);
+  EXPECT_EQ(ahead.Verdict(12 * 512, view(claimedStart), SumCheck).Height, 512);
+  EXPECT_EQ(checksRun, 8);
+
+  // Candidates the pass has gone below are dropped, whatever their workers are doing; the
+  // rest are left running at the end.
+  ahead.Offer(map, 15, 512, 9, 13, 16, kSum);
+  ahead.Offer(map, 15, 512, 4, 0, 16, kSum);
+  ahead.Passed(5);
+  const auto late = bytesAt(13, 3);
+  EXPECT_EQ(ahead.Verdict(13 * 512, view(late), SumCheck).Height, 3 * 512);
+}
+
+}  // namespace
+}  // namespace morvane
