@@ -397,15 +397,20 @@ class Driver {
     const int64_t step = (phase >= 0 && spc > 1 && !scan_.Options.GeometryFromData) ? spc : 1;
     int64_t s = first;
     if (step > 1) s += ((phase - first % spc) % spc + spc) % spc;
-    TSearchReader reader(scan_.SourceHandle(), bps, scan_.BytesRead);
     // Blocks of whole clusters; clusters of 64 KiB or more are read one first sector at a time.
     const bool sparse = step * bps >= kReadCacheWindow;
-    const int64_t span = sparse ? step : std::max<int64_t>(1, reader.BlockSectors() / step) * step;
-    // The blocks that follow are read on the reader's thread while this one is classified,
-    // where a second processor can do it (single sectors of large clusters are read as asked).
+    const int64_t span = sparse ? step : std::max<int64_t>(1, kSearchBlockBytes / bps / step) * step;
+    // The blocks that follow are read and classified on the reader's thread, and on this one
+    // while it would wait, where a second processor can do it (single sectors of large
+    // clusters are read as asked).
     const bool readAhead = !sparse && std::thread::hardware_concurrency() >= 2;
     const TCameraMode camera = scan_.Options.CameraMode;
     auto wanted = [&](int64_t x) { return !(mapBuilt_ && scan_.SectorMap.IsSectorClaimed(x)); };
+    // Runs on the reader's thread too: the free-space map does not change during the search.
+    auto classify = [&, bps](int64_t x, const uint8_t* bytes) -> uint8_t {
+      return wanted(x) ? ClassifySector(bytes, bps, camera) : uint8_t{ftNone};
+    };
+    TSearchReader reader(scan_.SourceHandle(), bps, step, classify, scan_.BytesRead);
     // A block is read from its first to its last wanted sector; false when it has none.
     auto wantedSpan = [&](int64_t from, int64_t& lo, int64_t& hi) {
       const int64_t end = std::min(last, from + span - 1);
@@ -432,11 +437,8 @@ class Driver {
         int64_t nextLo, nextHi;
         if (wantedSpan(queued, nextLo, nextHi) && !reader.Queue(nextLo, nextHi - nextLo + 1)) break;
       }
-      for (int64_t x = lo; any && x <= hi; x += step) {
-        if (!reader.Readable(x - lo) || !wanted(x)) continue;
-        const uint8_t t = ClassifySector(reader.Sector(x - lo), bps, camera);
-        if (t != ftNone) Keep(x, t);
-      }
+      if (any)
+        for (const SearchHit& hit : reader.Hits()) Keep(hit.sector, hit.type);
       const int64_t end = std::min(last, s + span - 1);
       if (scan_.Progress.Due() || end == last) obs_.OnSearchProgress(end, length, end - first + 1, report_.FoundCount);
     }

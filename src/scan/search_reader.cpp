@@ -6,13 +6,14 @@
 
 namespace morvane {
 
-TSearchReader::TSearchReader(Source& source, uint32_t sectorSize, std::atomic<int64_t>& bytesRead)
+TSearchReader::TSearchReader(Source& source, uint32_t sectorSize, int64_t step, SectorClassifier classify,
+                             std::atomic<int64_t>& bytesRead)
     : source_(source),
       sectorSize_(sectorSize),
+      step_(std::max<int64_t>(1, step)),
       blockSectors_(std::max<int64_t>(1, kSearchBlockBytes / sectorSize)),
-      bytesRead_(bytesRead) {
-  Slot(0).bytes.reset(new uint8_t[static_cast<size_t>(blockSectors_ * sectorSize_)]);
-}
+      classify_(std::move(classify)),
+      bytesRead_(bytesRead) {}
 
 TSearchReader::~TSearchReader() {
   {
@@ -23,30 +24,44 @@ TSearchReader::~TSearchReader() {
   if (thread_.joinable()) thread_.join();
 }
 
-bool TSearchReader::ReadPiece(Block& block, int64_t sector, int64_t count) {
+bool TSearchReader::ReadPiece(const Block& block, Buffer& buffer, int64_t sector, int64_t count) {
   const int64_t bytes = count * sectorSize_;
-  uint8_t* at = block.bytes.get() + (sector - block.first) * sectorSize_;
+  uint8_t* at = buffer.bytes.get() + (sector - block.first) * sectorSize_;
   if (!source_.ReadAt(sector * sectorSize_, at, static_cast<size_t>(bytes))) return false;
   bytesRead_ += bytes;
   return true;
 }
 
-// Reads the block's sectors (block.first and block.count are set).
-void TSearchReader::Fill(Block& block) {
-  if (!block.bytes) block.bytes.reset(new uint8_t[static_cast<size_t>(blockSectors_ * sectorSize_)]);
+// Reads the block's sectors into the buffer; false when some could not be read (which,
+// then in buffer.readable).
+bool TSearchReader::Fill(const Block& block, Buffer& buffer) {
+  if (!buffer.bytes) buffer.bytes.reset(new uint8_t[static_cast<size_t>(blockSectors_ * sectorSize_)]);
   const int64_t first = block.first;
-  block.allRead = ReadPiece(block, first, block.count);
-  if (block.allRead) return;
+  if (ReadPiece(block, buffer, first, block.count)) return true;
   // In 64 KiB pieces, then sector by sector where a piece fails.
-  block.readable.assign(static_cast<size_t>(blockSectors_), 0);
+  buffer.readable.assign(static_cast<size_t>(blockSectors_), 0);
   const int64_t pieceSectors = std::max<int64_t>(1, kReadCacheWindow / sectorSize_);
   for (int64_t piece = first; piece < first + block.count; piece += pieceSectors) {
     const int64_t n = std::min(pieceSectors, first + block.count - piece);
-    if (n > 1 && ReadPiece(block, piece, n)) {
-      std::fill_n(block.readable.begin() + (piece - first), n, 1);
+    if (n > 1 && ReadPiece(block, buffer, piece, n)) {
+      std::fill_n(buffer.readable.begin() + (piece - first), n, 1);
       continue;
     }
-    for (int64_t s = piece; s < piece + n; ++s) block.readable[static_cast<size_t>(s - first)] = ReadPiece(block, s, 1);
+    for (int64_t s = piece; s < piece + n; ++s)
+      buffer.readable[static_cast<size_t>(s - first)] = ReadPiece(block, buffer, s, 1);
+  }
+  return false;
+}
+
+void TSearchReader::ReadAndClassify(Block& block, Buffer& buffer) {
+  block.hits.clear();
+  block.allRead = true;
+  if (block.count <= 0) return;
+  block.allRead = Fill(block, buffer);
+  for (int64_t i = 0; i < block.count; i += step_) {
+    if (!block.allRead && !buffer.readable[static_cast<size_t>(i)]) continue;
+    const uint8_t type = classify_(block.first + i, buffer.bytes.get() + i * sectorSize_);
+    if (type != 0) block.hits.push_back({block.first + i, type});
   }
 }
 
@@ -55,51 +70,86 @@ void TSearchReader::Plan(Block& block, int64_t first, int64_t count) const {
   block.count = std::clamp<int64_t>(count, 0, blockSectors_);
 }
 
+void TSearchReader::Work(std::unique_lock<std::mutex>& lock, int64_t n, Buffer& buffer) {
+  Block& block = Slot(n);
+  block.state = State::Working;
+  lock.unlock();
+  ReadAndClassify(block, buffer);
+  lock.lock();
+  block.state = State::Done;
+}
+
+int64_t TSearchReader::NextWaiting() {
+  for (int64_t n = taken_; n < queued_; ++n)
+    if (Slot(n).state == State::Waiting) return n;
+  return -1;
+}
+
 bool TSearchReader::Queue(int64_t first, int64_t count) {
   std::unique_lock lock(mutex_);
   if (queued_ - taken_ >= kSearchBlocksAhead) return false;
-  Plan(Slot(queued_), first, count);
+  Block& block = Slot(queued_);
+  Plan(block, first, count);
+  block.state = State::Waiting;
   ++queued_;
   if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+  const bool wake = helperIdle_;
   lock.unlock();
-  wake_.notify_all();
+  if (wake) wake_.notify_all();
   return true;
 }
 
 void TSearchReader::Read(int64_t first, int64_t count) {
   std::unique_lock lock(mutex_);
+  auto wait = [&](auto ready) {
+    callerWaiting_ = true;
+    wake_.wait(lock, ready);
+    callerWaiting_ = false;
+  };
   if (taken_ < queued_) {
     const Block& next = Slot(taken_);
     if (next.first == first && next.count == std::clamp<int64_t>(count, 0, blockSectors_)) {
-      wake_.wait(lock, [this] { return filled_ > taken_; });
+      // While the helper works on it, the caller works on the next block waiting, if any.
+      while (next.state != State::Done) {
+        if (next.state == State::Waiting) {
+          Work(lock, taken_, callerBuffer_);
+        } else if (const int64_t n = NextWaiting(); n >= 0) {
+          Work(lock, n, callerBuffer_);
+        } else {
+          wait([&] { return next.state == State::Done; });
+        }
+      }
       ++taken_;
-      lock.unlock();
-      wake_.notify_all();
       return;
     }
-    // Not the block asked for: the queued ones are dropped once read.
-    wake_.wait(lock, [this] { return filled_ == queued_; });
+    // Not the block asked for: the queued ones are dropped once no thread works on them.
+    wait([this] {
+      for (int64_t n = taken_; n < queued_; ++n)
+        if (Slot(n).state == State::Working) return false;
+      return true;
+    });
     taken_ = queued_;
   }
-  // Nothing is being read in the background now: the next slot is this thread's.
-  Block& block = Slot(taken_);
-  Plan(block, first, count);
-  ++taken_, ++filled_, ++queued_;
-  lock.unlock();
-  Fill(block);
+  // No block is asked for now: the next slot is this thread's.
+  Plan(Slot(queued_), first, count);
+  ++queued_;
+  Work(lock, taken_++, callerBuffer_);
 }
 
 void TSearchReader::Run() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [this] { return filled_ < queued_ || stopping_; });
+    int64_t n;
+    helperIdle_ = true;
+    wake_.wait(lock, [&] { return stopping_ || (n = NextWaiting()) >= 0; });
+    helperIdle_ = false;
     if (stopping_) return;
-    Block& block = Slot(filled_);
-    lock.unlock();
-    Fill(block);
-    lock.lock();
-    ++filled_;
-    wake_.notify_all();
+    Work(lock, n, helperBuffer_);
+    if (callerWaiting_) {
+      lock.unlock();  // so that the caller, once woken, finds the lock free
+      wake_.notify_all();
+      lock.lock();
+    }
   }
 }
 

@@ -1,9 +1,12 @@
 #include "scan/read_cache.h"
+#include "scan/search_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "storage/source.h"
@@ -66,6 +69,45 @@ TEST(ReadCache, ABadSectorFailsOnlyTheRequestsThatTouchIt) {
   EXPECT_EQ(c.source.ReadCalls(), calls + 1);  // read directly: the window is not retried
   EXPECT_FALSE(c.Reads(99 * 512, 1024));
   EXPECT_TRUE(c.Reads(101 * 512, 512));
+}
+
+
+// The search reader hands back every hit of every block in the order the blocks were asked
+// for, whichever thread read and classified it, including when the caller asks for another
+// block than the ones queued, and skips only the sectors that cannot be read.
+TEST(SearchReader, HitsComeBackInDiskOrderWhoeverReadTheBlock) {
+  const int64_t sectors = 12 * 2048 + 77;
+  MemorySource source(std::vector<uint8_t>(static_cast<size_t>(sectors) * 512));
+  std::vector<int64_t> marked;
+  for (int64_t s = 0; s < sectors; s += 1 + (s * 7919) % 97) {
+    source.Bytes()[static_cast<size_t>(s) * 512] = 0xA5;
+    marked.push_back(s);
+  }
+  const std::set<int64_t> bad = {marked[40], marked[41] + 1, 5 * 2048 + 3};
+  source.SetBadSectors(bad);
+  std::atomic<int64_t> bytesRead{0};
+  std::atomic<int> classified{0};
+  TSearchReader reader(source, 512, 1, [&](int64_t sector, const uint8_t* bytes) -> uint8_t {
+    if (++classified % 997 == 0) std::this_thread::sleep_for(std::chrono::microseconds(300));  // uneven work
+    EXPECT_FALSE(bad.contains(sector));
+    return bytes[0] == 0xA5 ? static_cast<uint8_t>(1 + sector % 200) : 0;
+  }, bytesRead);
+  const int64_t block = reader.BlockSectors(), skipFrom = 7 * block, skipTo = 9 * block;
+  std::vector<int64_t> got;
+  int64_t queued = 0;
+  for (int64_t s = 0; s < sectors; s = (s == skipFrom ? skipTo : s + block)) {
+    reader.Read(s, std::min(block, sectors - s));  // at skipFrom + block: not the block queued
+    for (queued = std::max(queued, s + block); queued < sectors; queued += block)
+      if (!reader.Queue(queued, std::min(block, sectors - queued))) break;
+    for (const SearchHit& hit : reader.Hits()) {
+      EXPECT_EQ(hit.type, 1 + hit.sector % 200);
+      got.push_back(hit.sector);
+    }
+  }
+  std::vector<int64_t> expected;
+  for (int64_t s : marked)
+    if (!bad.contains(s) && !(s > skipFrom + block - 1 && s < skipTo)) expected.push_back(s);
+  EXPECT_EQ(got, expected);
 }
 
 }  // namespace
