@@ -1,6 +1,7 @@
 #include "scan/checks_ahead.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "scan/sector_map.h"
@@ -59,6 +60,18 @@ void ChecksAhead::Passed(int64_t order) {
   changed_.notify_all();
 }
 
+namespace {
+
+// For tests: MORVANE_TEST_WORKERS_FIRST=1 makes the pass wait for a worker to take up the
+// candidate it reaches rather than check the bytes itself, so that every verdict a worker
+// reaches is offered to the pass, whatever the thread timing.
+bool WorkersFirst() {
+  const char* text = std::getenv("MORVANE_TEST_WORKERS_FIRST");
+  return text && text[0] == '1';
+}
+
+}  // namespace
+
 ContentVerdict ChecksAhead::Verdict(int64_t startOffset, ByteView bytes, ContentCheck check) {
   std::shared_ptr<Job> job;
   {
@@ -68,7 +81,11 @@ ContentVerdict ChecksAhead::Verdict(int64_t startOffset, ByteView bytes, Content
     });
     if (it != jobs_.end()) {
       job = it->second;
-      changed_.wait(lock, [&] { return job->state != State::Reading; });
+      const bool workersFirst = WorkersFirst();
+      changed_.wait(lock, [&] {
+        return job->state != State::Reading &&
+               (job->state != State::Offered || !workersFirst || heldBytes_ >= kAheadBytes);
+      });
       if (job->state == State::Offered || job->state == State::NoBytes) {
         Drop(it);
         job.reset();

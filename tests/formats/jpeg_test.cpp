@@ -337,6 +337,14 @@ TEST(RecoverJpeg, ChecksOnWorkerThreadsChangeNothing) {
   for (uint32_t seed = 1; seed <= 4; ++seed)
     photos.push_back(test::EncodeJpeg({.Width = 640, .Height = 480, .Quality = 95, .Seed = seed, .Noise = 64}));
   const int64_t inner = Sectors(base.size()), splitAt = 10;
+  // A picture whose last sector ends with "mdat" in its slack, followed by a "moov" box:
+  // in Samsung mode that sector is kept for the video and claimed before the picture's
+  // turn, so the pass assembles other bytes than the worker read.
+  auto beforeMoov = prog;
+  beforeMoov.resize(static_cast<size_t>(Sectors(prog.size())) * 512);
+  std::copy_n("mdat", 4, beforeMoov.end() - 4);
+  std::vector<uint8_t> moov(512);
+  std::copy_n("moov", 4, moov.begin() + 4);
 
   struct Outcome {
     std::vector<std::string> log, files;
@@ -351,6 +359,7 @@ TEST(RecoverJpeg, ChecksOnWorkerThreadsChangeNothing) {
     t.observer = &log;
     t.setup.Options.Threads = threads;
     t.setup.Options.ThumbnailPixelLimit = 32 * 24;
+    t.setup.Options.CameraMode.Samsung = true;
     int64_t at = t.PlaceInRow({base, prog, base, corrupt, thumb, photos[0], photos[1]}, 1, 2).back() + 200;
     // `around` split by `base`, which starts higher and is recovered first.
     std::vector<int64_t> where = test::SectorRunOf(at, splitAt);
@@ -361,7 +370,8 @@ TEST(RecoverJpeg, ChecksOnWorkerThreadsChangeNothing) {
     at = where.back() + 3;
     t.Place(photos[2], at);
     t.Place(thumb, at + 8);
-    t.PlaceInRow({photos[3], base}, at + Sectors(photos[2].size()) + 1, 0);
+    at = t.PlaceInRow({photos[3], base}, at + Sectors(photos[2].size()) + 1, 0).back() + inner + 1;
+    t.PlaceInRow({beforeMoov, moov, thumb}, at, 0);
     Outcome o;
     o.recovered = t.RunAll().RecoveredCount;
     o.log = log.lines;
@@ -371,8 +381,13 @@ TEST(RecoverJpeg, ChecksOnWorkerThreadsChangeNothing) {
     return o;
   };
   const Outcome sequential = scanWith(1);
-  EXPECT_EQ(sequential.recovered, 11);
-  for (int round = 0; round < 6; ++round) EXPECT_EQ(scanWith(2 + round % 3), sequential) << round;
+  EXPECT_EQ(sequential.recovered, 12);
+  // Every other round the pass waits for the workers, so their verdicts are the ones asked.
+  for (int round = 0; round < 6; ++round) {
+    setenv("MORVANE_TEST_WORKERS_FIRST", round % 2 ? "1" : "0", 1);
+    EXPECT_EQ(scanWith(2 + round % 3), sequential) << round;
+  }
+  unsetenv("MORVANE_TEST_WORKERS_FIRST");
 }
 
 }  // namespace
