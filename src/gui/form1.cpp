@@ -861,12 +861,38 @@ void TForm1::Button12Click() {
     return;
   }
 
+  std::unique_ptr<ScanStateKeeper> keeper = KeeperFor(setup, *created.Scan);
+  if (!keeper) return;
+
   hide();
   form3_->PrepareForSearch(FaceTexts(), QString::fromStdString(model_.SourceName()));
   form3_->SetSearchStop(false);
   form3_->show();
   workStarted_ = std::chrono::steady_clock::now();
-  scanWorker_->Start(std::move(created.Scan), model_.DetectedGeometry(), DefaultRecognisers());
+  scanWorker_->Start(std::move(created.Scan), model_.DetectedGeometry(), DefaultRecognisers(), std::move(keeper));
+}
+
+// What keeps the scan's state in its folder. A folder that holds an unfinished scan of the
+// same source and options asks whether to continue it (Yes puts its state back into
+// `scan`); one whose scan cannot be continued says why and asks whether to start afresh.
+// Null when the user declines to start.
+std::unique_ptr<ScanStateKeeper> TForm1::KeeperFor(const ScanSetup& setup, ScanContext& scan) {
+  const ScanIdentity identity{model_.SourceName(), model_.SourceHandle()->SizeBytes(), SetupText(setup)};
+  auto keeper = std::make_unique<ScanStateKeeper>(options_.OutputFolder, identity);
+  if (!ScanStateKeeper::StateIn(options_.OutputFolder)) return keeper;
+  const QString folder = QString::fromStdString(options_.OutputFolder);
+  std::string refusal = keeper->Load();
+  if (refusal.empty() && AskYesNoText(this, FaceTexts(), Own(OwnText::ContinueScan).arg(folder), 45)) {
+    refusal = RestoreScan(scan, *keeper->Loaded(), options_.OutputFolder);
+    if (refusal.empty()) return keeper;
+  } else if (refusal.empty()) {
+    keeper->Forget();
+    return keeper;
+  }
+  if (!AskYesNoText(this, FaceTexts(), Own(OwnText::ScanNotContinued).arg(folder, QString::fromStdString(refusal)), 45))
+    return nullptr;
+  keeper->Forget();
+  return keeper;
 }
 
 void TForm1::OnScanPhase(int pass) {

@@ -175,6 +175,7 @@ class TForm1 : public QMainWindow {
   bool OfferElevation(const PartitionResult& failure);
   bool TakeScanChecks();
   bool OutputFolderUsable(bool create);
+  std::unique_ptr<ScanStateKeeper> KeeperFor(const ScanSetup& setup, ScanContext& scan);
   void ShowScanSummary(const ScanReport& report);
   void ShowFolder(const QString& folder);
 

@@ -30,6 +30,14 @@ constexpr OwnEntry kOwnTexts[] = {
     {OwnText::ImageNotWritten, "Cannot write the image %1:", "无法写入映像文件 %1:", "無法寫入映像檔 %1:"},
     {OwnText::ImageWritten, "Image: %1 (%2)", "映像文件: %1 (%2)", "映像檔: %1 (%2)"},
     {OwnText::ReplaceImage, "%1 already exists. Replace it?", "%1 已存在。是否替换?", "%1 已存在。是否取代?"},
+    {OwnText::ContinueScan,
+     "The folder %1 holds a scan of this source with these options that did not finish.\n\nContinue the previous scan?",
+     "文件夹 %1 中有一次使用相同来源和选项但未完成的扫描。\n\n是否继续上一次扫描?",
+     "資料夾 %1 中有一次使用相同來源和選項但未完成的掃描。\n\n是否繼續上一次掃描?"},
+    {OwnText::ScanNotContinued,
+     "The folder %1 holds a scan that did not finish and cannot be continued:\n%2\n\nStart a new scan in this folder?",
+     "文件夹 %1 中有一次未完成且无法继续的扫描:\n%2\n\n是否在此文件夹中开始新的扫描?",
+     "資料夾 %1 中有一次未完成且無法繼續的掃描:\n%2\n\n是否在此資料夾中開始新的掃描?"},
 };
 
 }  // namespace

@@ -21,6 +21,8 @@ enum class OwnText {
   ImageNotWritten,    // %1 path: the lead sentence of a backup that cannot write its image
   ImageWritten,       // %1 path, %2 size
   ReplaceImage,       // %1 path
+  ContinueScan,       // %1 folder: it holds the state of an unfinished scan of this source
+  ScanNotContinued,   // %1 folder, %2 why its unfinished scan cannot be continued
 };
 
 // Text `id` in the current language, with %1, %2 to be filled by the caller.

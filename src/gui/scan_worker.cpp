@@ -8,6 +8,7 @@
 #include <cstring>
 #include <condition_variable>
 #include <mutex>
+#include <sstream>
 
 #include "gui/thread_question.h"
 
@@ -49,6 +50,24 @@ class ScanWorker::Bridge : public ScanObserver {
   // Kept on the worker thread, read once it has ended.
   RecoveredTally Tally;
   int WriteFailures = 0;
+  double SecondsBefore = 0;  // the time a continued scan ran before
+
+  // The totals for a saved scan (at `seconds` into it): the seconds and the write failures,
+  // then a line per kind with its files and bytes; and the same taken back.
+  std::string Record(double seconds) const {
+    std::ostringstream out;
+    out << seconds << ' ' << WriteFailures << '\n';
+    for (const auto& [kind, n] : Tally.ByKind()) out << kind << ' ' << n << ' ' << Tally.BytesByKind().at(kind) << '\n';
+    return out.str();
+  }
+  void Restore(const std::string& text) {
+    std::istringstream in(text);
+    in >> SecondsBefore >> WriteFailures;
+    std::string kind;
+    int files = 0;
+    int64_t bytes = 0;
+    while (in >> kind >> files >> bytes) Tally.AddKind(kind, files, bytes);
+  }
 
   void OnPhase(ScanPass pass) override {
     Post([pass](ScanWorker* w) { emit w->PhaseChanged(static_cast<int>(pass)); });
@@ -94,19 +113,31 @@ ScanWorker::~ScanWorker() {
 }
 
 bool ScanWorker::Start(std::unique_ptr<ScanContext> scan, const TSourceGeometry& detected,
-                       const RecogniserTable& recognisers) {
+                       const RecogniserTable& recognisers, std::unique_ptr<ScanStateKeeper> keeper) {
   if (running_ || !scan) return false;
   Join();
   stopping_ = false;
   scan_ = std::move(scan);
   observer_->Tally = {};
   observer_->WriteFailures = 0;
+  observer_->SecondsBefore = 0;
   const auto started = std::chrono::steady_clock::now();
+  keeper_ = std::move(keeper);
+  if (keeper_ && keeper_->Loaded()) observer_->Restore(keeper_->LoadedFrontEnd());
+  if (keeper_) {
+    Bridge* bridge = observer_.get();
+    keeper_->SetFrontEnd([bridge, started] {
+      return bridge->Record(bridge->SecondsBefore +
+                            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    });
+    if (!keeper_->Begin()) keeper_.reset();  // the scan runs, but cannot be continued later
+  }
   running_ = true;
   ScanContext* context = scan_.get();
   const RecogniserTable* table = &recognisers;
   thread_ = std::thread([this, context, detected, table, started] {
-    ScanReport report = RunScan(*context, detected, *table);
+    ScanReport report = RunScan(*context, detected, *table, keeper_.get());
+    if (keeper_ && !report.Stopped) keeper_->Finish();
     // Posted after every report of the scan, so it arrives last.
     QMetaObject::invokeMethod(
         this,
@@ -117,8 +148,10 @@ bool ScanWorker::Start(std::unique_ptr<ScanContext> scan, const TSourceGeometry&
           outcome_.Tally = observer_->Tally;
           outcome_.WriteFailures = observer_->WriteFailures;
           outcome_.BytesRead = scan_->BytesRead;
-          outcome_.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+          outcome_.Seconds = observer_->SecondsBefore +
+                             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
           scan_.reset();
+          keeper_.reset();
           running_ = false;
           emit Finished(report);
         },

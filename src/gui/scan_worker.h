@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "scan/scan_driver.h"
+#include "scan/scan_state.h"
 #include "scan/scan_summary.h"
 
 namespace morvane {
@@ -31,7 +32,11 @@ class ScanWorker : public QObject {
   // Runs `scan` with `recognisers` on the worker thread. The scan's source and clock must
   // outlive the run; `scan` must have been created with Observer() as its observer.
   // False when a scan is still running.
-  bool Start(std::unique_ptr<ScanContext> scan, const TSourceGeometry& detected, const RecogniserTable& recognisers);
+  // With a keeper the scan saves where it stands as it goes and, when the keeper loaded a
+  // state (put back into `scan` with RestoreScan), continues it; the keeper is begun here,
+  // and a scan that runs to its end removes the state.
+  bool Start(std::unique_ptr<ScanContext> scan, const TSourceGeometry& detected, const RecogniserTable& recognisers,
+             std::unique_ptr<ScanStateKeeper> keeper = nullptr);
   bool Running() const { return running_; }
 
   // The observer to create the ScanContext with.
@@ -78,6 +83,7 @@ class ScanWorker : public QObject {
 
   std::unique_ptr<Bridge> observer_;
   std::unique_ptr<ScanContext> scan_;
+  std::unique_ptr<ScanStateKeeper> keeper_;
   std::thread thread_;
   std::atomic<bool> running_{false};
   std::atomic<bool> stopping_{false};
