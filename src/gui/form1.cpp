@@ -968,6 +968,8 @@ void TForm1::ShowScanSummary(const ScanReport& report) {
     text += QStringLiteral("\n\n") + QString::fromStdString(grid);
   }
   const ScanEnding ending = outcome.Ending();
+  if (ending != ScanEnding::Finished && ScanStateKeeper::StateIn(options_.OutputFolder))
+    text += QStringLiteral("\n\n") + Own(OwnText::ScanCanContinue);
   const MessageBoxKind kind = ending == ScanEnding::Failed    ? MessageBoxKind::Error
                               : ending == ScanEnding::Stopped ? MessageBoxKind::Warning
                                                               : MessageBoxKind::Information;

@@ -38,6 +38,10 @@ constexpr OwnEntry kOwnTexts[] = {
      "The folder %1 holds a scan that did not finish and cannot be continued:\n%2\n\nStart a new scan in this folder?",
      "文件夹 %1 中有一次未完成且无法继续的扫描:\n%2\n\n是否在此文件夹中开始新的扫描?",
      "資料夾 %1 中有一次未完成且無法繼續的掃描:\n%2\n\n是否在此資料夾中開始新的掃描?"},
+    {OwnText::ScanCanContinue,
+     "To continue this scan later, start the rescue again with the same folder and options.",
+     "以后若要继续此次扫描,请使用相同的文件夹和选项再次开始恢复。",
+     "日後若要繼續此次掃描,請使用相同的資料夾和選項再次開始救援。"},
 };
 
 }  // namespace

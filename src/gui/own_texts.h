@@ -23,6 +23,7 @@ enum class OwnText {
   ReplaceImage,       // %1 path
   ContinueScan,       // %1 folder: it holds the state of an unfinished scan of this source
   ScanNotContinued,   // %1 folder, %2 why its unfinished scan cannot be continued
+  ScanCanContinue,    // the line a stopped scan's message ends with when it can be continued
 };
 
 // Text `id` in the current language, with %1, %2 to be filled by the caller.

@@ -137,7 +137,8 @@ bool ScanWorker::Start(std::unique_ptr<ScanContext> scan, const TSourceGeometry&
   const RecogniserTable* table = &recognisers;
   thread_ = std::thread([this, context, detected, table, started] {
     ScanReport report = RunScan(*context, detected, *table, keeper_.get());
-    if (keeper_ && !report.Stopped) keeper_->Finish();
+    // A scan that lost its work files cannot be continued: nothing of it stays behind.
+    if (keeper_ && (!report.Stopped || report.WorkFilesFailed)) keeper_->Finish();
     // Posted after every report of the scan, so it arrives last.
     QMetaObject::invokeMethod(
         this,

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "scan/scan_context.h"
+#include "scan/scan_state.h"
 #include "storage/files.h"
 
 namespace morvane {
@@ -93,14 +94,19 @@ std::mutex& JournalLock() {
   static std::mutex lock;
   return lock;
 }
-std::function<void(const std::string&)>& Journal() {
-  static std::function<void(const std::string&)> note;
+std::function<void(const std::string&, bool)>& Journal() {
+  static std::function<void(const std::string&, bool)> note;
   return note;
 }
-void NoteInJournal(const std::string& path) {
+// Every name is noted before the file takes it, so that a scan cut off at any moment finds
+// all it made; a name that was not taken after all is noted so (errno is kept).
+void NoteInJournal(const std::string& path, bool taken = true) {
+  const int error = errno;
   std::lock_guard<std::mutex> hold(JournalLock());
-  if (Journal()) Journal()(path);
+  if (Journal()) Journal()(path, taken);
+  errno = error;
 }
+void NoteTakenNot(const std::string& path) { NoteInJournal(path, false); }
 
 bool NameTaken(const std::string& path) {
   const At at = Where(path);
@@ -174,7 +180,7 @@ void RemoveFileInProgress(const std::string& path) {
 
 void RemoveRecoveredFile(const std::string& path) { Unlink(path); }
 
-void SetFileJournal(std::function<void(const std::string& path)> note) {
+void SetFileJournal(std::function<void(const std::string& path, bool taken)> note) {
   std::lock_guard<std::mutex> hold(JournalLock());
   Journal() = std::move(note);
 }
@@ -188,13 +194,14 @@ void RemoveAllFilesInProgress() {
 std::unique_ptr<TNewFileStream> CreatePartialFile(std::string& fileName) {
   for (int n = 0; n < kMaxAlternatives; ++n) {
     const std::string name = NumberedFileName(fileName, n);
-    if (NameTaken(name)) continue;
+    if (NameTaken(name) || NameTaken(PartialFileName(name))) continue;
+    NoteInJournal(PartialFileName(name));
     auto stream = CreateFileInProgress(PartialFileName(name));
     if (stream) {
-      NoteInJournal(PartialFileName(name));
       fileName = name;
       return stream;
     }
+    NoteTakenNot(PartialFileName(name));
     if (errno != EEXIST && errno != ELOOP) return nullptr;
   }
   errno = EEXIST;
@@ -206,14 +213,16 @@ bool PlaceRecoveredFile(std::string& fileName) {
   for (int n = 0; n < kMaxAlternatives; ++n) {
     // The name reserved at creation first, then the alternatives from the plain name on.
     const std::string name = n == 0 ? fileName : NumberedFileName(fileName, n - 1);
-    if (n > 0 && name == fileName) continue;
+    if ((n > 0 && name == fileName) || NameTaken(name)) continue;
     std::lock_guard<std::mutex> hold(InProgressLock());
+    NoteInJournal(name);
     if (RenameNoReplace(partial, name)) {
-      NoteInJournal(name);
+      PassTestKillPoint(TestKillPoint::Place);
       InProgress().erase(partial);
       fileName = name;
       return true;
     }
+    NoteTakenNot(name);
     if (errno != EEXIST) return false;
   }
   errno = EEXIST;

@@ -83,9 +83,10 @@ void RemoveFileInProgress(const std::string& path);
 void RemoveRecoveredFile(const std::string& path);
 // Deletes every listed file (the last act of a process that is being ended).
 void RemoveAllFilesInProgress();
-// Is told the full name of every temporary file once it is created and of every file once
-// it is placed, so that a scan can find what it made after a point; nullptr stops it.
-void SetFileJournal(std::function<void(const std::string& path)> note);
+// Is told the full name of every temporary file once it is created and of every file
+// before it is placed (taken), and again when a placing failed (not taken), so that a
+// scan can find what it made after a point whenever it is cut off; nullptr stops it.
+void SetFileJournal(std::function<void(const std::string& path, bool taken)> note);
 
 // Picks the first free alternative of `fileName` (see NumberedFileName) whose final and
 // temporary names are both free, creates the temporary file and lists it; `fileName`

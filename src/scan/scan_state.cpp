@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <set>
 
 #include "scan/recovered_file.h"
 #include "scan/scan_context.h"
@@ -220,15 +221,17 @@ std::string ScanStateKeeper::Load() {
   s->Identity.SourceBytes = r.I64();
   s->Identity.Setup = r.Str();
   if (!r.Ok()) return damaged;
+  std::string refusal;
   if (s->Identity.Source != identity_.Source)
-    return "The saved scan in " + folder_ + " reads " + s->Identity.Source + ", not " + identity_.Source +
-           ": choose another folder for this source.";
-  if (s->Identity.SourceBytes != identity_.SourceBytes)
-    return identity_.Source + " held " + std::to_string(s->Identity.SourceBytes) + " bytes when the saved scan began; it now holds " +
-           std::to_string(identity_.SourceBytes) + ": the scan cannot be continued.";
-  if (s->Identity.Setup != identity_.Setup)
-    return "The saved scan in " + folder_ + " was made with other options (" + s->Identity.Setup +
-           "): continue it with the same options, or choose another folder.";
+    refusal = "The saved scan in " + folder_ + " reads " + s->Identity.Source + ", not " + identity_.Source +
+              ": choose another folder for this source.";
+  else if (s->Identity.SourceBytes != identity_.SourceBytes)
+    refusal = identity_.Source + " held " + std::to_string(s->Identity.SourceBytes) +
+              " bytes when the saved scan began; it now holds " + std::to_string(identity_.SourceBytes) +
+              ": the scan cannot be continued.";
+  else if (s->Identity.Setup != identity_.Setup)
+    refusal = "The saved scan in " + folder_ + " was made with other options (" + s->Identity.Setup +
+              "): continue it with the same options, or choose another folder.";
 
   const uint8_t pass = r.U8();
   if (pass != static_cast<uint8_t>(ScanPass::Searching) && pass != static_cast<uint8_t>(ScanPass::Recovery) &&
@@ -286,8 +289,48 @@ std::string ScanStateKeeper::Load() {
       s->OffGrid < 0 || s->Tried < 0 ||
       (work && (!PlainName(s->WorkStarts) || !PlainName(s->WorkTypes))) || (!work && s->WorkRecords != 0))
     return damaged;
-  loaded_ = std::move(s);
-  return {};
+  // A state of another scan is not continued, but a fresh start may still clear up after it.
+  (refusal.empty() ? loaded_ : refused_) = std::move(s);
+  return refusal;
+}
+
+void ScanStateKeeper::Forget() {
+  std::unique_ptr<SavedScan> old = loaded_ ? std::move(loaded_) : std::move(refused_);
+  if (old) {
+    TNewFileStream journal(folder_ + kScanJournalFile, fmOpenRead);
+    if (journal.FileHandle() != -1) RemoveFilesMadeAfter(journal, old->JournalLength);
+    if (!old->WorkStarts.empty()) {
+      RemoveFile(folder_ + old->WorkStarts);
+      RemoveFile(folder_ + old->WorkTypes);
+    }
+  }
+  RemoveFile(folder_ + kScanStateFile);
+}
+
+bool ScanStateKeeper::RemoveFilesMadeAfter(TNewFileStream& journal, int64_t length) {
+  const int64_t size = journal.Size();
+  if (size < length || size - length > kMaxJournalTail) {
+    errno = EINVAL;
+    return false;
+  }
+  std::string tail(static_cast<size_t>(size - length), '\0');
+  if (journal.Seek(length, soBeginning) != length ||
+      journal.Read(tail.data(), static_cast<int64_t>(tail.size())) != static_cast<int64_t>(tail.size()))
+    return false;
+  // A name is noted before the scan takes it, and noted again behind a '/' when it was not
+  // taken after all: the last note of each name says whether the file is the scan's.
+  std::set<std::string> made;
+  for (size_t at = 0, end; (end = tail.find('\n', at)) != std::string::npos; at = end + 1) {
+    const bool notTaken = tail[at] == '/';
+    const std::string name = tail.substr(at + notTaken, end - at - notTaken);
+    if (!PlainName(name) || name == kScanStateFile || name == kScanJournalFile) continue;
+    if (notTaken)
+      made.erase(name);
+    else
+      made.insert(name);
+  }
+  for (const std::string& name : made) RemoveFile(folder_ + name);
+  return true;
 }
 
 const std::string& ScanStateKeeper::LoadedFrontEnd() const {
@@ -300,20 +343,7 @@ bool ScanStateKeeper::Begin() {
   if (loaded_) {
     // The files made after the saved point: the continued scan makes them again.
     TNewFileStream journal(path, fmOpenReadWrite);
-    if (journal.FileHandle() == -1) return false;
-    const int64_t size = journal.Size();
-    if (size < loaded_->JournalLength || size - loaded_->JournalLength > kMaxJournalTail) {
-      errno = EINVAL;
-      return false;
-    }
-    std::string tail(static_cast<size_t>(size - loaded_->JournalLength), '\0');
-    if (journal.Seek(loaded_->JournalLength, soBeginning) != loaded_->JournalLength ||
-        journal.Read(tail.data(), static_cast<int64_t>(tail.size())) != static_cast<int64_t>(tail.size()))
-      return false;
-    for (size_t at = 0, end; (end = tail.find('\n', at)) != std::string::npos; at = end + 1) {
-      const std::string name = tail.substr(at, end - at);
-      if (PlainName(name) && name != kScanStateFile && name != kScanJournalFile) RemoveFile(folder_ + name);
-    }
+    if (journal.FileHandle() == -1 || !RemoveFilesMadeAfter(journal, loaded_->JournalLength)) return false;
     try {
       journal.SetSize(loaded_->JournalLength);
     } catch (const std::system_error&) {
@@ -333,9 +363,9 @@ bool ScanStateKeeper::Begin() {
   }
   journalLength_ = loaded_ ? loaded_->JournalLength : 0;
   if (FileSeek64(journal_, soBeginning, journalLength_) != journalLength_) return false;
-  SetFileJournal([this](const std::string& path) {
+  SetFileJournal([this](const std::string& path, bool taken) {
     if (path.compare(0, folder_.size(), folder_) != 0) return;
-    const std::string line = path.substr(folder_.size()) + "\n";
+    const std::string line = (taken ? "" : "/") + path.substr(folder_.size()) + "\n";
     std::lock_guard<std::mutex> hold(JournalLock());
     TNTHandleStream out(journal_);
     if (out.Write(line.data(), static_cast<int64_t>(line.size())) == static_cast<int64_t>(line.size()))
@@ -495,7 +525,7 @@ void PassTestKillPoint(TestKillPoint where) {
     const size_t colon = s.find(':');
     if (colon == std::string::npos) return p;
     const std::string name = s.substr(0, colon);
-    p.where = name == "search" ? 0 : name == "candidate" ? 1 : name == "copy" ? 2 : -1;
+    p.where = name == "search" ? 0 : name == "candidate" ? 1 : name == "copy" ? 2 : name == "place" ? 3 : -1;
     p.left = std::atoll(s.c_str() + colon + 1);
     return p;
   }();

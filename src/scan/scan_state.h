@@ -10,10 +10,11 @@
 //                         clean point; a checksum guards it, and every count read back is
 //                         bounded by the bytes that hold it.
 //   morvane-scan.journal  every file the scan created in the folder since it began, a name a
-//                         line, appended as each is made. The state notes how long the journal
-//                         was when it was saved: the files named after that were made by work
-//                         that the continued scan does again, so they are removed first (a
-//                         file half-written by a killed scan among them).
+//                         line, appended before the file takes the name (and again behind a '/'
+//                         when it did not take it after all). The state notes how long the
+//                         journal was when it was saved: the files named after that were made
+//                         by work that the continued scan does again, so they are removed first
+//                         (a file half-written or just placed by a killed scan among them).
 // The saved points lie between two candidates, where no recognition is running. A stop that
 // cuts a recognition short leaves the last point as it is: the continued scan does that
 // candidate again. Both files are removed when the scan ends without being stopped.
@@ -33,6 +34,7 @@
 namespace morvane {
 
 class ScanContext;
+class TNewFileStream;
 struct ScanReport;
 struct ScanSetup;
 
@@ -92,8 +94,10 @@ class ScanStateKeeper {
   // saved, damaged, another source, a changed size or other options.
   std::string Load();
   const SavedScan* Loaded() const { return loaded_.get(); }
-  // Starts afresh instead: Begin then clears the journal, and the first save replaces the state.
-  void Forget() { loaded_.reset(); }
+  // Starts afresh instead of continuing the state that Load read (or refused for another
+  // source or other options): its state, its work files and the files its last run made
+  // after the saved point go now; Begin then clears the journal.
+  void Forget();
 
   // Makes the folder ready for the scan: a loaded state's later files are removed, and from
   // now on every file the scan creates is noted. False (errno) when the journal cannot be
@@ -114,7 +118,11 @@ class ScanStateKeeper {
   std::string folder_;
   ScanIdentity identity_;
   std::function<std::string()> frontEnd_;
-  std::unique_ptr<SavedScan> loaded_;
+  // Removes the files that the journal names from byte `length` on; false (errno) when it
+  // cannot be read.
+  bool RemoveFilesMadeAfter(TNewFileStream& journal, int64_t length);
+
+  std::unique_ptr<SavedScan> loaded_, refused_;
   int journal_ = -1;
   int64_t journalLength_ = 0;
   double lastSave_ = -1e9, saveCost_ = 0;
@@ -152,8 +160,9 @@ std::string RestoreScan(ScanContext& scan, const SavedScan& saved, const std::st
 
 // For tests: MORVANE_TEST_KILL=<where>:<n> ends the process at once, as a kill would, at
 // the n-th such point: "search" (a block of the search pass), "candidate" (one done, or a
-// stream packet) or "copy" (a sector copied into a file).
-enum class TestKillPoint { Search, Candidate, Copy };
+// stream packet), "copy" (a sector copied into a file) or "place" (a finished file given
+// its name).
+enum class TestKillPoint { Search, Candidate, Copy, Place };
 void PassTestKillPoint(TestKillPoint where);
 
 }  // namespace morvane

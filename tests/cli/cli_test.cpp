@@ -474,12 +474,13 @@ TEST_P(Resume, KilledScanContinuesToTheSameFilesAndReports) {
   EXPECT_TRUE(resumed.files == whole.files);
 }
 // Candidates 1..9 are the files, later ones stream packets; copy 300 lands in a MOV (held
-// until its commit), copies 600 and 900 inside the MTS and the VOB (half-written files).
+// until its commit), copies 600 and 900 inside the MTS and the VOB (half-written files);
+// place 3 just after a file took its name.
 INSTANTIATE_TEST_SUITE_P(KillPoints, Resume,
                          testing::Values(KillPoint{"search:2", 1}, KillPoint{"candidate:5", 4},
                                          KillPoint{"candidate:12", 1}, KillPoint{"candidate:60", 4},
                                          KillPoint{"copy:300", 1}, KillPoint{"copy:600", 1},
-                                         KillPoint{"copy:900", 4}));
+                                         KillPoint{"copy:900", 4}, KillPoint{"place:3", 1}));
 
 // A state is refused for another source, a source of another size, other options, and when
 // it is damaged; a folder with a state is not scanned afresh.

@@ -244,7 +244,7 @@ class WholeScanGuiTest : public QObject {
       f->Button12->click();
       QVERIFY(f->Scanner().Running());
       std::error_code ec;
-      QVERIFY(std::filesystem::remove(folder, ec));
+      QVERIFY(std::filesystem::remove_all(folder, ec) > 0);
       QTRY_VERIFY_WITH_TIMEOUT(!f->Scanner().Running() && !boxes.Boxes().empty() &&
                                    boxes.Boxes().back().Kind != MessageBoxKind::AbortRetryIgnore,
                                kLongWait);
@@ -267,7 +267,8 @@ class WholeScanGuiTest : public QObject {
   }
 
   // Closing the main window, or SIGTERM to the program, while a scan runs stops the scan
-  // first; the window closes once the scan has ended, with no report and no work files left.
+  // first; the window closes once the scan has ended, with no report and nothing
+  // half-written left: the folder keeps what continues the scan.
   void closingTheWindowStopsTheScanFirst() {
     for (bool bySignal : {false, true}) {
       test::TempDir out;
@@ -291,8 +292,63 @@ class WholeScanGuiTest : public QObject {
       QVERIFY(!f->Busy());
       QVERIFY(boxes.Boxes().empty());
       QVERIFY(!f->Form2()->isVisible() && !f->Form3()->isVisible() && !f->isVisible());
-      QVERIFY(!HasWorkFiles(out.path().string()));
+      QVERIFY(ScanStateKeeper::StateIn(out.path().string() + "/"));
+      QCOMPARE(test::CountFiles(out.path().string(), ".part"), 0);
       QVERIFY(!f->Model().IsOpen());
+    }
+  }
+
+  // A scan stopped after a few files, started again into its folder: Yes to "Continue the
+  // previous scan?" ends as an uninterrupted scan; No removes the state and its work files
+  // and scans afresh. Other options cannot continue it: No starts nothing, Yes scans afresh.
+  void stoppedScanIsContinuedOrStartedAfresh() {
+    for (int way = 0; way < 3; ++way) {
+      test::TempDir out;
+      const std::string folder = out.path().string();
+      test::ControlledSource* source = nullptr;
+      auto f = WindowOver(source, test::JpegRun(Baseline(), 30), out);
+      QVERIFY(f);
+      source->delayMs = 5;  // all types: the stream work files are kept too
+      int files = 0;
+      auto stopAfterFive = connect(&f->Scanner(), &ScanWorker::FileRecovered, f.get(), [&] {
+        if (++files == 5) f->Form2()->Button2->click();
+      });
+      ScopedMessageBoxRecorder boxes(way == 0 ? MessageBoxAnswer::Yes : MessageBoxAnswer::No);
+      f->Button12->click();
+      QTRY_VERIFY_WITH_TIMEOUT(!f->Scanner().Running() && !boxes.Boxes().empty(), kLongWait);
+      disconnect(stopAfterFive);
+      source->delayMs = 0;
+      const int written = test::CountFiles(folder, ".JPG");
+      QVERIFY2(written >= 5 && written < 30, qPrintable(QString::number(written)));
+      QVERIFY2(boxes.LastText().endsWith(QStringLiteral("start the rescue again with the same folder and options.")),
+               qPrintable(boxes.LastText()));
+      QVERIFY(ScanStateKeeper::StateIn(folder + "/") && HasWorkFiles(folder));
+
+      boxes.Clear();
+      if (way == 2) {
+        f->TypeMask = kTypeJpg;
+        f->Button12->click();
+        QCOMPARE(boxes.Boxes().size(), size_t(1));
+        QVERIFY2(boxes.LastText().contains(QStringLiteral("cannot be continued:\nThe saved scan in ")) &&
+                     boxes.LastText().contains(QStringLiteral("was made with other options")),
+                 qPrintable(boxes.LastText()));
+        QVERIFY(!f->Scanner().Running() && f->isVisible());
+        QVERIFY(ScanStateKeeper::StateIn(folder + "/"));
+        boxes.SetAnswer(MessageBoxAnswer::Yes);
+        boxes.Clear();
+      }
+      f->Button12->click();
+      QTRY_VERIFY_WITH_TIMEOUT(!f->Scanner().Running() && boxes.Boxes().size() == 2, kLongWait);
+      QVERIFY2(boxes.Boxes()[0].Text.contains(way == 2 ? QStringLiteral("cannot be continued")
+                                                       : QStringLiteral("Continue the previous scan?")),
+               qPrintable(boxes.Boxes()[0].Text));
+      QCOMPARE(CountLine(boxes), QStringLiteral("Rescued file 30"));
+      QCOMPARE(boxes.Boxes().back().Caption, QStringLiteral("Finished"));
+      // Continued, each file is there once; afresh, the new scan's files come beside the old.
+      QCOMPARE(test::CountFiles(folder, ".JPG"), way == 0 ? 30 : written + 30);
+      for (const auto& content : ContentsOf(folder, ".JPG")) QCOMPARE(content, Baseline());
+      QVERIFY(!ScanStateKeeper::StateIn(folder + "/") && !HasWorkFiles(folder));
+      QVERIFY(!std::filesystem::exists(out / "morvane-scan.journal"));
     }
   }
 
@@ -322,7 +378,7 @@ class WholeScanGuiTest : public QObject {
     });
     f->Button12->click();
     std::error_code ec;
-    QVERIFY(std::filesystem::remove(folder, ec));
+    QVERIFY(std::filesystem::remove_all(folder, ec) > 0);
     QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, kLongWait);
     SetMessageBoxResponder({});
     QCOMPARE(questions, 1);
