@@ -132,6 +132,7 @@ RecogniserTable MakeTable() {
   t.Recovery[ftAsfFileProperties] = WithFolder(RecoverAsf);
   t.Recovery[ftAsfOther] = WithFolder(RecoverWmv);
   t.Ahead[ftJpegApp] = &JpegCheckAhead();
+  t.Ahead[ftPng] = &PngCheckAhead();
   t.JpegWaitsForLatePass = IsAviFrame;
   t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
   return t;

@@ -600,7 +600,8 @@ class Driver {
                claimed ? StartFate::InsideAnotherFile : hasRecogniser ? said : StartFate::NoRecogniser);
   }
 
-  // Offers the candidates the pass reaches after j, a few at a time, to the workers.
+  // Offers the candidates the pass reaches after j, a few at a time, to the workers: those
+  // of the kinds asked for (the others are at most followed and claimed).
   void OfferAhead(ChecksAhead& ahead, int64_t j) {
     ahead.Passed(j);
     const auto count = static_cast<int64_t>(candidates_.size());
@@ -608,7 +609,8 @@ class Driver {
       const Candidate& c = candidates_[static_cast<size_t>(nextOffer_)];
       const int64_t next = nextOffer_ + 1 < count ? candidates_[static_cast<size_t>(nextOffer_ + 1)].sector
                                                   : scan_.LastSector + 1;
-      if (const AheadCheck* kind = table_.Ahead[c.type])
+      const AheadCheck* kind = table_.Ahead[c.type];
+      if (kind && CountsAsFound(c.type, scan_.Options.TypeMask))
         ahead.Offer(scan_.SectorMap, scan_.LastSector, scan_.SectorSize(), nextOffer_, c.sector, next, *kind);
     }
   }

@@ -345,6 +345,10 @@ TEST(RecoverJpeg, ChecksOnWorkerThreadsChangeNothing) {
   std::copy_n("mdat", 4, beforeMoov.end() - 4);
   std::vector<uint8_t> moov(512);
   std::copy_n("moov", 4, moov.begin() + 4);
+  // PNGs are checked ahead too: one whole, one whose image data is damaged.
+  const auto png = test::ReadFileBytes(test::DataPath("png/magick_interlaced.png"));
+  auto damagedPng = png;
+  damagedPng[static_cast<size_t>(std::search(png.begin(), png.end(), "IDAT", "IDAT" + 4) - png.begin()) + 20] ^= 0x55;
 
   struct Outcome {
     std::vector<std::string> log, files;
@@ -371,7 +375,7 @@ TEST(RecoverJpeg, ChecksOnWorkerThreadsChangeNothing) {
     t.Place(photos[2], at);
     t.Place(thumb, at + 8);
     at = t.PlaceInRow({photos[3], base}, at + Sectors(photos[2].size()) + 1, 0).back() + inner + 1;
-    t.PlaceInRow({beforeMoov, moov, thumb}, at, 0);
+    t.PlaceInRow({png, damagedPng, beforeMoov, moov, thumb}, at, 0);
     Outcome o;
     o.recovered = t.RunAll().RecoveredCount;
     o.log = log.lines;
@@ -381,7 +385,7 @@ TEST(RecoverJpeg, ChecksOnWorkerThreadsChangeNothing) {
     return o;
   };
   const Outcome sequential = scanWith(1);
-  EXPECT_EQ(sequential.recovered, 12);
+  EXPECT_EQ(sequential.recovered, 13);
   // Every other round the pass waits for the workers, so their verdicts are the ones asked.
   for (int round = 0; round < 6; ++round) {
     setenv("MORVANE_TEST_WORKERS_FIRST", round % 2 ? "1" : "0", 1);

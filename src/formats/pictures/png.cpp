@@ -2,6 +2,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <array>
 #include <csetjmp>
 #include <cstring>
@@ -34,7 +35,7 @@ void IgnoreWarning(png_structp, png_const_charp) {}
 
 // Only plain C objects live in this frame, so leaving it by longjmp skips no destructor.
 // The row buffer is libpng's own, freed on both ways out.
-bool DecodeWithLibpng(const uint8_t* data, size_t size, PngPicture* picture) {
+bool DecodeWithLibpng(const uint8_t* data, size_t size, PngPicture* picture, const std::atomic<bool>* cancel) {
   MemoryInput input = {data, size, 0};
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, FailDecode, IgnoreWarning);
   if (!png) return false;
@@ -62,7 +63,10 @@ bool DecodeWithLibpng(const uint8_t* data, size_t size, PngPicture* picture) {
   png_read_update_info(png, info);
   row = static_cast<png_bytep>(png_malloc(png, png_get_rowbytes(png, info)));
   for (int pass = 0; pass < passes; ++pass)
-    for (png_uint_32 y = 0; y < height; ++y) png_read_row(png, row, nullptr);
+    for (png_uint_32 y = 0; y < height; ++y) {
+      if (cancel && cancel->load(std::memory_order_relaxed)) png_error(png, "no longer wanted");
+      png_read_row(png, row, nullptr);
+    }
   png_read_end(png, nullptr);
   png_free(png, row);
   png_destroy_read_struct(&png, &info, nullptr);
@@ -129,6 +133,37 @@ int64_t WalkChunks(Recognition& rec, ScanContext& scan) {
   }
 }
 
+// Makes `bytes` hold the first `want` bytes of the file at startOffset (none beyond
+// limit), reading in growing pieces.
+bool HoldFirstBytes(Source& source, int64_t startOffset, int64_t limit, int64_t want, std::vector<uint8_t>& bytes) {
+  constexpr int64_t kFirstPiece = 0x40000;
+  const auto held = static_cast<int64_t>(bytes.size());
+  if (want <= held) return true;
+  if (want > limit) return false;
+  const int64_t grown = std::min(limit, std::max({want, kFirstPiece, 2 * held}));
+  bytes.resize(static_cast<size_t>(grown));
+  return source.ReadAt(startOffset + held, bytes.data() + held, static_cast<size_t>(grown - held));
+}
+
+// The chunk chain at startOffset as it reads when it lies in one piece within extentBytes.
+bool FindPngInOnePiece(Source& source, int64_t startOffset, int64_t extentBytes, std::vector<uint8_t>& bytes) {
+  const int64_t limit = std::min(extentBytes, kMaxPngBytes);
+  if (!HoldFirstBytes(source, startOffset, limit, kFirstChunk, bytes) ||
+      !ByteView(bytes.data(), bytes.size()).Matches(0, kSignatureStart))
+    return false;
+  for (int64_t pos = kFirstChunk;;) {
+    if (!HoldFirstBytes(source, startOffset, limit, pos + kChunkHead, bytes)) return false;
+    const ByteView head = ByteView(bytes.data(), bytes.size()).Sub(static_cast<size_t>(pos), kChunkHead);
+    if (!IsAcceptedPngChunk(head.Sub(4, 4))) return false;
+    pos += kChunkHead + int64_t{head.Be32(0)} + kCrcBytes;
+    if (head.Sub(4, 4).Matches(0, "IEND")) {
+      if (!HoldFirstBytes(source, startOffset, limit, pos, bytes)) return false;
+      bytes.resize(static_cast<size_t>(pos));
+      return true;
+    }
+  }
+}
+
 }  // namespace
 
 bool IsAcceptedPngChunk(ByteView type) {
@@ -142,12 +177,17 @@ bool IsAcceptedPngChunk(ByteView type) {
   return false;
 }
 
-PngPicture CheckPngDecodes(ByteView picture) {
+PngPicture CheckPngDecodes(ByteView picture, const std::atomic<bool>* cancel) {
   PngPicture result;
   if (picture.size() < kFirstChunk) return result;
-  result.Ok = DecodeWithLibpng(picture.data(), picture.size(), &result);
+  result.Ok = DecodeWithLibpng(picture.data(), picture.size(), &result, cancel);
   if (!result.Ok) result.Width = result.Height = 0;
   return result;
+}
+
+const AheadCheck& PngCheckAhead() {
+  static const AheadCheck check{FindPngInOnePiece, CheckPngDecodes, int64_t{32} << 20};
+  return check;
 }
 
 int RecoverPng(ScanContext& scan, const std::string& outputFolder, int64_t startOffset) {
@@ -158,7 +198,7 @@ int RecoverPng(ScanContext& scan, const std::string& outputFolder, int64_t start
   if (length < 0) return 0;
   rec.CutToLength(length);
   int written = 0;
-  if (selected && !CheckPngDecodes(rec.Bytes()).Ok)
+  if (selected && !scan.CheckContent(startOffset, rec.Bytes(), CheckPngDecodes).Ok)
     rec.NoteFate(StartFate::ContentCheck);
   else if (selected && rec.Save(RecoveredFileName(outputFolder, startOffset, ".PNG")))
     written = static_cast<int>(length);

@@ -7,9 +7,11 @@
 // data of its long chunks is claimed without being read.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
+#include "scan/checks_ahead.h"
 #include "scan/scan_context.h"
 #include "storage/bytes.h"
 
@@ -18,11 +20,8 @@ namespace morvane {
 inline constexpr int64_t kMaxPngBytes = 0x6400000;      // 100 MiB: no chunk ends further out
 inline constexpr int64_t kMaxPngPixels = int64_t{1} << 28;  // larger pictures are not decoded
 
-struct PngPicture {
-  bool Ok = false;  // the bytes decode as a whole picture
-  int Width = 0;
-  int Height = 0;
-};
+// Ok: the bytes decode as a whole picture of Width x Height pixels.
+using PngPicture = ContentVerdict;
 
 // True for the chunk types a carved PNG is followed across: the four critical chunks of
 // the format, and every ancillary chunk named by the format's rules (four ASCII letters,
@@ -32,8 +31,13 @@ bool IsAcceptedPngChunk(ByteView type);
 
 // Decodes every row of the picture (all passes of an interlaced one) and reads up to its
 // IEND chunk. Fails on any decoder error (bad CRC of a critical chunk, damaged or missing
-// image data, bytes cut short), and on a declared size of 0 or above kMaxPngPixels.
-PngPicture CheckPngDecodes(ByteView picture);
+// image data, bytes cut short), on a declared size of 0 or above kMaxPngPixels, and once
+// *cancel is set.
+PngPicture CheckPngDecodes(ByteView picture, const std::atomic<bool>* cancel = nullptr);
+
+// The decode check as workers run it ahead of the recovery pass, on the chunk chain as it
+// reads when it lies in one piece (pictures up to 32 MiB; the pass checks longer ones).
+const AheadCheck& PngCheckAhead();
 
 // Carves the PNG starting at startOffset. Always follows and claims the chunk chain; writes
 // it (as .PNG, counted) when PNG is selected and it decodes. A complete chain that does not
