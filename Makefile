@@ -91,10 +91,11 @@ windows:
 	cd $(WIN_BUILD) && rm -f morvane-windows.zip && cp ../README.md README.md && \
 	  zip -q morvane-windows.zip morvane.exe Morvane.dll README.md
 
-# The Windows build under Wine: the scan tests, a scan of the sample card compared file by
+# The Windows build under Wine: the engine's tests, a scan of the sample card compared file by
 # file with the Linux build's, and checks of the Windows platform layer.
+WIN_TESTS  := scan_tests formats_tests filetypes_tests
 test-windows: windows build $(SAMPLE)
-	cmake --build $(WIN_BUILD) -j $(JOBS) --target scan_tests
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target $(WIN_TESTS)
 	@bash scripts/test-windows.sh $(WIN_BUILD)/morvane.exe $(BUILD)/morvane $(SAMPLE)
 
 clean:

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The Windows build under Wine: runs the scan tests (tests/scan_tests.exe beside the program),
+# The Windows build under Wine: runs the engine's tests (tests/*_tests.exe beside the program),
 # scans the sample card and compares every recovered file (name, bytes, modification time)
 # with the Linux build's, then checks the Windows platform layer: UTF-16 paths, paths beyond MAX_PATH, an inventory with its DFXML report, a read-only source
 # left untouched, an image backup identical to its source and refused onto the source itself,
@@ -20,9 +20,11 @@ win() { wine "$exe" "$@" 2>&1; }
 listing() { (cd "$1" && find . -name '*.JPG' -printf '%P %TY-%Tm-%Td %TH:%TM:%.2TS\n' | sort && find . -type f | sort | xargs sha256sum); }
 
 wineboot -i >/dev/null 2>&1
-tests=$(dirname "$exe")/tests/scan_tests.exe
-check "scan tests ($(basename "$tests"))" bash -c "cd '$work' && wine '$tests' --gtest_brief=1 > scan_tests.log 2>&1"
-tail -n 3 "$work/scan_tests.log"
+for tests in "$(dirname "$exe")"/tests/*_tests.exe; do
+  name=$(basename "$tests" .exe)
+  check "$name" bash -c "cd '$work' && wine '$tests' --gtest_brief=1 > $name.log 2>&1"
+  grep -E '^\[  (PASSED  |SKIPPED |FAILED  )\]' "$work/$name.log"
+done
 cp "$card" "$work/card.img" && chmod 0444 "$work/card.img"
 before=$(sha256sum < "$work/card.img")
 "$linux" scan -q "$work/card.img" -o "$work/linux" >/dev/null

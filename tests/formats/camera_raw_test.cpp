@@ -1,10 +1,7 @@
 // Camera raw files and TIFF pictures: real TIFFs made by Pillow, tiffcp, ImageMagick and
 // exiftool (tests/data/raw/make_samples.sh), and each maker's layout built small
 // (formats/raw_layouts.h), carved from in-memory cards.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <functional>
@@ -53,11 +50,7 @@ std::vector<RawLayout> EveryKind() {
 
 time_t LocalUnix(int y, int mo, int d, int h, int mi, int s) { return *LocalDateTimeToUnix(*EncodeDateTime(y, mo, d, h, mi, s)); }
 
-time_t ModificationTime(const std::string& path) {
-  struct stat st {};
-  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-  return st.st_mtime;
-}
+time_t ModificationTime(const std::string& path) { return test::ModifiedTime(path).seconds; }
 
 // Places each file at its own sector, with random sectors between them.
 std::map<std::string, int64_t> PlaceAll(RawCard& card, const std::vector<RawLayout>& files, int64_t first) {
@@ -427,11 +420,7 @@ TEST(CameraRaw, TwoHundredMebibytesAreFollowedUnreadAndOneByteMoreIsNot) {
         head = b.bytes;
       }
       const std::string path = dir / "card.img";
-      const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-      ASSERT_GE(fd, 0);
-      ASSERT_EQ(::ftruncate(fd, imageBytes), 0);
-      ASSERT_EQ(::pwrite(fd, head.data(), head.size(), 0), static_cast<ssize_t>(head.size()));
-      ::close(fd);
+      ASSERT_TRUE(test::WriteSparseImage(path, imageBytes, {{0, head}}));
       OpenResult opened = OpenSource(path);
       ASSERT_TRUE(opened.source);
       test::CountingSource counting(*opened.source);

@@ -1,7 +1,6 @@
 #include "formats/pictures/jpeg.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <random>
@@ -55,17 +54,14 @@ TEST(RecoverJpeg, ScanRecoversEverySampleByteForByte) {
   EXPECT_EQ(test::ReadFileBytes(t.File(at)), other);
 
   // The shooting time is the file's modification time, at two-second resolution.
-  struct stat st {};
-  ASSERT_EQ(::stat(t.File(starts[4]).c_str(), &st), 0);
-  EXPECT_EQ(st.st_mtime, *LocalDateTimeToUnix(*EncodeDateTime(2009, 5, 1, 23, 59, 58)));
+  EXPECT_EQ(test::ModifiedTime(t.File(starts[4])).seconds, *LocalDateTimeToUnix(*EncodeDateTime(2009, 5, 1, 23, 59, 58)));
   // Intel byte order, taken at an odd second: the time is rounded down to the two-second step.
-  ASSERT_EQ(::stat(t.File(starts[6]).c_str(), &st), 0);
-  EXPECT_EQ(st.st_mtime, *LocalDateTimeToUnix(*EncodeDateTime(2014, 7, 15, 10, 20, 30)));
-  EXPECT_EQ(st.st_mtim.tv_nsec, 0);
+  const test::FileTime odd = test::ModifiedTime(t.File(starts[6]));
+  EXPECT_EQ(odd.seconds, *LocalDateTimeToUnix(*EncodeDateTime(2014, 7, 15, 10, 20, 30)));
+  EXPECT_EQ(odd.nanoseconds, 0);
   // Without DateTimeOriginal (DateTime and DateTimeDigitized do not count) the file keeps
   // the time it was written at.
-  ASSERT_EQ(::stat(t.File(starts[7]).c_str(), &st), 0);
-  EXPECT_GT(st.st_mtime, *LocalDateTimeToUnix(*EncodeDate(2021, 1, 1)));
+  EXPECT_GT(test::ModifiedTime(t.File(starts[7])).seconds, *LocalDateTimeToUnix(*EncodeDate(2021, 1, 1)));
 }
 
 TEST(RecoverJpeg, RealExifBlocksInIntelByteOrder) {

@@ -2,10 +2,7 @@
 // sectors, then recognised one start at a time or scanned whole with every recogniser.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -59,13 +56,6 @@ inline std::vector<int64_t> SectorsAvoiding(int64_t count, const std::vector<int
   return s;
 }
 
-// The process's peak resident memory, to show that a walk holds little.
-inline long PeakResidentKiB() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_maxrss;
-}
-
 // Parts of a file laid end to end.
 inline std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts) {
   std::vector<uint8_t> out;
@@ -85,12 +75,7 @@ struct SparseCard {
   SparseCard(int64_t imageBytes, const std::vector<std::pair<int64_t, std::vector<uint8_t>>>& pieces,
              uint32_t sectorSize = 512)
       : path(dir / "card.img") {
-    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-    bool ok = fd >= 0 && ::ftruncate(fd, imageBytes) == 0;
-    for (const auto& [offset, bytes] : pieces)
-      ok = ok && ::pwrite(fd, bytes.data(), bytes.size(), offset) == static_cast<ssize_t>(bytes.size());
-    if (fd >= 0) ::close(fd);
-    if (ok) file = OpenSource(path).source;
+    if (WriteSparseImage(path, imageBytes, pieces)) file = OpenSource(path).source;
     if (file) counting = std::make_unique<CountingSource>(*file);
     setup.Geometry.SectorSize = sectorSize;
     setup.Geometry.PartitionLastSector = imageBytes / sectorSize - 1;

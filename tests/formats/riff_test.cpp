@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "filetypes/catalogue.h"
+#include "formats/pictures/picture_checks.h"
 #include "formats/raw_card.h"
 #include "formats/recognisers.h"
 #include "scan/recovered_file.h"
@@ -471,9 +472,10 @@ TEST(RecoverWebp, APictureIsKeptOnlyWholeAndDecodable) {
   foreign.insert(foreign.end(), 600, 0x01);
   Bytes huge = lossy;
   PutLe32(huge, 4, 0xFFFFFFF0u);
-  // The last one is whole but cut by the range end.
+  // The last one is whole but cut by the range end. The damaged one fails only where the
+  // build decodes pictures.
   const std::vector<Bytes> refused = {damaged, Cat({foreign, Bytes(512, 0x02)}), huge, lossy};
-  for (size_t i = 0; i < refused.size(); ++i)
+  for (size_t i = kPictureDecodeChecks ? 0 : 1; i < refused.size(); ++i)
     for (bool write : {true, false}) {
       Card t(Sectors(refused[i].size()) + 6);
       if (i == 3) t.setup.LastSector = Sectors(lossy.size()) - 1;

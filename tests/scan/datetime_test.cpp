@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
+
+#include "support/test_support.h"
 
 namespace morvane {
 namespace {
@@ -47,23 +48,18 @@ TEST(DateTime, RoundsDownToTwoSeconds) {
 }
 
 TEST(DateTime, LocalTimeConversions) {
+  if (!test::CanSetTimeZone()) GTEST_SKIP() << "no POSIX time zone rules on this system";
   // Central European time: summer time from the last Sunday of March.
-  const char* old = std::getenv("TZ");
-  std::string saved = old ? old : "";
-  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-  tzset();
-
-  EXPECT_EQ(LocalDateTimeToUnix(*EncodeDateTime(2009, 5, 1, 12, 0, 0)), 1241172000);  // UTC+2
-  EXPECT_EQ(LocalDateTimeToUnix(*EncodeDateTime(2009, 1, 1, 12, 0, 0)), 1230807600);  // UTC+1
-  std::optional<timespec> ts = LocalDateTimeToTimespec(*EncodeDateTime(2009, 1, 1, 12, 0, 0, 250));
-  ASSERT_TRUE(ts);
-  EXPECT_EQ(ts->tv_sec, 1230807600);
-  EXPECT_EQ(ts->tv_nsec, 250000000);
-  EXPECT_EQ(UnixToLocalDateTime(1241172000), EncodeDateTime(2009, 5, 1, 12, 0, 0));
-  EXPECT_FALSE(LocalDateTimeToUnix(NAN));
-
-  if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
-  tzset();
+  test::InTimeZone("CET-1CEST,M3.5.0,M10.5.0/3", [] {
+    EXPECT_EQ(LocalDateTimeToUnix(*EncodeDateTime(2009, 5, 1, 12, 0, 0)), 1241172000);  // UTC+2
+    EXPECT_EQ(LocalDateTimeToUnix(*EncodeDateTime(2009, 1, 1, 12, 0, 0)), 1230807600);  // UTC+1
+    std::optional<timespec> ts = LocalDateTimeToTimespec(*EncodeDateTime(2009, 1, 1, 12, 0, 0, 250));
+    ASSERT_TRUE(ts);
+    EXPECT_EQ(ts->tv_sec, 1230807600);
+    EXPECT_EQ(ts->tv_nsec, 250000000);
+    EXPECT_EQ(UnixToLocalDateTime(1241172000), EncodeDateTime(2009, 5, 1, 12, 0, 0));
+    EXPECT_FALSE(LocalDateTimeToUnix(NAN));
+  });
 }
 
 }  // namespace

@@ -1,21 +1,30 @@
 #include "support/test_support.h"
 
+#include <chrono>
+
 #include <filesystem>
 #include <regex>
 
 #ifdef _WIN32
 #include <process.h>
+#include <windows.h>
+#include <psapi.h>
 #else
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 #include <atomic>
+#include <csignal>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
 #include <stdexcept>
+
+#include "storage/files.h"
 
 namespace morvane::test {
 namespace {
@@ -69,6 +78,23 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+bool WriteSparseImage(const std::string& path, int64_t size,
+                      const std::vector<std::pair<int64_t, std::vector<uint8_t>>>& pieces) {
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+  }
+  std::error_code ec;
+  std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size), ec);
+  if (ec) return false;
+  std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+  for (const auto& [offset, bytes] : pieces) {
+    out.seekp(offset);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  return static_cast<bool>(out.flush());
+}
+
 int Run(const std::string& command) {
   return ExitStatus(std::system(command.c_str()));
 }
@@ -81,6 +107,58 @@ int RunCapturing(const std::string& command, std::string& out) {
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
   return ExitStatus(Finish(p));
 }
+
+FileTime ModifiedTime(const std::string& path) {
+  using namespace std::chrono;
+  const auto written = file_clock::to_sys(std::filesystem::last_write_time(Utf8Path(path)));
+  const int64_t ns = duration_cast<nanoseconds>(written.time_since_epoch()).count();
+  const int64_t seconds = ns / 1000000000 - (ns % 1000000000 < 0);
+  return {seconds, static_cast<long>(ns - seconds * 1000000000)};
+}
+
+long PeakResidentKiB() {
+#ifdef _WIN32
+  PROCESS_MEMORY_COUNTERS counters{};
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  return static_cast<long>(counters.PeakWorkingSetSize / 1024);
+#else
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_maxrss;
+#endif
+}
+
+#ifdef _WIN32
+bool CanLimitFileSize() { return false; }
+bool CanSetTimeZone() { return false; }
+void WithFileSizeLimit(int64_t, const std::function<void()>&) { throw std::logic_error("no file-size limit here"); }
+void InTimeZone(const std::string&, const std::function<void()>&) { throw std::logic_error("no POSIX time zones here"); }
+#else
+bool CanLimitFileSize() { return true; }
+bool CanSetTimeZone() { return true; }
+
+void WithFileSizeLimit(int64_t bytes, const std::function<void()>& body) {
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  auto handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = static_cast<rlim_t>(bytes);
+  setrlimit(RLIMIT_FSIZE, &small);
+  body();
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, handler);
+}
+
+void InTimeZone(const std::string& tz, const std::function<void()>& body) {
+  const char* old = std::getenv("TZ");
+  const std::string saved = old ? old : "";
+  setenv("TZ", tz.c_str(), 1);
+  tzset();
+  body();
+  if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+  tzset();
+}
+#endif
 
 bool HaveTool(const std::string& tool) {
 #ifdef _WIN32
@@ -99,5 +177,13 @@ bool HoldsOnlyResumeState(const std::string& folder) {
 std::string DataPath(const std::string& name) { return std::string(MORVANE_TEST_DATA) + "/" + name; }
 
 std::string SampleCardImage() { return std::string(MORVANE_SOURCE_DIR) + "/samples/card.img.xz"; }
+
+std::vector<uint8_t> SampleCardBytes() {
+  const std::string unpacked = std::string(MORVANE_SOURCE_DIR) + "/samples/card.img";
+  if (std::filesystem::exists(unpacked)) return ReadFileBytes(unpacked);
+  std::string out;
+  if (!HaveTool("xz") || RunCapturing("xz -dc " + SampleCardImage(), out) != 0) return {};
+  return {out.begin(), out.end()};
+}
 
 }  // namespace morvane::test

@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace morvane::test {
@@ -24,6 +26,18 @@ class TempDir {
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+// Makes a file of `size` bytes, sparse where the system allows, with each piece's bytes at
+// its offset; false when it could not.
+bool WriteSparseImage(const std::string& path, int64_t size,
+                      const std::vector<std::pair<int64_t, std::vector<uint8_t>>>& pieces);
+// A file's modification time as seconds and nanoseconds since 1970, UTC.
+struct FileTime {
+  int64_t seconds = 0;
+  long nanoseconds = 0;
+};
+FileTime ModifiedTime(const std::string& path);
+// The process's peak resident memory, to show that a walk holds little.
+long PeakResidentKiB();
 
 // Runs a shell command; returns its exit status (output goes to the test log).
 int Run(const std::string& command);
@@ -33,6 +47,15 @@ int RunCapturing(const std::string& command, std::string& out);
 // True when `tool` is found on PATH (or in /sbin, /usr/sbin).
 bool HaveTool(const std::string& tool);
 
+// Whether this system can limit the size of the files a process writes and take a POSIX time
+// zone rule from TZ (Linux can, Windows cannot); the tests that need it skip where it cannot.
+bool CanLimitFileSize();
+bool CanSetTimeZone();
+// Runs body while files above `bytes` are refused to this process.
+void WithFileSizeLimit(int64_t bytes, const std::function<void()>& body);
+// Runs body in the time zone of the POSIX rule `tz` (say "CET-1CEST,M3.5.0,M10.5.0/3").
+void InTimeZone(const std::string& tz, const std::function<void()>& body);
+
 // Path of a file under tests/data.
 std::string DataPath(const std::string& name);
 // True when the folder holds nothing but what a stopped scan keeps to be continued (its
@@ -40,5 +63,8 @@ std::string DataPath(const std::string& name);
 bool HoldsOnlyResumeState(const std::string& folder);
 // Path of the bundled sample card image (xz-compressed).
 std::string SampleCardImage();
+// The sample card's bytes: samples/card.img when `make` has unpacked it, else unpacked here
+// with xz; empty when neither can be had.
+std::vector<uint8_t> SampleCardBytes();
 
 }  // namespace morvane::test

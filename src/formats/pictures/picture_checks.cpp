@@ -8,6 +8,8 @@
 
 namespace morvane {
 
+const bool kPictureDecodeChecks = true;
+
 namespace {
 template <class T, void (*Free)(T*)>
 struct Freer {

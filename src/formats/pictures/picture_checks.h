@@ -6,6 +6,10 @@
 
 namespace morvane {
 
+// False in a build without the picture decoders (Windows): the two checks below then pass
+// every file, which is kept on its structure alone.
+extern const bool kPictureDecodeChecks;
+
 // True when libheif reads the HEIF/AVIF file and decodes its primary picture.
 bool HeifPictureDecodes(ByteView file);
 
