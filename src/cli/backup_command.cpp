@@ -7,6 +7,7 @@
 #include "cli/console.h"
 #include "cli/interrupt.h"
 #include "scan/image_backup.h"
+#include "scan/scan_summary.h"
 #include "storage/same_device.h"
 #include "storage/streams.h"
 
@@ -74,6 +75,7 @@ int RunBackupCommand(const BackupCommandOptions& o) {
     return FailText("--free-space-only needs a recognised file system (FAT, NTFS, exFAT, HFS, HFS+)");
   req.FreeSpaceOnly = o.freeSpaceOnly;
   req.KeepPartial = o.keepPartial;
+  req.Retries = o.retries;
 
   ProgressClock clock;
   std::atomic<bool> stop{false};
@@ -87,6 +89,7 @@ int RunBackupCommand(const BackupCommandOptions& o) {
       break;
     case BackupOutcome::FinishedBadSectors:
       std::cout << T(46) << " (" << r.BadSectors << ")\n";
+      std::cerr << UnreadableText(r.Unreadable, LanguageFromEnvironment()) << "\n";
       break;
     case BackupOutcome::Cancelled:
       std::cerr << "Stopped at sector " << r.NextSector << "; " << r.SectorsWritten << " sectors written"

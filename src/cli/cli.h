@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/startup.h"
+#include "scan/bad_areas.h"
 #include "storage/partition.h"
 
 namespace morvane::cli {
@@ -54,6 +55,7 @@ struct ScanCommandOptions {
   bool quiet = false;
   bool verbose = false;  // also the bookkeeping steps and the file being copied
   int threads = 0;       // threads that check contents; 0: one per processor
+  RetryLimits retries;   // --max-retries, --retry-time
 };
 int RunScanCommand(const ScanCommandOptions& options);
 
@@ -63,6 +65,7 @@ struct BackupCommandOptions {
   bool freeSpaceOnly = false;
   bool keepPartial = false;
   bool quiet = false;
+  RetryLimits retries;
 };
 int RunBackupCommand(const BackupCommandOptions& options);
 

@@ -57,6 +57,19 @@ std::string SuggestCommand(const std::string& word) {
 // A command line that could not be parsed: the word at fault and where the options are
 // described, then the usage status. An unknown option is named even when a required one
 // is missing too (the parser reports the missing one first).
+// After a read error the scan and the backup read the good areas first and come back to the
+// skipped ranges at the end; these bound that return pass.
+void AddRetryOptions(CLI::App& command, morvane::RetryLimits& limits) {
+  command.add_option("--max-retries", limits.ExtraPasses, "after a read error: how many more times to try each sector "
+                                                          "that still fails when the skipped ranges are read again "
+                                                          "(default 0: once)")
+      ->check(CLI::Range(0, morvane::kMaxExtraPasses));
+  command.add_option("--retry-time", limits.Seconds, "the most seconds to spend reading the skipped ranges again "
+                                                     "(default: no limit; 0: do not read them again); what is left "
+                                                     "is listed as unreadable")
+      ->check(CLI::Range(0.0, 1e9));
+}
+
 int ReportUsageError(CLI::App& app, const CLI::ParseError& e) {
   std::string command = "morvane";
   std::string unknown;
@@ -183,6 +196,7 @@ int RunCommandLine(int argc, char** argv) {
   scan->add_option("--threads", so.threads, "threads that check the pictures found (default: one per processor; "
                                            "1 checks each in turn); the files and reports are the same for every number")
       ->check(CLI::Range(1, 256));
+  AddRetryOptions(*scan, so.retries);
   scan->add_flag("-q,--quiet", so.quiet, "no progress display and no closing summary");
   scan->add_flag("-v,--verbose", so.verbose, "also show the cluster-phase vote and each file being copied");
   scan->footer(std::string(morvane::cli::kSourceHelp) +
@@ -199,6 +213,7 @@ int RunCommandLine(int argc, char** argv) {
   backup->add_flag("--free-space-only", bo.freeSpaceOnly, "copy only the sectors the file system marks free");
   backup->add_flag("--keep-partial", bo.keepPartial, "keep the unfinished image when stopped (Ctrl-C, SIGTERM, "
                                                   "SIGHUP) or when the image's drive is full");
+  AddRetryOptions(*backup, bo.retries);
   backup->add_flag("-q,--quiet", bo.quiet, "no progress display");
   backup->footer(morvane::cli::kSourceHelp);
   backup->callback([&] { rc = cli::RunBackupCommand(bo); });

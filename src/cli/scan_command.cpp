@@ -350,6 +350,13 @@ void AddUnrecovered(nlohmann::json& j, const ScanReport& r) {
   j["unrecovered"] = starts;
 }
 
+// The sectors that could not be read: [first sector, count] pairs in disk order.
+nlohmann::json UnreadableJson(const std::vector<SectorSpan>& spans) {
+  nlohmann::json list = nlohmann::json::array();
+  for (const SectorSpan& s : spans) list.push_back({s.First, s.Count});
+  return list;
+}
+
 // Writes the JSON report; false (with the reason on stderr) when it could not be written.
 bool WriteReport(const std::string& path, const ScanCommandOptions& o, const PartitionModel& model,
                  const ScanReport& r, ConsoleScanObserver& obs, const ScanContext& scan, double seconds) {
@@ -383,6 +390,7 @@ bool WriteReport(const std::string& path, const ScanCommandOptions& o, const Par
                       {"gridPhase", r.GridPhase},
                       {"plannedSectorsPerCluster", r.PlannedClusterSectors},
                       {"gridOverrode", r.GridOverrode},
+                      {"unreadable", UnreadableJson(r.Unreadable)},
                       {"files", obs.Files()}};
   AddUnrecovered(j, r);
   std::string text;
@@ -550,6 +558,7 @@ int RunScanCommand(const ScanCommandOptions& o) {
     return FailText("--free-space-only needs a recognised file system (FAT, NTFS, exFAT, HFS, HFS+)");
   options.FreeSpaceOnly = o.freeSpaceOnly;
   options.Threads = o.threads > 0 ? o.threads : ProcessorCount();
+  options.Retries = o.retries;
   options.GeometryFromData = o.geometry == "auto" || (o.geometry.empty() && !model.ClusterChosenByUser());
   StartupResult startup = RunStartup(ProgramFolder());
   options.ThumbnailPixelLimit = startup.thumbnails.ThumbnailPixelLimit;

@@ -1037,7 +1037,12 @@ void TForm1::OnBackupFinished(const BackupResult& result) {
       image, QString::fromStdString(FormatBytes(QFileInfo(image).size())));
   switch (result.Outcome) {
     case BackupOutcome::Finished: ShowMessageText(this, FaceTexts(), T(47) + written, 45); break;
-    case BackupOutcome::FinishedBadSectors: ShowMessageText(this, FaceTexts(), T(46) + written, 45); break;
+    case BackupOutcome::FinishedBadSectors:
+      ShowMessageText(this, FaceTexts(),
+                      T(46) + written + QStringLiteral("\n\n") +
+                          QString::fromStdString(UnreadableText(result.Unreadable, CurrentLanguage())),
+                      45);
+      break;
     case BackupOutcome::InvalidRange: ShowError(35); break;
     case BackupOutcome::NoMemory: ShowPlain(T(88)); break;
     case BackupOutcome::DiskFull:

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
+#include <map>
 #include <vector>
 
 #include "scan/free_space_map.h"
+#include "scan/read_cache.h"
 #include "scan/recovered_file.h"
 #include "scan/scan_context.h"
 #include "storage/files.h"
@@ -15,23 +18,6 @@ namespace morvane {
 namespace {
 
 inline constexpr int64_t kChunkBytes = 0x100000;
-
-// Copies one chunk of consecutive sectors into `buffer`. A chunk that cannot be read whole
-// is read again sector by sector, so that every readable sector reaches the image; an
-// unreadable sector becomes zeros. Returns the number of unreadable sectors.
-int64_t ReadChunk(ScanContext& scan, uint8_t* buffer, int64_t sector, int64_t count) {
-  const int64_t bps = scan.SectorSize();
-  if (scan.ReadSectors(buffer, count * bps, sector * bps) == 0) return 0;
-  int64_t bad = 0;
-  for (int64_t i = 0; i < count; ++i) {
-    uint8_t* at = buffer + i * bps;
-    if (scan.ReadSectors(at, bps, (sector + i) * bps) != 0) {
-      std::memset(at, 0, static_cast<size_t>(bps));
-      ++bad;
-    }
-  }
-  return bad;
-}
 
 // Unclaimed sectors from `sector` on, at most one chunk and never past `last`.
 int64_t ChunkLength(const ScanContext& scan, int64_t sector, int64_t last) {
@@ -140,13 +126,32 @@ BackupResult RunImageBackup(Source& source, const BackupRequest& request, const 
 
   std::vector<uint8_t> chunk(static_cast<size_t>(kChunkBytes));
   const int64_t bps = scan->SectorSize();
-  int64_t sector = first;
+  // A chunk that cannot be read is written as zeros and skipped, with the chunks behind it
+  // in growing steps; they are read again in shrinking pieces once the rest is copied
+  // (bad_areas.h). Where each skipped chunk lies in the image (its sectors are consecutive
+  // there, as are those of chunks that touch on the source).
+  TRescuePlan plan(std::max<int64_t>(1, kReadCacheWindow / bps), request.Retries);
+  std::map<int64_t, int64_t> imageAt;
+  auto readInto = [&](int64_t from, int64_t n) {
+    const bool ok = source.ReadAt(from * bps, chunk.data(), static_cast<size_t>(n * bps));
+    if (ok) scan->BytesRead += n * bps;
+    return ok;
+  };
+  int64_t sector = first, skipEnd = first, skipped = 0;
   while (!SearchStop && sector <= last) {
     if (scan->SectorMap.IsSectorClaimed(sector)) {
       ++sector;
     } else {
-      int64_t n = ChunkLength(*scan, sector, last);
-      r.BadSectors += ReadChunk(*scan, chunk.data(), sector, n);
+      const int64_t n = ChunkLength(*scan, sector, last);
+      if (sector >= skipEnd && readInto(sector, n)) {
+        plan.ReadWell();
+      } else {
+        if (sector >= skipEnd) skipEnd = plan.SkipEnd(sector, n);
+        plan.Skipped(sector, n);
+        imageAt[sector] = r.SectorsWritten;
+        skipped += n;
+        std::memset(chunk.data(), 0, static_cast<size_t>(n * bps));
+      }
       errno = 0;
       if (image->Write(chunk.data(), n * bps) != n * bps) {
         r.NextSector = sector;
@@ -156,13 +161,32 @@ BackupResult RunImageBackup(Source& source, const BackupRequest& request, const 
       r.SectorsWritten += n;
     }
     if (scan->Progress.Due() || sector > last)
-      observer.OnBackupProgress(std::min(sector, last), last - first + 1, sector - first, r.BadSectors);
+      observer.OnBackupProgress(std::min(sector, last), last - first + 1, sector - first, skipped);
   }
   r.NextSector = sector;
   if (sector <= last) {
     r.Outcome = BackupOutcome::Cancelled;
     return endUnfinished();
   }
+  // The return pass: a piece read now replaces its zeros. Stop ends it at once; what it has
+  // not read stays zeros and is listed.
+  SectorSpan piece;
+  while (!SearchStop && plan.NextRetry(piece)) {
+    const bool ok = readInto(piece.First, piece.Count);
+    plan.Retried(ok);
+    if (ok) {
+      const auto chunkAt = std::prev(imageAt.upper_bound(piece.First));
+      const int64_t at = (chunkAt->second + piece.First - chunkAt->first) * bps;
+      errno = 0;
+      if (image->Seek(at, soBeginning) != at || image->Write(chunk.data(), piece.Count * bps) != piece.Count * bps)
+        return failWith(errno ? errno : ENOSPC);
+    }
+    if (scan->Progress.Due())
+      observer.OnBackupProgress(piece.First, last - first + 1, last - first + 1, skipped);
+  }
+  if (SearchStop) plan.GiveUp();
+  r.Unreadable = plan.Unreadable().Spans();
+  r.BadSectors = plan.Unreadable().Sectors();
   image.reset();
   // Data the drive could not take after all shows here.
   const bool flushed = FlushAndClose(fd);

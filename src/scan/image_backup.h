@@ -6,7 +6,9 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "scan/bad_areas.h"
 #include "scan/progress.h"
 #include "storage/geometry.h"
 #include "storage/source.h"
@@ -23,6 +25,9 @@ struct BackupRequest {
   // Keep an unfinished image when the program is ended abruptly (a second Ctrl-C). A
   // stopped or failed backup asks the observer (DeletePartialImage) instead.
   bool KeepPartial = false;
+  // How long the backup may go on reading the ranges it skipped after read errors (they are
+  // zeros in the image until read).
+  RetryLimits Retries{};
 };
 
 // What the backup reports while it runs; called on the thread that runs it, at most once
@@ -57,6 +62,7 @@ struct BackupResult {
   BackupOutcome Outcome = BackupOutcome::Finished;
   int64_t SectorsWritten = 0;   // sectors in the image
   int64_t BadSectors = 0;       // sectors that could not be read (zeros in the image)
+  std::vector<SectorSpan> Unreadable;  // and where they lie, in disk order
   int64_t NextSector = 0;       // the first source sector not copied
   bool FreeSpaceMapBuilt = false;
   bool ImageDeleted = false;

@@ -1,5 +1,6 @@
 #include "scan/scan_context.h"
 
+#include <algorithm>
 #include <new>
 
 namespace morvane {
@@ -45,6 +46,19 @@ ScanContextResult ScanContext::Create(Source& source, const ScanSetup& setup, co
     result.Error = ScanSetupError::NoMemory;
   }
   return result;
+}
+
+int64_t ScanContext::ReadSectors(void* buffer, int64_t count, int64_t offset) {
+  const int64_t bps = SectorSize();
+  SectorsWorked += count / bps;
+  if (count <= 0) return 0;
+  const int64_t first = offset / bps;
+  const int64_t bad = Unreadable.FirstIn(first, (offset + count - 1) / bps - first + 1);
+  const int64_t readable = bad < 0 ? count : std::max<int64_t>(0, bad * bps - offset);
+  const int64_t missing = readCache_.ReadSectors(buffer, readable, offset) + (count - readable);
+  if (missing > 0 && readable == count && count == bps && offset % bps == 0 && offset < RangeEndOffset())
+    Unreadable.Add(first, 1);
+  return missing;
 }
 
 int64_t ScanContext::ClusterTailEnd(int64_t sector) const {

@@ -64,11 +64,9 @@ class ScanContext {
   ScanContext(const ScanContext&) = delete;
   ScanContext& operator=(const ScanContext&) = delete;
 
-  // The cached reader; returns the number of bytes not delivered (0 = success).
-  int64_t ReadSectors(void* buffer, int64_t count, int64_t offset) {
-    SectorsWorked += count / SectorSize();
-    return readCache_.ReadSectors(buffer, count, offset);
-  }
+  // The cached reader; returns the number of bytes not delivered (0 = success). A sector
+  // known to be unreadable is not read again: the request ends in front of it.
+  int64_t ReadSectors(void* buffer, int64_t count, int64_t offset);
 
   // Claims sectors from `sector` on while (sector - DetectedClusterPhase) mod
   // SectorsPerCluster is not 0, so the slack behind a file's end up to its cluster boundary
@@ -126,6 +124,9 @@ class ScanContext {
   int32_t DetectedClusterPhase;
 
   TSectorMap SectorMap;
+  // The sectors known to be unreadable: those the search could not read, and single sectors
+  // that failed since.
+  TSectorSpans Unreadable;
   // Where chain walks of each family are known to fail (kept by Recognition).
   DeadEndMemo DeadEnds;
   ProgressPacer Progress;

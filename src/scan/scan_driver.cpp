@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "filetypes/catalogue.h"
+#include "scan/bad_areas.h"
 #include "scan/checks_ahead.h"
 #include "scan/classifier.h"
 #include "scan/file_type_id.h"
@@ -236,7 +237,12 @@ using Candidate = ScanCandidate;
 class Driver {
  public:
   Driver(ScanContext& scan, const TSourceGeometry& detected, const RecogniserTable& table, ScanStateKeeper* keeper)
-      : scan_(scan), detected_(detected), table_(table), obs_(scan.Observer()), keeper_(keeper) {}
+      : scan_(scan),
+        detected_(detected),
+        table_(table),
+        obs_(scan.Observer()),
+        plan_(SearchRescuePlan(scan)),
+        keeper_(keeper) {}
 
   ScanReport Run() {
     // Every file of the scan goes into the folder as it is now, whatever happens to its name.
@@ -262,7 +268,7 @@ class Driver {
       }
       report_.DetectedClusterPhase = scan_.DetectedClusterPhase;
       report_.Candidates = static_cast<int64_t>(candidates_.size());
-      report_.StreamCandidates = work_.Count();
+      report_.StreamCandidates = work_.Count() + static_cast<int64_t>(lateStream_.size());
     }
     scan_.SearchStop = true;
 
@@ -301,6 +307,8 @@ class Driver {
     mapBuilt_ = saved.FreeSpaceMapBuilt;
     offGrid_ = saved.OffGrid;
     tried_ = saved.Tried;
+    lateStream_ = saved.LateStream;
+    plan_.Resume(saved.Rescue, scan_.LastSector + 1);  // RestoreScan has checked it
     if (!saved.WorkStarts.empty() &&
         !work_.Adopt(scan_.Options.OutputFolder, saved.WorkStarts, saved.WorkTypes, saved.WorkRecords)) {
       report_.WorkFilesFailed = true;
@@ -319,6 +327,8 @@ class Driver {
     p.FreeSpaceMapBuilt = mapBuilt_;
     p.OffGrid = offGrid_;
     p.Tried = tried_;
+    p.LateStream = &lateStream_;
+    p.Rescue = plan_.Progress();
     if (work_.InUse()) {
       p.WorkStarts = work_.StartsName(scan_.Options.OutputFolder);
       p.WorkTypes = work_.TypesName(scan_.Options.OutputFolder);
@@ -370,9 +380,12 @@ class Driver {
     obs_.OnWorkFilesFailedBecause(error, true);
   }
 
-  void Keep(int64_t s, uint8_t t) {
+  // late: found by the return pass, behind candidates that lie further on.
+  void Keep(int64_t s, uint8_t t, bool late) {
     if (IsStreamPacket(t)) {
-      if (work_.InUse()) {
+      if (work_.InUse() && late) {
+        lateStream_.push_back({s, t});
+      } else if (work_.InUse()) {
         work_.Append(s, t);
         if (work_.Full()) FlushWorkFiles();
       }
@@ -384,7 +397,9 @@ class Driver {
 
   // Every sector of the range (with a known phase, the first of each cluster), read in large
   // blocks and classified where it lies in the block. Sectors that the free-space map claims
-  // are neither classified nor, when a whole block of them is claimed, read.
+  // are neither classified nor, when a whole block of them is claimed, read. A block that
+  // cannot be read is skipped with the blocks behind it in growing steps, and read again in
+  // shrinking pieces once the rest is done (bad_areas.h).
   // From the block at `resumeAt` when a saved scan is continued (-1: from the start).
   void SearchPass(int64_t resumeAt) {
     obs_.OnPhase(ScanPass::Searching);
@@ -397,6 +412,7 @@ class Driver {
     const int64_t step = (phase >= 0 && spc > 1 && !scan_.Options.GeometryFromData) ? spc : 1;
     int64_t s = first;
     if (step > 1) s += ((phase - first % spc) % spc + spc) % spc;
+    const int64_t gridStart = s;
     // Blocks of whole clusters; clusters of 64 KiB or more are read one first sector at a time.
     const bool sparse = step * bps >= kReadCacheWindow;
     const int64_t span = sparse ? step : std::max<int64_t>(1, kSearchBlockBytes / bps / step) * step;
@@ -433,15 +449,59 @@ class Driver {
       int64_t lo, hi;
       const bool any = wantedSpan(s, lo, hi);
       if (any) reader.Read(lo, hi - lo + 1);
-      for (queued = std::max(queued, s + span); readAhead && queued <= last; queued += span) {
-        int64_t nextLo, nextHi;
-        if (wantedSpan(queued, nextLo, nextHi) && !reader.Queue(nextLo, nextHi - nextLo + 1)) break;
+      if (any && !reader.BlockRead()) {
+        const int64_t blocks = std::max<int64_t>(1, (plan_.SkipEnd(lo, hi - lo + 1) - s + span - 1) / span);
+        plan_.Skipped(lo, std::min(s + blocks * span, last + 1) - lo);
+        s += (blocks - 1) * span;
+        if (blocks > 1) queued = s + span;  // the blocks queued in the skipped range are dropped
+      } else if (any) {
+        plan_.ReadWell();
+        for (queued = std::max(queued, s + span); readAhead && queued <= last; queued += span) {
+          int64_t nextLo, nextHi;
+          if (wantedSpan(queued, nextLo, nextHi) && !reader.Queue(nextLo, nextHi - nextLo + 1)) break;
+        }
+        for (const SearchHit& hit : reader.Hits()) Keep(hit.sector, hit.type, false);
       }
-      if (any)
-        for (const SearchHit& hit : reader.Hits()) Keep(hit.sector, hit.type);
       const int64_t end = std::min(last, s + span - 1);
       if (scan_.Progress.Due() || end == last) obs_.OnSearchProgress(end, length, end - first + 1, report_.FoundCount);
     }
+    // The return pass over what was skipped; a piece with no sector to look at is not read.
+    // Its saved points lie behind the whole range.
+    for (SectorSpan piece; !report_.SearchCancelled;) {
+      if (scan_.SearchStop.load(std::memory_order_relaxed)) {
+        if (Stopped()) SaveWhenDue(ScanPass::Searching, last + 1, true);
+        report_.SearchCancelled = true;
+        break;
+      }
+      SaveWhenDue(ScanPass::Searching, last + 1);
+      if (!plan_.NextRetry(piece)) break;
+      int64_t lo = gridStart + std::max<int64_t>(0, (piece.First - gridStart + step - 1) / step) * step;
+      while (lo < piece.End() && !wanted(lo)) lo += step;
+      if (lo >= piece.End()) {
+        plan_.Passed();
+        continue;
+      }
+      // The piece's sectors of the grid, from the first wanted one on.
+      reader.Read(lo, (piece.End() - 1 - lo) / step * step + 1);
+      plan_.Retried(reader.BlockRead());
+      PassTestKillPoint(TestKillPoint::Retry);
+      for (const SearchHit& hit : reader.Hits()) Keep(hit.sector, hit.type, true);
+      if (scan_.Progress.Due()) obs_.OnSearchProgress(last, length, length, report_.FoundCount);
+    }
+    if (report_.SearchCancelled) plan_.GiveUp();
+    report_.Unreadable = plan_.Unreadable().Spans();
+    scan_.Unreadable.Add(plan_.Unreadable());
+    MergeLateCandidates();
+  }
+
+  // The candidates the return pass found (behind those of the forward pass, which are in
+  // disk order) among the others, in disk order.
+  void MergeLateCandidates() {
+    auto bySector = [](const Candidate& a, const Candidate& b) { return a.sector < b.sector; };
+    const auto middle = std::is_sorted_until(candidates_.begin(), candidates_.end(), bySector);
+    std::sort(middle, candidates_.end(), bySector);
+    std::inplace_merge(candidates_.begin(), middle, candidates_.end(), bySector);
+    std::sort(lateStream_.begin(), lateStream_.end(), bySector);
   }
 
   // Candidates the vote weighs fully: file starts, not stream packets or metadata.
@@ -652,28 +712,45 @@ class Driver {
     if (Stopped() && clean) SaveWhenDue(pass, -1, true);
   }
 
+  // The packets of the work files and those the return pass found, in disk order.
+  bool NextPacket(int64_t& s, uint8_t& t) {
+    if (!fileAhead_) fileHas_ = work_.Next(fileAt_.sector, fileAt_.type);
+    fileAhead_ = true;
+    const bool late = nextLate_ < lateStream_.size() && (!fileHas_ || lateStream_[nextLate_].sector < fileAt_.sector);
+    if (!late && !fileHas_) return false;
+    const Candidate& c = late ? lateStream_[nextLate_++] : fileAt_;
+    fileAhead_ = late;
+    s = c.sector;
+    t = c.type;
+    return true;
+  }
+  // The packets NextPacket has handed out.
+  int64_t PacketsDone() const {
+    return work_.Position() - (fileAhead_ && fileHas_ ? 1 : 0) + static_cast<int64_t>(nextLate_);
+  }
+
   // From packet `from` on (those before it were done by an earlier run).
   void StreamPass(int64_t from) {
     obs_.OnPhase(ScanPass::Streams);
     int64_t s = 0;
     uint8_t t = 0;
-    const int64_t total = work_.Count();
-    while (work_.Position() < from && work_.Next(s, t)) {
+    const int64_t total = work_.Count() + static_cast<int64_t>(lateStream_.size());
+    while (PacketsDone() < from && NextPacket(s, t)) {
     }
     bool clean = true;
     for (;;) {
       if (WaitWhilePaused()) {
-        if (clean) SaveWhenDue(ScanPass::Streams, work_.Position(), true);
+        if (clean) SaveWhenDue(ScanPass::Streams, PacketsDone(), true);
         break;
       }
-      SaveWhenDue(ScanPass::Streams, work_.Position(), work_.Position() == from);
-      if (!work_.Next(s, t)) break;
+      SaveWhenDue(ScanPass::Streams, PacketsDone(), PacketsDone() == from);
+      if (!NextPacket(s, t)) break;
       const RecogniserEntry& entry = table_.Stream[t];
       if ((StreamMask(t) & scan_.Options.TypeMask) && entry) Try({s, t}, true, [&] { entry(scan_, s * scan_.SectorSize()); });
       clean = !scan_.StopGaveUpFile;
       PassTestKillPoint(TestKillPoint::Candidate);
-      if (scan_.Progress.Due() || work_.Position() == total)
-        obs_.OnRecoveryProgress(ScanPass::Streams, work_.Position(), total, s, scan_.RecoveredCount);
+      if (scan_.Progress.Due() || PacketsDone() == total)
+        obs_.OnRecoveryProgress(ScanPass::Streams, PacketsDone(), total, s, scan_.RecoveredCount);
     }
     if (work_.ReadFailed()) GiveUpWorkFiles();
   }
@@ -685,9 +762,14 @@ class Driver {
   ScanReport report_;
   WorkFiles work_;
   std::vector<Candidate> candidates_;
+  std::vector<Candidate> lateStream_;  // stream packets the return pass found, in disk order
+  size_t nextLate_ = 0;
+  Candidate fileAt_{0, 0};  // the work files' next packet, read ahead of the merge
+  bool fileAhead_ = false, fileHas_ = false;
   std::vector<uint8_t> leadScratch_;  // a cluster read for KeepLeadCluster before it qualifies
   bool mapBuilt_ = false;
   int64_t offGrid_ = 0, tried_ = 0;  // starts of selected kinds left off the grid, and tried
+  TRescuePlan plan_;  // what the search skipped after read errors, and reads again at its end
   ScanStateKeeper* keeper_;
   int64_t nextOffer_ = -1;  // the next candidate to offer to the workers
 };
@@ -721,6 +803,10 @@ std::optional<ClusterGrid> InferClusterGrid(const std::vector<int64_t>& startSec
   for (; sectors > 1; sectors /= 2)
     if (auto phase = SharedPhase(startSectors, sectors)) return ClusterGrid{sectors, *phase};
   return ClusterGrid{1, 0};
+}
+
+TRescuePlan SearchRescuePlan(const ScanContext& scan) {
+  return TRescuePlan(std::max<int64_t>(1, kReadCacheWindow / scan.SectorSize()), scan.Options.Retries);
 }
 
 ScanReport RunScan(ScanContext& scan, const TSourceGeometry& detected, const RecogniserTable& recognisers,

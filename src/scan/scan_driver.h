@@ -84,6 +84,9 @@ struct ScanReport {
   std::vector<UnrecoveredStart> Unrecovered;
   int64_t NotTried = 0;
   int64_t StartsFound() const { return RecoveredCount + static_cast<int64_t>(Unrecovered.size()) + NotTried; }
+  // The sectors the search could not read (or, stopped or out of time, did not read again
+  // after a failure), in disk order.
+  std::vector<SectorSpan> Unreadable;
 };
 
 // The cluster grid that file starts lie on: the largest cluster of 1, 2, 4, ... sectors, up
@@ -110,5 +113,8 @@ std::string StartKindName(uint8_t fileTypeId);
 // keeper loaded (its context part put back with RestoreScan first).
 ScanReport RunScan(ScanContext& scan, const TSourceGeometry& detected, const RecogniserTable& recognisers,
                    ScanStateKeeper* keeper = nullptr);
+
+// The plan by which the search reads again what it skipped after read errors.
+TRescuePlan SearchRescuePlan(const ScanContext& scan);
 
 }  // namespace morvane

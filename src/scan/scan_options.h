@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/language.h"
+#include "scan/bad_areas.h"
 #include "scan/camera_mode.h"
 
 namespace morvane {
@@ -36,6 +37,8 @@ struct ScanOptions {
   // workers that check the files it will reach next. The files, claims and reports are the
   // same for every value.
   int32_t Threads = 1;
+  // How long the search may go on reading the ranges it skipped after read errors.
+  RetryLimits Retries{};
   int32_t ThumbnailPixelLimit = -1;                            // from ThumbSiz.ini
   std::optional<std::vector<int32_t>> ThumbnailSpecialSizes;   // from ThumbSpc.ini
 };

@@ -21,7 +21,8 @@
 namespace morvane {
 namespace {
 
-constexpr char kMagic[8] = {'M', 'V', 'N', 'S', 'T', 'A', 'T', '1'};
+// "MVNSTAT" and the format's version.
+constexpr char kMagic[8] = {'M', 'V', 'N', 'S', 'T', 'A', 'T', '2'};
 constexpr size_t kHeaderBytes = 8 + 8 + 4;  // magic, payload length, CRC-32 of the payload
 // A state holds the candidates and the claimed runs of the sector map; far beyond what a
 // disk of today gives, and still an allocation a machine can make.
@@ -43,6 +44,14 @@ class StateWriter {
   void Str(const std::string& s) {
     I64(static_cast<int64_t>(s.size()));
     out_ += s;
+  }
+  void Candidates(const std::vector<ScanCandidate>& list, bool withDeferred) {
+    I64(static_cast<int64_t>(list.size()));
+    for (const ScanCandidate& c : list) {
+      I64(c.sector);
+      U8(c.type);
+      if (withDeferred) U8(c.deferred);
+    }
   }
   void Runs(const std::vector<SectorRun>& runs) {
     I64(static_cast<int64_t>(runs.size()));
@@ -87,6 +96,15 @@ class StateReader {
     }
     return n;
   }
+  std::vector<ScanCandidate> Candidates(bool withDeferred) {
+    std::vector<ScanCandidate> list(static_cast<size_t>(Count(withDeferred ? 10 : 9)));
+    for (ScanCandidate& c : list) {
+      c.sector = I64();
+      c.type = U8();
+      if (withDeferred) c.deferred = Flag();
+    }
+    return list;
+  }
   std::vector<SectorRun> Runs() {
     std::vector<SectorRun> runs(static_cast<size_t>(Count(16)));
     for (SectorRun& r : runs) {
@@ -116,6 +134,7 @@ void WriteReport(StateWriter& w, const ScanReport& r) {
   for (bool b : {r.ClusterPhaseVoted, r.FreeSpaceMapBuilt, r.FreeSpaceUnavailable, r.SearchCancelled,
                  r.WorkFilesFailed, r.Stopped, r.GridOverrode})
     w.U8(b);
+  w.Runs(r.Unreadable);
 }
 
 void ReadReport(StateReader& in, ScanReport& r) {
@@ -133,6 +152,20 @@ void ReadReport(StateReader& in, ScanReport& r) {
   for (bool* b : {&r.ClusterPhaseVoted, &r.FreeSpaceMapBuilt, &r.FreeSpaceUnavailable, &r.SearchCancelled,
                   &r.WorkFilesFailed, &r.Stopped, &r.GridOverrode})
     *b = in.Flag();
+  r.Unreadable = in.Runs();
+}
+
+void WriteRescue(StateWriter& w, const RescueProgress& p) {
+  for (int64_t v : {int64_t{p.FailuresInRow}, p.Piece, int64_t{p.PassesAtOne}, p.Milliseconds}) w.I64(v);
+  for (const auto* spans : {&p.Pending, &p.Failed, &p.Unreadable}) w.Runs(*spans);
+}
+
+void ReadRescue(StateReader& in, RescueProgress& p) {
+  p.FailuresInRow = static_cast<int32_t>(std::clamp<int64_t>(in.I64(), -1, INT32_MAX));
+  p.Piece = in.I64();
+  p.PassesAtOne = static_cast<int32_t>(std::clamp<int64_t>(in.I64(), -1, INT32_MAX));
+  p.Milliseconds = in.I64();
+  for (auto* spans : {&p.Pending, &p.Failed, &p.Unreadable}) *spans = in.Runs();
 }
 
 // The claimed sectors of the map as runs.
@@ -211,6 +244,8 @@ std::string ScanStateKeeper::Load() {
     return "The saved scan " + path + " cannot be read.";
   const ByteView all(bytes.data(), bytes.size());
   const uint64_t length = all.Le64(8);
+  if (all.Matches(0, std::string_view(kMagic, 7)) && !all.Matches(0, std::string_view(kMagic, 8)))
+    return "The saved scan " + path + " was made by another version of Morvane; it cannot be continued.";
   if (!all.Matches(0, std::string_view(kMagic, 8)) || length != size - kHeaderBytes) return damaged;
   const ByteView payload = all.Sub(kHeaderBytes, length);
   if (crc32_z(crc32(0, nullptr, 0), payload.data(), payload.size()) != all.Le32(16)) return damaged;
@@ -241,12 +276,7 @@ std::string ScanStateKeeper::Load() {
   s->Position = r.I64();
   s->Report = std::make_unique<ScanReport>();
   ReadReport(r, *s->Report);
-  s->Candidates.resize(static_cast<size_t>(r.Count(10)));
-  for (ScanCandidate& c : s->Candidates) {
-    c.sector = r.I64();
-    c.type = r.U8();
-    c.deferred = r.Flag();
-  }
+  s->Candidates = r.Candidates(true);
   s->FreeSpaceMapBuilt = r.Flag();
   s->WorkStarts = r.Str();
   s->WorkTypes = r.Str();
@@ -283,6 +313,9 @@ std::string ScanStateKeeper::Load() {
     if (fate == 0 || fate >= static_cast<uint8_t>(StartFate::Count)) return damaged;
     u.Fate = static_cast<StartFate>(fate);
   }
+  s->LateStream = r.Candidates(false);
+  ReadRescue(r, s->Rescue);
+  s->Unreadable = r.Runs();
   s->FrontEnd = r.Str();
   const bool work = !s->WorkStarts.empty();
   if (!r.Ok() || !r.AtEnd() || s->WorkRecords < 0 || s->JournalLength < 0 || s->RecoveredCount < 0 ||
@@ -393,12 +426,7 @@ bool ScanStateKeeper::Save(const ScanContext& scan, const DriverPoint& p) {
   w.U8(static_cast<uint8_t>(p.Pass));
   w.I64(p.Position);
   WriteReport(w, *p.Report);
-  w.I64(static_cast<int64_t>(p.Candidates->size()));
-  for (const ScanCandidate& c : *p.Candidates) {
-    w.I64(c.sector);
-    w.U8(c.type);
-    w.U8(c.deferred);
-  }
+  w.Candidates(*p.Candidates, true);
   w.U8(p.FreeSpaceMapBuilt);
   w.Str(p.WorkStarts);
   w.Str(p.WorkTypes);
@@ -438,6 +466,9 @@ bool ScanStateKeeper::Save(const ScanContext& scan, const DriverPoint& p) {
     w.U8(u.Type);
     w.U8(static_cast<uint8_t>(u.Fate));
   }
+  w.Candidates(*p.LateStream, false);
+  WriteRescue(w, p.Rescue);
+  w.Runs(scan.Unreadable.Spans());
   w.Str(frontEnd_ ? frontEnd_() : std::string());
 
   const std::string& payload = w.Text();
@@ -482,14 +513,21 @@ std::string RestoreScan(ScanContext& scan, const SavedScan& s, const std::string
   auto inMap = [&](const std::vector<SectorRun>& runs) {
     return std::all_of(runs.begin(), runs.end(), [&](const SectorRun& r) { return r.First >= 0 && r.Count <= count - r.First; });
   };
-  const bool candidatesOk = std::all_of(s.Candidates.begin(), s.Candidates.end(),
-                                        [&](const ScanCandidate& c) { return c.sector >= first && c.sector <= last; });
+  auto inRange = [&](const std::vector<ScanCandidate>& list) {
+    return std::all_of(list.begin(), list.end(), [&](const ScanCandidate& c) { return c.sector >= first && c.sector <= last; });
+  };
+  const bool candidatesOk = inRange(s.Candidates) && inRange(s.LateStream);
+  // The plan's checks on a plan of this scan, and the unreadable lists as the plan keeps them.
+  TRescuePlan plan = SearchRescuePlan(scan);
+  TSectorSpans unreadable, reported;
+  const bool rescueOk = plan.Resume(s.Rescue, last + 1) && unreadable.Assign(s.Unreadable, last + 1) &&
+                        reported.Assign(s.Report->Unreadable, last + 1);
   const int64_t candidates = static_cast<int64_t>(s.Candidates.size());
   const bool positionOk = s.Pass == ScanPass::Searching ? s.Position >= first && s.Position <= last + 1
-                          : s.Pass == ScanPass::Streams ? s.Position >= 0 && s.Position <= s.WorkRecords
+                          : s.Pass == ScanPass::Streams ? s.Position >= 0 && s.Position <= s.WorkRecords + static_cast<int64_t>(s.LateStream.size())
                                                         : s.Position >= -1 && s.Position < candidates;
   const uint32_t spc = s.SectorsPerCluster;
-  if (!candidatesOk || !positionOk || !inMap(s.Claimed) || spc < 1 || spc > 65536 || s.ClusterPhase < -1 ||
+  if (!candidatesOk || !positionOk || !rescueOk || !inMap(s.Claimed) || spc < 1 || spc > 65536 || s.ClusterPhase < -1 ||
       s.ClusterPhase >= static_cast<int64_t>(spc) || s.DetectedClusterPhase < 0 ||
       s.DetectedClusterPhase >= static_cast<int64_t>(spc))
     return damaged;
@@ -508,6 +546,7 @@ std::string RestoreScan(ScanContext& scan, const SavedScan& s, const std::string
   scan.RecoveredCount = s.RecoveredCount;
   scan.BytesRead = s.BytesRead;
   scan.SectorsWorked = s.SectorsWorked;
+  scan.Unreadable = std::move(unreadable);
   for (const UnrecoveredStart& u : s.Unrecovered) scan.Starts.Add(u.Sector, u.Type, u.Fate);
   return {};
 }
@@ -525,7 +564,12 @@ void PassTestKillPoint(TestKillPoint where) {
     const size_t colon = s.find(':');
     if (colon == std::string::npos) return p;
     const std::string name = s.substr(0, colon);
-    p.where = name == "search" ? 0 : name == "candidate" ? 1 : name == "copy" ? 2 : name == "place" ? 3 : -1;
+    p.where = name == "search"      ? 0
+              : name == "candidate" ? 1
+              : name == "copy"      ? 2
+              : name == "place"     ? 3
+              : name == "retry"     ? 4
+                                    : -1;
     p.left = std::atoll(s.c_str() + colon + 1);
     return p;
   }();

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "scan/bad_areas.h"
 #include "scan/inner_files.h"
 #include "scan/observer.h"
 #include "scan/sector_map.h"
@@ -72,6 +73,10 @@ struct DriverPoint {
   int64_t WorkRecords = 0;
   // The starts of selected kinds left off the grid, and those tried so far.
   int64_t OffGrid = 0, Tried = 0;
+  // After read errors: the stream packets the return pass found, and where the plan of
+  // what to read again stands.
+  const std::vector<ScanCandidate>* LateStream = nullptr;
+  RescueProgress Rescue;
 };
 
 // A state read back and checked.
@@ -150,6 +155,9 @@ struct SavedScan {
   int64_t JournalLength = 0;
   int64_t OffGrid = 0, Tried = 0;
   std::vector<UnrecoveredStart> Unrecovered;  // the ledger's records so far
+  std::vector<ScanCandidate> LateStream;
+  RescueProgress Rescue;
+  std::vector<SectorSpan> Unreadable;  // the context's
   std::string FrontEnd;
   ~SavedScan();
 };
@@ -160,9 +168,9 @@ std::string RestoreScan(ScanContext& scan, const SavedScan& saved, const std::st
 
 // For tests: MORVANE_TEST_KILL=<where>:<n> ends the process at once, as a kill would, at
 // the n-th such point: "search" (a block of the search pass), "candidate" (one done, or a
-// stream packet), "copy" (a sector copied into a file) or "place" (a finished file given
-// its name).
-enum class TestKillPoint { Search, Candidate, Copy, Place };
+// stream packet), "copy" (a sector copied into a file), "place" (a finished file given its
+// name) or "retry" (a piece read again after read errors).
+enum class TestKillPoint { Search, Candidate, Copy, Place, Retry };
 void PassTestKillPoint(TestKillPoint where);
 
 }  // namespace morvane

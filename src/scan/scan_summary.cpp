@@ -149,6 +149,8 @@ struct SummaryTexts {
   const char* workFiles;
   const char* timeLeft;        // duration
   const char* files;           // count, "s" or ""
+  const char* unreadable;      // count, the ranges
+  const char* andMore;         // ranges not shown
 };
 
 constexpr SummaryTexts kEnglishSummary = {
@@ -167,6 +169,8 @@ constexpr SummaryTexts kEnglishSummary = {
     "The work files could not be created in the folder (\"Can't create TMP file!\"): the scan ended early.",
     "left {t}",
     "{n} file{s}",
+    "Unreadable: {n} sectors (first sector+count): {ranges}",
+    " and %n more",
 };
 constexpr SummaryTexts kSimplifiedSummary = {
     "完成", "已停止", "失败",
@@ -183,6 +187,8 @@ constexpr SummaryTexts kSimplifiedSummary = {
     "无法在文件夹中创建工作文件 (\"Can't create TMP file!\")，扫描提前结束。",
     "剩余 {t}",
     "{n} 个文件",
+    "无法读取: {n} 个扇区 (起始扇区+数量): {ranges}",
+    " 等另外 %n 处",
 };
 constexpr SummaryTexts kTraditionalSummary = {
     "完成", "已停止", "失敗",
@@ -199,6 +205,8 @@ constexpr SummaryTexts kTraditionalSummary = {
     "無法在資料夾中建立工作檔案 (\"Can't create TMP file!\")，掃描提前結束。",
     "剩餘 {t}",
     "{n} 個檔案",
+    "無法讀取: {n} 個磁區 (起始磁區+數量): {ranges}",
+    " 等另外 %n 處",
 };
 
 const SummaryTexts& SummaryFor(Language l) {
@@ -270,7 +278,16 @@ std::vector<std::string> ClosingSummary(const ScanOutcome& o, Language language)
     lines.push_back(Fill(t.notWritten, {{"n", std::to_string(o.WriteFailures)},
                                         {"s", english && o.WriteFailures != 1 ? "s" : ""}}));
   if (r.WorkFilesFailed) lines.push_back(t.workFiles);
+  if (!r.Unreadable.empty()) lines.push_back(UnreadableText(r.Unreadable, language));
   return lines;
+}
+
+std::string UnreadableText(const std::vector<SectorSpan>& spans, Language language) {
+  if (spans.empty()) return {};
+  const SummaryTexts& t = SummaryFor(language);
+  int64_t sectors = 0;
+  for (const SectorSpan& s : spans) sectors += s.Count;
+  return Fill(t.unreadable, {{"n", std::to_string(sectors)}, {"ranges", SpansText(spans, kUnreadableShown, t.andMore)}});
 }
 
 std::string FormatRate(double bytesPerSecond) {

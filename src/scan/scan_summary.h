@@ -107,6 +107,10 @@ std::vector<std::string> ClosingSummary(const ScanOutcome& outcome, Language lan
 std::string RateAndTimeLeft(double bytesPerSecond, double secondsLeft, Language language);
 // "3 files" in `language`.
 std::string FileCountText(int64_t count, Language language);
+// The sectors that could not be read, in `language`: their number and the first
+// kUnreadableShown ranges as first sector+count ("... and 3 more"); empty when there are none.
+inline constexpr size_t kUnreadableShown = 8;
+std::string UnreadableText(const std::vector<SectorSpan>& spans, Language language);
 
 // "12.5 MB/s", "3m20s", "85.3 MB" and the like.
 std::string FormatRate(double bytesPerSecond);

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "scan/read_cache.h"
-
 namespace morvane {
 
 TSearchReader::TSearchReader(Source& source, uint32_t sectorSize, int64_t step, SectorClassifier classify,
@@ -24,33 +22,13 @@ TSearchReader::~TSearchReader() {
   if (thread_.joinable()) thread_.join();
 }
 
-bool TSearchReader::ReadPiece(const Block& block, Buffer& buffer, int64_t sector, int64_t count) {
-  const int64_t bytes = count * sectorSize_;
-  uint8_t* at = buffer.bytes.get() + (sector - block.first) * sectorSize_;
-  if (!source_.ReadAt(sector * sectorSize_, at, static_cast<size_t>(bytes))) return false;
-  bytesRead_ += bytes;
-  return true;
-}
-
-// Reads the block's sectors into the buffer; false when some could not be read (which,
-// then in buffer.readable).
+// Reads the block's sectors into the buffer; false when they cannot all be read.
 bool TSearchReader::Fill(const Block& block, Buffer& buffer) {
   if (!buffer.bytes) buffer.bytes.reset(new uint8_t[static_cast<size_t>(blockSectors_ * sectorSize_)]);
-  const int64_t first = block.first;
-  if (ReadPiece(block, buffer, first, block.count)) return true;
-  // In 64 KiB pieces, then sector by sector where a piece fails.
-  buffer.readable.assign(static_cast<size_t>(blockSectors_), 0);
-  const int64_t pieceSectors = std::max<int64_t>(1, kReadCacheWindow / sectorSize_);
-  for (int64_t piece = first; piece < first + block.count; piece += pieceSectors) {
-    const int64_t n = std::min(pieceSectors, first + block.count - piece);
-    if (n > 1 && ReadPiece(block, buffer, piece, n)) {
-      std::fill_n(buffer.readable.begin() + (piece - first), n, 1);
-      continue;
-    }
-    for (int64_t s = piece; s < piece + n; ++s)
-      buffer.readable[static_cast<size_t>(s - first)] = ReadPiece(block, buffer, s, 1);
-  }
-  return false;
+  const int64_t bytes = block.count * sectorSize_;
+  if (!source_.ReadAt(block.first * sectorSize_, buffer.bytes.get(), static_cast<size_t>(bytes))) return false;
+  bytesRead_ += bytes;
+  return true;
 }
 
 void TSearchReader::ReadAndClassify(Block& block, Buffer& buffer) {
@@ -58,8 +36,7 @@ void TSearchReader::ReadAndClassify(Block& block, Buffer& buffer) {
   block.allRead = true;
   if (block.count <= 0) return;
   block.allRead = Fill(block, buffer);
-  for (int64_t i = 0; i < block.count; i += step_) {
-    if (!block.allRead && !buffer.readable[static_cast<size_t>(i)]) continue;
+  for (int64_t i = 0; block.allRead && i < block.count; i += step_) {
     const uint8_t type = classify_(block.first + i, buffer.bytes.get() + i * sectorSize_);
     if (type != 0) block.hits.push_back({block.first + i, type});
   }

@@ -12,9 +12,8 @@
 // not run. The hits come back in the order the blocks were asked for, whoever did the work.
 // The recognisers keep reading through the 64 KiB read-ahead window of the scan.
 //
-// A block that cannot be read is read again in 64 KiB pieces, and a piece that cannot be read
-// sector by sector, so that one bad sector costs only itself; the sectors that still cannot
-// be read are skipped.
+// A block that cannot be read is reported whole, with no hits: the search pass decides how
+// to read it again (bad_areas.h).
 #pragma once
 
 #include <array>
@@ -66,7 +65,7 @@ class TSearchReader {
   void Read(int64_t first, int64_t count);
   // The current block's hits, in disk order.
   const std::vector<SearchHit>& Hits() const { return Current().hits; }
-  // Whether the current block was read whole at the first attempt.
+  // Whether the current block could be read (else it has no hits).
   bool BlockRead() const { return Current().allRead; }
 
  private:
@@ -77,10 +76,9 @@ class TSearchReader {
     bool allRead = true;
     std::vector<SearchHit> hits;
   };
-  // A thread's read buffer, with the per-sector outcome of a block whose read failed.
+  // A thread's read buffer.
   struct Buffer {
     std::unique_ptr<uint8_t[]> bytes;
-    std::vector<uint8_t> readable;
   };
   static constexpr int kSlots = kSearchBlocksAhead + 1;  // the ones waiting and the current one
   Block& Slot(int64_t n) { return slots_[static_cast<size_t>(n % kSlots)]; }
@@ -90,7 +88,6 @@ class TSearchReader {
   void Work(std::unique_lock<std::mutex>& lock, int64_t n, Buffer& buffer);
   void ReadAndClassify(Block& block, Buffer& buffer);
   bool Fill(const Block& block, Buffer& buffer);
-  bool ReadPiece(const Block& block, Buffer& buffer, int64_t sector, int64_t count);
   // The first block asked for that no thread has begun, or -1.
   int64_t NextWaiting();
   void Run();

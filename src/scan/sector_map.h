@@ -25,6 +25,7 @@ namespace morvane {
 struct SectorRun {
   int64_t First = 0;
   int64_t Count = 0;
+  int64_t End() const { return First + Count; }
   bool operator==(const SectorRun&) const = default;
 };
 

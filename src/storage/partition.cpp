@@ -108,7 +108,7 @@ PartitionResult PartitionModel::OpenImage(const std::string& path) {
   CloseSource();
   OpenResult r = OpenSource(path);
   if (!r.source) return {kTextFailedToOpenFile, r.error, r.detail};
-  return OpenAsKind(std::move(r.source), path, OpenAs::Image);
+  return OpenAsKind(WithTestFaults(std::move(r.source)), path, OpenAs::Image);
 }
 
 PartitionResult PartitionModel::OpenSourceObject(std::unique_ptr<Source> source, const std::string& name) {

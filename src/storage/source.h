@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -77,33 +78,63 @@ struct OpenResult {
 // a terminal) is refused with NotFileOrDevice; the open itself never waits for a writer.
 OpenResult OpenSource(const std::string& path);
 
-// A source over bytes held in memory. Sectors listed as bad fail every read that
-// touches them (sector size `badSectorSize`).
-class MemorySource : public Source {
+// Faults for tests: every read that touches a sector listed as bad fails, after a delay
+// as a failing disk's reads do.
+class FaultInjection {
  public:
-  explicit MemorySource(std::vector<uint8_t> bytes, std::string name = "memory")
-      : Source(std::move(name)), bytes_(std::move(bytes)) {}
-  MemorySource(MemorySource&& other) noexcept
-      : Source(std::move(other)), bytes_(std::move(other.bytes_)), bad_(std::move(other.bad_)),
-        badSectorSize_(other.badSectorSize_), readCalls_(other.readCalls_.load()) {}
-
-  bool ReadAt(int64_t offset, void* buffer, size_t length) override;
-  int64_t SizeBytes() const override { return static_cast<int64_t>(bytes_.size()); }
-  SourceKind Kind() const override { return SourceKind::Memory; }
+  FaultInjection() = default;
+  FaultInjection(FaultInjection&& other) noexcept
+      : bad_(std::move(other.bad_)),
+        badSectorSize_(other.badSectorSize_),
+        failedReads_(other.failedReads_.load()),
+        failDelay_(other.failDelay_) {}
 
   void SetBadSectors(std::set<int64_t> sectors, uint32_t sectorSize = 512) {
     bad_ = std::move(sectors);
     badSectorSize_ = sectorSize;
   }
+  // Each failed read takes this long first.
+  void SetFailDelay(std::chrono::microseconds delay) { failDelay_ = delay; }
+  // The reads that failed so far.
+  uint64_t FailedReads() const { return failedReads_; }
+
+ protected:
+  // False (after the delay) when the bytes at `offset` touch a bad sector.
+  bool Passes(int64_t offset, size_t length);
+
+ private:
+  std::set<int64_t> bad_;
+  uint32_t badSectorSize_ = 512;
+  std::atomic<uint64_t> failedReads_{0};
+  std::chrono::microseconds failDelay_{0};
+};
+
+// A source over bytes held in memory.
+class MemorySource : public Source, public FaultInjection {
+ public:
+  explicit MemorySource(std::vector<uint8_t> bytes, std::string name = "memory")
+      : Source(std::move(name)), bytes_(std::move(bytes)) {}
+  MemorySource(MemorySource&& other) noexcept
+      : Source(std::move(other)),
+        FaultInjection(std::move(other)),
+        bytes_(std::move(other.bytes_)),
+        readCalls_(other.readCalls_.load()) {}
+
+  bool ReadAt(int64_t offset, void* buffer, size_t length) override;
+  int64_t SizeBytes() const override { return static_cast<int64_t>(bytes_.size()); }
+  SourceKind Kind() const override { return SourceKind::Memory; }
+
   // Number of ReadAt calls so far (tests use it to prove that nothing was read).
   uint64_t ReadCalls() const { return readCalls_; }
   std::vector<uint8_t>& Bytes() { return bytes_; }
 
  private:
   std::vector<uint8_t> bytes_;
-  std::set<int64_t> bad_;
-  uint32_t badSectorSize_ = 512;
   std::atomic<uint64_t> readCalls_{0};
 };
+
+// For tests of the whole program: MORVANE_TEST_BAD_SECTORS=<first>+<count>,... makes the
+// source fail every read that touches those 512-byte sectors; without it, the source as given.
+std::unique_ptr<Source> WithTestFaults(std::unique_ptr<Source> source);
 
 }  // namespace morvane

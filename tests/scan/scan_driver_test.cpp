@@ -281,11 +281,13 @@ TEST(ScanDriver, UnreadableSectorsAreSkippedAndTheRangeIsKept) {
   EXPECT_EQ(r.Candidates, 1);
 }
 
-// The search reads the range in blocks of 1 MiB, a block that fails again in 64 KiB pieces and
-// a piece that fails sector by sector: starts at the edges of blocks and pieces and next to
-// unreadable sectors are all found, in a range that begins and ends inside blocks, with every
-// sector looked at, with the first of each cluster, and with clusters so large that their
-// first sectors are read alone.
+// The search reads the range in blocks of 1 MiB; a block that fails is read again at the end in
+// 64 KiB pieces and a piece that fails sector by sector: starts at the edges of blocks and
+// pieces and next to unreadable sectors are all found and handed on in disk order, in a range
+// that begins and ends inside blocks, with every sector looked at, with the first of each
+// cluster, and with clusters so large that their first sectors are read alone. The sectors
+// looked at that could not be read are reported. Stream packets found on the way back go to
+// the stream pass in disk order among the others.
 TEST(ScanDriver, SearchFindsStartsAtBlockEdgesAndNextToUnreadableSectors) {
   const int64_t n = 2 * 2048 + 300;
   const std::vector<int64_t> starts = {1, 5, 127, 128, 2047, 2048, 2049, 2176, 4095, 4096, n - 2, n - 1};
@@ -305,7 +307,15 @@ TEST(ScanDriver, SearchFindsStartsAtBlockEdgesAndNextToUnreadableSectors) {
       if (*s >= 3 && *s <= n - 2 && *s % spc == 0 && !bad.contains(*s)) expected.push_back({"recovery", *s});
     EXPECT_EQ(d.calls, expected);
     EXPECT_FALSE(r.SearchCancelled);
+    const std::vector<SectorSpan> unreadable = {{126, 1}, {2046, 1}, {2176, 1}, {4097, 1}};
+    // On a cluster grid only the sectors searched count.
+    EXPECT_EQ(r.Unreadable, spc == 1 ? unreadable : std::vector<SectorSpan>({{2176, 1}}));
   }
+  DriverScan d(3 * 2048);
+  for (int64_t s : {100, 2100, 2200, 5000}) d.Put(s, kMpeg1Pack);
+  d.setup.Options.TypeMask = kTypeMpg;
+  EXPECT_EQ(d.Run({2150}).Unreadable, (std::vector<SectorSpan>{{2150, 1}}));
+  EXPECT_EQ(d.calls, (std::vector<Call>{{"stream", 100}, {"stream", 2100}, {"stream", 2200}, {"stream", 5000}}));
 }
 
 TEST(ScanDriver, FindsFilesBeyondTwoToTheThirtyTwoSectors) {

@@ -66,6 +66,12 @@ TEST(ScanSummaryNames, ClusterSizesAndFileSystems) {
   EXPECT_EQ(FileSystemName(fsHFSPlus), "HFS+");
   EXPECT_EQ(FileSystemName(fsOther), "other");
   EXPECT_EQ(FileSystemName(200), "other");
+
+  // The unreadable ranges close the summary, the first eight of them.
+  ScanOutcome o;
+  for (int64_t i = 0; i < 10; ++i) o.Report.Unreadable.push_back({i * 100, i + 1});
+  EXPECT_EQ(ClosingSummary(o, Language::English).back(),
+            "Unreadable: 55 sectors (first sector+count): 0+1, 100+2, 200+3, 300+4, 400+5, 500+6, 600+7, 700+8 and 2 more");
 }
 
 }  // namespace
