@@ -1,11 +1,11 @@
 #include "gui/elevation.h"
 
-#include <unistd.h>
-
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+
+#include "storage/files.h"
 
 namespace morvane {
 
@@ -28,7 +28,7 @@ ElevatedCommand ElevatedRestartCommand(const QString& programPath, const QString
   return c;
 }
 
-bool RunningAsRoot() { return ::geteuid() == 0; }
+bool RunningAsRoot() { return RunsAsAdministrator(); }
 
 bool CanElevate() { return !QStandardPaths::findExecutable(QStringLiteral("pkexec")).isEmpty(); }
 

@@ -1,4 +1,5 @@
-// SIGTERM, SIGHUP and SIGINT for the desktop program: the first one is handed to the window
+// SIGTERM, SIGHUP and SIGINT for the desktop program (on Windows, the console's Ctrl-C,
+// Ctrl-Break, close, log-off and shutdown events): the first one is handed to the window
 // thread as the Received signal (the program then stops as Stop does and cleans up); a
 // second one ends the program at once.
 #pragma once
@@ -18,7 +19,7 @@ class StopSignals : public QObject {
   ~StopSignals() override;
 
  signals:
-  void Received(int signalNumber);
+  void Received(int signalNumber);  // on Windows, the console event's type
 
  private:
   void Read();

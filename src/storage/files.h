@@ -68,6 +68,9 @@ bool RemoveEmptyFolder(const std::string& path);
 bool SyncFile(int fd);
 // The full name of the running program's file; empty when the system does not tell.
 std::string ExecutablePath();
+// True when the program runs with administrator rights: as root, or on Windows with an
+// elevated token.
+bool RunsAsAdministrator();
 
 // A full drive or an exhausted quota; a file-size limit (FAT32's 4 GiB) is not.
 bool IsDiskFull(int error);

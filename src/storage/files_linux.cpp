@@ -97,6 +97,8 @@ std::string ExecutablePath() {
   return ec ? std::string() : exe.string();
 }
 
+bool RunsAsAdministrator() { return ::geteuid() == 0; }
+
 bool IsDiskFull(int error) { return error == ENOSPC || error == EDQUOT; }
 
 }  // namespace morvane

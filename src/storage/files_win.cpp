@@ -127,6 +127,17 @@ std::string ExecutablePath() {
   return win::Utf8(name);
 }
 
+bool RunsAsAdministrator() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  const bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+                        elevation.TokenIsElevated != 0;
+  CloseHandle(token);
+  return elevated;
+}
+
 bool IsDiskFull(int error) { return error == ENOSPC; }
 
 }  // namespace morvane
