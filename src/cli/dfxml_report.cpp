@@ -13,6 +13,8 @@ namespace {
 
 constexpr const char* kClosing = "</dfxml>\n";
 
+}  // namespace
+
 std::string UtcNow() {
   std::time_t now = std::time(nullptr);
   std::tm tm{};
@@ -21,8 +23,6 @@ std::string UtcNow() {
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
   return text;
 }
-
-}  // namespace
 
 std::string XmlText(const std::string& text) {
   // JsonPath keeps valid UTF-8 and writes every other byte as %XX; control characters,
@@ -65,8 +65,8 @@ bool DfxmlReport::WriteAtEnd(const std::string& body) {
   return true;
 }
 
-bool DfxmlReport::Open(const std::string& path, const std::string& commandLine, const std::string& imageName,
-                       uint32_t sectorSize) {
+bool DfxmlReport::Open(const std::string& path, const std::string& commandLine, const std::string& startTime,
+                       const std::string& imageName, uint32_t sectorSize) {
   errno = 0;
   file_ = OpenOutputFileStream(path, fmCreate);
   if (!file_) {
@@ -83,7 +83,7 @@ bool DfxmlReport::Open(const std::string& path, const std::string& commandLine, 
       "  <creator>\n    <program>morvane</program>\n    <version>" +
       std::string(kMorvaneVersion) +
       "</version>\n    <execution_environment>\n      <command_line>" + XmlText(commandLine) +
-      "</command_line>\n      <start_time>" + UtcNow() +
+      "</command_line>\n      <start_time>" + XmlText(startTime) +
       "</start_time>\n    </execution_environment>\n  </creator>\n"
       "  <source>\n    <image_filename>" + XmlText(imageName) +
       "</image_filename>\n  </source>\n"

@@ -24,6 +24,9 @@ struct DfxmlFile {
   std::string Sha256;           // lower-case hex; empty: none
 };
 
+// The time now in UTC, as 2024-05-01T12:00:00Z.
+std::string UtcNow();
+
 class DfxmlReport {
  public:
   DfxmlReport() = default;
@@ -31,10 +34,10 @@ class DfxmlReport {
   DfxmlReport& operator=(const DfxmlReport&) = delete;
   ~DfxmlReport();
 
-  // Creates (or empties) the file and writes the document without files; false with errno
-  // set when it cannot be written.
-  bool Open(const std::string& path, const std::string& commandLine, const std::string& imageName,
-            uint32_t sectorSize);
+  // Creates (or empties) the file and writes the document without files, begun at
+  // `startTime` (UtcNow's form); false with errno set when it cannot be written.
+  bool Open(const std::string& path, const std::string& commandLine, const std::string& startTime,
+            const std::string& imageName, uint32_t sectorSize);
   // Adds one file; false (errno set) when the write failed. Nothing is written once a
   // write has failed.
   bool Add(const DfxmlFile& file);

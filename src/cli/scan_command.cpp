@@ -85,6 +85,12 @@ std::string PhaseName(ScanPass p) {
   return {};
 }
 
+// How the scan began: a continued scan keeps its first run's (the DFXML report names them).
+struct RunStart {
+  std::string CommandLine;
+  std::string Time;  // UTC, as UtcNow gives it
+};
+
 // Shows the scan on stderr, answers the save-failure question, and keeps the report.
 class ConsoleScanObserver : public ScanObserver {
  public:
@@ -233,25 +239,26 @@ class ConsoleScanObserver : public ScanObserver {
     }
   }
 
-  // What the observer gathered, for a scan that may be continued (with the time it ran and
-  // the command line that began it), and the same taken back: false when it is not one.
-  // Kept as CBOR, which holds names that are not UTF-8 byte for byte.
-  std::string Record(double seconds, const std::string& commandLine) const {
+  // What the observer gathered, for a scan that may be continued (with the time it ran, and
+  // the command line and the time that began it), and the same taken back: false when it is
+  // not one. Kept as CBOR, which holds names that are not UTF-8 byte for byte.
+  std::string Record(double seconds, const RunStart& start) const {
     nlohmann::json kinds = nlohmann::json::object();
     for (const auto& [kind, n] : tally_.ByKind()) kinds[kind] = {n, tally_.BytesByKind().at(kind)};
     const nlohmann::json record{{"kinds", kinds},   {"writeFailures", writeFailures_}, {"files", files_},
-                                {"dfxml", dfxmlFiles_}, {"seconds", seconds}, {"commandLine", commandLine}};
+                                {"dfxml", dfxmlFiles_}, {"seconds", seconds}, {"commandLine", start.CommandLine},
+                                {"startTime", start.Time}};
     const std::vector<uint8_t> bytes = nlohmann::json::to_cbor(record);
     return std::string(bytes.begin(), bytes.end());
   }
-  bool Restore(const std::string& text, double& seconds, std::string& commandLine) {
+  bool Restore(const std::string& text, double& seconds, RunStart& start) {
     try {
       const nlohmann::json j = nlohmann::json::from_cbor(text);
       for (const auto& [kind, n] : j.at("kinds").items()) tally_.AddKind(kind, n.at(0).get<int>(), n.at(1).get<int64_t>());
       writeFailures_ = j.at("writeFailures").get<int>();
       files_ = j.at("files");
       seconds = j.at("seconds").get<double>();
-      commandLine = j.at("commandLine").get<std::string>();
+      start = {j.at("commandLine").get<std::string>(), j.at("startTime").get<std::string>()};
       if (!files_.is_array()) return false;
       for (const auto& f : j.at("dfxml")) {
         DfxmlFile file{f.at("name").get<std::string>(), f.at("length").get<int64_t>(), {}, f.at("sha256").get<std::string>()};
@@ -578,7 +585,7 @@ int RunScanCommand(const ScanCommandOptions& o) {
   // An output folder keeps where its scan stands, so that a stopped or cut-off scan can go on.
   std::unique_ptr<ScanStateKeeper> keeper;
   double secondsBefore = 0;
-  std::string commandLine = o.commandLine;
+  RunStart runStart{o.commandLine, UtcNow()};
   if (!o.inventory) {
     const std::string extra = std::string("report ") + (o.report.empty() ? "no" : "yes") + ", dfxml " +
                               (o.dfxml.empty() ? "no" : "yes");
@@ -603,18 +610,18 @@ int RunScanCommand(const ScanCommandOptions& o) {
     if (const std::string refusal = RestoreScan(scan, *keeper->Loaded(), options.OutputFolder); !refusal.empty())
       return FailText(refusal);
     ConsoleScanObserver check(o);
-    if (!check.Restore(keeper->LoadedFrontEnd(), secondsBefore, commandLine))
+    if (!check.Restore(keeper->LoadedFrontEnd(), secondsBefore, runStart))
       return FailText("The saved scan in " + o.folder + " is damaged; it cannot be continued.");
   }
   if (!o.dfxml.empty()) {
-    if (!dfxml.Open(o.dfxml, commandLine, model.SourceName(), scan.SectorSize()))
+    if (!dfxml.Open(o.dfxml, runStart.CommandLine, runStart.Time, model.SourceName(), scan.SectorSize()))
       return FailText("Cannot write the DFXML report " + o.dfxml + ": " + std::strerror(dfxml.Error()));
     observer.WriteDfxml(&dfxml);
   }
-  if (keeper && keeper->Loaded()) observer.Restore(keeper->LoadedFrontEnd(), secondsBefore, commandLine);
+  if (keeper && keeper->Loaded()) observer.Restore(keeper->LoadedFrontEnd(), secondsBefore, runStart);
   auto started = Clock::now();
   if (keeper) {
-    keeper->SetFrontEnd([&] { return observer.Record(secondsBefore + Seconds(started), commandLine); });
+    keeper->SetFrontEnd([&] { return observer.Record(secondsBefore + Seconds(started), runStart); });
     if (!keeper->Begin()) {
       // A continued scan cannot go on without its journal; a new one runs without a state.
       if (keeper->Loaded()) return FailText("Cannot keep the scan's journal in " + o.folder + ": " + std::strerror(errno));

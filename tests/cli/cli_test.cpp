@@ -4,13 +4,16 @@
 #include <sys/wait.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
+#include <thread>
 
 #include "support/test_support.h"
 
@@ -437,6 +440,12 @@ ScanLeaves LeavesOf(const test::TempDir& dir) {
                                std::regex("<(start_time|command_line|image_filename)>[^<]*</\\1>"), "");
   return l;
 }
+std::string StartTimeIn(const std::string& dfxml) {
+  const std::vector<uint8_t> xml = test::ReadFileBytes(dfxml);
+  std::smatch m;
+  const std::string text(xml.begin(), xml.end());
+  return std::regex_search(text, m, std::regex("<start_time>([^<]*)</start_time>")) ? m[1].str() : "none";
+}
 // `faults`: the environment, which may make sectors of the source fail.
 const ScanLeaves& UninterruptedScan(const std::string& faults) {
   static std::map<std::string, std::pair<test::TempDir, ScanLeaves>> scans;
@@ -468,6 +477,8 @@ TEST_P(Resume, KilledScanContinuesToTheSameFilesAndReports) {
                           " MORVANE_TEST_SAVE_EVERY=" + std::to_string(GetParam().saveEvery);
   ASSERT_EQ(Morvane(ScanArgs(img, dir), env).status, 137);
   ASSERT_TRUE(fs::exists(dir / "out/morvane-scan.state"));
+  const std::string begun = StartTimeIn(dir / "r.xml");
+  std::this_thread::sleep_until(std::chrono::system_clock::from_time_t(std::time(nullptr) + 1));
   auto r = Morvane(ScanArgs(img, dir) + " --resume", faults);
   ASSERT_EQ(r.status, 0) << r.out;
   const ScanLeaves& whole = UninterruptedScan(faults);
@@ -477,6 +488,7 @@ TEST_P(Resume, KilledScanContinuesToTheSameFilesAndReports) {
   const ScanLeaves resumed = LeavesOf(dir);
   EXPECT_EQ(resumed.report, whole.report);
   EXPECT_EQ(resumed.dfxml, whole.dfxml);
+  EXPECT_EQ(StartTimeIn(dir / "r.xml"), begun);  // the first run's
   std::set<std::string> names, wholeNames;
   for (const auto& [name, bytes] : resumed.files) names.insert(name);
   for (const auto& [name, bytes] : whole.files) wholeNames.insert(name);
