@@ -168,11 +168,10 @@ void ReadRescue(StateReader& in, RescueProgress& p) {
   for (auto* spans : {&p.Pending, &p.Failed, &p.Unreadable}) *spans = in.Runs();
 }
 
-// The claimed sectors of the map as runs.
-std::vector<SectorRun> ClaimedRuns(const TSectorMap& map) {
+// The claimed sectors of [first, last] as runs.
+std::vector<SectorRun> ClaimedRuns(const TSectorMap& map, int64_t first, int64_t last) {
   std::vector<SectorRun> runs;
-  const int64_t last = map.SectorCount() - 1;
-  for (int64_t s = map.NextClaimedSector(0, last); s >= 0;) {
+  for (int64_t s = map.NextClaimedSector(first, last); s >= 0;) {
     const int64_t end = map.NextUnclaimedSector(s, last);
     runs.push_back({s, (end < 0 ? last + 1 : end) - s});
     if (end < 0) break;
@@ -407,6 +406,24 @@ bool ScanStateKeeper::Begin() {
   return true;
 }
 
+std::vector<SectorRun> ClaimedRunsCache::Runs(const TSectorMap& map) {
+  const int64_t spans = map.SpanCount(), last = map.SectorCount() - 1;
+  spanRuns_.resize(static_cast<size_t>(spans));
+  for (int64_t i = 0; i < spans; ++i)
+    if (map.TakeChanged(i))
+      spanRuns_[static_cast<size_t>(i)] = ClaimedRuns(
+          map, i * TSectorMap::kSpanSectors, std::min(last, (i + 1) * TSectorMap::kSpanSectors - 1));
+  std::vector<SectorRun> runs;
+  for (const auto& span : spanRuns_)
+    for (const SectorRun& r : span) {
+      if (!runs.empty() && runs.back().First + runs.back().Count == r.First)
+        runs.back().Count += r.Count;  // a run that goes on into the next span
+      else
+        runs.push_back(r);
+    }
+  return runs;
+}
+
 bool ScanStateKeeper::Due() {
   // For tests: MORVANE_TEST_SAVE_EVERY=n saves at every n-th point instead.
   static const int64_t every = [] {
@@ -434,7 +451,7 @@ bool ScanStateKeeper::Save(const ScanContext& scan, const DriverPoint& p) {
   w.I64(scan.ScanGeometry.SectorsPerCluster);
   w.I64(scan.ScanGeometry.ClusterPhase);
   w.I64(scan.DetectedClusterPhase);
-  w.Runs(ClaimedRuns(scan.SectorMap));
+  w.Runs(claimed_.Runs(scan.SectorMap));
   const auto& inner = scan.InnerFiles.All();
   w.I64(static_cast<int64_t>(inner.size()));
   for (const auto& [first, f] : inner) {

@@ -79,6 +79,16 @@ struct DriverPoint {
   RescueProgress Rescue;
 };
 
+// The claimed sectors of a map as runs, walking again only the spans of the map changed
+// since the last call (the rest is kept from it): a save costs what changed, not the disk.
+class ClaimedRunsCache {
+ public:
+  std::vector<SectorRun> Runs(const TSectorMap& map);
+
+ private:
+  std::vector<std::vector<SectorRun>> spanRuns_;
+};
+
 // A state read back and checked.
 struct SavedScan;
 
@@ -128,6 +138,7 @@ class ScanStateKeeper {
   bool RemoveFilesMadeAfter(TNewFileStream& journal, int64_t length);
 
   std::unique_ptr<SavedScan> loaded_, refused_;
+  ClaimedRunsCache claimed_;
   int journal_ = -1;
   int64_t journalLength_ = 0;
   double lastSave_ = -1e9, saveCost_ = 0;

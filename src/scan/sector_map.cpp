@@ -12,6 +12,7 @@ TSectorMap::TSectorMap(int64_t sectorCount) : sectorCount_(std::max<int64_t>(sec
   size_t bytes = static_cast<size_t>((sectorCount_ + 7) / 8) + 1;
   bits_.reset(static_cast<uint8_t*>(std::calloc(bytes, 1)));
   if (!bits_) throw std::bad_alloc();
+  changed_.assign(static_cast<size_t>((sectorCount_ + kSpanSectors - 1) >> kSpanShift), 1);
 }
 
 void TSectorMap::SetRun(int64_t first, int64_t count, bool claimed) {
@@ -24,6 +25,8 @@ void TSectorMap::SetRun(int64_t first, int64_t count, bool claimed) {
   if (end - s >= 8) {
     int64_t whole = (end - s) / 8;
     std::memset(bits_.get() + Byte(s), claimed ? 0xFF : 0x00, static_cast<size_t>(whole));
+    std::fill(changed_.begin() + static_cast<long>(Span(s)), changed_.begin() + static_cast<long>(Span(s + whole * 8 - 1)) + 1,
+              uint8_t{1});
     s += whole * 8;
   }
   for (; s < end; ++s) setOne(s);

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace morvane {
@@ -38,10 +39,14 @@ class TSectorMap {
   int64_t SectorCount() const { return sectorCount_; }
 
   void ClaimSector(int64_t sector) {
-    if (InMap(sector)) bits_[Byte(sector)] |= Bit(sector);
+    if (!InMap(sector)) return;
+    bits_[Byte(sector)] |= Bit(sector);
+    changed_[Span(sector)] = 1;
   }
   void ReleaseSector(int64_t sector) {
-    if (InMap(sector)) bits_[Byte(sector)] &= static_cast<uint8_t>(~Bit(sector));
+    if (!InMap(sector)) return;
+    bits_[Byte(sector)] &= static_cast<uint8_t>(~Bit(sector));
+    changed_[Span(sector)] = 1;
   }
   bool IsSectorClaimed(int64_t sector) const {
     return !InMap(sector) || (bits_[Byte(sector)] & Bit(sector)) != 0;
@@ -73,10 +78,19 @@ class TSectorMap {
   };
   UnclaimedCount CountUnclaimed(int64_t from, int64_t last, int64_t wanted) const;
 
+  // The map in spans of kSpanSectors: whether span i was claimed in or released in since the
+  // last TakeChanged(i) (all are at first), so that a copy of the map kept as runs need only
+  // walk those spans again.
+  static constexpr int kSpanShift = 20;
+  static constexpr int64_t kSpanSectors = int64_t{1} << kSpanShift;
+  int64_t SpanCount() const { return static_cast<int64_t>(changed_.size()); }
+  bool TakeChanged(int64_t span) const { return std::exchange(changed_[static_cast<size_t>(span)], 0) != 0; }
+
  private:
   bool InMap(int64_t sector) const { return sector >= 0 && sector < sectorCount_; }
   static size_t Byte(int64_t sector) { return static_cast<size_t>(sector >> 3); }
   static uint8_t Bit(int64_t sector) { return static_cast<uint8_t>(1u << (sector & 7)); }
+  static size_t Span(int64_t sector) { return static_cast<size_t>(sector >> kSpanShift); }
   void SetRun(int64_t first, int64_t count, bool claimed);
   int64_t NextSectorClaimedAs(int64_t from, int64_t last, bool claimed) const;
 
@@ -85,6 +99,7 @@ class TSectorMap {
   };
   int64_t sectorCount_ = 0;
   std::unique_ptr<uint8_t[], FreeDeleter> bits_;
+  mutable std::vector<uint8_t> changed_;
 };
 
 // The sectors claimed by one recognition, in claim order.

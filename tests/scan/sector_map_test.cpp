@@ -1,5 +1,7 @@
 #include "scan/sector_map.h"
 
+#include "scan/scan_state.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -68,6 +70,34 @@ TEST(SectorMap, CountingUnclaimedSectorsStopsAtTheWantedOne) {
     ASSERT_EQ(got.Count, expected.Count) << from << ".." << last << " wanted " << wanted;
     ASSERT_EQ(got.LastSector, expected.LastSector) << from << ".." << last << " wanted " << wanted;
   }
+}
+
+// The runs kept for a saved state follow the map through claims and releases in some of
+// its spans, single sectors and whole bytes, a run across two spans among them.
+TEST(SectorMap, ClaimedRunsFollowTheChangedSpans) {
+  TSectorMap map(3 * TSectorMap::kSpanSectors - 5);
+  auto byEach = [&] {
+    std::vector<SectorRun> runs;
+    for (int64_t s = 0; s < map.SectorCount(); ++s) {
+      if (!map.IsSectorClaimed(s)) continue;
+      if (!runs.empty() && runs.back().First + runs.back().Count == s)
+        ++runs.back().Count;
+      else
+        runs.push_back({s, 1});
+    }
+    return runs;
+  };
+  ClaimedRunsCache cache;
+  const int64_t span = TSectorMap::kSpanSectors;
+  map.ClaimSectorRun(span - 100, 300);
+  map.ClaimSector(7);
+  EXPECT_EQ(cache.Runs(map), byEach());
+  map.ReleaseSector(span + 10);
+  map.ClaimSectorRun(3 * span - 40, 100);
+  EXPECT_EQ(cache.Runs(map), byEach());
+  map.ReleaseSectorRun(span - 100, 100);
+  EXPECT_EQ(cache.Runs(map), byEach());
+  EXPECT_EQ(cache.Runs(map), byEach());
 }
 
 TEST(SectorMap, SectorNumbersBeyondTwoToThe32) {
