@@ -416,10 +416,10 @@ class Driver {
     // Blocks of whole clusters; clusters of 64 KiB or more are read one first sector at a time.
     const bool sparse = step * bps >= kReadCacheWindow;
     const int64_t span = sparse ? step : std::max<int64_t>(1, kSearchBlockBytes / bps / step) * step;
-    // The blocks that follow are read and classified on the reader's thread, and on this one
-    // while it would wait, where a second processor can do it (single sectors of large
-    // clusters are read as asked).
-    const bool readAhead = !sparse && std::thread::hardware_concurrency() >= 2;
+    // With two threads or more, the blocks that follow are read and classified on the
+    // reader's thread, and on this one while it would wait (single sectors of large clusters
+    // are read as asked).
+    const bool readAhead = !sparse && scan_.Options.Threads >= 2;
     const TCameraMode camera = scan_.Options.CameraMode;
     auto wanted = [&](int64_t x) { return !(mapBuilt_ && scan_.SectorMap.IsSectorClaimed(x)); };
     // Runs on the reader's thread too: the free-space map does not change during the search.

@@ -33,9 +33,9 @@ struct ScanOptions {
   // An inventory: every recognition only claims; the files it would write are reported
   // (ScanObserver::OnFileRecovered, under the names they would have had) but not written.
   bool InventoryOnly = false;
-  // Threads that check contents in the recovery pass: the pass itself and Threads - 1
-  // workers that check the files it will reach next. The files, claims and reports are the
-  // same for every value.
+  // Threads of the scan: with two or more the search pass reads and classifies on two, and
+  // the recovery pass has Threads - 1 workers that check the files it will reach next. The
+  // files, claims and reports are the same for every value.
   int32_t Threads = 1;
   // How long the search may go on reading the ranges it skipped after read errors.
   RetryLimits Retries{};
