@@ -384,10 +384,10 @@ TEST(RecoverJpeg, ChecksOnWorkerThreadsChangeNothing) {
   EXPECT_EQ(sequential.recovered, 13);
   // Every other round the pass waits for the workers, so their verdicts are the ones asked.
   for (int round = 0; round < 6; ++round) {
-    setenv("MORVANE_TEST_WORKERS_FIRST", round % 2 ? "1" : "0", 1);
+    test::SetEnvironment("MORVANE_TEST_WORKERS_FIRST", round % 2 ? "1" : "0");
     EXPECT_EQ(scanWith(2 + round % 3), sequential) << round;
   }
-  unsetenv("MORVANE_TEST_WORKERS_FIRST");
+  test::SetEnvironment("MORVANE_TEST_WORKERS_FIRST", nullptr);
 }
 
 }  // namespace

@@ -128,6 +128,14 @@ long PeakResidentKiB() {
 #endif
 }
 
+void SetEnvironment(const std::string& name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name.c_str(), value ? value : "");  // an empty value removes it
+#else
+  if (value) setenv(name.c_str(), value, 1); else unsetenv(name.c_str());
+#endif
+}
+
 #ifdef _WIN32
 bool CanLimitFileSize() { return false; }
 bool CanSetTimeZone() { return false; }
@@ -152,10 +160,10 @@ void WithFileSizeLimit(int64_t bytes, const std::function<void()>& body) {
 void InTimeZone(const std::string& tz, const std::function<void()>& body) {
   const char* old = std::getenv("TZ");
   const std::string saved = old ? old : "";
-  setenv("TZ", tz.c_str(), 1);
+  SetEnvironment("TZ", tz.c_str());
   tzset();
   body();
-  if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+  SetEnvironment("TZ", old ? saved.c_str() : nullptr);
   tzset();
 }
 #endif

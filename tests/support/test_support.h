@@ -47,6 +47,9 @@ int RunCapturing(const std::string& command, std::string& out);
 // True when `tool` is found on PATH (or in /sbin, /usr/sbin).
 bool HaveTool(const std::string& tool);
 
+// Sets an environment variable of this process; a null value removes it.
+void SetEnvironment(const std::string& name, const char* value);
+
 // Whether this system can limit the size of the files a process writes and take a POSIX time
 // zone rule from TZ (Linux can, Windows cannot); the tests that need it skip where it cannot.
 bool CanLimitFileSize();
