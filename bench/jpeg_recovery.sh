@@ -4,6 +4,7 @@
 # default 3, the median of each), as MB/s and photos/s, their ratio, the machine's load, and
 # the share of a scan that the decode check takes (timed again over the recovered files with
 # the recogniser's own check). The image lives in a temp folder that is removed at the end.
+# With BARE=1 the JPEGs have no application marker (they wait for the scan's late pass).
 #   bench/jpeg_recovery.sh [build dir, default build] [photos, default 300]
 set -euo pipefail
 build=${1:-build}
@@ -13,7 +14,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 img="$work/photos.img"
 tool="$build/bench/morvane_jpeg_photos"
-read -r made photo_bytes < <("$tool" image "$img" "$count")
+read -r made photo_bytes < <("$tool" image "$img" "$count" $([ "${BARE:-0}" != 0 ] && echo bare))
 cat "$img" > /dev/null  # into the page cache
 image_bytes=$(stat -c %s "$img")
 

@@ -1,6 +1,8 @@
 // Helper of bench/jpeg_recovery.sh.
-//   morvane_jpeg_photos image FILE COUNT   writes a raw image holding COUNT 12-megapixel JPEGs,
-//                                         each starting on a 4 KiB boundary, zeros between
+//   morvane_jpeg_photos image FILE COUNT [bare]
+//                                         writes a raw image holding COUNT 12-megapixel JPEGs,
+//                                         each starting on a 4 KiB boundary, zeros between;
+//                                         bare: without an application marker
 //   morvane_jpeg_photos decode FOLDER      runs the recogniser's decode check over every .JPG
 //                                         in FOLDER and prints the time it took
 #include <chrono>
@@ -17,7 +19,7 @@
 
 namespace {
 
-int MakeImage(const std::string& path, int count) {
+int MakeImage(const std::string& path, int count, bool bare) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) return 1;
   const std::vector<char> lead(1 << 20, 0);
@@ -25,7 +27,7 @@ int MakeImage(const std::string& path, int count) {
   int64_t photoBytes = 0;
   for (int i = 0; i < count; ++i) {
     const auto photo = morvane::test::EncodeJpeg(
-        {.Width = 4000, .Height = 3000, .Quality = 92, .Seed = static_cast<uint32_t>(i + 1), .Noise = 12});
+        {.Width = 4000, .Height = 3000, .Quality = 92, .Seed = static_cast<uint32_t>(i + 1), .Noise = 12, .Jfif = !bare});
     out.write(reinterpret_cast<const char*>(photo.data()), static_cast<std::streamsize>(photo.size()));
     const auto gap = static_cast<size_t>(4096 - photo.size() % 4096 + 4096);  // a free cluster between
     out.write(lead.data(), static_cast<std::streamsize>(gap));
@@ -60,8 +62,9 @@ int TimeDecodes(const std::string& folder) {
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
-  if (mode == "image" && argc == 4) return MakeImage(argv[2], std::atoi(argv[3]));
+  if (mode == "image" && (argc == 4 || (argc == 5 && std::string(argv[4]) == "bare")))
+    return MakeImage(argv[2], std::atoi(argv[3]), argc == 5);
   if (mode == "decode" && argc == 3) return TimeDecodes(argv[2]);
-  std::fprintf(stderr, "usage: %s image FILE COUNT | decode FOLDER\n", argv[0]);
+  std::fprintf(stderr, "usage: %s image FILE COUNT [bare] | decode FOLDER\n", argv[0]);
   return 2;
 }

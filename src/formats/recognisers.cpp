@@ -135,6 +135,7 @@ RecogniserTable MakeTable() {
   t.Ahead[ftPng] = &PngCheckAhead();
   t.JpegWaitsForLatePass = IsAviFrame;
   t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
+  t.LateJpegAhead = &JpegCheckAhead();
   return t;
 }
 

@@ -660,16 +660,23 @@ class Driver {
                claimed ? StartFate::InsideAnotherFile : hasRecogniser ? said : StartFate::NoRecogniser);
   }
 
+  // The check workers may run for candidate c in `pass`: the recovery pass leaves the JPEGs
+  // without an application marker to the late pass, which takes only those deferred.
+  const AheadCheck* CheckAheadFor(const Candidate& c, ScanPass pass) const {
+    if (pass == ScanPass::LateJpeg) return c.deferred && table_.LateJpeg ? table_.LateJpegAhead : nullptr;
+    return c.type == ftJpegOther ? nullptr : table_.Ahead[c.type];
+  }
+
   // Offers the candidates the pass reaches after j, a few at a time, to the workers: those
   // of the kinds asked for (the others are at most followed and claimed).
-  void OfferAhead(ChecksAhead& ahead, int64_t j) {
+  void OfferAhead(ChecksAhead& ahead, ScanPass pass, int64_t j) {
     ahead.Passed(j);
     const auto count = static_cast<int64_t>(candidates_.size());
     for (nextOffer_ = std::min(nextOffer_, j - 1); nextOffer_ >= 0 && ahead.HasRoom(); --nextOffer_) {
       const Candidate& c = candidates_[static_cast<size_t>(nextOffer_)];
       const int64_t next = nextOffer_ + 1 < count ? candidates_[static_cast<size_t>(nextOffer_ + 1)].sector
                                                   : scan_.LastSector + 1;
-      const AheadCheck* kind = table_.Ahead[c.type];
+      const AheadCheck* kind = CheckAheadFor(c, pass);
       if (kind && CountsAsFound(c.type, scan_.Options.TypeMask))
         ahead.Offer(scan_.SectorMap, scan_.LastSector, scan_.SectorSize(), nextOffer_, c.sector, next, *kind);
     }
@@ -682,7 +689,7 @@ class Driver {
     obs_.OnPhase(pass);
     const int64_t count = static_cast<int64_t>(candidates_.size());
     std::optional<ChecksAhead> ahead;
-    if (pass == ScanPass::Recovery && scan_.Options.Threads > 1) ahead.emplace(scan_.SourceHandle(), scan_.Options.Threads - 1);
+    if (scan_.Options.Threads > 1) ahead.emplace(scan_.SourceHandle(), scan_.Options.Threads - 1);
     struct Unset {  // the recognisers see the workers while the pass runs, however it ends
       ChecksAhead*& ahead;
       ~Unset() { ahead = nullptr; }
@@ -696,7 +703,7 @@ class Driver {
       }
       SaveWhenDue(pass, j, j == from);
       Candidate& c = candidates_[static_cast<size_t>(j)];
-      if (ahead) OfferAhead(*ahead, j);
+      if (ahead) OfferAhead(*ahead, pass, j);
       if (pass == ScanPass::Recovery) {
         c.deferred = c.type == ftJpegOther || WaitsForLatePass(c);
         if (!c.deferred) Try(c, bool(table_.Recovery[c.type]), [&] { Dispatch(c); });

@@ -41,8 +41,9 @@ struct RecogniserTable {
   std::function<bool(ScanContext& scan, int64_t startOffset)> JpegWaitsForLatePass;
   std::array<RecogniserEntry, 256> Stream;    // stream pass, types 29, 30, 32, 34, 35
   // Content checks that workers may run ahead of the recovery pass (ScanOptions::Threads),
-  // by the type of the candidate.
+  // by the type of the candidate; in the late pass the late JPEG's, LateJpegAhead.
   std::array<const AheadCheck*, 256> Ahead{};
+  const AheadCheck* LateJpegAhead = nullptr;
 };
 
 // Names of the work files in the output folder.

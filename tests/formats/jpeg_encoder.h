@@ -21,6 +21,7 @@ struct SyntheticPhoto {
   int Noise = 16;            // amplitude of the noise; 255 or more: every byte random
   bool Progressive = false;
   bool FullChroma = false;   // 4:4:4 instead of 4:2:0
+  bool Jfif = true;          // false: no application marker, quantisation tables first
 };
 
 inline std::vector<uint8_t> EncodeJpeg(const SyntheticPhoto& photo) {
@@ -37,6 +38,7 @@ inline std::vector<uint8_t> EncodeJpeg(const SyntheticPhoto& photo) {
   cinfo.in_color_space = JCS_RGB;
   jpeg_set_defaults(&cinfo);
   jpeg_set_quality(&cinfo, photo.Quality, TRUE);
+  cinfo.write_JFIF_header = photo.Jfif;
   if (photo.FullChroma)
     for (int c = 0; c < 3; ++c) cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
   if (photo.Progressive) jpeg_simple_progression(&cinfo);
