@@ -133,6 +133,9 @@ RecogniserTable MakeTable() {
   t.Recovery[ftAsfOther] = WithFolder(RecoverWmv);
   t.Ahead[ftJpegApp] = &JpegCheckAhead();
   t.Ahead[ftPng] = &PngCheckAhead();
+  t.Ahead[ftHeic] = t.Ahead[ftAvif] = &HeifCheckAhead();
+  t.Ahead[ftBmp] = &BmpCheckAhead();
+  t.Ahead[ftRiffWebp] = &WebpCheckAhead();
   t.JpegWaitsForLatePass = IsAviFrame;
   t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
   t.LateJpegAhead = &JpegCheckAhead();

@@ -8,6 +8,25 @@
 
 namespace morvane {
 
+bool HoldFirstBytes(Source& source, int64_t startOffset, int64_t limit, int64_t want, std::vector<uint8_t>& bytes) {
+  constexpr int64_t kFirstPiece = 0x40000;
+  const auto held = static_cast<int64_t>(bytes.size());
+  if (want <= held) return true;
+  if (want > limit) return false;
+  const int64_t grown = std::min(limit, std::max({want, kFirstPiece, 2 * held}));
+  bytes.resize(static_cast<size_t>(grown));
+  return source.ReadAt(startOffset + held, bytes.data() + held, static_cast<size_t>(grown - held));
+}
+
+bool HoldStatedLength(Source& source, int64_t startOffset, int64_t limit, int64_t headBytes,
+                      int64_t (*lengthOf)(ByteView head), std::vector<uint8_t>& bytes) {
+  if (!HoldFirstBytes(source, startOffset, limit, headBytes, bytes)) return false;
+  const int64_t length = lengthOf(ByteView(bytes.data(), static_cast<size_t>(headBytes)));
+  if (length <= 0 || !HoldFirstBytes(source, startOffset, limit, length, bytes)) return false;
+  bytes.resize(static_cast<size_t>(length));
+  return true;
+}
+
 ChecksAhead::ChecksAhead(Source& source, int workers) : source_(source) {
   for (int i = 0; i < workers; ++i) workers_.emplace_back([this] { Work(); });
 }

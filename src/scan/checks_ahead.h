@@ -55,6 +55,15 @@ struct AheadCheck {
   int64_t MaxBytes = 0;  // no file of the kind is longer
 };
 
+// For finders: makes `bytes` hold the first `want` bytes of the file at startOffset (none
+// beyond limit), reading in growing pieces; false when want lies beyond limit or a read fails.
+bool HoldFirstBytes(Source& source, int64_t startOffset, int64_t limit, int64_t want, std::vector<uint8_t>& bytes);
+
+// For files whose head states their length: their first lengthOf(head) bytes, where head
+// is the first headBytes (0 from lengthOf: no file of the kind).
+bool HoldStatedLength(Source& source, int64_t startOffset, int64_t limit, int64_t headBytes,
+                      int64_t (*lengthOf)(ByteView head), std::vector<uint8_t>& bytes);
+
 inline constexpr size_t kAheadJobs = 6;                  // candidates offered at a time
 inline constexpr int64_t kAheadBytes = int64_t{64} << 20;  // bytes workers hold before pausing
 

@@ -9,6 +9,7 @@
 
 #include "filetypes/catalogue.h"
 #include "formats/pictures/exif.h"
+#include "formats/pictures/picture_checks.h"
 #include "formats/jpeg_encoder.h"
 #include "formats/raw_card.h"
 #include "formats/recognisers.h"
@@ -345,10 +346,19 @@ TEST(RecoverJpeg, ChecksOnWorkerThreadsChangeNothing) {
   auto late = test::EncodeJpeg({.Width = 640, .Height = 480, .Quality = 95, .Seed = 6, .Noise = 64, .Jfif = false});
   auto damagedLate = late;
   for (size_t i = 3000; i < 3600; ++i) damagedLate[i] = static_cast<uint8_t>(i * 29);
-  // PNGs are checked ahead too: one whole, one whose image data is damaged.
-  const auto png = test::ReadFileBytes(test::DataPath("png/magick_interlaced.png"));
-  auto damagedPng = png;
-  damagedPng[static_cast<size_t>(std::search(png.begin(), png.end(), "IDAT", "IDAT" + 4) - png.begin()) + 20] ^= 0x55;
+  // The other pictures are checked ahead too: of each kind one whole, one damaged (PNG image
+  // data, HEIC and WebP coded data overwritten; a bitmap whose stated length leaves out pixels).
+  const auto sample = [](const std::string& name) { return test::ReadFileBytes(test::DataPath(name)); };
+  const auto after = [](const std::vector<uint8_t>& file, const char* tag) {
+    return static_cast<size_t>(std::search(file.begin(), file.end(), tag, tag + 4) - file.begin());
+  };
+  const auto png = sample("png/magick_interlaced.png"), bmp = sample("bmp/pillow_24bit.bmp"),
+             webp = sample("webp/lossy.webp"), heic = sample("heif/photo.heic");
+  auto damagedPng = png, damagedBmp = bmp, damagedWebp = webp, damagedHeic = heic;
+  damagedPng[after(png, "IDAT") + 20] ^= 0x55;
+  for (int i = 0; i < 4; ++i) damagedBmp[2 + i] = static_cast<uint8_t>((bmp.size() - 100) >> 8 * i);
+  std::fill(damagedWebp.begin() + 30, damagedWebp.end(), 0xFF);
+  std::fill(damagedHeic.begin() + static_cast<std::ptrdiff_t>(after(heic, "mdat") + 4), damagedHeic.end(), 0xFF);
 
   struct Outcome {
     std::vector<std::string> log, files;
@@ -375,7 +385,8 @@ TEST(RecoverJpeg, ChecksOnWorkerThreadsChangeNothing) {
     t.Place(photos[2], at);
     t.Place(thumb, at + 8);
     at = t.PlaceInRow({photos[3], base}, at + Sectors(photos[2].size()) + 1, 0).back() + inner + 1;
-    at = t.PlaceInRow({png, damagedPng, beforeMoov, moov, thumb}, at, 0).back() + Sectors(thumb.size()) + 1;
+    at = t.PlaceInRow({png, damagedPng, beforeMoov, moov, heic, damagedHeic, bmp, damagedBmp, webp, damagedWebp, thumb},
+                      at, 0).back() + Sectors(thumb.size()) + 1;
     t.PlaceInRow({late, photos[0], damagedLate, late}, at, 0);
     Outcome o;
     o.recovered = t.RunAll().RecoveredCount;
@@ -386,7 +397,7 @@ TEST(RecoverJpeg, ChecksOnWorkerThreadsChangeNothing) {
     return o;
   };
   const Outcome sequential = scanWith(1);
-  EXPECT_EQ(sequential.recovered, 16);
+  EXPECT_EQ(sequential.recovered, kPictureDecodeChecks ? 19 : 21);
   // Every other round the pass waits for the workers, so their verdicts are the ones asked.
   for (int round = 0; round < 6; ++round) {
     test::SetEnvironment("MORVANE_TEST_WORKERS_FIRST", round % 2 ? "1" : "0");

@@ -258,9 +258,35 @@ bool TakeBackInnerFiles(ScanContext& scan, int64_t startOffset, const BoxesInPla
 
 enum class Have { Yes, RangeEnd, Failed };
 
+// The walk below runs over a Recognition, or over a OnePiece when a worker finds the bytes of
+// a picture ahead of the pass: the same calls, over the bytes from the file's start as they
+// lie in one piece, up to a limit that stands for the end of the range.
+class OnePiece {
+ public:
+  OnePiece(Source& source, int64_t startOffset, int64_t limit, std::vector<uint8_t>& bytes)
+      : source_(source), startOffset_(startOffset), limit_(limit), bytes_(bytes) {}
+  bool KnownDeadEnd(std::string_view, int64_t) const { return false; }
+  bool CopySectorRun(int64_t target) { return HoldFirstBytes(source_, startOffset_, limit_, target, bytes_); }
+  bool StepOver(int64_t target) { return CopySectorRun(target); }
+  CopyStop CopyAsFarAs(int64_t target) {
+    return target > limit_ ? CopyStop::RangeEnd : CopySectorRun(target) ? CopyStop::Reached : CopyStop::ReadError;
+  }
+  bool ReadBack(int64_t offset, void* buffer, size_t count) const {
+    if (offset < 0 || static_cast<uint64_t>(offset) + count > bytes_.size()) return false;
+    std::memcpy(buffer, bytes_.data() + offset, count);
+    return true;
+  }
+
+ private:
+  Source& source_;
+  const int64_t startOffset_, limit_;
+  std::vector<uint8_t>& bytes_;
+};
+
 // Makes sure the output holds bytes up to `end` (a box header just after the data read so
 // far); RangeEnd when the range ends before that.
-Have EnsureHeader(Recognition& rec, int64_t end) {
+template <class Rec>
+Have EnsureHeader(Rec& rec, int64_t end) {
   switch (rec.CopyAsFarAs(end)) {
     case CopyStop::Reached: return Have::Yes;
     case CopyStop::RangeEnd: return Have::RangeEnd;
@@ -269,7 +295,8 @@ Have EnsureHeader(Recognition& rec, int64_t end) {
 }
 
 // A picture's "meta" box is copied (even in claim-only mode) and its item locations read.
-bool ReadItemLocations(Recognition& rec, int64_t offset, int64_t length, Seen& seen) {
+template <class Rec>
+bool ReadItemLocations(Rec& rec, int64_t offset, int64_t length, Seen& seen) {
   if (length > kMaxMetaBytes) return rec.StepOver(offset + length);
   std::vector<uint8_t> meta(static_cast<size_t>(length));
   if (!rec.CopySectorRun(offset + length) || !rec.ReadBack(offset, meta.data(), meta.size())) return false;
@@ -282,7 +309,8 @@ bool ReadItemLocations(Recognition& rec, int64_t offset, int64_t length, Seen& s
 // when it is whole; otherwise the rest of the file lies beyond the range, as for a box that
 // runs past it, and the file is given up. A picture's media data of size 0 (it runs to the
 // end of the file) ends where its items' data ends.
-int64_t WalkBoxes(Recognition& rec, IsoKind kind, int64_t offset, Seen& seen) {
+template <class Rec>
+int64_t WalkBoxes(Rec& rec, IsoKind kind, int64_t offset, Seen& seen) {
   std::array<uint8_t, 16> header{};
   for (;;) {
     // From a box header on, the walk depends on the place and on what it has met.
@@ -314,7 +342,34 @@ int64_t WalkBoxes(Recognition& rec, IsoKind kind, int64_t offset, Seen& seen) {
   }
 }
 
+// The HEIF/AVIF picture at startOffset as the walk assembles it when it lies in one piece
+// within extentBytes (the first box read from the first sector's bytes, as the pass does).
+bool FindPictureInOnePiece(Source& source, int64_t startOffset, int64_t extentBytes, std::vector<uint8_t>& bytes) {
+  constexpr int64_t kFirstSector = 512;
+  OnePiece piece(source, startOffset, std::min(extentBytes, kMaxPictureBytes), bytes);
+  if (!piece.CopySectorRun(kFirstSector)) return false;
+  const ByteView first(bytes.data(), kFirstSector);
+  const IsoKind kind = KindOf(first);
+  const int64_t firstBox = BoxLength(first);
+  if (!IsStartSector(first) || !IsPicture(kind) || firstBox <= 0 || firstBox >= kMp4LongFirstBox ||
+      !piece.StepOver(firstBox))
+    return false;
+  Seen seen;
+  seen.Note(first.Sub(4, 4));
+  const int64_t length = WalkBoxes(piece, kind, firstBox, seen);
+  if (length < 0 || !seen.Kept(kind, length) || length > static_cast<int64_t>(bytes.size())) return false;
+  bytes.resize(static_cast<size_t>(length));
+  return true;
+}
+
+ContentVerdict CheckPictureContent(ByteView file, const std::atomic<bool>*) { return {HeifPictureDecodes(file)}; }
+
 }  // namespace
+
+const AheadCheck& HeifCheckAhead() {
+  static const AheadCheck check{FindPictureInOnePiece, CheckPictureContent, kMaxPictureBytes};
+  return check;
+}
 
 int RecoverMp4(ScanContext& scan, const std::string& outputFolder, int64_t startOffset) {
   // The kind of output follows from the start sector: nothing is created for a refused one.
@@ -383,7 +438,7 @@ int RecoverMp4(ScanContext& scan, const std::string& outputFolder, int64_t start
   // A classic file is a movie only with both its movie box and its media data.
   if (length < 0 || !seen.Kept(kind, length) || (classic && !(seen.moov && seen.mdat))) return 0;
   rec.CutToLength(length);
-  if (checked && !HeifPictureDecodes(rec.Bytes())) {
+  if (checked && !scan.CheckContent(startOffset, rec.Bytes(), CheckPictureContent).Ok) {
     rec.NoteFate(StartFate::ContentCheck);
     return 0;
   }

@@ -35,6 +35,9 @@ namespace morvane {
 inline constexpr int64_t kSonyClaimedStepBytes = 0x400000;  // 4 MiB
 inline constexpr int64_t kMp4LongFirstBox = 256;             // first boxes this long only in .MDAT
 
+// The decode check of HEIF/AVIF pictures, run ahead of the recovery pass.
+const AheadCheck& HeifCheckAhead();
+
 // Carves the file starting at startOffset. Always returns 0.
 int RecoverMp4(ScanContext& scan, const std::string& outputFolder, int64_t startOffset);
 

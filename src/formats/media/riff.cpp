@@ -92,15 +92,27 @@ bool IsWebp(ByteView first) {
   return first.Matches(8, "WEBPVP8") && (first.U8(15) == ' ' || first.U8(15) == 'L' || first.U8(15) == 'X');
 }
 
-void FinishWebp(Recognition& rec, bool writes, const std::string& fileName) {
-  const int64_t end = StatedRiffEnd(rec.FirstBytes());
-  if (end == 0 || end > kMaxWebpBytes) return;
+// The length of the WebP picture whose head this is (its stated end), else 0.
+int64_t StatedWebpLength(ByteView head) {
+  const int64_t end = StatedRiffEnd(head);
+  return head.Matches(0, "RIFF") && IsWebp(head) && end <= kMaxWebpBytes ? end : 0;
+}
+
+bool FindWebpInOnePiece(Source& source, int64_t startOffset, int64_t extentBytes, std::vector<uint8_t>& bytes) {
+  return HoldStatedLength(source, startOffset, std::min(extentBytes, kMaxWebpBytes), 16, StatedWebpLength, bytes);
+}
+
+ContentVerdict CheckWebpContent(ByteView file, const std::atomic<bool>*) { return {WebpPictureDecodes(file)}; }
+
+void FinishWebp(ScanContext& scan, Recognition& rec, bool writes, const std::string& fileName) {
+  const int64_t end = StatedWebpLength(rec.FirstBytes());
+  if (end == 0) return;
   WaveJudge insideStatedSize{end};
   const int64_t length = WalkChunks(rec, "", kListHead, kListHead, insideStatedSize);
   // The pad byte of an odd last chunk may lie beyond the stated size.
   if (length != end && length != end + 1) return;
   rec.CutToLength(end);
-  if (!WebpPictureDecodes(rec.Bytes())) return rec.NoteFate(StartFate::ContentCheck);
+  if (!scan.CheckContent(rec.StartOffset(), rec.Bytes(), CheckWebpContent).Ok) return rec.NoteFate(StartFate::ContentCheck);
   if (writes) rec.Save(fileName);
   rec.Commit();
 }
@@ -114,6 +126,11 @@ void Finish(Recognition& rec, int64_t length, int64_t head) {
 }
 
 }  // namespace
+
+const AheadCheck& WebpCheckAhead() {
+  static const AheadCheck check{FindWebpInOnePiece, CheckWebpContent, kMaxWebpBytes};
+  return check;
+}
 
 ChunkVerdict JudgeRiffChunk(ByteView header, bool ordroMode) {
   const ByteView id = header.Sub(0, 4);
@@ -153,7 +170,7 @@ int RecoverRiff(ScanContext& scan, const std::string& outputFolder, const std::s
                                  : RecognitionOutput::ClaimOnly()))
     return 0;
   if (webp) {
-    FinishWebp(rec, writes, fileName);
+    FinishWebp(scan, rec, writes, fileName);
     return 0;
   }
   if (rec.FirstBytes().Matches(8, "WAVE")) {

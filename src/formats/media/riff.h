@@ -52,6 +52,9 @@ ChunkVerdict JudgeStreamChunk(ByteView header);
 // front of every frame of a Motion-JPEG AVI.
 bool IsAviVideoChunkHeader(ByteView header);
 
+// The decode check of WebP pictures, run ahead of the recovery pass.
+const AheadCheck& WebpCheckAhead();
+
 // Carves the RIFF file starting at startOffset. An empty folder or extension is claim-only
 // mode. Always returns 0.
 int RecoverRiff(ScanContext& scan, const std::string& outputFolder, const std::string& extension, bool ordroMode,

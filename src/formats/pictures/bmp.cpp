@@ -80,7 +80,34 @@ bool PixelsInside(const PixelLayout& layout, int64_t size) {
   return layout.rowBytes <= rest / std::llabs(layout.height);
 }
 
+// A file header and an info header that make a bitmap.
+bool IsBitmapHead(ByteView head, PixelLayout* layout) {
+  return head.Matches(0, "BM") && head.Le32(6) == 0 && ReadLayout(head, layout);
+}
+
+// The length a bitmap's head states, when it is one the recogniser collects; else 0.
+int64_t StatedBmpLength(ByteView head) {
+  PixelLayout layout;
+  const int64_t length = head.Le32(2);
+  return IsBitmapHead(head, &layout) && length >= kMinBmpBytes && length <= kMaxBmpBytes ? length : 0;
+}
+
+bool FindBmpInOnePiece(Source& source, int64_t startOffset, int64_t extentBytes, std::vector<uint8_t>& bytes) {
+  return HoldStatedLength(source, startOffset, std::min(extentBytes, kMaxBmpBytes), kFileHeader + 40, StatedBmpLength,
+                          bytes);
+}
+
+ContentVerdict CheckBmpContent(ByteView bitmap, const std::atomic<bool>*) {
+  const BmpPicture picture = CheckBmpDecodes(bitmap);
+  return {picture.Ok, picture.Width, picture.Height};
+}
+
 }  // namespace
+
+const AheadCheck& BmpCheckAhead() {
+  static const AheadCheck check{FindBmpInOnePiece, CheckBmpContent, kMaxBmpBytes};
+  return check;
+}
 
 BmpPicture CheckBmpDecodes(ByteView bitmap) {
   BmpPicture result;
@@ -104,7 +131,7 @@ int RecoverBmp(ScanContext& scan, const std::string& outputFolder, int64_t start
   if (!rec.Started()) return 0;
   const ByteView first = rec.FirstBytes();
   PixelLayout layout;
-  if (!first.Matches(0, "BM") || first.Le32(6) != 0 || !ReadLayout(first, &layout)) return 0;
+  if (!IsBitmapHead(first, &layout)) return 0;
   const int64_t length = first.Le32(2);
   if (length > scan.MediumEndOffset()) return 0;  // longer than the medium: never on it
   bool whole = false;
@@ -120,7 +147,7 @@ int RecoverBmp(ScanContext& scan, const std::string& outputFolder, int64_t start
   }
   rec.CutKeepingClaims(length);
   int written = 0;
-  if (selected && whole && !CheckBmpDecodes(rec.Bytes()).Ok)
+  if (selected && whole && !scan.CheckContent(startOffset, rec.Bytes(), CheckBmpContent).Ok)
     rec.NoteFate(StartFate::ContentCheck);
   else if (selected && whole && rec.Save(RecoveredFileName(outputFolder, startOffset, ".BMP")))
     written = static_cast<int>(rec.Length());

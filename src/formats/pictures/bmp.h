@@ -35,6 +35,9 @@ struct BmpPicture {
 // that is there, so its work follows the bytes.
 BmpPicture CheckBmpDecodes(ByteView bitmap);
 
+// The decode check, run ahead of the recovery pass.
+const AheadCheck& BmpCheckAhead();
+
 // Carves the bitmap starting at startOffset; writes it (as .BMP, counted) when BMP is
 // selected and it decodes. Returns the written file's length, else 0.
 int RecoverBmp(ScanContext& scan, const std::string& outputFolder, int64_t startOffset);

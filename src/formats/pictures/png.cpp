@@ -133,18 +133,6 @@ int64_t WalkChunks(Recognition& rec, ScanContext& scan) {
   }
 }
 
-// Makes `bytes` hold the first `want` bytes of the file at startOffset (none beyond
-// limit), reading in growing pieces.
-bool HoldFirstBytes(Source& source, int64_t startOffset, int64_t limit, int64_t want, std::vector<uint8_t>& bytes) {
-  constexpr int64_t kFirstPiece = 0x40000;
-  const auto held = static_cast<int64_t>(bytes.size());
-  if (want <= held) return true;
-  if (want > limit) return false;
-  const int64_t grown = std::min(limit, std::max({want, kFirstPiece, 2 * held}));
-  bytes.resize(static_cast<size_t>(grown));
-  return source.ReadAt(startOffset + held, bytes.data() + held, static_cast<size_t>(grown - held));
-}
-
 // The chunk chain at startOffset as it reads when it lies in one piece within extentBytes.
 bool FindPngInOnePiece(Source& source, int64_t startOffset, int64_t extentBytes, std::vector<uint8_t>& bytes) {
   const int64_t limit = std::min(extentBytes, kMaxPngBytes);
