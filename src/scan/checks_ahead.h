@@ -53,6 +53,7 @@ struct AheadCheck {
   ContentFinder Find = nullptr;
   ContentCheck Check = nullptr;
   int64_t MaxBytes = 0;  // no file of the kind is longer
+  bool EvenUnselected = false;  // the recogniser checks files of the kind also when it only claims them
 };
 
 // For finders: makes `bytes` hold the first `want` bytes of the file at startOffset (none

@@ -668,7 +668,7 @@ class Driver {
   }
 
   // Offers the candidates the pass reaches after j, a few at a time, to the workers: those
-  // of the kinds asked for (the others are at most followed and claimed).
+  // of the kinds asked for, and of the kinds checked even when they are only claimed.
   void OfferAhead(ChecksAhead& ahead, ScanPass pass, int64_t j) {
     ahead.Passed(j);
     const auto count = static_cast<int64_t>(candidates_.size());
@@ -677,7 +677,7 @@ class Driver {
       const int64_t next = nextOffer_ + 1 < count ? candidates_[static_cast<size_t>(nextOffer_ + 1)].sector
                                                   : scan_.LastSector + 1;
       const AheadCheck* kind = CheckAheadFor(c, pass);
-      if (kind && CountsAsFound(c.type, scan_.Options.TypeMask))
+      if (kind && (kind->EvenUnselected || CountsAsFound(c.type, scan_.Options.TypeMask)))
         ahead.Offer(scan_.SectorMap, scan_.LastSector, scan_.SectorSize(), nextOffer_, c.sector, next, *kind);
     }
   }

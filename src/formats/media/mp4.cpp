@@ -367,7 +367,7 @@ ContentVerdict CheckPictureContent(ByteView file, const std::atomic<bool>*) { re
 }  // namespace
 
 const AheadCheck& HeifCheckAhead() {
-  static const AheadCheck check{FindPictureInOnePiece, CheckPictureContent, kMaxPictureBytes};
+  static const AheadCheck check{FindPictureInOnePiece, CheckPictureContent, kMaxPictureBytes, true};
   return check;
 }
 

@@ -128,7 +128,7 @@ void Finish(Recognition& rec, int64_t length, int64_t head) {
 }  // namespace
 
 const AheadCheck& WebpCheckAhead() {
-  static const AheadCheck check{FindWebpInOnePiece, CheckWebpContent, kMaxWebpBytes};
+  static const AheadCheck check{FindWebpInOnePiece, CheckWebpContent, kMaxWebpBytes, true};
   return check;
 }
 
