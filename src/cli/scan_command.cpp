@@ -339,11 +339,6 @@ bool ApplyGeometryChoices(PartitionModel& model, const ScanCommandOptions& o) {
   return true;
 }
 
-std::string WithSlash(std::string folder) {
-  if (folder.empty() || folder.back() != '/') folder += '/';
-  return folder;
-}
-
 // The starts found that did not become files: each with its sector, kind and why, and the
 // counts by why and kind.
 void AddUnrecovered(nlohmann::json& j, const ScanReport& r) {

@@ -39,6 +39,7 @@
 #include "gui/progress_window.h"
 #include "scan/scan_summary.h"
 #include "storage/drive_list.h"
+#include "storage/files.h"
 #include "storage/same_device.h"
 
 namespace morvane {
@@ -85,11 +86,6 @@ QLabel* NewLabel(const char* name, QWidget* parent) { return Named<QLabel>(name,
 QLineEdit* NewEdit(const char* name, QWidget* parent) { return Named<QLineEdit>(name, parent); }
 QComboBox* NewCombo(const char* name, QWidget* parent) { return Named<QComboBox>(name, parent); }
 QCheckBox* NewCheck(const char* name, QWidget* parent) { return Named<QCheckBox>(name, parent); }
-
-std::string WithSlash(std::string folder) {
-  if (folder.empty() || folder.back() != '/') folder += '/';
-  return folder;
-}
 
 }  // namespace
 

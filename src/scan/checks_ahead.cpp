@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "scan/bad_areas.h"
 #include "scan/sector_map.h"
 
 namespace morvane {
@@ -46,11 +47,13 @@ bool ChecksAhead::HasRoom() const {
   return jobs_.size() < kAheadJobs;
 }
 
-void ChecksAhead::Offer(const TSectorMap& map, int64_t lastSector, uint32_t sectorSize, int64_t order,
-                        int64_t sector, int64_t nextSector, const AheadCheck& kind) {
+void ChecksAhead::Offer(const TSectorMap& map, const TSectorSpans& unreadable, int64_t lastSector,
+                        uint32_t sectorSize, int64_t order, int64_t sector, int64_t nextSector, const AheadCheck& kind) {
   if (map.IsSectorClaimed(sector)) return;
   int64_t last = std::min({lastSector, nextSector - 1, sector + (kind.MaxBytes + sectorSize - 1) / sectorSize - 1});
   if (const int64_t claimed = map.NextClaimedSector(sector, last); claimed >= 0) last = claimed - 1;
+  if (const int64_t bad = unreadable.FirstIn(sector, last - sector + 1); bad >= 0) last = bad - 1;
+  if (last < sector) return;
   auto job = std::make_shared<Job>();
   job->startOffset = sector * sectorSize;
   job->extentBytes = (last - sector + 1) * sectorSize;

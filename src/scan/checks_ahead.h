@@ -31,6 +31,7 @@
 namespace morvane {
 
 class TSectorMap;
+class TSectorSpans;
 
 // What a check learned: whether the bytes are a whole file of the kind, and a picture's size.
 struct ContentVerdict {
@@ -82,9 +83,10 @@ class ChecksAhead {
   // Offers the candidate the pass will reach at `order` (the pass goes down from the highest
   // order), starting at `sector` and followed by the next candidate at nextSector: unless
   // its start is claimed, the workers check its bytes as far as they lie unclaimed before
-  // nextSector, up to the kind's size limit.
-  void Offer(const TSectorMap& map, int64_t lastSector, uint32_t sectorSize, int64_t order, int64_t sector,
-             int64_t nextSector, const AheadCheck& kind);
+  // nextSector, up to the kind's size limit and short of the first sector known to be
+  // unreadable (a failing disk's bad sector is not read again for a guess).
+  void Offer(const TSectorMap& map, const TSectorSpans& unreadable, int64_t lastSector, uint32_t sectorSize,
+             int64_t order, int64_t sector, int64_t nextSector, const AheadCheck& kind);
   // The pass has come down to `order`: the candidates above it are dropped.
   void Passed(int64_t order);
   // The verdict of check on bytes, the file starting at startOffset: a worker's when it

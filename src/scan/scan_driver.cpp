@@ -678,7 +678,8 @@ class Driver {
                                                   : scan_.LastSector + 1;
       const AheadCheck* kind = CheckAheadFor(c, pass);
       if (kind && (kind->EvenUnselected || CountsAsFound(c.type, scan_.Options.TypeMask)))
-        ahead.Offer(scan_.SectorMap, scan_.LastSector, scan_.SectorSize(), nextOffer_, c.sector, next, *kind);
+        ahead.Offer(scan_.SectorMap, scan_.Unreadable, scan_.LastSector, scan_.SectorSize(), nextOffer_, c.sector,
+                    next, *kind);
     }
   }
 

@@ -18,6 +18,12 @@ inline std::string PathText(const std::filesystem::path& path) {
   return std::string(text.begin(), text.end());
 }
 
+// The folder's name as the scan takes it: ending in a slash.
+inline std::string WithSlash(std::string folder) {
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
 // Folders held open so that the names in them are reached through the folder itself,
 // whatever it is called meanwhile: HoldFolder gives -1 when it cannot (on Windows always:
 // there names are reached by their whole path). kWorkingFolder as `dir` below takes `name`

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "scan/bad_areas.h"
 #include "scan/sector_map.h"
 
 namespace morvane {
@@ -44,11 +45,12 @@ TEST(ChecksAhead, AWorkersVerdictIsTakenForTheSameBytesOnly) {
   };
   auto view = [](const std::vector<uint8_t>& v) { return ByteView(v.data(), v.size()); };
   checksRun = 0;
+  const TSectorSpans none;
   ChecksAhead ahead(source, 2);
-  ahead.Offer(map, 15, 512, 3, 0, 9, kSum);   // up to the size limit: sectors 0-3
-  ahead.Offer(map, 15, 512, 2, 4, 9, kSum);   // up to the claimed sector: 4-5
-  ahead.Offer(map, 15, 512, 1, 9, 11, kSum);  // up to the next candidate: 9-10
-  ahead.Offer(map, 15, 512, 0, 12, 16, kSum);  // a claimed start is not offered
+  ahead.Offer(map, none, 15, 512, 3, 0, 9, kSum);   // up to the size limit: sectors 0-3
+  ahead.Offer(map, none, 15, 512, 2, 4, 9, kSum);   // up to the claimed sector: 4-5
+  ahead.Offer(map, none, 15, 512, 1, 9, 11, kSum);  // up to the next candidate: 9-10
+  ahead.Offer(map, none, 15, 512, 0, 12, 16, kSum);  // a claimed start is not offered
   ASSERT_TRUE(WaitForChecks(3));
 
   const auto first = bytesAt(0, 4);
@@ -66,11 +68,24 @@ TEST(ChecksAhead, AWorkersVerdictIsTakenForTheSameBytesOnly) {
 
   // Candidates the pass has gone below are dropped, whatever their workers are doing; the
   // rest are left running at the end.
-  ahead.Offer(map, 15, 512, 9, 13, 16, kSum);
-  ahead.Offer(map, 15, 512, 4, 0, 16, kSum);
+  ahead.Offer(map, none, 15, 512, 9, 13, 16, kSum);
+  ahead.Offer(map, none, 15, 512, 4, 0, 16, kSum);
   ahead.Passed(5);
   const auto late = bytesAt(13, 3);
   EXPECT_EQ(ahead.Verdict(13 * 512, view(late), SumCheck).Height, 3 * 512);
+
+  // A sector the scan found unreadable is not read again: the worker stops in front of it.
+  MemorySource failing(image);
+  failing.SetBadSectors({14});
+  TSectorSpans unreadable;
+  unreadable.Add(14, 1);
+  {
+    ChecksAhead guess(failing, 1);
+    guess.Offer(map, unreadable, 15, 512, 0, 13, 16, kSum);
+    for (int i = 0; i < 5000 && failing.ReadCalls() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_EQ(failing.ReadCalls(), 1u);
+  EXPECT_EQ(failing.FailedReads(), 0u);
 }
 
 }  // namespace
