@@ -38,28 +38,8 @@ PY
 cat "$img" > /dev/null  # into the page cache
 image_bytes=$(stat -c %s "$img")
 
-now() { date +%s.%N; }
-# One scan with `threads` threads into a fresh folder; prints its seconds.
-scan_with() {
-  rm -rf "$work/out" && mkdir "$work/out"
-  local t0 t1
-  t0=$(now)
-  "$build/morvane" scan -q "$img" -o "$work/out" -t heic,webp --threads "$1" > /dev/null
-  t1=$(now)
-  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f\n", b - a }'
-}
-threads=$(nproc)
-rounds=${ROUNDS:-3}
-one=() many=()
-load_before=$(cut -d' ' -f1 /proc/loadavg)
-for ((r = 0; r < rounds; ++r)); do
-  one+=("$(scan_with 1)")
-  many+=("$(scan_with "$threads")")
-done
-load_after=$(cut -d' ' -f1 /proc/loadavg)
-median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-s1=$(median "${one[@]}")
-sn=$(median "${many[@]}")
+. "$(dirname "$0")/thread_pairs.sh"
+thread_pairs "$build/morvane" "$img" "$work/out" -t heic,webp
 sums() { find "$1" -type f \( -name "$2" \) -exec sha256sum {} + | cut -d' ' -f1 | sort; }
 exact=$(comm -12 <(sums "$work/pictures" '*.he*c' ; sums "$work/pictures" '*.webp') \
                  <(sums "$work/out" '*.HEIC'; sums "$work/out" '*.WEBP') | wc -l)

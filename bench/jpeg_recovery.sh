@@ -18,30 +18,9 @@ read -r made photo_bytes < <("$tool" image "$img" "$count" $([ "${BARE:-0}" != 0
 cat "$img" > /dev/null  # into the page cache
 image_bytes=$(stat -c %s "$img")
 
-now() { date +%s.%N; }
-# One scan with `threads` threads into a fresh folder; prints its seconds.
-scan_with() {
-  rm -rf "$work/out" && mkdir "$work/out"
-  local t0 t1
-  t0=$(now)
-  "$build/morvane" scan -q "$img" -o "$work/out" --reason repartitioned --fs other --cluster 4K -t jpg \
-    --threads "$1" > /dev/null
-  t1=$(now)
-  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f\n", b - a }'
-}
 # Alternating pairs, one thread and one per processor; the median of each.
-threads=$(nproc)
-rounds=${ROUNDS:-3}
-one=() many=()
-load_before=$(cut -d' ' -f1 /proc/loadavg)
-for ((r = 0; r < rounds; ++r)); do
-  one+=("$(scan_with 1)")
-  many+=("$(scan_with "$threads")")
-done
-load_after=$(cut -d' ' -f1 /proc/loadavg)
-median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-s1=$(median "${one[@]}")
-sn=$(median "${many[@]}")
+. "$(dirname "$0")/thread_pairs.sh"
+thread_pairs "$build/morvane" "$img" "$work/out" --reason repartitioned --fs other --cluster 4K -t jpg
 recovered=$(find "$work/out" -name '*.JPG' | wc -l)
 read -r decoded decoded_bytes decode_s failed < <("$tool" decode "$work/out")
 awk -v n="$made" -v pb="$photo_bytes" -v ib="$image_bytes" -v rec="$recovered" -v s1="$s1" -v sn="$sn" \
