@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "scan/copies_ahead.h"
 #include "scan/scan_context.h"
 
 namespace morvane {
@@ -44,6 +45,9 @@ struct RecogniserTable {
   // by the type of the candidate; in the late pass the late JPEG's, LateJpegAhead.
   std::array<const AheadCheck*, 256> Ahead{};
   const AheadCheck* LateJpegAhead = nullptr;
+  // How long a file of the type says it is, for the large files the search pass has copied
+  // ahead of the recovery pass (see scan/copies_ahead.h); none for the other types.
+  std::array<StatedLength, 256> CopyAhead{};
 };
 
 // Names of the work files in the output folder.

@@ -1,0 +1,104 @@
+// Large files copied ahead of the recovery pass, on a worker thread.
+//
+// The recovery pass can only begin once the search pass has read the whole range, and then
+// copies every large file (a video, an archive) in a second sweep. While the search pass
+// reads on, a worker copies the files whose heads state how long they are, each from its
+// start sector on as though it lay in one piece, into a work file in the output folder.
+// When the pass writes such a file, it takes the copy over as its own partial file and does
+// not write again the bytes the copy already holds: those of the output that come, in
+// order, from the sectors following the start sector (the file was found in one piece so
+// far). Everything else — a file split around another file's sectors, cut shorter, or
+// longer than its head said — the pass writes itself, as it would without the copy. Which
+// sectors a file gets and what it holds are therefore decided by the pass alone.
+//
+// A copy costs disk space until the pass reaches it. The worker keeps at least
+// kCopyReserveBytes plus what its copies hold free on the output's file system, holds at
+// most kCopyAheadBytes at a time, and deletes every copy the pass did not take when the
+// scan ends (or frees them all at once when a write fails, see DropAll).
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "storage/source.h"
+#include "storage/streams.h"
+
+namespace morvane {
+
+// How long the file at startOffset says it is, as far as its head (and, where the format
+// chains its parts, the headers along the chain) tells: the bytes that belong to it if it
+// lies in one piece, read from source and none beyond `limit` bytes from the start. 0 when
+// the head states nothing usable. An estimate on the short side is enough (the pass writes
+// the rest); one on the long side costs writing bytes that are cut off again. A finder reads
+// a bounded number of headers, whatever the bytes.
+using StatedLength = int64_t (*)(Source& source, int64_t startOffset, int64_t limit);
+
+inline constexpr int64_t kCopyAheadMinBytes = int64_t{4} << 20;    // smaller files are not copied ahead
+inline constexpr int64_t kCopyAheadBytes = int64_t{4} << 30;       // most the copies hold at a time
+inline constexpr int64_t kCopyReserveBytes = int64_t{1} << 30;     // free space always left
+inline constexpr int64_t kCopyAheadPieceBytes = int64_t{32} << 20;  // copied at once
+
+class CopiesAhead {
+ public:
+  // Copies from source into work files of `folder` (ending in '/'), on one thread.
+  CopiesAhead(Source& source, std::string folder);
+  // Stops the worker and deletes every copy not taken.
+  ~CopiesAhead();
+  CopiesAhead(const CopiesAhead&) = delete;
+  CopiesAhead& operator=(const CopiesAhead&) = delete;
+
+  // The search thread: the file at startOffset, of the kind whose finder is given, may be
+  // copied, as far as its head states and no further than limitBytes from its start.
+  void Offer(int64_t startOffset, int64_t limitBytes, StatedLength lengthOf);
+
+  // What the pass takes over: a work file whose first Bytes bytes are those of the source
+  // from the start offset on. Empty (no File) when there is none.
+  struct Copy {
+    std::unique_ptr<TNewFileStream> File;
+    std::string Path;
+    int64_t Bytes = 0;
+  };
+  // The copy of the file at startOffset: a copy still running is stopped where it stands.
+  // Copies of files in front of it are left to be taken later.
+  Copy Take(int64_t startOffset);
+  // Deletes every copy not taken (and copies no more): true when there was one, so that a
+  // write that failed for want of space may be tried again.
+  bool DropAll();
+  // Notes the work files that exist in the scan's file journal again, so that a scan
+  // continued from a point saved now deletes them (it knows nothing of them).
+  void NoteAgainInJournal();
+
+ private:
+  enum class State { Offered, Copying, Done };
+  struct Job {
+    int64_t limit = 0;
+    StatedLength lengthOf = nullptr;
+    State state = State::Offered;
+    std::unique_ptr<TNewFileStream> file;
+    std::string path;
+    int64_t length = 0, copied = 0;
+  };
+  using Jobs = std::map<int64_t, Job>;  // by start offset
+
+  void Work();
+  void CopyJob(int64_t startOffset, Job& job, std::unique_lock<std::mutex>& lock);
+  bool RoomFor(int64_t bytes) const;
+  void Delete(Job& job);
+
+  Source& source_;
+  const std::string folder_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  Jobs jobs_;
+  int64_t heldBytes_ = 0;  // bytes in copies not taken
+  int64_t busy_ = -1;      // the start offset of the job the worker copies, outside the lock
+  bool stop_ = false, off_ = false;
+  std::thread worker_;
+};
+
+}  // namespace morvane
