@@ -8,6 +8,7 @@
 #include "formats/documents/rar.h"
 #include "formats/documents/sized_archives.h"
 #include "formats/documents/zip.h"
+#include "formats/documents/zip_walk.h"
 #include "formats/media/asf.h"
 #include "formats/media/matroska.h"
 #include "formats/media/mp4.h"
@@ -136,6 +137,15 @@ RecogniserTable MakeTable() {
   t.Ahead[ftHeic] = t.Ahead[ftAvif] = &HeifCheckAhead();
   t.Ahead[ftBmp] = &BmpCheckAhead();
   t.Ahead[ftRiffWebp] = &WebpCheckAhead();
+  // Files whose heads state their length are copied ahead of the recovery pass.
+  t.CopyAhead[ftRiffAvi] = t.CopyAhead[ftRiffWave] = t.CopyAhead[ftRiffCdxa] = RiffStatedLength;
+  t.CopyAhead[ftAsfFileProperties] = AsfStatedLength;
+  t.CopyAhead[ftAsfOther] = WmvStatedLength;
+  t.CopyAhead[ftZip] = t.CopyAhead[ftOpenDocument] = t.CopyAhead[ftZipCdr] = ZipStatedLength;
+  t.CopyAhead[ft7z] = SevenZipStatedLength;
+  t.CopyAhead[ftCab] = CabinetStatedLength;
+  t.CopyAhead[ftRar] = t.CopyAhead[ftRar5] = RarStatedLength;
+  t.CopyAhead[ftMatroska] = t.CopyAhead[ftWebm] = MatroskaStatedLength;
   t.JpegWaitsForLatePass = IsAviFrame;
   t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
   t.LateJpegAhead = &JpegCheckAhead();

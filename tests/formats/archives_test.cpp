@@ -10,6 +10,7 @@
 #include "formats/documents/rar.h"
 #include "formats/documents/sized_archives.h"
 #include "formats/raw_card.h"
+#include "scan/file_type_id.h"
 #include "support/test_support.h"
 
 namespace morvane {
@@ -71,7 +72,11 @@ TEST(RecoverRar, ArchivesWrittenByRarComeBackByteForByte) {
   t.Place(Sample("rar_encryption_header.rar"), at);
   const ScanReport r = t.RunAll();
   EXPECT_EQ(r.RecoveredCount, static_cast<int>(names.size()));
-  for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(t.Written(starts[i], ".RAR"), Sample(names[i])) << names[i];
+  for (size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(t.Written(starts[i], ".RAR"), Sample(names[i])) << names[i];
+    EXPECT_EQ(t.Stated(ftRar, starts[i]), static_cast<int64_t>(files[i].size())) << names[i];  // a copy made ahead
+  }
+  EXPECT_EQ(t.Stated(ftRar, at), 0);
   EXPECT_FALSE(t.Claimed(at));
   EXPECT_EQ(t.Files().size(), names.size());
 }
@@ -99,6 +104,7 @@ TEST(RecoverRar, AroundClaimedSectorsAndPastTheEndOfTheRange) {
     t.Place(cut, 0);
     t.setup.LastSector = 5;
     t.Recover(RecoverRar, 0, selected);
+    EXPECT_EQ(t.Stated(ftRar, 0), 0);
     EXPECT_EQ(t.ClaimedCount(), 0);
     EXPECT_TRUE(t.Files().empty());
   }
@@ -128,6 +134,7 @@ TEST(RecoverRar, BlocksThatEndTheWalk) {
     ArchiveCard t(8);
     t.Place(rar, 1);
     t.Recover(RecoverRar, 1);
+    EXPECT_EQ(t.Stated(ftRar5, 1), 0) << what;
     EXPECT_EQ(t.ClaimedCount(), 0) << what;
     EXPECT_TRUE(t.Files().empty()) << what;
   }
@@ -180,7 +187,10 @@ TEST(RecoverRar5, ArchivesWrittenByRarComeBackByteForByte) {
     for (int64_t s : starts) t.Recover(RecoverRar, s, selected);
     claimed[selected] = t.ClaimedSectors();
     if (!selected) continue;
-    for (size_t i = 0; i < files.size(); ++i) EXPECT_EQ(t.Written(starts[i], ".RAR"), files[i]) << kRar5Samples[i];
+    for (size_t i = 0; i < files.size(); ++i) {
+      EXPECT_EQ(t.Written(starts[i], ".RAR"), files[i]) << kRar5Samples[i];
+      EXPECT_EQ(t.Stated(ftRar5, starts[i]), static_cast<int64_t>(files[i].size())) << kRar5Samples[i];
+    }
     EXPECT_EQ(t.Files().size(), files.size());
   }
   EXPECT_EQ(claimed[0], claimed[1]);
@@ -262,6 +272,7 @@ TEST(RecoverRar, MemberLargerThanFourGibibytesIsClaimedWithoutBeingRead) {
     ASSERT_TRUE(scan);
     RecoverRar(*scan, "", 0);
     EXPECT_EQ(card.Claimed(), Sectors(static_cast<size_t>(endAt) + end.size(), 4096));
+    EXPECT_EQ(RarStatedLength(*card.counting, 0, int64_t{5} << 30), endAt + static_cast<int64_t>(end.size()));
     EXPECT_LE(card.counting->bytes, 4 * 0x10000);
   }
 }
@@ -281,6 +292,7 @@ TEST(RecoverSizedArchives, ArchivesOf7ZipAndGcabComeBackByteForByte) {
   for (size_t i = 0; i < names.size(); ++i) {
     const std::string file = t.File(starts[i], names[i].second);
     EXPECT_EQ(test::ReadFileBytes(file), Sample(names[i].first)) << names[i].first;
+    EXPECT_EQ(t.Stated(names[i].second == ".7Z" ? ft7z : ftCab, starts[i]), static_cast<int64_t>(files[i].size()));
     // The archivers themselves accept what came back.
     const std::string check = names[i].second == ".7Z" ? "7z" : "gcab";
     if (test::HaveTool(check)) {
@@ -304,6 +316,7 @@ TEST(RecoverSizedArchives, CutByTheEndOfTheRangeTheRestIsZeros) {
       for (int64_t s = 4; s < 7; ++s) t.Context().SectorMap.ClaimSector(s);
       t.Recover(std::string(ext) == ".7Z" ? Recover7z : RecoverCab, 0, selected);
       EXPECT_EQ(t.ClaimedCount(), n - 3);  // every sector up to the end of the range
+      EXPECT_EQ(t.Stated(std::string(ext) == ".7Z" ? ft7z : ftCab, 0), (n - 3) * 512);  // so far a copy made ahead
       if (!selected) {
         EXPECT_TRUE(t.Files().empty());
         continue;

@@ -10,6 +10,7 @@
 #include "filetypes/catalogue.h"
 #include "formats/raw_card.h"
 #include "formats/recognisers.h"
+#include "scan/file_type_id.h"
 #include "support/test_support.h"
 
 namespace morvane {
@@ -80,6 +81,10 @@ TEST(RecoverAsfAndWmv, ScanRecoversEverySampleExactlyAndLeavesTheIndexOutOfAWmv)
   EXPECT_EQ(test::ReadFileBytes(t.File(a, ".WMV")), asf);
   EXPECT_EQ(test::ReadFileBytes(t.File(b, ".WMV")), wmv);
   EXPECT_EQ(test::ReadFileBytes(t.File(c, ".WMV")), walked);
+  // Copies made ahead are as long.
+  EXPECT_EQ(t.Stated(ftAsfFileProperties, a), static_cast<int64_t>(asf.size()));
+  EXPECT_EQ(t.Stated(ftAsfFileProperties, b), static_cast<int64_t>(wmv.size()));
+  EXPECT_EQ(t.Stated(ftAsfOther, c), static_cast<int64_t>(walked.size()));
   EXPECT_EQ(t.ClaimedCount(), Sectors(asf.size()) + Sectors(wmv.size()) + Sectors(walked.size()));
   if (test::HaveTool("ffprobe")) {
     for (const std::string& f : {t.File(a, ".WMV"), t.File(b, ".WMV"), t.File(c, ".WMV")}) {
@@ -155,6 +160,7 @@ TEST(RecoverAsfAndWmv, TheRangeEndKeepsAShortAsfButRejectsAWmvWhoseDataObjectItC
     Recover(t, 0, file);
     if (name == "sample.asf") {
       EXPECT_EQ(test::ReadFileBytes(t.File(0, ".WMV")), Bytes(file.begin(), file.begin() + 16 * 512));
+      EXPECT_EQ(t.Stated(ftAsfFileProperties, 0), 16 * 512);
       EXPECT_EQ(t.ClaimedSectors(), test::SectorRunOf(0, 16));
     } else {
       EXPECT_TRUE(t.Files().empty());
@@ -196,6 +202,7 @@ TEST(RecoverAsfAndWmv, LyingSizesAndForeignObjectsLeaveNoClaimAndNoFile) {
       t.setup.LastSector = 20;
       t.Place(bad[i], 1);
       RecoverWmv(t.Context(), writes ? t.setup.Options.OutputFolder : "", 512);
+      EXPECT_EQ(t.Stated(ftAsfOther, 1), 0) << i;
       EXPECT_EQ(t.ClaimedCount(), 0) << i;
       EXPECT_TRUE(t.Files().empty()) << i;
     }
@@ -213,6 +220,7 @@ TEST(RecoverAsfAndWmv, LyingSizesAndForeignObjectsLeaveNoClaimAndNoFile) {
     test::RawCard t(Sectors(asf.size()) + 4, 1, true);
     t.Place(asf, 0);
     Recover(t, 0, asf);
+    EXPECT_EQ(t.Stated(ftAsfFileProperties, 0), 0);
     EXPECT_TRUE(t.Files().empty());
     EXPECT_EQ(t.ClaimedCount(), 0);
   }

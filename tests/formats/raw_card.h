@@ -149,6 +149,13 @@ struct RawCard {
   std::string File(int64_t sector, const std::string& ext) const {
     return RecoveredFileName(setup.Options.OutputFolder, sector * ss, ext);
   }
+  // The length the kind's finder for copies made ahead states for the file at `sector`,
+  // within the rest of the range (0 when the kind has no finder).
+  int64_t Stated(int fileType, int64_t sector) {
+    Context();
+    const morvane::StatedLength finder = DefaultRecognisers().CopyAhead[fileType];
+    return finder ? finder(*source, sector * ss, (setup.LastSector + 1 - sector) * ss) : 0;
+  }
   bool Claimed(int64_t s) { return Context().SectorMap.IsSectorClaimed(s); }
   std::vector<int64_t> ClaimedSectors() {
     std::vector<int64_t> v;

@@ -11,6 +11,7 @@
 #include "formats/pictures/picture_checks.h"
 #include "formats/raw_card.h"
 #include "formats/recognisers.h"
+#include "scan/file_type_id.h"
 #include "scan/recovered_file.h"
 #include "storage/source.h"
 #include "support/test_support.h"
@@ -104,14 +105,16 @@ TEST(RecoverRiff, ScanRecoversEveryKindByteForByteAndGivesBackTheSectorsLookedAt
   struct Case {
     Bytes file;
     const char* ext;  // nullptr: only claimed
+    int type = ftRiffWave;
   };
   const std::vector<Case> cases = {
-      {Sample("mjpeg_pcm.avi"), ".AVI"}, {Sample("mpeg4_pcm.avi"), ".AVI"}, {Sample("pcm.wav"), ".WAV"},
+      {Sample("mjpeg_pcm.avi"), ".AVI", ftRiffAvi}, {Sample("mpeg4_pcm.avi"), ".AVI", ftRiffAvi},
+      {Sample("pcm.wav"), ".WAV"},
       {Sample("adpcm.wav"), ".WAV"},  // "fact" before the data
       {Sample("odd_tail.wav"), ".WAV"},  // odd data length: the pad byte, then a LIST chunk
       {Sample("bext.wav"), ".WAV"},      // a broadcast WAV: "bext" behind "fmt "
       {Sample("bext_first.wav"), ".WAV"},  // ... and in front of it
-      {VideoCdTrack(12), ".DAT"},        {AnimatedCursor(), nullptr}};
+      {VideoCdTrack(12), ".DAT", ftRiffCdxa},        {AnimatedCursor(), nullptr, ftRiffAcon}};
   int64_t total = 4;
   for (const auto& c : cases) total += Sectors(c.file.size()) + 3;
   Card t(total);
@@ -126,6 +129,8 @@ TEST(RecoverRiff, ScanRecoversEveryKindByteForByteAndGivesBackTheSectorsLookedAt
   const ScanReport r = t.RunAll();
   EXPECT_EQ(r.RecoveredCount, 8);
   for (size_t i = 0; i < cases.size(); ++i) {
+    // A copy made ahead is as long as the file recovered (cursors are not copied).
+    EXPECT_EQ(t.Stated(cases[i].type, starts[i]), cases[i].ext ? static_cast<int64_t>(cases[i].file.size()) : 0) << i;
     if (cases[i].ext) {
       EXPECT_EQ(test::ReadFileBytes(t.File(starts[i], cases[i].ext)), cases[i].file) << i;
       if (i < 7) ExpectFfprobeReadsCleanly(t.File(starts[i], cases[i].ext));
@@ -166,6 +171,7 @@ TEST(RecoverRiff, TheWalkEndsInFrontOfForeignChunksZeroLengthsAndOtherFilesAndAt
     t.Place(cases[i].first, 3);
     t.Recover(3, ".WAV");
     EXPECT_EQ(test::ReadFileBytes(t.File(3, ".WAV")), cases[i].second) << i;
+    EXPECT_EQ(t.Stated(ftRiffAvi, 3), static_cast<int64_t>(cases[i].second.size())) << i;
     EXPECT_EQ(t.ClaimedSectors(), test::SectorRunOf(3, Sectors(cases[i].second.size()))) << i;
   }
   {  // a file that ends exactly at the range's last sector is whole
@@ -198,6 +204,7 @@ TEST(RecoverRiff, TheWalkEndsInFrontOfForeignChunksZeroLengthsAndOtherFilesAndAt
     Card t(8);
     t.Place(bad, 1);
     t.Recover(1, ".WAV");
+    EXPECT_EQ(t.Stated(ftRiffWave, 1), 0);
     EXPECT_TRUE(t.Files().empty());
     EXPECT_EQ(t.ClaimedCount(), 0);
     EXPECT_EQ(t.Context().RecoveredCount, 0);
@@ -298,6 +305,12 @@ TEST(RecoverRiff, ClaimOnlyFollowsAMultiGigabyteOpenDmlAviReadingOnlyChunkHeader
   RecordProperty("BytesRead", std::to_string(card.counting->bytes));
   RecordProperty("PeakGrowthKiB", std::to_string(test::PeakResidentKiB() - peakBefore));
   EXPECT_TRUE(card.ImageAlone());
+  // A copy made ahead reads the same chunk headers from the source; a chunk that runs on
+  // beyond its limit (the range's end) makes no file.
+  const int64_t readBefore = card.counting->bytes;
+  EXPECT_EQ(RiffStatedLength(*card.counting, 0, imageBytes), fileBytes);
+  EXPECT_EQ(RiffStatedLength(*card.counting, 0, fileBytes - 1), 0);
+  EXPECT_LE(card.counting->bytes - readBefore, 256);
 }
 
 // The Motion-JPEG sample with its JUNK chunk grown so that the JPEG of its first frame

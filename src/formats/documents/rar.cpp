@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/stated_length.h"
 #include "scan/recognition.h"
 #include "scan/recovered_file.h"
 #include "storage/bytes.h"
@@ -36,10 +37,29 @@ struct Block {
   bool last = false;
 };
 
+// Where a walk reads the block headers: the recognition's output, copying as it goes, or
+// the source, for a copy made ahead.
+struct OutputReads {
+  Recognition& rec;
+  // count bytes at pos; false when they cannot be had.
+  bool Read(int64_t pos, void* out, size_t count) const {
+    return rec.CopySectorRun(pos + static_cast<int64_t>(count)) && rec.ReadBack(pos, out, count);
+  }
+  // Up to count bytes at pos, fewer where the range ends first: how many, -1 on failure.
+  int64_t ReadUpTo(int64_t pos, void* out, size_t count) const {
+    const CopyStop stop = rec.CopyAsFarAs(pos + static_cast<int64_t>(count));
+    if (stop != CopyStop::Reached && stop != CopyStop::RangeEnd) return -1;
+    const int64_t have = std::min<int64_t>(rec.Length() - pos, static_cast<int64_t>(count));
+    if (have <= 0) return 0;
+    return rec.ReadBack(pos, out, static_cast<size_t>(have)) ? have : -1;
+  }
+};
+
 // The block whose header is at pos.
-Block Rar4Block(Recognition& rec, int64_t pos) {
+template <class Reads>
+Block Rar4Block(const Reads& reads, int64_t pos) {
   std::array<uint8_t, kLargeFileHeader> header{};
-  if (!rec.CopySectorRun(pos + kFixedHeader) || !rec.ReadBack(pos, header.data(), kFixedHeader)) return {};
+  if (!reads.Read(pos, header.data(), kFixedHeader)) return {};
   const ByteView h(header.data(), header.size());
   const uint8_t type = h.U8(2);
   const uint16_t flags = h.Le16(3);
@@ -51,7 +71,7 @@ Block Rar4Block(Recognition& rec, int64_t pos) {
   const bool large = (type == kFileBlock || type == kServiceBlock) && (flags & kLargeMember);
   const int64_t read = large ? kLargeFileHeader : kLongHeader;
   if (large && headerSize < kLargeFileHeader) return {};
-  if (!rec.CopySectorRun(pos + read) || !rec.ReadBack(pos, header.data(), static_cast<size_t>(read))) return {};
+  if (!reads.Read(pos, header.data(), static_cast<size_t>(read))) return {};
   int64_t dataSize = h.Le32(kFixedHeader);
   if (large) dataSize += int64_t{h.Le32(kHighDataSizeAt)} << 32;
   return {headerSize + dataSize, type == kEndOfArchive};
@@ -94,23 +114,21 @@ uint64_t ReadVint(ByteView b, uint64_t& at, bool& ok, int maxBytes = kMaxVintByt
 // flags, extra-area size and data size (vints); the data area follows the header. The CRC
 // covers the size field and the header, so a damaged or foreign header is no block.
 // Encrypted headers cannot be followed: the walk fails there.
-Block Rar5Block(Recognition& rec, int64_t pos, std::vector<uint8_t>& header) {
+template <class Reads>
+Block Rar5Block(const Reads& reads, int64_t pos, std::vector<uint8_t>& header) {
   constexpr int64_t kSizeAt = kCrcBytes;
   std::array<uint8_t, kCrcBytes + kMaxSizeFieldBytes> start{};
   // The size field may be shorter than three bytes at the very end of the range.
-  const CopyStop stop = rec.CopyAsFarAs(pos + static_cast<int64_t>(start.size()));
-  if ((stop != CopyStop::Reached && stop != CopyStop::RangeEnd) || rec.Length() <= pos + kSizeAt) return {};
-  const size_t have = static_cast<size_t>(std::min<int64_t>(rec.Length() - pos, start.size()));
-  if (!rec.ReadBack(pos, start.data(), have)) return {};
+  const int64_t have = reads.ReadUpTo(pos, start.data(), start.size());
+  if (have <= kSizeAt) return {};
   bool ok = true;
   uint64_t at = kSizeAt;
-  const uint64_t size = ReadVint(ByteView(start.data(), have), at, ok, kMaxSizeFieldBytes);
+  const uint64_t size = ReadVint(ByteView(start.data(), static_cast<size_t>(have)), at, ok, kMaxSizeFieldBytes);
   if (!ok || size == 0 || size > kMaxRar5HeaderBytes) return {};
 
   const uint64_t headerEnd = at + size;
   header.resize(headerEnd);
-  if (!rec.CopySectorRun(pos + static_cast<int64_t>(headerEnd)) || !rec.ReadBack(pos, header.data(), header.size()))
-    return {};
+  if (!reads.Read(pos, header.data(), header.size())) return {};
   const ByteView h(header.data(), header.size());
   if (crc32(0, header.data() + kSizeAt, static_cast<uInt>(headerEnd - kSizeAt)) != h.Le32(0)) return {};
 
@@ -125,22 +143,46 @@ Block Rar5Block(Recognition& rec, int64_t pos, std::vector<uint8_t>& header) {
   return {static_cast<int64_t>(headerEnd + dataSize), type == kEndHeader};
 }
 
+// Where the blocks begin: behind the marker of either format; 0 for no marker.
+int64_t FirstBlock(ByteView first) {
+  if (first.Matches(0, kMarker5)) return static_cast<int64_t>(kMarker5.size());
+  return first.Matches(0, kMarker4) ? static_cast<int64_t>(kMarker4.size()) : 0;
+}
+
 }  // namespace
+
+int64_t RarStatedLength(Source& source, int64_t startOffset, int64_t limit) {
+  const HeadReader reads{source, startOffset, limit};
+  std::array<uint8_t, kMarker5.size()> marker{};
+  int64_t pos = reads.ReadUpTo(0, marker.data(), marker.size()) == static_cast<int64_t>(marker.size())
+                    ? FirstBlock(ByteView(marker.data(), marker.size()))
+                    : 0;
+  const bool rar5 = pos == static_cast<int64_t>(kMarker5.size());
+  std::vector<uint8_t> header;
+  for (int blocks = 0; pos > 0 && blocks < kMaxStatedRecords; ++blocks) {
+    const Block block = rar5 ? Rar5Block(reads, pos, header) : Rar4Block(reads, pos);
+    if (block.length <= 0 || block.length > limit - pos) return 0;
+    pos += block.length;
+    if (block.last) return pos;
+  }
+  return pos;
+}
 
 int RecoverRar(ScanContext& scan, const std::string& outputFolder, int64_t startOffset) {
   Recognition rec(scan, startOffset,
                   outputFolder.empty() ? RecognitionOutput::ClaimOnly()
                                        : RecognitionOutput::FileOnCommit(RecoveredFileName(outputFolder, startOffset, ".RAR")));
   if (!rec.Started()) return 0;
-  const bool rar5 = rec.FirstBytes().Matches(0, kMarker5);
-  if (!rar5 && !rec.FirstBytes().Matches(0, kMarker4)) return 0;
+  int64_t pos = FirstBlock(rec.FirstBytes());
+  if (pos == 0) return 0;
+  const bool rar5 = pos == static_cast<int64_t>(kMarker5.size());
+  const OutputReads reads{rec};
   std::vector<uint8_t> header;
-  int64_t pos = static_cast<int64_t>(rar5 ? kMarker5.size() : kMarker4.size());
   for (;;) {
     // The first RAR 5 header must be the main header: a rule of this start, not of the bytes.
     const bool firstOfRar5 = rar5 && pos == static_cast<int64_t>(kMarker5.size());
     if (!firstOfRar5 && rec.KnownDeadEnd(rar5 ? "RAR5" : "RAR", pos)) return 0;
-    const Block block = rar5 ? Rar5Block(rec, pos, header) : Rar4Block(rec, pos);
+    const Block block = rar5 ? Rar5Block(reads, pos, header) : Rar4Block(reads, pos);
     if (block.length <= 0 || block.length > std::numeric_limits<int64_t>::max() - pos) return 0;
     // The block's data is copied, or in claim-only mode claimed without being read.
     if (!rec.StepOver(pos + block.length)) return 0;

@@ -24,6 +24,10 @@
 
 namespace morvane {
 
+// How long the archive at startOffset is when it lies in one piece, as far as its block
+// headers chain within limit bytes (scan/copies_ahead.h); 0 when it has no marker.
+int64_t RarStatedLength(Source& source, int64_t startOffset, int64_t limit);
+
 // Carves the archive (of either format) starting at startOffset as .RAR; an empty folder
 // only claims it. Always 0.
 int RecoverRar(ScanContext& scan, const std::string& outputFolder, int64_t startOffset);

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "formats/stated_length.h"
 #include "scan/recognition.h"
 #include "scan/recovered_file.h"
 
@@ -47,6 +48,14 @@ int64_t SevenZipLength(ByteView first) {
   if (offset > kMax7zBytes || size > kMax7zBytes) return -1;
   const int64_t length = kSevenZipStartHeader + static_cast<int64_t>(offset) + static_cast<int64_t>(size);
   return length <= kMax7zBytes ? length : -1;
+}
+
+int64_t CabinetStatedLength(Source& source, int64_t startOffset, int64_t limit) {
+  return LengthStatedInHead<12>(source, startOffset, limit, CabinetLength);
+}
+
+int64_t SevenZipStatedLength(Source& source, int64_t startOffset, int64_t limit) {
+  return LengthStatedInHead<kSevenZipStartHeader>(source, startOffset, limit, SevenZipLength);
 }
 
 int RecoverCab(ScanContext& scan, const std::string& outputFolder, int64_t startOffset) {

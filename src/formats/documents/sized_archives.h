@@ -29,6 +29,11 @@ inline constexpr int64_t kMax7zBytes = 0x500000000;  // 20 GiB
 int64_t CabinetLength(ByteView first);
 int64_t SevenZipLength(ByteView first);
 
+// The same lengths read from the source for a copy made ahead, cut to limit bytes
+// (scan/copies_ahead.h); 0 for none.
+int64_t CabinetStatedLength(Source& source, int64_t startOffset, int64_t limit);
+int64_t SevenZipStatedLength(Source& source, int64_t startOffset, int64_t limit);
+
 // Carve the archive starting at startOffset as .CAB / .7Z; an empty folder only claims
 // it. Always 0.
 int RecoverCab(ScanContext& scan, const std::string& outputFolder, int64_t startOffset);

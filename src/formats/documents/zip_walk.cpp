@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "formats/stated_length.h"
+
 namespace morvane {
 namespace {
 
@@ -255,6 +257,80 @@ int64_t WalkZipRecords(Recognition& rec, const ZipWalkRules& rules) {
     if (tooLong(length) || !rec.StepOver(offset + length)) return -1;
     offset += length;
   }
+}
+
+}  // namespace morvane
+
+namespace morvane {
+
+int64_t ZipStatedLength(Source& source, int64_t startOffset, int64_t limit) {
+  const HeadReader read{source, startOffset, limit};
+  std::array<uint8_t, 46> bytes{};  // the longest fixed part: a central directory header
+  const ByteView fixed(bytes.data(), bytes.size());
+  std::array<uint8_t, 0xFFFF> extra{};
+  int64_t offset = 0;
+  bool lastMemberZip64 = false;
+  // A package whose first member is "_rels/.rels" is held in memory: it is not copied.
+  if (!read.Read(0, bytes.data(), bytes.size()) || fixed.Le32(0) != kZipLocalHeader ||
+      ZipFirstNameIs(fixed, "_rels/.rels"))
+    return 0;
+  for (int records = 0; records < kMaxStatedRecords; ++records) {
+    bytes.fill(0);
+    if (!read.Read(offset, bytes.data(), 4)) return 0;
+    const uint32_t sig = fixed.Le32(0);
+    int64_t length = 0;
+    if (sig == kZipLocalHeader) {
+      if (!read.Read(offset, bytes.data(), 30)) return 0;
+      const int64_t extraLength = fixed.Le16(28);
+      if (!read.Read(offset + 30 + fixed.Le16(26), extra.data(), static_cast<size_t>(extraLength))) return 0;
+      const Zip64Sizes z64 = ReadZip64Extra(ByteView(extra.data(), static_cast<size_t>(extraLength)));
+      lastMemberZip64 = z64.present;
+      uint64_t dataLength = fixed.Le32(18);
+      if (dataLength == kSizeInZip64) {
+        if (!z64.compressedKnown) return 0;
+        dataLength = z64.compressed;
+      }
+      // A member written as a stream is as long as the search for its descriptor finds.
+      if ((fixed.Le16(6) & kFlagDataDescriptor) && dataLength == 0) return offset;
+      length = 30 + fixed.Le16(26) + extraLength;
+      const int64_t room = limit - offset - length;
+      if (room < 0 || dataLength > static_cast<uint64_t>(room)) return 0;
+      length += static_cast<int64_t>(dataLength);
+      if (fixed.Le16(6) & kFlagDataDescriptor) {
+        // Signed, it is a record of its own; unsigned, the next header follows at once.
+        const int64_t unsignedLength = z64.present ? 20 : 12;
+        std::array<uint8_t, 24> d{};
+        if (!read.Read(offset + length, d.data(), static_cast<size_t>(unsignedLength + 4))) return 0;
+        const ByteView desc(d.data(), d.size());
+        if (desc.Le32(0) != kDataDescriptor && desc.Le32(4) == static_cast<uint32_t>(dataLength) &&
+            IsRecordSignature(desc.Le32(unsignedLength)))
+          length += unsignedLength;
+      }
+    } else if (sig == kDataDescriptor) {
+      length = lastMemberZip64 ? 24 : 16;
+    } else if (sig == kCentralHeader) {
+      if (!read.Read(offset, bytes.data(), 46)) return 0;
+      length = 46 + fixed.Le16(28) + fixed.Le16(30) + fixed.Le16(32);
+    } else if (sig == kZip64EndOfDirectory) {
+      if (!read.Read(offset, bytes.data(), 12)) return 0;
+      if (fixed.Le64(4) > kMaxZip64EndRecord) return 0;
+      length = 12 + static_cast<int64_t>(fixed.Le64(4));
+    } else if (sig == kZip64Locator) {
+      length = 20;
+    } else if (sig == kDigitalSignature) {
+      if (!read.Read(offset, bytes.data(), 6)) return 0;
+      length = 6 + fixed.Le16(4);
+    } else if (sig == kEndOfDirectory) {
+      if (!read.Read(offset, bytes.data(), 22)) return 0;
+      const int64_t end = offset + 22 + fixed.Le16(20);
+      return end <= limit ? end : 0;
+    } else {
+      return offset;  // foreign data, which the walk keeps only when a directory follows
+    }
+    if (length > limit - offset) return 0;
+    offset += length;
+  }
+  return offset;
 }
 
 }  // namespace morvane

@@ -45,6 +45,12 @@ struct ZipWalkRules {
 // claiming as it goes. Returns the file's length, or -1 when it cannot be followed.
 int64_t WalkZipRecords(Recognition& rec, const ZipWalkRules& rules);
 
+// How long the archive at startOffset is when it lies in one piece, as far as its records
+// chain within limit bytes (scan/copies_ahead.h): up to the first member written as a
+// stream or data that is no record, when the walk cannot be sure of more; 0 for a package
+// that RecoverZip hands on to RecoverOoxml.
+int64_t ZipStatedLength(Source& source, int64_t startOffset, int64_t limit);
+
 // True when the start sector begins with a local file header whose name is `name`.
 bool ZipFirstNameIs(ByteView first, std::string_view name);
 

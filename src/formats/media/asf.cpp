@@ -4,6 +4,7 @@
 #include <array>
 
 #include "filetypes/catalogue.h"
+#include "formats/stated_length.h"
 #include "scan/recognition.h"
 #include "scan/recovered_file.h"
 
@@ -62,6 +63,15 @@ bool IsAcceptedTopLevelObject(ByteView guid) {
   return guid.Matches(1, kHeaderFamilyTail) || guid.Matches(1, kContentDescriptionFamilyTail);
 }
 
+// The length of the top-level object whose header is at `offset`, or -1 when a WMV file
+// cannot hold it there.
+int64_t TopLevelObjectLength(ByteView header, int64_t offset) {
+  if (offset != 0 && !IsAcceptedTopLevelObject(header)) return -1;
+  const uint64_t size = header.Le64(16);
+  if (size <= static_cast<uint64_t>(kAsfObjectHeader) || size > static_cast<uint64_t>(kAsfMaxLength)) return -1;
+  return static_cast<int64_t>(size);
+}
+
 // Follows the top-level objects from the header object to the end of the data object.
 // Returns the file's length, or -1 when the file cannot be followed that far.
 int64_t WalkObjects(Recognition& rec) {
@@ -70,12 +80,10 @@ int64_t WalkObjects(Recognition& rec) {
   for (int64_t offset = 0;;) {
     if (rec.KnownDeadEnd("WMV", offset)) return -1;
     if (!rec.CopySectorRun(offset + kAsfObjectHeader) || !rec.ReadBack(offset, bytes.data(), bytes.size())) return -1;
-    if (offset != 0 && !IsAcceptedTopLevelObject(header)) return -1;
-    const uint64_t size = header.Le64(16);
-    if (size <= static_cast<uint64_t>(kAsfObjectHeader) || size > static_cast<uint64_t>(kAsfMaxLength)) return -1;
+    const int64_t size = TopLevelObjectLength(header, offset);
     // The whole object is copied, or in claim-only mode claimed without being read.
-    if (!rec.StepOver(offset + static_cast<int64_t>(size))) return -1;
-    offset += static_cast<int64_t>(size);
+    if (size < 0 || !rec.StepOver(offset + size)) return -1;
+    offset += size;
     if (IsDataObject(header)) return offset;
   }
 }
@@ -90,6 +98,25 @@ int64_t AsfFileSize(ByteView first) {
   if (size < static_cast<uint64_t>(kFilePropertiesAt + kFilePropertiesBytes) || size > static_cast<uint64_t>(kAsfMaxLength))
     return -1;
   return static_cast<int64_t>(size);
+}
+
+int64_t AsfStatedLength(Source& source, int64_t startOffset, int64_t limit) {
+  return LengthStatedInHead<kFilePropertiesAt + kFilePropertiesBytes>(source, startOffset, limit, AsfFileSize);
+}
+
+int64_t WmvStatedLength(Source& source, int64_t startOffset, int64_t limit) {
+  const HeadReader read{source, startOffset, limit};
+  std::array<uint8_t, kAsfObjectHeader> bytes{};
+  const ByteView header(bytes.data(), bytes.size());
+  int64_t offset = 0;
+  for (int records = 0; records < kMaxStatedRecords; ++records) {
+    if (!read.Read(offset, bytes.data(), bytes.size()) || (offset == 0 && !header.Matches(0, kHeaderObject))) return 0;
+    const int64_t size = TopLevelObjectLength(header, offset);
+    if (size < 0 || size > limit - offset) return 0;
+    offset += size;
+    if (IsDataObject(header)) return offset;
+  }
+  return offset;
 }
 
 namespace {

@@ -38,6 +38,12 @@ inline constexpr int64_t kAsfMaxLength = int64_t{5} << 32;  // 20 GiB, for a fil
 // object, or -1 when it has none or a length that cannot be a file's.
 int64_t AsfFileSize(ByteView first);
 
+// How long the file at startOffset is when it lies in one piece, as its head states it
+// (RecoverAsf) or its top-level objects chain to the end of the data object (RecoverWmv),
+// within limit bytes (scan/copies_ahead.h).
+int64_t AsfStatedLength(Source& source, int64_t startOffset, int64_t limit);
+int64_t WmvStatedLength(Source& source, int64_t startOffset, int64_t limit);
+
 // Carves the file starting at startOffset. An empty folder is claim-only mode. Both always
 // return 0.
 int RecoverAsf(ScanContext& scan, const std::string& outputFolder, int64_t startOffset);

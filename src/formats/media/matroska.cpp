@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "filetypes/catalogue.h"
+#include "formats/stated_length.h"
 #include "scan/recognition.h"
 #include "scan/recovered_file.h"
 #include "storage/bytes.h"
@@ -182,7 +183,31 @@ Walked WalkElements(Recognition& rec, const ScanContext& scan, int64_t at, Accep
   return walked;
 }
 
+// True when the segment's first element is one a segment holds, within its size: a header
+// alone is no file.
+bool HoldsElements(const FileStart& start, const ElementHeader& first) {
+  return IsSegmentChild(first.id) && (start.segmentSize == kUnknownSize || first.size == kUnknownSize ||
+                                      first.length + first.size <= start.segmentSize);
+}
+
 }  // namespace
+
+int64_t MatroskaStatedLength(Source& source, int64_t startOffset, int64_t limit) {
+  // Both headers lie in the start sector, of 512 bytes at least.
+  const HeadReader read{source, startOffset, limit};
+  std::array<uint8_t, 512> first{};
+  const int64_t have = read.ReadUpTo(0, first.data(), first.size());
+  if (have <= 0) return 0;
+  const auto start = ReadFileStart(ByteView(first.data(), static_cast<size_t>(have)));
+  // A segment written as a stream states no length.
+  if (!start || start->segmentSize == kUnknownSize) return 0;
+  std::array<uint8_t, kMaxElementHeader> bytes{};
+  const int64_t held = read.ReadUpTo(start->segmentData, bytes.data(), bytes.size());
+  const auto element = ReadElementHeader(ByteView(bytes.data(), static_cast<size_t>(std::max<int64_t>(held, 0))), 0);
+  if (!element || !HoldsElements(*start, *element)) return 0;
+  const uint64_t end = start->segmentData + start->segmentSize;
+  return end <= static_cast<uint64_t>(limit) ? static_cast<int64_t>(end) : 0;
+}
 
 int RecoverMatroska(ScanContext& scan, const std::string& outputFolder, int64_t startOffset) {
   // The name follows from the start sector: nothing is created for a refused one.
@@ -197,10 +222,7 @@ int RecoverMatroska(ScanContext& scan, const std::string& outputFolder, int64_t 
 
   // The segment holds elements: a header alone is no file.
   ElementHeader firstElement;
-  if (FetchHeader(rec, start->segmentData, firstElement) != Header::Read || !IsSegmentChild(firstElement.id) ||
-      (start->segmentSize != kUnknownSize && firstElement.size != kUnknownSize &&
-       firstElement.length + firstElement.size > start->segmentSize))
-    return 0;
+  if (FetchHeader(rec, start->segmentData, firstElement) != Header::Read || !HoldsElements(*start, firstElement)) return 0;
 
   int64_t length = 0;
   if (start->segmentSize != kUnknownSize) {

@@ -23,6 +23,10 @@
 
 namespace morvane {
 
+// How long the file at startOffset is when it lies in one piece: its segment's stated end,
+// within limit bytes (scan/copies_ahead.h); 0 for a segment of unknown size.
+int64_t MatroskaStatedLength(Source& source, int64_t startOffset, int64_t limit);
+
 // Carves the file starting at startOffset as .MKV or .WEBM when MKV is selected and
 // outputFolder is not empty; otherwise only claims it. Always returns 0.
 int RecoverMatroska(ScanContext& scan, const std::string& outputFolder, int64_t startOffset);

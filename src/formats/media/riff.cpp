@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "formats/pictures/picture_checks.h"
+#include "formats/stated_length.h"
 #include "scan/recognition.h"
 #include "scan/recovered_file.h"
 
@@ -125,7 +126,41 @@ void Finish(Recognition& rec, int64_t length, int64_t head) {
   rec.Commit();
 }
 
+// The chunk walk of RecoverRiff read straight from the source: the length as far as it goes
+// within the limit, 0 when it cannot be followed.
+template <class Judge>
+int64_t StatedChunksEnd(const HeadReader& read, Judge&& judge) {
+  std::array<uint8_t, kListHead> header{};
+  int64_t offset = kListHead;
+  for (int records = 0; records < kMaxStatedRecords; ++records) {
+    if (kListHead > read.limit - offset) return offset;
+    if (!read.Read(offset, header.data(), header.size())) return 0;
+    const ChunkVerdict verdict = judge(ByteView(header.data(), header.size()), offset);
+    if (verdict.step == ChunkStep::End) return offset;
+    if (verdict.advance > read.limit - offset) return 0;
+    offset += verdict.advance;
+  }
+  return offset;
+}
+
 }  // namespace
+
+int64_t RiffStatedLength(Source& source, int64_t startOffset, int64_t limit) {
+  const HeadReader read{source, startOffset, limit};
+  std::array<uint8_t, 16> bytes{};
+  const ByteView head(bytes.data(), bytes.size());
+  // Pictures are assembled in memory: they are not copied ahead.
+  if (!read.Read(0, bytes.data(), bytes.size()) || !head.Matches(0, "RIFF") || IsWebp(head)) return 0;
+  int64_t length = 0;
+  if (head.Matches(8, "WAVE")) {
+    WaveJudge wave{StatedRiffEnd(head)};
+    length = StatedChunksEnd(read, wave);
+    if (!wave.hasAudio) return 0;
+  } else {
+    length = StatedChunksEnd(read, [](ByteView h, int64_t) { return JudgeRiffChunk(h, false); });
+  }
+  return length > kListHead ? length : 0;
+}
 
 const AheadCheck& WebpCheckAhead() {
   static const AheadCheck check{FindWebpInOnePiece, CheckWebpContent, kMaxWebpBytes, true};

@@ -60,6 +60,11 @@ const AheadCheck& WebpCheckAhead();
 int RecoverRiff(ScanContext& scan, const std::string& outputFolder, const std::string& extension, bool ordroMode,
                 int64_t startOffset);
 
+// How long the RIFF file (AVI, WAV, DAT) at startOffset is when it lies in one piece, as
+// far as its chunk headers tell within limit bytes (scan/copies_ahead.h); 0 for a WebP
+// picture. The AVI walk is the one outside Ordro camera mode.
+int64_t RiffStatedLength(Source& source, int64_t startOffset, int64_t limit);
+
 // Carves bare AVI stream data starting with a "00dc" chunk at startOffset as ".A00". An empty
 // folder is claim-only mode. Always returns 0.
 int RecoverAviFragment(ScanContext& scan, const std::string& outputFolder, int64_t startOffset);
