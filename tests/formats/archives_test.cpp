@@ -134,7 +134,7 @@ TEST(RecoverRar, BlocksThatEndTheWalk) {
     ArchiveCard t(8);
     t.Place(rar, 1);
     t.Recover(RecoverRar, 1);
-    EXPECT_EQ(t.Stated(ftRar5, 1), 0) << what;
+    EXPECT_EQ(t.Stated(ftRar, 1), 0) << what;
     EXPECT_EQ(t.ClaimedCount(), 0) << what;
     EXPECT_TRUE(t.Files().empty()) << what;
   }
@@ -247,6 +247,7 @@ TEST(RecoverRar5, HeadersThatEndTheWalk) {
     ArchiveCard t(8);
     t.Place(rar, 1);
     t.Recover(RecoverRar, 1);
+    EXPECT_EQ(t.Stated(ftRar5, 1), 0) << what;
     EXPECT_EQ(t.ClaimedCount(), 0) << what;
     EXPECT_TRUE(t.Files().empty()) << what;
   }
