@@ -146,6 +146,7 @@ RecogniserTable MakeTable() {
   t.CopyAhead[ftCab] = CabinetStatedLength;
   t.CopyAhead[ftRar] = t.CopyAhead[ftRar5] = RarStatedLength;
   t.CopyAhead[ftMatroska] = t.CopyAhead[ftWebm] = MatroskaStatedLength;
+  t.CopyAhead[ftTiffRaw] = TiffRawStatedLength;
   t.JpegWaitsForLatePass = IsAviFrame;
   t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
   t.LateJpegAhead = &JpegCheckAhead();

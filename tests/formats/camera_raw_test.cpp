@@ -14,6 +14,7 @@
 #include "formats/raw_card.h"
 #include "formats/raw_layouts.h"
 #include "scan/datetime.h"
+#include "scan/file_type_id.h"
 #include "storage/source.h"
 
 namespace morvane {
@@ -80,6 +81,9 @@ TEST(CameraRaw, EveryKindComesBackByteForByteWithItsExtensionFromAWholeScan) {
   for (const auto& f : files) {
     const std::string path = card.File(at.at(f.name), f.extension);
     EXPECT_EQ(test::ReadFileBytes(path), f.bytes) << f.name << " as " << f.extension;
+    // A copy made ahead is as long (TIFF-based files only).
+    const bool tiff = f.extension != ".X3F" && f.extension != ".RAF";
+    EXPECT_EQ(card.Stated(ftTiffRaw, at.at(f.name)), tiff ? static_cast<int64_t>(f.bytes.size()) : 0) << f.name;
     // Exactly the file's sectors are claimed.
     EXPECT_TRUE(card.Claimed(at.at(f.name) + Sectors(f.bytes.size()) - 1)) << f.name;
     EXPECT_FALSE(card.Claimed(at.at(f.name) + Sectors(f.bytes.size()))) << f.name;
@@ -130,6 +134,7 @@ TEST(CameraRaw, TheRangeEndRejectsTiffAndX3fButKeepsAsMuchOfARafAsItHolds) {
     card.setup.LastSector = 2 + n - 3;  // the last two sectors lie beyond the range
     card.RunAll();
     if (f.extension != ".RAF") {
+      EXPECT_EQ(card.Stated(ftTiffRaw, 2), 0);
       EXPECT_TRUE(card.Files().empty());
       EXPECT_EQ(card.ClaimedCount(), 0);
       continue;
@@ -235,6 +240,7 @@ TEST(TiffRaw, HostileDirectoriesRejectTheFileAndLeaveNothingBehind) {
       card.Place(b, 1);
       const std::string folder = writing ? card.setup.Options.OutputFolder : "";
       EXPECT_EQ(RecoverTiffRaw(card.Context(), folder, 512), 0);
+      EXPECT_EQ(card.Stated(ftTiffRaw, 1), 0);
       EXPECT_EQ(card.ClaimedCount(), 0);
       EXPECT_TRUE(card.Files().empty());
     }

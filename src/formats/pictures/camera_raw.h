@@ -22,6 +22,9 @@ namespace morvane {
 inline constexpr int64_t kMaxCameraRawBytes = 209715200;  // 200 MiB: no longer raw file is carved
 
 int RecoverTiffRaw(ScanContext& scan, const std::string& outputFolder, int64_t startOffset);
+// How long the TIFF-based file at startOffset is when it lies in one piece, as its
+// directory tree tells within limit bytes (scan/copies_ahead.h); 0 when it is no file.
+int64_t TiffRawStatedLength(Source& source, int64_t startOffset, int64_t limit);
 int RecoverX3f(ScanContext& scan, const std::string& outputFolder, int64_t startOffset);
 int RecoverRaf(ScanContext& scan, const std::string& outputFolder, int64_t startOffset);
 

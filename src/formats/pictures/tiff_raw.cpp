@@ -20,6 +20,7 @@
 #include "formats/pictures/camera_raw.h"
 #include "formats/pictures/exif.h"
 #include "formats/pictures/photo_output.h"
+#include "formats/stated_length.h"
 #include "scan/recognition.h"
 #include "scan/recovered_file.h"
 #include "storage/bytes.h"
@@ -117,6 +118,7 @@ struct TiffHeader {
   bool classic = false;     // the TIFF magic 42 (not Olympus or Panasonic)
   bool panasonic = false;
   std::string extension;    // set by the header alone (Canon, Olympus)
+  uint32_t ifd0 = 0;        // where the first IFD lies
 };
 
 TiffHeader ReadHeader(ByteView first) {
@@ -140,6 +142,7 @@ TiffHeader ReadHeader(ByteView first) {
   } else {
     h.ok = false;
   }
+  h.ifd0 = h.bigEndian ? first.Be32(4) : first.Le32(4);
   return h;
 }
 
@@ -174,12 +177,14 @@ struct Entry {
 };
 
 // How the walk reads: copying (holding every byte), stepping over the gaps between the
-// structures (claimed unread), or ahead of any copy, where the bytes lie (PeekAhead).
-enum class Reading { Hold, StepOver, Peek };
+// structures (claimed unread), ahead of any copy, where the bytes lie (PeekAhead), or
+// straight from the source, for a copy made ahead of the recovery pass.
+enum class Reading { Hold, StepOver, Peek, Source };
 
 class TiffWalk {
  public:
-  TiffWalk(Recognition& rec, bool bigEndian, Reading reading) : rec_(rec), bigEndian_(bigEndian), reading_(reading) {}
+  TiffWalk(Recognition& rec, bool bigEndian, Reading reading) : rec_(&rec), bigEndian_(bigEndian), reading_(reading) {}
+  TiffWalk(const HeadReader& source, bool bigEndian) : source_(&source), bigEndian_(bigEndian), reading_(Reading::Source) {}
 
   // Walks the IFD at offset, its chain and every sub-IFD they point to. False rejects the
   // file (or, with NotHeld(), asks for a walk that keeps every byte it reads).
@@ -223,7 +228,8 @@ class TiffWalk {
   bool OnSubIfds(const Entry& e, int depth);
   bool CheckDataArrays(const OffsetsTag& offsets, const Entry& counts);
 
-  Recognition& rec_;
+  Recognition* rec_ = nullptr;
+  const HeadReader* source_ = nullptr;
   const bool bigEndian_;
   const Reading reading_;
   uint64_t extent_ = 0;
@@ -255,18 +261,19 @@ bool TiffWalk::AddPanasonicRawData() {
 bool TiffWalk::Read(uint64_t offset, void* out, uint64_t length) {
   const uint64_t end = offset + length;  // both below 2^33: no overflow
   if (end > kMaxEnd) return false;
+  if (reading_ == Reading::Source) return source_->Read(static_cast<int64_t>(offset), out, static_cast<size_t>(length));
   if (reading_ == Reading::Peek) {
-    const auto peek = rec_.PeekAhead(static_cast<int64_t>(offset), out, static_cast<int64_t>(length));
+    const auto peek = rec_->PeekAhead(static_cast<int64_t>(offset), out, static_cast<int64_t>(length));
     unknown_ |= peek == Recognition::Peek::Unknown;
     return peek == Recognition::Peek::Read;
   }
   const auto target = static_cast<int64_t>(end);
-  if (target > rec_.Length()) {
-    if (reading_ == Reading::StepOver && static_cast<int64_t>(offset) > rec_.Length() && !rec_.StepOver(static_cast<int64_t>(offset)))
+  if (target > rec_->Length()) {
+    if (reading_ == Reading::StepOver && static_cast<int64_t>(offset) > rec_->Length() && !rec_->StepOver(static_cast<int64_t>(offset)))
       return false;
-    if (!rec_.CopySectorRun(target)) return false;
+    if (!rec_->CopySectorRun(target)) return false;
   }
-  if (rec_.ReadBack(static_cast<int64_t>(offset), out, static_cast<size_t>(length))) return true;
+  if (rec_->ReadBack(static_cast<int64_t>(offset), out, static_cast<size_t>(length))) return true;
   notHeld_ = true;
   return false;
 }
@@ -462,6 +469,13 @@ bool TiffWalk::CheckDataArrays(const OffsetsTag& offsets, const Entry& counts) {
   return true;
 }
 
+// Walks the whole directory tree of the file whose header this is; false rejects it.
+bool WalkFile(TiffWalk& walk, const TiffHeader& header) {
+  walk.extension = header.extension;
+  walk.panasonic = header.panasonic;
+  return walk.WalkIfd(header.ifd0, 0) && walk.AddPanasonicRawData();
+}
+
 enum class Outcome { Done, Rejected, NotHeld };
 
 // One recognition of the file. `hold` keeps every byte read until the kind is known (the
@@ -474,22 +488,16 @@ Outcome CarveTiff(ScanContext& scan, const std::string& outputFolder, int64_t st
   const TiffHeader header = ReadHeader(first);
   if (!header.ok) return Outcome::Rejected;
 
-  const uint32_t ifd0 = header.bigEndian ? first.Be32(4) : first.Le32(4);
-  const auto walkFile = [&](TiffWalk& walk) {
-    walk.extension = header.extension;
-    walk.panasonic = header.panasonic;
-    return walk.WalkIfd(ifd0, 0) && walk.AddPanasonicRawData();
-  };
   // The IFDs and their data first, read where they lie: a header whose IFDs lie far away
   // and do not hold up costs those IFDs, not the bytes up to them.
   TiffWalk ahead(rec, header.bigEndian, Reading::Peek);
   uint8_t last = 0;
-  if (walkFile(ahead) ? rec.PeekAhead(static_cast<int64_t>(ahead.LoadTarget()) - 1, &last, 1) == Recognition::Peek::Beyond
+  if (WalkFile(ahead, header) ? rec.PeekAhead(static_cast<int64_t>(ahead.LoadTarget()) - 1, &last, 1) == Recognition::Peek::Beyond
                       : !ahead.Unknown())
     return Outcome::Rejected;
 
   TiffWalk walk(rec, header.bigEndian, hold ? Reading::Hold : Reading::StepOver);
-  if (!walkFile(walk)) return walk.NotHeld() ? Outcome::NotHeld : Outcome::Rejected;
+  if (!WalkFile(walk, header)) return walk.NotHeld() ? Outcome::NotHeld : Outcome::Rejected;
   // Without any maker evidence: a TIFF picture when no camera named itself, else the raw
   // file of a camera this walk does not know by name.
   std::string extension = walk.extension;
@@ -518,6 +526,18 @@ Outcome CarveTiff(ScanContext& scan, const std::string& outputFolder, int64_t st
 }
 
 }  // namespace
+
+int64_t TiffRawStatedLength(Source& source, int64_t startOffset, int64_t limit) {
+  const HeadReader read{source, startOffset, limit};
+  std::array<uint8_t, 16> first{};
+  if (!read.Read(0, first.data(), first.size())) return 0;
+  const TiffHeader header = ReadHeader(ByteView(first.data(), first.size()));
+  if (!header.ok) return 0;
+  TiffWalk walk(read, header.bigEndian);
+  // The file is read as far as its load target, which must lie within the range.
+  if (!WalkFile(walk, header) || walk.LoadTarget() > static_cast<uint64_t>(limit)) return 0;
+  return static_cast<int64_t>(walk.Extent());
+}
 
 int RecoverTiffRaw(ScanContext& scan, const std::string& outputFolder, int64_t startOffset) {
   const bool mayWrite = !outputFolder.empty() && (scan.Options.TypeMask & kTypeRaw) != 0;
