@@ -147,6 +147,7 @@ RecogniserTable MakeTable() {
   t.CopyAhead[ftRar] = t.CopyAhead[ftRar5] = RarStatedLength;
   t.CopyAhead[ftMatroska] = t.CopyAhead[ftWebm] = MatroskaStatedLength;
   t.CopyAhead[ftTiffRaw] = TiffRawStatedLength;
+  for (uint8_t id : {ftMp4, ft3gp, ftMov, ftCr3}) t.CopyAhead[id] = Mp4StatedLength;
   t.JpegWaitsForLatePass = IsAviFrame;
   t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
   t.LateJpegAhead = &JpegCheckAhead();

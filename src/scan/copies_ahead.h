@@ -42,11 +42,13 @@ inline constexpr int64_t kCopyAheadMinBytes = int64_t{4} << 20;    // smaller fi
 inline constexpr int64_t kCopyAheadBytes = int64_t{4} << 30;       // most the copies hold at a time
 inline constexpr int64_t kCopyReserveBytes = int64_t{1} << 30;     // free space always left
 inline constexpr int64_t kCopyAheadPieceBytes = int64_t{32} << 20;  // copied at once
+inline constexpr size_t kCopyAheadJobs = 1024;                     // files offered and not taken
 
 class CopiesAhead {
  public:
-  // Copies from source into work files of `folder` (ending in '/'), on one thread.
-  CopiesAhead(Source& source, std::string folder);
+  // Copies from source into work files of `folder` (ending in '/'), on one thread, the
+  // files of at least minBytes.
+  CopiesAhead(Source& source, std::string folder, int64_t minBytes = kCopyAheadMinBytes);
   // Stops the worker and deletes every copy not taken.
   ~CopiesAhead();
   CopiesAhead(const CopiesAhead&) = delete;
@@ -69,6 +71,8 @@ class CopiesAhead {
   // Deletes every copy not taken (and copies no more): true when there was one, so that a
   // write that failed for want of space may be tried again.
   bool DropAll();
+  // Waits until every file offered is copied or passed over.
+  void Settle();
   // Notes the work files that exist in the scan's file journal again, so that a scan
   // continued from a point saved now deletes them (it knows nothing of them).
   void NoteAgainInJournal();
@@ -82,17 +86,20 @@ class CopiesAhead {
     std::unique_ptr<TNewFileStream> file;
     std::string path;
     int64_t length = 0, copied = 0;
+    bool taken = false;  // by the pass, or dropped: a running copy stops
   };
   using Jobs = std::map<int64_t, Job>;  // by start offset
 
   void Work();
   void CopyJob(int64_t startOffset, Job& job, std::unique_lock<std::mutex>& lock);
+  bool InsideEarlierCopy(int64_t startOffset) const;
   bool RoomFor(int64_t bytes) const;
   void Delete(Job& job);
 
   Source& source_;
   const std::string folder_;
-  std::mutex mutex_;
+  const int64_t minBytes_;
+  mutable std::mutex mutex_;
   std::condition_variable changed_;
   Jobs jobs_;
   int64_t heldBytes_ = 0;  // bytes in copies not taken

@@ -45,6 +45,7 @@ Recognition::Recognition(ScanContext& scan, int64_t startOffset, RecognitionOutp
     }
     bytes_.assign(first_.begin(), first_.begin() + sectorSize_);
     firstKept_ = sectorSize_;
+    inOrder_ = sectorSize_;
     started_ = true;
   } catch (const std::bad_alloc&) {
     RollBackClaims(scan.SectorMap, claims_);
@@ -81,11 +82,40 @@ StartFate Recognition::FateOfStop(CopyStop stop) {
 // Creates the partial file of a File output; the buffer in front of it is reserved here.
 bool Recognition::OpenFile() {
   if (fileName_.empty()) return false;
-  file_ = CreatePartialFileAsking(scan_, fileName_);
+  if (!TakeCopyAhead()) file_ = CreatePartialFileAsking(scan_, fileName_);
   if (!file_) return false;
   partialExists_ = true;
   bytes_.reserve(static_cast<size_t>(kOutputBufferBytes + kMaxSectorSize));
   return true;
+}
+
+// The file copied ahead of the pass from this start, when there is one, becomes the partial
+// file: the bytes it holds are not written again (see FlushOutput and CopyRunIntoFile).
+bool Recognition::TakeCopyAhead() {
+  if (!scan_.Copies) return false;
+  CopiesAhead::Copy copy = scan_.Copies->Take(startOffset_);
+  if (!copy.File) return false;
+  if (!AdoptAsPartialFile(fileName_, copy.Path)) {
+    copy.File.reset();
+    RemoveFileInProgress(copy.Path);
+    return false;
+  }
+  file_ = std::move(copy.File);
+  ahead_ = copy.Bytes;
+  fileReachesFurther_ = true;
+  return true;
+}
+
+// True when the file holds output bytes [at, at + count) already: they come from the
+// sectors that follow the start sector in order (inOrder), which the copy made ahead holds.
+// Otherwise the file is about to be written there, and the copy counts no further.
+bool Recognition::HeldAhead(int64_t at, int64_t count, bool inOrder) {
+  if (inOrder && at + count <= ahead_) {
+    scan_.BytesCopiedAhead += count;
+    return true;
+  }
+  ahead_ = std::min(ahead_, at);
+  return false;
 }
 
 // Listed first, so that a sector is never claimed without the list knowing of it.
@@ -155,6 +185,7 @@ CopyStop Recognition::TakeRun(bool read, int64_t wanted) {
     return stop_ = CopyStop::MemoryLimit;
   }
   furthestSector_ = std::max(furthestSector_, sector);
+  const bool inOrder = Length() == inOrder_ && sector * sectorSize_ == startOffset_ + Length();
   if (read) {
     const CopyStop stop = direct ? CopyRunIntoFile(sector, n) : ReadRun(sector, n);
     if (stop != CopyStop::Reached) {
@@ -173,6 +204,7 @@ CopyStop Recognition::TakeRun(bool read, int64_t wanted) {
     bytesBase_ = Length() + n * sectorSize_;
     bytes_.clear();
   }
+  if (inOrder) inOrder_ = Length();
   furthestSector_ = std::max(furthestSector_, sector + n - 1);
   readPosition_ = (sector + n) * sectorSize_;
   scan_.ShowCopyProgress(StartSector(), sector + n - 1);
@@ -193,7 +225,9 @@ bool Recognition::CopiesDirectly(int64_t wanted) {
 // empty); the file then reads them back where a walk needs them.
 CopyStop Recognition::CopyRunIntoFile(int64_t sector, int64_t count) {
   const int64_t bytes = count * sectorSize_;
-  if (!scan_.SourceHandle().CopyInto(sector * sectorSize_, bytes, file_->FileHandle(), Length())) return CopyStop::ReadError;
+  if (!HeldAhead(Length(), bytes, sector * sectorSize_ == startOffset_ + Length()) &&
+      !scan_.SourceHandle().CopyInto(sector * sectorSize_, bytes, file_->FileHandle(), Length()))
+    return CopyStop::ReadError;
   scan_.BytesRead += bytes;
   scan_.SectorsWorked += count;
   bytesBase_ += bytes;
@@ -361,6 +395,8 @@ bool Recognition::ExtendWithZeros(int64_t length) {
       FlushOutput();
       while (!fileFailed_) {
         try {
+          if (fileReachesFurther_) file_->SetSize(from);  // the copy made ahead is no zeros
+          ahead_ = std::min(ahead_, from);
           file_->SetSize(length);
           break;
         } catch (const std::system_error&) {
@@ -448,6 +484,7 @@ void Recognition::CutHeldBytes(int64_t length) {
     bytesBase_ = length;
   }
   firstKept_ = std::min(firstKept_, length);
+  inOrder_ = std::min(inOrder_, length);
 }
 
 void Recognition::CutKeepingClaims(int64_t length) {
@@ -478,6 +515,7 @@ bool Recognition::AskRetry() { return AskRetryAfterSaveFailure(scan_, fileName_)
 // dropped once it leaves the buffer.
 void Recognition::GiveUpFile() {
   fileFailed_ = true;
+  ahead_ = 0;
   file_.reset();
   if (partialExists_) RemoveFileInProgress(PartialFileName(fileName_));
   partialExists_ = false;
@@ -488,6 +526,11 @@ void Recognition::GiveUpFile() {
 // so the walk can still read back the header it was about to look at and go on.
 void Recognition::FlushOutput() {
   const auto n = static_cast<int64_t>(bytes_.size());
+  if (!fileFailed_ && n > 0 && HeldAhead(bytesBase_, n, bytesBase_ + n <= inOrder_)) {
+    bytesBase_ += n;
+    bytes_.clear();
+    return;
+  }
   while (!fileFailed_ && n > 0) {
     if (file_->Seek(bytesBase_, soBeginning) == bytesBase_ && file_->Write(bytes_.data(), n) == n) {
       bytesBase_ += n;

@@ -310,6 +310,8 @@ class Recognition {
   void DropWindowBefore(int64_t offset);
   void CutHeldBytes(int64_t length);
   bool OpenFile();
+  bool TakeCopyAhead();
+  bool HeldAhead(int64_t at, int64_t count, bool inOrder);
   bool AskRetry();
   void FlushOutput();
   bool FinishFile();
@@ -326,12 +328,15 @@ class Recognition {
   std::unique_ptr<TNewFileStream> file_;
   bool partialExists_ = false;
   bool fileFailed_ = false;
+  int64_t ahead_ = 0;                // the file holds the source's bytes [start, start + ahead_) (copied ahead)
+  bool fileReachesFurther_ = false;  // the file may be longer than Length() (a copy made ahead)
 
   std::vector<uint8_t> bytes_;  // output bytes [bytesBase_, Length())
   int64_t bytesBase_ = 0;
   std::vector<std::pair<int64_t, int64_t>> foreign_;  // output ranges [first, end) placed by Append
   std::map<int64_t, std::vector<uint8_t>> appended_;  // FileOnCommit: Append's bytes by output offset
   int64_t firstKept_ = 0;       // output bytes [0, firstKept_) are still the start sector
+  int64_t inOrder_ = 0;         // output bytes [0, inOrder_) are the source's from the start sector on
   std::array<uint8_t, kMaxSectorSize> first_{};
 
   int64_t readPosition_;

@@ -208,6 +208,36 @@ std::unique_ptr<TNewFileStream> CreatePartialFile(std::string& fileName) {
   return nullptr;
 }
 
+std::unique_ptr<TNewFileStream> CreateWorkFile(const std::string& path) {
+  NoteInJournal(path);
+  auto stream = CreateFileInProgress(path);
+  if (!stream) NoteTakenNot(path);
+  return stream;
+}
+
+void NoteWorkFileInJournal(const std::string& path) { NoteInJournal(path); }
+
+bool AdoptAsPartialFile(std::string& fileName, const std::string& workPath) {
+  for (int n = 0; n < kMaxAlternatives; ++n) {
+    const std::string name = NumberedFileName(fileName, n);
+    const std::string partial = PartialFileName(name);
+    if (NameTaken(name) || NameTaken(partial)) continue;
+    std::lock_guard<std::mutex> hold(InProgressLock());
+    NoteInJournal(partial);
+    if (RenameNoReplace(workPath, partial)) {
+      InProgress().erase(workPath);
+      InProgress().insert(partial);
+      NoteTakenNot(workPath);
+      fileName = name;
+      return true;
+    }
+    NoteTakenNot(partial);
+    if (errno != EEXIST) return false;
+  }
+  errno = EEXIST;
+  return false;
+}
+
 bool PlaceRecoveredFile(std::string& fileName) {
   const std::string partial = PartialFileName(fileName);
   for (int n = 0; n < kMaxAlternatives; ++n) {
@@ -231,6 +261,8 @@ bool PlaceRecoveredFile(std::string& fileName) {
 
 bool AskRetryAfterSaveFailure(ScanContext& scan, const std::string& fileName) {
   const int error = errno;
+  // The space the copies made ahead take is given back first, and the write tried again.
+  if (scan.Copies && IsDiskFull(error) && scan.Copies->DropAll()) return true;
   switch (scan.Observer().OnSaveFailedBecause(fileName, error)) {
     case SaveFailureChoice::Retry:
       return true;

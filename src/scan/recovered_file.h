@@ -88,6 +88,15 @@ void RemoveAllFilesInProgress();
 // scan can find what it made after a point whenever it is cut off; nullptr stops it.
 void SetFileJournal(std::function<void(const std::string& path, bool taken)> note);
 
+// Creates a work file new (the journal told of it first) and lists it; nullptr when that fails.
+std::unique_ptr<TNewFileStream> CreateWorkFile(const std::string& path);
+// Tells the journal of a work file again (see CopiesAhead::NoteAgainInJournal).
+void NoteWorkFileInJournal(const std::string& path);
+// Makes the listed work file at workPath the temporary file of `fileName`, renamed to the
+// first free alternative as CreatePartialFile picks it; `fileName` becomes the chosen name.
+// False (with errno) when it could not be renamed: the work file is then left as it is.
+bool AdoptAsPartialFile(std::string& fileName, const std::string& workPath);
+
 // Picks the first free alternative of `fileName` (see NumberedFileName) whose final and
 // temporary names are both free, creates the temporary file and lists it; `fileName`
 // becomes the chosen name. nullptr (with errno) when no file could be created.

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "scan/checks_ahead.h"
+#include "scan/copies_ahead.h"
 #include "scan/inner_files.h"
 #include "scan/dead_ends.h"
 #include "scan/observer.h"
@@ -156,6 +157,10 @@ class ScanContext {
   // The workers that check contents ahead of the recovery pass; null when the pass checks
   // every file itself.
   ChecksAhead* Ahead = nullptr;
+  // The large files copied while the search pass read on; null when there are none. The
+  // bytes of the files written that such a copy held, and that were not written again.
+  CopiesAhead* Copies = nullptr;
+  int64_t BytesCopiedAhead = 0;
 
   // Samsung camera mode: the cluster in front of a "moov" box that ends with the "mdat"
   // header of the video's data, kept for the MP4 recogniser.

@@ -257,6 +257,16 @@ class Driver {
       if (scan_.Options.FreeSpaceOnly) CollectFreeSpace();
       if (scan_.Options.TypeMask & kStreamTypesMask) OpenWorkFiles();
     }
+    // Large files are copied while the search reads on; what the recovery passes do not
+    // take is deleted after them.
+    std::optional<CopiesAhead> copies;
+    if (from == ScanPass::Searching && CopiesAheadPay()) copies.emplace(scan_.SourceHandle(), scan_.Options.OutputFolder);
+    struct Unset {
+      ScanContext& scan;
+      CopiesAhead*& copies;
+      ~Unset() { scan.Copies = copies = nullptr; }
+    } unset{scan_, copies_};
+    scan_.Copies = copies_ = copies ? &*copies : nullptr;
     if (from == ScanPass::Searching) {
       if (!scan_.SearchStop) {
         SearchPass(saved ? saved->Position : -1);
@@ -281,6 +291,8 @@ class Driver {
       RecoveryPass(ScanPass::Recovery, from == ScanPass::Recovery ? saved->Position : lastCandidate);
     if (!Stopped() && from != ScanPass::Streams)
       RecoveryPass(ScanPass::LateJpeg, resumed && from == ScanPass::LateJpeg ? saved->Position : lastCandidate);
+    scan_.Copies = copies_ = nullptr;
+    copies.reset();
     if (!Stopped() && work_.InUse() && FlushWorkFiles()) StreamPass(from == ScanPass::Streams ? saved->Position : 0);
     // A stopped scan that can be continued keeps its work files for the next run.
     if (keeper_ && Stopped() && !report_.WorkFilesFailed) work_.Leave();
@@ -299,6 +311,13 @@ class Driver {
     return g.ClusterPhase < 0 ? -1 : static_cast<int32_t>(g.ClusterPhase % g.SectorsPerCluster);
   }
   bool Stopped() const { return scan_.RunState == rsStopped; }
+
+  // Copying ahead needs a second processor, files to write and an image file to copy from.
+  bool CopiesAheadPay() const {
+    const ScanOptions& o = scan_.Options;
+    return o.Threads >= 2 && !o.InventoryOnly && !o.OutputFolder.empty() &&
+           scan_.SourceHandle().Kind() == SourceKind::ImageFile;
+  }
 
   // Takes up where a saved scan stood: the context has its part back already.
   void Resume(const SavedScan& saved) {
@@ -335,6 +354,7 @@ class Driver {
       p.WorkRecords = work_.Count();
     }
     keeper_->Save(scan_, p);
+    if (copies_) copies_->NoteAgainInJournal();
   }
   void SaveWhenDue(ScanPass pass, int64_t position, bool force = false) {
     if (keeper_ && (force || keeper_->Due())) SavePoint(pass, position);
@@ -392,7 +412,10 @@ class Driver {
     } else {
       candidates_.push_back({s, t});
     }
-    if (CountsAsFound(t, scan_.Options.TypeMask)) ++report_.FoundCount;
+    if (!CountsAsFound(t, scan_.Options.TypeMask)) return;
+    ++report_.FoundCount;
+    if (copies_ && !late && table_.CopyAhead[t])
+      copies_->Offer(s * scan_.SectorSize(), (scan_.LastSector - s + 1) * scan_.SectorSize(), table_.CopyAhead[t]);
   }
 
   // Every sector of the range (with a known phase, the first of each cluster), read in large
@@ -771,6 +794,7 @@ class Driver {
   WorkFiles work_;
   std::vector<Candidate> candidates_;
   std::vector<Candidate> lateStream_;  // stream packets the return pass found, in disk order
+  CopiesAhead* copies_ = nullptr;      // while the search and recovery passes run, when they pay
   size_t nextLate_ = 0;
   Candidate fileAt_{0, 0};  // the work files' next packet, read ahead of the merge
   bool fileAhead_ = false, fileHas_ = false;

@@ -145,6 +145,17 @@ struct RawCard {
     }
     return *scan;
   }
+  // The context over the image written to a file, which the source copies into files in the
+  // kernel, as it does a real image.
+  ScanContext& ContextOverImageFile() {
+    if (!scan) {
+      const std::string path = imageDir.path().string() + "/card.img";
+      WriteFileBytes(path, image);
+      fileSource = OpenSource(path).source;
+      scan = ScanContext::Create(*fileSource, setup, clock, observer).Scan;
+    }
+    return *scan;
+  }
   ScanReport RunAll() { return RunScan(Context(), setup.Geometry, DefaultRecognisers()); }
   std::string File(int64_t sector, const std::string& ext) const {
     return RecoveredFileName(setup.Options.OutputFolder, sector * ss, ext);
@@ -178,6 +189,8 @@ struct RawCard {
   ProgressClock clock;
   ScanObserver* observer = nullptr;  // set before the first Context()
   std::unique_ptr<MemorySource> source;
+  TempDir imageDir;
+  std::unique_ptr<Source> fileSource;
   std::unique_ptr<ScanContext> scan;
 };
 

@@ -283,6 +283,29 @@ class OnePiece {
   std::vector<uint8_t>& bytes_;
 };
 
+// The walk over the file as it lies in one piece, reading only the box headers it looks at
+// (a bounded number of them): how long a video says it is, for the copy made ahead of the
+// pass.
+class HeadersInPlace {
+ public:
+  HeadersInPlace(Source& source, int64_t startOffset, int64_t limit)
+      : source_(source), startOffset_(startOffset), limit_(limit) {}
+  bool KnownDeadEnd(std::string_view, int64_t) const { return false; }
+  bool CopySectorRun(int64_t target) const { return target <= limit_; }
+  bool StepOver(int64_t target) const { return target <= limit_; }
+  CopyStop CopyAsFarAs(int64_t target) const { return target > limit_ ? CopyStop::RangeEnd : CopyStop::Reached; }
+  bool ReadBack(int64_t offset, void* buffer, size_t count) {
+    return ++reads_ <= kMaxReads && offset >= 0 && static_cast<int64_t>(count) <= limit_ - offset &&
+           source_.ReadAt(startOffset_ + offset, buffer, count);
+  }
+
+ private:
+  static constexpr int kMaxReads = 1 << 16;
+  Source& source_;
+  const int64_t startOffset_, limit_;
+  int reads_ = 0;
+};
+
 // Makes sure the output holds bytes up to `end` (a box header just after the data read so
 // far); RangeEnd when the range ends before that.
 template <class Rec>
@@ -365,6 +388,20 @@ bool FindPictureInOnePiece(Source& source, int64_t startOffset, int64_t extentBy
 ContentVerdict CheckPictureContent(ByteView file, const std::atomic<bool>*) { return {HeifPictureDecodes(file)}; }
 
 }  // namespace
+
+int64_t Mp4StatedLength(Source& source, int64_t startOffset, int64_t limit) {
+  std::array<uint8_t, 512> sector{};
+  if (limit < static_cast<int64_t>(sector.size()) || !source.ReadAt(startOffset, sector.data(), sector.size())) return 0;
+  const ByteView first(sector.data(), sector.size());
+  const IsoKind kind = KindOf(first);
+  const int64_t firstBox = BoxLength(first);
+  if (!IsStartSector(first) || IsPicture(kind) || firstBox <= 0 || firstBox >= kMp4LongFirstBox) return 0;
+  HeadersInPlace walk(source, startOffset, limit);
+  Seen seen;
+  seen.Note(first.Sub(4, 4));
+  const int64_t length = WalkBoxes(walk, kind, firstBox, seen);
+  return length > 0 && seen.Kept(kind, length) ? length : 0;
+}
 
 const AheadCheck& HeifCheckAhead() {
   static const AheadCheck check{FindPictureInOnePiece, CheckPictureContent, kMaxPictureBytes, true};

@@ -38,6 +38,9 @@ inline constexpr int64_t kMp4LongFirstBox = 256;             // first boxes this
 // The decode check of HEIF/AVIF pictures, run ahead of the recovery pass.
 const AheadCheck& HeifCheckAhead();
 
+// How long the video (or CR3) at startOffset says it is, for the copy made ahead of the pass.
+int64_t Mp4StatedLength(Source& source, int64_t startOffset, int64_t limit);
+
 // Carves the file starting at startOffset. Always returns 0.
 int RecoverMp4(ScanContext& scan, const std::string& outputFolder, int64_t startOffset);
 

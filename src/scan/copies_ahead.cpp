@@ -1,0 +1,187 @@
+#include "scan/copies_ahead.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "scan/recovered_file.h"
+#include "storage/files.h"
+
+namespace morvane {
+
+CopiesAhead::CopiesAhead(Source& source, std::string folder, int64_t minBytes)
+    : source_(source), folder_(std::move(folder)), minBytes_(minBytes) {
+  worker_ = std::thread([this] { Work(); });
+}
+
+CopiesAhead::~CopiesAhead() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  changed_.notify_all();
+  worker_.join();
+  for (auto& [start, job] : jobs_) Delete(job);
+}
+
+void CopiesAhead::Offer(int64_t startOffset, int64_t limitBytes, StatedLength lengthOf) {
+  if (lengthOf == nullptr || limitBytes < minBytes_) return;
+  {
+    std::lock_guard lock(mutex_);
+    if (off_ || stop_ || jobs_.size() >= kCopyAheadJobs || jobs_.count(startOffset) != 0) return;
+    Job& job = jobs_[startOffset];
+    job.limit = limitBytes;
+    job.lengthOf = lengthOf;
+  }
+  changed_.notify_all();
+}
+
+void CopiesAhead::Work() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    auto next = jobs_.end();
+    changed_.wait(lock, [&] {
+      if (stop_) return true;
+      if (off_) return false;
+      next = std::find_if(jobs_.begin(), jobs_.end(), [](const auto& j) { return j.second.state == State::Offered; });
+      return next != jobs_.end();
+    });
+    if (stop_) return;
+    busy_ = next->first;
+    next->second.state = State::Copying;
+    CopyJob(next->first, next->second, lock);
+    next->second.state = State::Done;
+    if (!next->second.file) jobs_.erase(next);  // nothing to take
+    busy_ = -1;
+    changed_.notify_all();
+  }
+}
+
+// The job stays in the map while busy_ names it: Take and DropAll wait for that.
+void CopiesAhead::CopyJob(int64_t startOffset, Job& job, std::unique_lock<std::mutex>& lock) {
+  lock.unlock();
+  const int64_t length = std::min(job.lengthOf(source_, startOffset, job.limit), job.limit);
+  lock.lock();
+  if (length < std::max<int64_t>(minBytes_, 1) || heldBytes_ + length > kCopyAheadBytes || stop_ || off_ || job.taken ||
+      InsideEarlierCopy(startOffset))
+    return;
+  job.length = length;
+  heldBytes_ += length;  // reserved; what is not copied is given back below
+  job.path = folder_ + "COPY" + SectorName(startOffset) + ".TMP";
+  const std::string path = job.path;
+  lock.unlock();
+  std::unique_ptr<TNewFileStream> file = CreateWorkFile(path);
+  int64_t copied = 0;
+  bool failed = !file;
+  while (!failed && copied < length) {
+    const int64_t n = std::min(kCopyAheadPieceBytes, length - copied);
+    {
+      std::lock_guard hold(mutex_);
+      if (stop_ || off_ || job.taken) break;
+    }
+    if (!RoomFor(n) || !source_.CopyInto(startOffset + copied, n, file->FileHandle(), copied)) {
+      failed = true;
+      break;
+    }
+    copied += n;
+    std::lock_guard hold(mutex_);
+    job.copied = copied;
+  }
+  if (failed && file) {
+    try {
+      file->SetSize(copied);  // a piece that failed may have left bytes behind
+    } catch (const std::system_error&) {
+      copied = 0;
+    }
+  }
+  lock.lock();
+  // The source cannot be copied so (a device), or the disk refuses: no more copies.
+  if (failed) off_ = true;
+  job.file = std::move(file);
+  job.copied = copied;
+  heldBytes_ -= length - copied;
+  job.length = copied;
+}
+
+// A file that starts inside one copied before it (jobs are taken in disk order) is most
+// likely part of it, a frame or an embedded picture: the pass copies it itself if it turns
+// out to be a file of its own.
+bool CopiesAhead::InsideEarlierCopy(int64_t startOffset) const {
+  auto it = jobs_.lower_bound(startOffset);
+  if (it == jobs_.begin()) return false;
+  --it;
+  return startOffset - it->first < std::max(it->second.length, it->second.copied);
+}
+
+// Whether the output's file system keeps kCopyReserveBytes and what the copies hold free
+// after `bytes` more.
+bool CopiesAhead::RoomFor(int64_t bytes) const {
+  std::error_code error;
+  const std::filesystem::space_info space = std::filesystem::space(Utf8Path(folder_), error);
+  if (error) return false;
+  int64_t held;
+  {
+    std::lock_guard hold(mutex_);
+    held = heldBytes_;
+  }
+  return static_cast<int64_t>(std::min<uintmax_t>(space.available, INT64_MAX)) >= bytes + kCopyReserveBytes + held;
+}
+
+void CopiesAhead::Delete(Job& job) {
+  job.file.reset();
+  if (!job.path.empty()) RemoveFileInProgress(job.path);
+  job.path.clear();
+}
+
+CopiesAhead::Copy CopiesAhead::Take(int64_t startOffset) {
+  std::unique_lock lock(mutex_);
+  auto it = jobs_.find(startOffset);
+  if (it == jobs_.end()) return {};
+  it->second.taken = true;  // a running copy stops after its piece
+  changed_.wait(lock, [&] { return busy_ != startOffset; });
+  it = jobs_.find(startOffset);
+  if (it == jobs_.end()) return {};
+  Job& job = it->second;
+  Copy copy;
+  if (job.file && job.copied > 0) {
+    copy.File = std::move(job.file);
+    copy.Path = job.path;
+    copy.Bytes = job.copied;
+    job.path.clear();
+  }
+  heldBytes_ -= job.copied;
+  Delete(job);
+  jobs_.erase(it);
+  return copy;
+}
+
+bool CopiesAhead::DropAll() {
+  std::unique_lock lock(mutex_);
+  off_ = true;
+  for (auto& [start, job] : jobs_) job.taken = true;
+  changed_.wait(lock, [&] { return busy_ < 0; });
+  bool any = false;
+  for (auto& [start, job] : jobs_) {
+    any = any || job.file != nullptr;
+    Delete(job);
+  }
+  jobs_.clear();
+  heldBytes_ = 0;
+  return any;
+}
+
+void CopiesAhead::Settle() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] {
+    return busy_ < 0 && (off_ || std::none_of(jobs_.begin(), jobs_.end(),
+                                              [](const auto& j) { return j.second.state == State::Offered; }));
+  });
+}
+
+void CopiesAhead::NoteAgainInJournal() {
+  std::lock_guard lock(mutex_);
+  for (const auto& [start, job] : jobs_)
+    if (!job.path.empty()) NoteWorkFileInJournal(job.path);
+}
+
+}  // namespace morvane
