@@ -82,17 +82,10 @@ void ChecksAhead::Passed(int64_t order) {
   changed_.notify_all();
 }
 
-namespace {
-
-// For tests: MORVANE_TEST_WORKERS_FIRST=1 makes the pass wait for a worker to take up the
-// candidate it reaches rather than check the bytes itself, so that every verdict a worker
-// reaches is offered to the pass, whatever the thread timing.
 bool WorkersFirst() {
   const char* text = std::getenv("MORVANE_TEST_WORKERS_FIRST");
   return text && text[0] == '1';
 }
-
-}  // namespace
 
 ContentVerdict ChecksAhead::Verdict(int64_t startOffset, ByteView bytes, ContentCheck check) {
   std::shared_ptr<Job> job;

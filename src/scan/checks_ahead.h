@@ -66,6 +66,12 @@ bool HoldFirstBytes(Source& source, int64_t startOffset, int64_t limit, int64_t 
 bool HoldStatedLength(Source& source, int64_t startOffset, int64_t limit, int64_t headBytes,
                       int64_t (*lengthOf)(ByteView head), std::vector<uint8_t>& bytes);
 
+// For tests: MORVANE_TEST_WORKERS_FIRST=1 makes the pass wait for a worker to take up the
+// candidate it reaches rather than check the bytes itself, so that every verdict a worker
+// reaches is offered to the pass, whatever the thread timing; and copies ahead (see
+// scan/copies_ahead.h) are made of files of every size and waited for.
+bool WorkersFirst();
+
 inline constexpr size_t kAheadJobs = 6;                  // candidates offered at a time
 inline constexpr int64_t kAheadBytes = int64_t{64} << 20;  // bytes workers hold before pausing
 

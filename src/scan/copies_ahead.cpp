@@ -4,13 +4,14 @@
 #include <filesystem>
 #include <system_error>
 
+#include "scan/checks_ahead.h"
 #include "scan/recovered_file.h"
 #include "storage/files.h"
 
 namespace morvane {
 
 CopiesAhead::CopiesAhead(Source& source, std::string folder, int64_t minBytes)
-    : source_(source), folder_(std::move(folder)), minBytes_(minBytes) {
+    : source_(source), folder_(std::move(folder)), minBytes_(WorkersFirst() ? 1 : minBytes), waits_(WorkersFirst()) {
   worker_ = std::thread([this] { Work(); });
 }
 
@@ -137,6 +138,14 @@ CopiesAhead::Copy CopiesAhead::Take(int64_t startOffset) {
   std::unique_lock lock(mutex_);
   auto it = jobs_.find(startOffset);
   if (it == jobs_.end()) return {};
+  if (waits_) {
+    changed_.wait(lock, [&] {
+      auto job = jobs_.find(startOffset);
+      return off_ || job == jobs_.end() || job->second.state == State::Done;
+    });
+    it = jobs_.find(startOffset);
+    if (it == jobs_.end()) return {};
+  }
   it->second.taken = true;  // a running copy stops after its piece
   changed_.wait(lock, [&] { return busy_ != startOffset; });
   it = jobs_.find(startOffset);

@@ -99,6 +99,7 @@ class CopiesAhead {
   Source& source_;
   const std::string folder_;
   const int64_t minBytes_;
+  const bool waits_;  // Take waits for the copy to be made (for tests)
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   Jobs jobs_;

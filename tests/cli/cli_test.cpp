@@ -461,7 +461,9 @@ const ScanLeaves& UninterruptedScan(const std::string& faults) {
 // A scan killed at once (as SIGKILL would) at a point of the search, between files or in
 // the middle of one, with states saved at every n-th point, then continued: the folder and
 // the reports are an uninterrupted scan's. With a bad sector in the first search block the
-// whole block is read again at the end of the search, in pieces.
+// whole block is read again at the end of the search, in pieces. Both runs copy every file
+// they can ahead of the recovery and wait for the copies: the copies the killed run left
+// behind are deleted, and those taken over change no byte.
 struct KillPoint {
   const char* where;
   int saveEvery;
@@ -473,13 +475,14 @@ TEST_P(Resume, KilledScanContinuesToTheSameFilesAndReports) {
   const std::string img = MixedImage(dir);
   const std::string faults =
       std::string("LANG=C") + (GetParam().badSectors ? std::string(" MORVANE_TEST_BAD_SECTORS=") + GetParam().badSectors : "");
-  const std::string env = faults + " MORVANE_TEST_KILL=" + GetParam().where +
+  const std::string ahead = faults + " MORVANE_TEST_WORKERS_FIRST=1 ";
+  const std::string env = ahead + " MORVANE_TEST_KILL=" + GetParam().where +
                           " MORVANE_TEST_SAVE_EVERY=" + std::to_string(GetParam().saveEvery);
   ASSERT_EQ(Morvane(ScanArgs(img, dir), env).status, 137);
   ASSERT_TRUE(fs::exists(dir / "out/morvane-scan.state"));
   const std::string begun = StartTimeIn(dir / "r.xml");
   std::this_thread::sleep_until(std::chrono::system_clock::from_time_t(std::time(nullptr) + 1));
-  auto r = Morvane(ScanArgs(img, dir) + " --resume", faults);
+  auto r = Morvane(ScanArgs(img, dir) + " --resume", ahead);
   ASSERT_EQ(r.status, 0) << r.out;
   const ScanLeaves& whole = UninterruptedScan(faults);
   if (GetParam().badSectors) {
