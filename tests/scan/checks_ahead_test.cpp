@@ -5,8 +5,13 @@
 #include <chrono>
 #include <thread>
 
+#include <filesystem>
+
 #include "scan/bad_areas.h"
+#include "scan/copies_ahead.h"
+#include "scan/recovered_file.h"
 #include "scan/sector_map.h"
+#include "support/test_support.h"
 
 namespace morvane {
 namespace {
@@ -86,6 +91,64 @@ TEST(ChecksAhead, AWorkersVerdictIsTakenForTheSameBytesOnly) {
   }
   EXPECT_EQ(failing.ReadCalls(), 1u);
   EXPECT_EQ(failing.FailedReads(), 0u);
+}
+
+// Files of the test image state their length in their first byte, in sectors.
+int64_t FirstByteSectors(Source& source, int64_t start, int64_t limit) {
+  uint8_t sectors = 0;
+  return source.ReadAt(start, &sectors, 1) ? std::min<int64_t>(sectors * 512, limit) : 0;
+}
+
+TEST(CopiesAhead, EachFileIsCopiedOnceAndWhatIsNotTakenIsDeleted) {
+  test::TempDir dir;
+  std::vector<uint8_t> image(64 * 512);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 13 + i / 512);
+  image[0] = 8;         // sectors 0-7; one starting inside it (4) is part of it, not copied
+  image[4 * 512] = 20;
+  image[10 * 512] = 60;  // reaches beyond the range: cut at its end
+  image[30 * 512] = 0;   // inside the one before, and states nothing
+  test::WriteFileBytes(dir / "card.img", image);
+  auto source = OpenSource(dir / "card.img").source;
+  const std::string out = (dir.path() / "out").string() + "/";
+  std::filesystem::create_directory(out);
+  auto files = [&] { return std::distance(std::filesystem::directory_iterator(out), {}); };
+  {
+    CopiesAhead copies(*source, out, 1);
+    for (int64_t s : {0, 4, 10, 30}) copies.Offer(s * 512, (64 - s) * 512, FirstByteSectors);
+    copies.Settle();
+    EXPECT_EQ(files(), 2);
+    EXPECT_FALSE(copies.Take(4 * 512).File);
+    EXPECT_FALSE(copies.Take(30 * 512).File);
+    CopiesAhead::Copy taken = copies.Take(10 * 512);
+    ASSERT_TRUE(taken.File);
+    EXPECT_EQ(taken.Bytes, 54 * 512);
+    EXPECT_TRUE(test::ReadFileBytes(taken.Path) == std::vector<uint8_t>(image.begin() + 10 * 512, image.end()));
+    EXPECT_FALSE(copies.Take(10 * 512).File);  // taken once
+    taken.File.reset();
+    RemoveFileInProgress(taken.Path);
+  }
+  EXPECT_EQ(files(), 0) << "the copy of the file at sector 0 was not taken";
+
+  // A write that finds the drive full gets the copies' space back, once.
+  {
+    CopiesAhead copies(*source, out, 1);
+    copies.Offer(10 * 512, 54 * 512, FirstByteSectors);
+    copies.Settle();
+    EXPECT_EQ(files(), 1);
+    EXPECT_TRUE(copies.DropAll());
+    EXPECT_EQ(files(), 0);
+    EXPECT_FALSE(copies.DropAll());
+    copies.Offer(0, 64 * 512, FirstByteSectors);  // no more copies after that
+    copies.Settle();
+    EXPECT_EQ(files(), 0);
+  }
+  // A source that cannot copy into files makes none.
+  MemorySource memory(image);
+  CopiesAhead copies(memory, out, 1);
+  copies.Offer(0, 64 * 512, FirstByteSectors);
+  copies.Settle();
+  EXPECT_FALSE(copies.Take(0).File);
+  EXPECT_EQ(files(), 0);
 }
 
 }  // namespace
