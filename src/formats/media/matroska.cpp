@@ -107,29 +107,64 @@ std::optional<FileStart> ReadFileStart(ByteView first) {
   return start;
 }
 
-// True when the output cannot reach `target` bytes before the end of the range, whatever
-// lies on the way: such an element is cut off, and looking for its end would only claim
-// the rest of the range for nothing.
-bool BeyondRange(const Recognition& rec, const ScanContext& scan, uint64_t target) {
-  return target > static_cast<uint64_t>(rec.Length() + (scan.RangeEndOffset() - rec.ReadPosition()));
-}
-
 enum class Header { Read, None, Failed };
 
-// Reads the element header at `at`; None where the range ends first or the bytes are no
-// element header.
-Header FetchHeader(Recognition& rec, int64_t at, ElementHeader& header) {
-  const CopyStop stop = rec.CopyAsFarAs(at + static_cast<int64_t>(kMaxElementHeader));
-  if (stop != CopyStop::Reached && stop != CopyStop::RangeEnd) return Header::Failed;
-  if (rec.Length() <= at) return Header::None;
-  std::array<uint8_t, kMaxElementHeader> bytes{};
-  const size_t have = static_cast<size_t>(std::min<int64_t>(rec.Length() - at, bytes.size()));
-  if (!rec.ReadBack(at, bytes.data(), have)) return Header::Failed;
-  const auto h = ReadElementHeader(ByteView(bytes.data(), have), 0);
+// The element header at the start of `bytes` (fewer than 12 where the range ends); None
+// when they hold none.
+Header HeaderIn(ByteView bytes, ElementHeader& header) {
+  const auto h = ReadElementHeader(bytes, 0);
   if (!h) return Header::None;
   header = *h;
   return Header::Read;
 }
+
+// The walks read the recognition's output, copying (or in claim-only mode claiming) as they
+// go ...
+struct OutputElements {
+  Recognition& rec;
+  const ScanContext& scan;
+
+  bool KnownDeadEnd(int64_t at) const { return rec.KnownDeadEnd("Matroska segment", at); }
+  // Reads the element header at `at`; None where the range ends first or the bytes are no
+  // element header.
+  Header Fetch(int64_t at, ElementHeader& header) const {
+    const CopyStop stop = rec.CopyAsFarAs(at + static_cast<int64_t>(kMaxElementHeader));
+    if (stop != CopyStop::Reached && stop != CopyStop::RangeEnd) return Header::Failed;
+    if (rec.Length() <= at) return Header::None;
+    std::array<uint8_t, kMaxElementHeader> bytes{};
+    const size_t have = static_cast<size_t>(std::min<int64_t>(rec.Length() - at, bytes.size()));
+    if (!rec.ReadBack(at, bytes.data(), have)) return Header::Failed;
+    return HeaderIn(ByteView(bytes.data(), have), header);
+  }
+  // True when the output cannot reach `target` bytes before the end of the range, whatever
+  // lies on the way: such an element is cut off, and looking for its end would only claim
+  // the rest of the range for nothing.
+  bool Beyond(uint64_t target) const {
+    return target > static_cast<uint64_t>(rec.Length() + (scan.RangeEndOffset() - rec.ReadPosition()));
+  }
+  CopyStop StepOverAsFarAs(int64_t target) const { return rec.StepOverAsFarAs(target); }
+  bool StepOver(int64_t target) const { return rec.StepOver(target); }
+};
+
+// ... or the source, as the file lies in one piece, for a copy made ahead of the recovery
+// pass: none beyond the limit (where the range ends), and no header after the
+// kMaxStatedRecords-th, as though the file ended there.
+struct SourceElements {
+  const HeadReader& read;
+  mutable int headers = 0;
+
+  bool KnownDeadEnd(int64_t) const { return false; }
+  Header Fetch(int64_t at, ElementHeader& header) const {
+    if (++headers > kMaxStatedRecords) return Header::None;
+    std::array<uint8_t, kMaxElementHeader> bytes{};
+    const int64_t have = read.ReadUpTo(at, bytes.data(), bytes.size());
+    if (have < 0) return Header::Failed;
+    return HeaderIn(ByteView(bytes.data(), static_cast<size_t>(have)), header);
+  }
+  bool Beyond(uint64_t target) const { return target > static_cast<uint64_t>(read.limit); }
+  CopyStop StepOverAsFarAs(int64_t) const { return CopyStop::Reached; }
+  bool StepOver(int64_t) const { return true; }
+};
 
 // What a walk along a run of elements found.
 struct Walked {
@@ -149,21 +184,21 @@ bool IsPadding(uint32_t id) { return id == kVoidId || id == kCrc32Id; }
 // A segment's walk fails only when it meets no cluster: until it has met one, its outcome
 // from each element boundary depends on the bytes alone, so it stops at a boundary where
 // such a walk has failed before (`deadEnds`).
-template <class Accepted>
-Walked WalkElements(Recognition& rec, const ScanContext& scan, int64_t at, Accepted accepted, bool deadEnds = false) {
+template <class Elements, class Accepted>
+Walked WalkElements(const Elements& elements, int64_t at, Accepted accepted, bool deadEnds = false) {
   Walked walked;
   walked.end = at;
   for (;;) {
-    if (deadEnds && !walked.cluster && rec.KnownDeadEnd("Matroska segment", at)) return {};
+    if (deadEnds && !walked.cluster && elements.KnownDeadEnd(at)) return {};
     ElementHeader h;
-    const Header read = FetchHeader(rec, at, h);
+    const Header read = elements.Fetch(at, h);
     if (read == Header::Failed) return {};
     if (read == Header::None || !accepted(h.id)) break;
     const int64_t data = at + h.length;
     if (h.size == kUnknownSize) {
       if (h.id != kClusterId) break;
-      if (!rec.StepOver(data)) return {};
-      const Walked inside = WalkElements(rec, scan, data, IsClusterChild);
+      if (!elements.StepOver(data)) return {};
+      const Walked inside = WalkElements(elements, data, IsClusterChild);
       if (inside.end < 0) return {};
       walked.end = inside.end;
       at = inside.next;
@@ -171,8 +206,8 @@ Walked WalkElements(Recognition& rec, const ScanContext& scan, int64_t at, Accep
       continue;
     }
     const uint64_t end = static_cast<uint64_t>(data) + h.size;
-    if (BeyondRange(rec, scan, end)) break;
-    const CopyStop stop = rec.StepOverAsFarAs(static_cast<int64_t>(end));
+    if (elements.Beyond(end)) break;
+    const CopyStop stop = elements.StepOverAsFarAs(static_cast<int64_t>(end));
     if (stop == CopyStop::RangeEnd) break;
     if (stop != CopyStop::Reached) return {};
     at = static_cast<int64_t>(end);
@@ -190,6 +225,23 @@ bool HoldsElements(const FileStart& start, const ElementHeader& first) {
                                       first.length + first.size <= start.segmentSize);
 }
 
+// The file's length from its segment on, or -1 when it is no file.
+template <class Elements>
+int64_t FileLength(const Elements& elements, const FileStart& start) {
+  // The segment holds elements: a header alone is no file.
+  ElementHeader first;
+  if (elements.Fetch(start.segmentData, first) != Header::Read || !HoldsElements(start, first)) return -1;
+  if (start.segmentSize != kUnknownSize) {
+    // A segment of known size ends where its size says.
+    const uint64_t end = static_cast<uint64_t>(start.segmentData) + start.segmentSize;
+    if (elements.Beyond(end) || !elements.StepOver(static_cast<int64_t>(end))) return -1;
+    return static_cast<int64_t>(end);
+  }
+  // One written as a stream ends behind its last element; it holds at least a cluster.
+  const Walked walked = WalkElements(elements, start.segmentData, IsSegmentChild, true);
+  return walked.end >= 0 && walked.cluster ? walked.end : -1;
+}
+
 }  // namespace
 
 int64_t MatroskaStatedLength(Source& source, int64_t startOffset, int64_t limit) {
@@ -199,14 +251,7 @@ int64_t MatroskaStatedLength(Source& source, int64_t startOffset, int64_t limit)
   const int64_t have = read.ReadUpTo(0, first.data(), first.size());
   if (have <= 0) return 0;
   const auto start = ReadFileStart(ByteView(first.data(), static_cast<size_t>(have)));
-  // A segment written as a stream states no length.
-  if (!start || start->segmentSize == kUnknownSize) return 0;
-  std::array<uint8_t, kMaxElementHeader> bytes{};
-  const int64_t held = read.ReadUpTo(start->segmentData, bytes.data(), bytes.size());
-  const auto element = ReadElementHeader(ByteView(bytes.data(), static_cast<size_t>(std::max<int64_t>(held, 0))), 0);
-  if (!element || !HoldsElements(*start, *element)) return 0;
-  const uint64_t end = start->segmentData + start->segmentSize;
-  return end <= static_cast<uint64_t>(limit) ? static_cast<int64_t>(end) : 0;
+  return start ? std::max<int64_t>(FileLength(SourceElements{read}, *start), 0) : 0;
 }
 
 int RecoverMatroska(ScanContext& scan, const std::string& outputFolder, int64_t startOffset) {
@@ -220,22 +265,8 @@ int RecoverMatroska(ScanContext& scan, const std::string& outputFolder, int64_t 
                                : RecognitionOutput::ClaimOnly()))
     return 0;
 
-  // The segment holds elements: a header alone is no file.
-  ElementHeader firstElement;
-  if (FetchHeader(rec, start->segmentData, firstElement) != Header::Read || !HoldsElements(*start, firstElement)) return 0;
-
-  int64_t length = 0;
-  if (start->segmentSize != kUnknownSize) {
-    // A segment of known size ends where its size says.
-    const uint64_t end = static_cast<uint64_t>(start->segmentData) + start->segmentSize;
-    if (BeyondRange(rec, scan, end) || !rec.StepOver(static_cast<int64_t>(end))) return 0;
-    length = static_cast<int64_t>(end);
-  } else {
-    // One written as a stream ends behind its last element; it holds at least a cluster.
-    const Walked walked = WalkElements(rec, scan, start->segmentData, IsSegmentChild, true);
-    if (walked.end < 0 || !walked.cluster) return 0;
-    length = walked.end;
-  }
+  const int64_t length = FileLength(OutputElements{rec, scan}, *start);
+  if (length < 0) return 0;
   rec.CutToLength(length);
   rec.Commit();
   return 0;

@@ -23,8 +23,9 @@
 
 namespace morvane {
 
-// How long the file at startOffset is when it lies in one piece: its segment's stated end,
-// within limit bytes (scan/copies_ahead.h); 0 for a segment of unknown size.
+// How long the file at startOffset is when it lies in one piece, as RecoverMatroska would
+// find it within limit bytes (scan/copies_ahead.h); a segment written as a stream is walked
+// across at most a bounded number of element headers.
 int64_t MatroskaStatedLength(Source& source, int64_t startOffset, int64_t limit);
 
 // Carves the file starting at startOffset as .MKV or .WEBM when MKV is selected and
