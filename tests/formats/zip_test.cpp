@@ -208,6 +208,24 @@ TEST(RecoverZip, ForeignDataBeforeTheDirectoryIsKeptOnlyWithTheDirectoryItPreced
   }
 }
 
+TEST(RecoverZip, AMemberThatStartsASectorGivesWayToItsArchive) {
+  // The second member's local header starts the archive's second sector: the pass meets it
+  // first, as a start of its own, and leaves it to the archive. With the archive's first
+  // sector overwritten, the members from there on are still kept as an archive.
+  const Bytes zip = test::OfficeSample("py_aligned.zip");
+  for (bool overwritten : {false, true}) {
+    Card t(Sectors(zip.size()) + 6);
+    t.Place(zip, 2);
+    if (overwritten) std::fill_n(t.image.begin() + 2 * 512, 512, 0x11);
+    t.RunAll();
+    const int64_t at = overwritten ? 3 : 2;
+    EXPECT_EQ(test::ReadFileBytes(t.File(at, ".ZIP")), Bytes(zip.begin() + (at - 2) * 512, zip.end())) << overwritten;
+    EXPECT_EQ(t.Files().size(), 1u) << overwritten;
+    // So are copies made ahead.
+    EXPECT_EQ(t.Stated(ftZip, 3), overwritten ? static_cast<int64_t>(zip.size()) - 512 : 0);
+  }
+}
+
 TEST(RecoverZip, DamagedRecordsAndMissingDescriptors) {
   const Bytes zip = test::OfficeSample("py_deflated_comment.zip");
   // The second member's header overwritten: the archive is kept whole, its directory being

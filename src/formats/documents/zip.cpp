@@ -60,7 +60,7 @@ int RecoverOoxml(ScanContext& scan, const std::string& outputFolder, int64_t sta
   rules.maxRecordBytes = kOoxmlMaxRecordBytes;
   rules.family = "OOXML";
   rules.onCentralEntry = [&kind](ByteView name) { kind.See(name); };
-  const int64_t length = WalkZipRecords(rec, rules);
+  const int64_t length = WalkZipRecords(scan, rec, rules);
   if (length < 0) return 0;
   rec.CutToLength(length);
   const uint32_t mask = scan.Options.TypeMask;
@@ -95,7 +95,7 @@ int RecoverZip(ScanContext& scan, const std::string& outputFolder, int64_t start
     return 0;
   ZipWalkRules rules;
   rules.family = "ZIP";
-  const int64_t length = WalkZipRecords(rec, rules);
+  const int64_t length = WalkZipRecords(scan, rec, rules);
   if (length < 0) return 0;
   rec.CutToLength(length);
   rec.Commit();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "formats/stated_length.h"
+#include "storage/geometry.h"
 
 namespace morvane {
 namespace {
@@ -20,6 +21,8 @@ constexpr uint16_t kFlagDataDescriptor = 0x0008;
 constexpr uint16_t kZip64ExtraId = 0x0001;
 constexpr uint32_t kSizeInZip64 = 0xFFFFFFFF;
 constexpr int64_t kMaxZip64EndRecord = 0x10000;  // a ZIP64 end record is 56 bytes in practice
+constexpr int64_t kZip64EndFixedBytes = 56;
+constexpr int64_t kZip64CentralAt = 48;  // the central directory's offset in that record
 constexpr int64_t kMaxPlainMember = 0xFFFFFFFF;  // without ZIP64, sizes are 32-bit
 // Foreign data between the members and the central directory. The APK signing block states
 // its size at both ends, followed by its magic; any other data is searched for the central
@@ -146,16 +149,39 @@ int64_t FindCentralHeader(Recognition& rec, int64_t offset) {
   return hit == buffer.end() ? -1 : offset + (hit - buffer.begin());
 }
 
+// How many bytes in front of a walk's start the archive begins, as its end record places
+// that start: the directory's offset it states (`stated`) less where the walk met the
+// directory; 0 when it places it at the walk's start (or behind it, or before the medium).
+int64_t BytesBeforeWalk(uint64_t stated, int64_t firstCentral, int64_t startOffset) {
+  if (firstCentral < 0 || stated <= static_cast<uint64_t>(firstCentral)) return 0;
+  const uint64_t before = stated - static_cast<uint64_t>(firstCentral);
+  return before <= static_cast<uint64_t>(startOffset) ? static_cast<int64_t>(before) : 0;
+}
+
+// True when the walk that began at startOffset is on a member of a larger archive: its end
+// record places the archive's start `before` bytes earlier, at a sector boundary where an
+// unclaimed local header stands (a candidate the pass tries later).
+bool InsideLargerArchive(ScanContext& scan, int64_t startOffset, int64_t before) {
+  const int64_t sectorSize = scan.SectorSize();
+  if (before <= 0 || before % sectorSize != 0) return false;
+  const int64_t sector = (startOffset - before) / sectorSize;
+  std::array<uint8_t, kMaxSectorSize> first{};
+  return !scan.SectorMap.IsSectorClaimed(sector) && scan.ReadSectors(first.data(), sectorSize, sector * sectorSize) == 0 &&
+         ByteView(first.data(), static_cast<size_t>(sectorSize)).Le32(0) == kZipLocalHeader;
+}
+
 }  // namespace
 
 bool ZipFirstNameIs(ByteView first, std::string_view name) {
   return first.Le32(0) == kZipLocalHeader && first.Le16(26) == name.size() && first.Matches(kZipFirstNameOffset, name);
 }
 
-int64_t WalkZipRecords(Recognition& rec, const ZipWalkRules& rules) {
+int64_t WalkZipRecords(ScanContext& scan, Recognition& rec, const ZipWalkRules& rules) {
   int64_t offset = 0;
   bool lastMemberZip64 = false;
   int64_t centralAfterForeignData = -1;  // where the central directory was found behind foreign data
+  int64_t firstCentral = -1;             // where the walk met the central directory
+  uint64_t zip64Central = 0;             // its offset as the ZIP64 end record states it
   std::vector<uint8_t> variable;
   auto tooLong = [&](int64_t length) { return length < 0 || length > rules.maxRecordBytes; };
   for (;;) {
@@ -209,6 +235,7 @@ int64_t WalkZipRecords(Recognition& rec, const ZipWalkRules& rules) {
     } else if (sig == kDataDescriptor) {
       length = lastMemberZip64 ? 24 : 16;
     } else if (sig == kCentralHeader) {
+      if (firstCentral < 0) firstCentral = offset;
       std::array<uint8_t, 46> h{};
       if (!Fetch(rec, offset, h.data(), h.size())) return -1;
       const ByteView fixed(h.data(), h.size());
@@ -220,11 +247,13 @@ int64_t WalkZipRecords(Recognition& rec, const ZipWalkRules& rules) {
         rules.onCentralEntry(ByteView(variable.data(), variable.size()));
       }
     } else if (sig == kZip64EndOfDirectory) {
-      std::array<uint8_t, 12> h{};
-      if (!Fetch(rec, offset, h.data(), h.size())) return -1;
+      std::array<uint8_t, kZip64EndFixedBytes> h{};
+      if (!Fetch(rec, offset, h.data(), 12)) return -1;
       const uint64_t size = ByteView(h.data(), h.size()).Le64(4);
       if (size > kMaxZip64EndRecord) return -1;
       length = 12 + static_cast<int64_t>(size);
+      if (length >= kZip64EndFixedBytes && Fetch(rec, offset, h.data(), h.size()))
+        zip64Central = ByteView(h.data(), h.size()).Le64(kZip64CentralAt);
     } else if (sig == kZip64Locator) {
       length = 20;
     } else if (sig == kDigitalSignature) {
@@ -239,6 +268,13 @@ int64_t WalkZipRecords(Recognition& rec, const ZipWalkRules& rules) {
       if (centralAfterForeignData >= 0 && central != kSizeInZip64 &&
           central != static_cast<uint64_t>(centralAfterForeignData))
         return -1;
+      // A walk that began on a member of a larger archive gives way to it, which walks the
+      // same records from an earlier start: no dead end is left.
+      const uint64_t stated = central == kSizeInZip64 ? zip64Central : central;
+      if (InsideLargerArchive(scan, rec.StartOffset(), BytesBeforeWalk(stated, firstCentral, rec.StartOffset()))) {
+        rec.NoDeadEnds();
+        return -1;
+      }
       const int64_t end = offset + 22 + ByteView(h.data(), h.size()).Le16(20);
       if (tooLong(end - offset) || !rec.StepOver(end)) return -1;
       return end;
@@ -268,8 +304,9 @@ int64_t ZipStatedLength(Source& source, int64_t startOffset, int64_t limit) {
   std::array<uint8_t, 46> bytes{};  // the longest fixed part: a central directory header
   const ByteView fixed(bytes.data(), bytes.size());
   std::array<uint8_t, 0xFFFF> extra{};
-  int64_t offset = 0;
+  int64_t offset = 0, firstCentral = -1;
   bool lastMemberZip64 = false;
+  uint64_t zip64Central = 0;
   // A package whose first member is "_rels/.rels" is held in memory: it is not copied.
   if (!read.Read(0, bytes.data(), bytes.size()) || fixed.Le32(0) != kZipLocalHeader ||
       ZipFirstNameIs(fixed, "_rels/.rels"))
@@ -309,12 +346,16 @@ int64_t ZipStatedLength(Source& source, int64_t startOffset, int64_t limit) {
     } else if (sig == kDataDescriptor) {
       length = lastMemberZip64 ? 24 : 16;
     } else if (sig == kCentralHeader) {
+      if (firstCentral < 0) firstCentral = offset;
       if (!read.Read(offset, bytes.data(), 46)) return 0;
       length = 46 + fixed.Le16(28) + fixed.Le16(30) + fixed.Le16(32);
     } else if (sig == kZip64EndOfDirectory) {
-      if (!read.Read(offset, bytes.data(), 12)) return 0;
-      if (fixed.Le64(4) > kMaxZip64EndRecord) return 0;
-      length = 12 + static_cast<int64_t>(fixed.Le64(4));
+      std::array<uint8_t, kZip64EndFixedBytes> record{};
+      if (!read.Read(offset, record.data(), 12)) return 0;
+      const ByteView r(record.data(), record.size());
+      if (r.Le64(4) > kMaxZip64EndRecord) return 0;
+      length = 12 + static_cast<int64_t>(r.Le64(4));
+      if (length >= kZip64EndFixedBytes && read.Read(offset, record.data(), record.size())) zip64Central = r.Le64(kZip64CentralAt);
     } else if (sig == kZip64Locator) {
       length = 20;
     } else if (sig == kDigitalSignature) {
@@ -323,6 +364,14 @@ int64_t ZipStatedLength(Source& source, int64_t startOffset, int64_t limit) {
     } else if (sig == kEndOfDirectory) {
       if (!read.Read(offset, bytes.data(), 22)) return 0;
       const int64_t end = offset + 22 + fixed.Le16(20);
+      // A member of a larger archive is copied with that archive (see WalkZipRecords); the
+      // sector size is not known here, the smallest one is assumed.
+      const uint64_t stated = fixed.Le32(16) == kSizeInZip64 ? zip64Central : fixed.Le32(16);
+      const int64_t before = BytesBeforeWalk(stated, firstCentral, startOffset);
+      std::array<uint8_t, 4> first{};
+      if (before > 0 && before % 512 == 0 && source.ReadAt(startOffset - before, first.data(), first.size()) &&
+          ByteView(first.data(), first.size()).Le32(0) == kZipLocalHeader)
+        return 0;
       return end <= limit ? end : 0;
     } else {
       return offset;  // foreign data, which the walk keeps only when a directory follows

@@ -18,6 +18,12 @@
 // directory follows it — the APK block by the size it states, other data within 16 KiB —
 // and the end record points to that directory; otherwise the walk fails: an archive cut
 // short at such data is no archive.
+//
+// A local header that starts a sector may be a member of a larger archive as well as the
+// start of one: the recovery pass meets the member first (it works from the last candidate
+// to the first). When the end record places the archive's start earlier (the directory
+// lies further from that start than from the walk's), on a sector boundary where an
+// unclaimed local header stands, the walk gives way to that larger archive, tried later.
 #pragma once
 
 #include <cstdint>
@@ -43,7 +49,7 @@ struct ZipWalkRules {
 
 // Walks the records of the ZIP file that starts at output offset 0 of rec, copying or
 // claiming as it goes. Returns the file's length, or -1 when it cannot be followed.
-int64_t WalkZipRecords(Recognition& rec, const ZipWalkRules& rules);
+int64_t WalkZipRecords(ScanContext& scan, Recognition& rec, const ZipWalkRules& rules);
 
 // How long the archive at startOffset is when it lies in one piece, as far as its records
 // chain within limit bytes (scan/copies_ahead.h): up to the first member written as a

@@ -30,7 +30,7 @@ int RecoverCdrZip(ScanContext& scan, const std::string& outputFolder, int64_t st
   if (!rec.Started() || rec.FirstBytes().Le32(0) != kZipLocalHeader) return 0;
   ZipWalkRules rules;
   rules.family = "CDR";
-  const int64_t length = WalkZipRecords(rec, rules);
+  const int64_t length = WalkZipRecords(scan, rec, rules);
   if (length < 0) return 0;
   rec.CutToLength(length);
   rec.Commit();

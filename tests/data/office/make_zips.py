@@ -20,5 +20,6 @@ make("py_stored.zip", [("a.txt", body), ("noise.bin", noise)], compression=zipfi
 make("py_deflated_comment.zip", [("a.txt", body), ("dir/", b""), ("empty.txt", b""), ("noise.bin", noise)], comment=b"an archive comment")
 make("py_streamed.zip", [("a.txt", body), ("empty.txt", b""), ("noise.bin", noise)], streamed=True)
 make("py_zip64.zip", [("a.txt", body), ("noise.bin", noise)], zip64=True)
+make("py_aligned.zip", [("a.txt", body[:477]), ("b.txt", body[:1000])], compression=zipfile.ZIP_STORED)  # b.txt starts at 512
 make("py_zip64_streamed.zip", [("a.txt", body), ("noise.bin", noise)], zip64=True, streamed=True)
 open("body.txt","wb").write(body); open("noise.bin","wb").write(noise); open("empty.txt","wb").write(b"")
