@@ -23,7 +23,8 @@ bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 enum class Have { Yes, RangeEnd, Failed };
 
 // A read window over the document as it is loaded: bytes are looked at through it, and
-// sectors are loaded one at a time only when a test needs bytes that are not there yet.
+// sectors are loaded a window's worth ahead when a test needs bytes that are not there yet
+// (those read beyond the document's end are given back when it is cut to its length).
 class DocumentReader {
  public:
   explicit DocumentReader(Recognition& rec) : rec_(rec), window_(kWindowBytes) {}
@@ -32,9 +33,10 @@ class DocumentReader {
   // in the range; Failed: a read failed or the document grew beyond its limit.
   Have Need(int64_t pos, int64_t n) {
     if (pos >= start_ && pos + n <= end_) return Have::Yes;
-    while (rec_.Length() < pos + n) {
-      if (rec_.NextUnclaimedSector() < 0) return Have::RangeEnd;
-      if (!rec_.ReadNextSector() || rec_.Length() > kMaxPdfBytes) return Have::Failed;
+    if (rec_.Length() < pos + n) {
+      if (pos + n > kMaxPdfBytes) return Have::Failed;
+      const CopyStop stop = rec_.CopyAsFarAs(std::min(pos + n + kWindowBytes, kMaxPdfBytes));
+      if (rec_.Length() < pos + n) return stop == CopyStop::RangeEnd ? Have::RangeEnd : Have::Failed;
     }
     // In claim-only mode nothing before pos is held any longer.
     rec_.DropHeldBytesBefore(pos);
