@@ -50,13 +50,13 @@ test-sanitize: deps
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-# The search reader and the content checks on worker threads under ThreadSanitizer: their
-# tests, many rounds.
+# The search reader, the content checks on worker threads and the copies made ahead under
+# ThreadSanitizer: their tests, many rounds.
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_TSAN=ON -DMORVANE_BENCH=OFF -DMORVANE_GUI=OFF
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target tsan_tests
 	TSAN_OPTIONS=halt_on_error=1 $(TSAN_BUILD)/tests/tsan_tests --gtest_repeat=4 \
-	  --gtest_filter='SearchReader.*:ChecksAhead.*:RecoverJpeg.ChecksOnWorkerThreadsChangeNothing'
+	  --gtest_filter='SearchReader.*:ChecksAhead.*:CopiesAhead.*:RecoverJpeg.ChecksOnWorkerThreadsChangeNothing:RecoverMp4.ACopyMadeAhead*'
 
 # Every libFuzzer target for a short while (from its seed corpus in fuzz/corpus/<target>, when
 # there is one; what it finds goes beside the target, not into the source tree), $(JOBS) at a time.
