@@ -1,6 +1,7 @@
 #include "scan/copies_ahead.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -72,6 +73,7 @@ void CopiesAhead::CopyJob(int64_t startOffset, Job& job, std::unique_lock<std::m
   const std::string path = job.path;
   lock.unlock();
   std::unique_ptr<TNewFileStream> file = CreateWorkFile(path);
+  const bool nameTaken = !file && (errno == EEXIST || errno == ELOOP);  // by something of the user's
   int64_t copied = 0;
   bool failed = !file;
   while (!failed && copied < length) {
@@ -97,7 +99,7 @@ void CopiesAhead::CopyJob(int64_t startOffset, Job& job, std::unique_lock<std::m
   }
   lock.lock();
   // The source cannot be copied so (a device), or the disk refuses: no more copies.
-  if (failed) off_ = true;
+  if (failed && !nameTaken) off_ = true;
   job.file = std::move(file);
   job.copied = copied;
   heldBytes_ -= length - copied;

@@ -142,6 +142,23 @@ TEST(CopiesAhead, EachFileIsCopiedOnceAndWhatIsNotTakenIsDeleted) {
     copies.Settle();
     EXPECT_EQ(files(), 0);
   }
+  // A work file's name that is taken (by a file of the user's) is left alone; only that file
+  // is not copied.
+  const std::string planted = out + "COPY" + SectorName(0) + ".TMP";
+  test::WriteFileBytes(planted, {1});
+  {
+    CopiesAhead copies(*source, out, 1);
+    copies.Offer(0, 64 * 512, FirstByteSectors);
+    copies.Offer(10 * 512, 54 * 512, FirstByteSectors);
+    copies.Settle();
+    EXPECT_FALSE(copies.Take(0).File);
+    CopiesAhead::Copy taken = copies.Take(10 * 512);
+    EXPECT_TRUE(taken.File);
+    taken.File.reset();
+    RemoveFileInProgress(taken.Path);
+  }
+  EXPECT_EQ(test::ReadFileBytes(planted), std::vector<uint8_t>{1});
+  std::filesystem::remove(planted);
   // A source that cannot copy into files makes none.
   MemorySource memory(image);
   CopiesAhead copies(memory, out, 1);
