@@ -10,6 +10,27 @@
 #include "storage/files.h"
 
 namespace morvane {
+namespace {
+
+constexpr int64_t kPeekBytes = 4096;
+
+// The source as a finder reads it, noting how far it looked.
+class LookingSource : public Source {
+ public:
+  explicit LookingSource(Source& inner) : Source(inner.Path()), inner_(inner) {}
+  bool ReadAt(int64_t offset, void* buffer, size_t length) override {
+    furthest = std::max(furthest, offset + static_cast<int64_t>(length));
+    return inner_.ReadAt(offset, buffer, length);
+  }
+  int64_t SizeBytes() const override { return inner_.SizeBytes(); }
+  SourceKind Kind() const override { return inner_.Kind(); }
+  int64_t furthest = 0;
+
+ private:
+  Source& inner_;
+};
+
+}  // namespace
 
 CopiesAhead::CopiesAhead(Source& source, std::string folder, int64_t minBytes)
     : source_(source), folder_(std::move(folder)), minBytes_(WorkersFirst() ? 1 : minBytes), waits_(WorkersFirst()) {
@@ -61,11 +82,19 @@ void CopiesAhead::Work() {
 
 // The job stays in the map while busy_ names it: Take and DropAll wait for that.
 void CopiesAhead::CopyJob(int64_t startOffset, Job& job, std::unique_lock<std::mutex>& lock) {
+  // A file that starts where an earlier finder looked, or inside an earlier copy, is most
+  // likely part of that file (a frame, an embedded picture, a member), or of a chain of
+  // junk that was measured already: measuring it again would make the work grow with the
+  // square of the medium. The pass copies it itself if it is a file of its own. The last
+  // kPeekBytes a finder read may be the head of the next file, which it looked at to see
+  // where its own ended: that file is measured.
+  if (startOffset < lookedTo_) return;
   lock.unlock();
-  const int64_t length = std::min(job.lengthOf(source_, startOffset, job.limit), job.limit);
+  LookingSource looking(source_);
+  const int64_t length = std::min(job.lengthOf(looking, startOffset, job.limit), job.limit);
   lock.lock();
-  if (length < std::max<int64_t>(minBytes_, 1) || heldBytes_ + length > kCopyAheadBytes || stop_ || off_ || job.taken ||
-      InsideEarlierCopy(startOffset))
+  lookedTo_ = std::max({lookedTo_, looking.furthest - kPeekBytes, startOffset + std::max<int64_t>(length, 0)});
+  if (length < std::max<int64_t>(minBytes_, 1) || heldBytes_ + length > kCopyAheadBytes || stop_ || off_ || job.taken)
     return;
   job.length = length;
   heldBytes_ += length;  // reserved; what is not copied is given back below
@@ -104,16 +133,6 @@ void CopiesAhead::CopyJob(int64_t startOffset, Job& job, std::unique_lock<std::m
   job.copied = copied;
   heldBytes_ -= length - copied;
   job.length = copied;
-}
-
-// A file that starts inside one copied before it (jobs are taken in disk order) is most
-// likely part of it, a frame or an embedded picture: the pass copies it itself if it turns
-// out to be a file of its own.
-bool CopiesAhead::InsideEarlierCopy(int64_t startOffset) const {
-  auto it = jobs_.lower_bound(startOffset);
-  if (it == jobs_.begin()) return false;
-  --it;
-  return startOffset - it->first < std::max(it->second.length, it->second.copied);
 }
 
 // Whether the output's file system keeps kCopyReserveBytes and what the copies hold free

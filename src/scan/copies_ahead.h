@@ -92,7 +92,6 @@ class CopiesAhead {
 
   void Work();
   void CopyJob(int64_t startOffset, Job& job, std::unique_lock<std::mutex>& lock);
-  bool InsideEarlierCopy(int64_t startOffset) const;
   bool RoomFor(int64_t bytes) const;
   void Delete(Job& job);
 
@@ -104,6 +103,7 @@ class CopiesAhead {
   std::condition_variable changed_;
   Jobs jobs_;
   int64_t heldBytes_ = 0;  // bytes in copies not taken
+  int64_t lookedTo_ = 0;   // the furthest byte a finder read or a copy reaches (jobs go in disk order)
   int64_t busy_ = -1;      // the start offset of the job the worker copies, outside the lock
   bool stop_ = false, off_ = false;
   std::thread worker_;

@@ -40,6 +40,9 @@ class CountingSource : public Source {
     bytes += static_cast<int64_t>(length);
     return inner_.ReadAt(offset, buffer, length);
   }
+  bool CopyInto(int64_t offset, int64_t length, int fileHandle, int64_t fileOffset) override {
+    return inner_.CopyInto(offset, length, fileHandle, fileOffset);
+  }
   int64_t SizeBytes() const override { return inner_.SizeBytes(); }
   SourceKind Kind() const override { return SourceKind::ImageFile; }
   int64_t reads = 0, bytes = 0;

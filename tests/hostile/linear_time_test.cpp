@@ -9,6 +9,8 @@
 #include "formats/documents/rar.h"
 #include "formats/pictures/png.h"
 #include "formats/raw_card.h"
+#include "scan/classifier.h"
+#include "scan/copies_ahead.h"
 #include "hostile/hostile.h"
 
 namespace morvane::hostile {
@@ -142,6 +144,32 @@ TEST(HostileGrowth, EveryRecogniserWorksInTimeLinearInTheMedium) {
       // Twice the work, give or take a pass over the medium (about four times when quadratic).
       EXPECT_LE(twice, 2 * once + 2 * kSectors) << once << " sectors, then " << twice;
     }
+  }
+}
+
+// The copies made ahead measure every file the search finds on the same media, from the
+// source, before the recovery pass: their reads grow with the medium too.
+TEST(HostileGrowth, CopiesAheadMeasureFilesInTimeLinearInTheMedium) {
+  constexpr int64_t kSectors = 2048;
+  auto reads = [](const HostileKind& kind, StatedLength lengthOf, int64_t sectors) {
+    test::RawCard card(sectors);
+    for (int64_t s = 0; s < sectors; s += kind.unitSectors) card.Place(kind.piece, s);
+    card.ContextOverImageFile();
+    test::CountingSource counting(*card.fileSource);
+    CopiesAhead copies(counting, card.setup.Options.OutputFolder, 1);
+    for (int64_t s = 0; s < sectors; s += kind.unitSectors) {
+      copies.Offer(s * 512, (sectors - s) * 512, lengthOf);
+      copies.Settle();
+    }
+    return counting.reads;
+  };
+  for (const HostileKind& kind : HostileKinds()) {
+    const uint8_t type = ClassifySector(kind.piece.data(), 512, TCameraMode{});
+    const StatedLength lengthOf = DefaultRecognisers().CopyAhead[type];
+    if (!lengthOf) continue;
+    SCOPED_TRACE(kind.name);
+    const int64_t once = reads(kind, lengthOf, kSectors), twice = reads(kind, lengthOf, 2 * kSectors);
+    EXPECT_LE(twice, 2 * once + 2 * kSectors) << once << " reads, then " << twice;
   }
 }
 
