@@ -25,6 +25,14 @@ class TempDir {
 };
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
+// Whether image files copy into files in the kernel on this system, as copies made ahead
+// need (not on Windows).
+#ifdef _WIN32
+inline constexpr bool kImagesCopyIntoFiles = false;
+#else
+inline constexpr bool kImagesCopyIntoFiles = true;
+#endif
+
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 // Makes a file of `size` bytes, sparse where the system allows, with each piece's bytes at
 // its offset; false when it could not.
