@@ -164,7 +164,9 @@ TEST(HostileGrowth, CopiesAheadMeasureFilesInTimeLinearInTheMedium) {
     return counting.reads;
   };
   for (const HostileKind& kind : HostileKinds()) {
-    const uint8_t type = ClassifySector(kind.piece.data(), 512, TCameraMode{});
+    std::vector<uint8_t> sector(512, 0);
+    std::copy(kind.piece.begin(), kind.piece.begin() + std::min<size_t>(kind.piece.size(), 512), sector.begin());
+    const uint8_t type = ClassifySector(sector.data(), 512, TCameraMode{});
     const StatedLength lengthOf = DefaultRecognisers().CopyAhead[type];
     if (!lengthOf) continue;
     SCOPED_TRACE(kind.name);
