@@ -148,6 +148,11 @@ RecogniserTable MakeTable() {
   t.CopyAhead[ftMatroska] = t.CopyAhead[ftWebm] = MatroskaStatedLength;
   t.CopyAhead[ftTiffRaw] = TiffRawStatedLength;
   for (uint8_t id : {ftMp4, ft3gp, ftMov, ftCr3}) t.CopyAhead[id] = Mp4StatedLength;
+  t.WalkAhead[ftTs188] = TsWalkAhead;
+  t.WalkAhead[ftTs192First] = t.WalkAhead[ftTs192] = M2tsWalkAhead;
+  t.WalkAhead[ftTs192Headers] = M2tsWithJumpingClocksWalkAhead;
+  t.WalkAhead[ftMpeg2PackClockZero] = t.WalkAhead[ftMpeg2PackEarly] = VobWalkAhead;
+  t.WalkAhead[ftMpeg1PackClockZero] = t.WalkAhead[ftMpeg1Pack] = MpgWalkAhead;
   t.JpegWaitsForLatePass = IsAviFrame;
   t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
   t.LateJpegAhead = &JpegCheckAhead();

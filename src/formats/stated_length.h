@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "storage/bytes.h"
 #include "storage/source.h"
@@ -35,6 +36,39 @@ struct HeadReader {
     if (have <= 0) return 0;
     return source.ReadAt(start + at, out, static_cast<size_t>(have)) ? have : -1;
   }
+};
+
+// The bytes of a file read in order by a walk that looks at a few of them in each record (a
+// stream's packets), for walks made ahead (scan/copies_ahead.h): read from the source in
+// pieces that grow from 4 KiB, so that a walk that ends soon reads little beyond its end, to
+// 64 KiB (a piece that stays in the processor's cache is read fastest). Within the limit, as
+// HeadReader.
+class WalkReader {
+ public:
+  static constexpr int64_t kMaxBytes = 256;  // most bytes asked for at once
+  WalkReader(Source& source, int64_t start, int64_t limit)
+      : source_(source), start_(start), limit_(std::min(limit, source.SizeBytes() - start)),
+        buffer_(static_cast<size_t>(kPieceBytes)) {}
+  // count bytes at `at` (at most kMaxBytes): where they are held, or null when they are not
+  // all within the limit and the source, or the read fails.
+  const uint8_t* Bytes(int64_t at, int64_t count) {
+    if (at < base_ || at + count > base_ + have_) {
+      if (at < 0 || count < 0 || count > kMaxBytes || count > limit_ - at) return nullptr;
+      piece_ = std::min(piece_ * 2, kPieceBytes);
+      const int64_t have = std::min(piece_, limit_ - at);
+      if (!source_.ReadAt(start_ + at, buffer_.data(), static_cast<size_t>(have))) return nullptr;
+      base_ = at;
+      have_ = have;
+    }
+    return buffer_.data() + (at - base_);
+  }
+
+ private:
+  static constexpr int64_t kPieceBytes = int64_t{64} << 10;
+  Source& source_;
+  const int64_t start_, limit_;
+  std::vector<uint8_t> buffer_;
+  int64_t base_ = 0, have_ = 0, piece_ = 2048;
 };
 
 // For files whose first bytes state their whole length: lengthOf applied to as many of the

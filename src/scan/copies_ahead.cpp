@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 #include "scan/checks_ahead.h"
@@ -32,8 +33,12 @@ class LookingSource : public Source {
 
 }  // namespace
 
-CopiesAhead::CopiesAhead(Source& source, std::string folder, int64_t minBytes)
-    : source_(source), folder_(std::move(folder)), minBytes_(WorkersFirst() ? 1 : minBytes), waits_(WorkersFirst()) {
+CopiesAhead::CopiesAhead(Source& source, std::string folder, int64_t minBytes, int64_t walkReportBytes)
+    : source_(source),
+      folder_(std::move(folder)),
+      minBytes_(WorkersFirst() ? 1 : minBytes),
+      walkReportBytes_(std::max<int64_t>(walkReportBytes, 1)),
+      waits_(WorkersFirst()) {
   worker_ = std::thread([this] { Work(); });
 }
 
@@ -48,13 +53,22 @@ CopiesAhead::~CopiesAhead() {
 }
 
 void CopiesAhead::Offer(int64_t startOffset, int64_t limitBytes, StatedLength lengthOf) {
-  if (lengthOf == nullptr || limitBytes < minBytes_) return;
+  if (lengthOf != nullptr) Add(startOffset, limitBytes, lengthOf, nullptr);
+}
+
+void CopiesAhead::Offer(int64_t startOffset, int64_t limitBytes, WalkedLength walk) {
+  if (walk != nullptr) Add(startOffset, limitBytes, nullptr, walk);
+}
+
+void CopiesAhead::Add(int64_t startOffset, int64_t limitBytes, StatedLength lengthOf, WalkedLength walk) {
+  if (limitBytes < minBytes_) return;
   {
     std::lock_guard lock(mutex_);
     if (off_ || stop_ || jobs_.size() >= kCopyAheadJobs || jobs_.count(startOffset) != 0) return;
     Job& job = jobs_[startOffset];
     job.limit = limitBytes;
     job.lengthOf = lengthOf;
+    job.walk = walk;
   }
   changed_.notify_all();
 }
@@ -89,6 +103,7 @@ void CopiesAhead::CopyJob(int64_t startOffset, Job& job, std::unique_lock<std::m
   // kPeekBytes a finder read may be the head of the next file, which it looked at to see
   // where its own ended: that file is measured.
   if (startOffset < lookedTo_) return;
+  if (job.walk) return WalkAndCopy(startOffset, job, lock);
   lock.unlock();
   LookingSource looking(source_);
   const int64_t length = std::min(job.lengthOf(looking, startOffset, job.limit), job.limit);
@@ -98,11 +113,9 @@ void CopiesAhead::CopyJob(int64_t startOffset, Job& job, std::unique_lock<std::m
     return;
   job.length = length;
   heldBytes_ += length;  // reserved; what is not copied is given back below
-  job.path = folder_ + "COPY" + SectorName(startOffset) + ".TMP";
-  const std::string path = job.path;
   lock.unlock();
-  std::unique_ptr<TNewFileStream> file = CreateWorkFile(path);
-  const bool nameTaken = !file && (errno == EEXIST || errno == ELOOP);  // by something of the user's
+  bool nameTaken = false;
+  std::unique_ptr<TNewFileStream> file = CreateCopy(startOffset, job, nameTaken);
   int64_t copied = 0;
   bool failed = !file;
   while (!failed && copied < length) {
@@ -111,27 +124,135 @@ void CopiesAhead::CopyJob(int64_t startOffset, Job& job, std::unique_lock<std::m
       std::lock_guard hold(mutex_);
       if (stop_ || off_ || job.taken) break;
     }
-    if (!RoomFor(n) || !source_.CopyInto(startOffset + copied, n, file->FileHandle(), copied)) {
-      failed = true;
-      break;
-    }
+    failed = !CopyPiece(*file, startOffset, copied, n);
+    if (failed) break;
     copied += n;
     std::lock_guard hold(mutex_);
     job.copied = copied;
   }
+  lock.lock();
+  KeepCopy(job, std::move(file), length, copied, failed, nameTaken);
+}
+
+namespace {
+
+// What a walk made ahead tells the worker, as it goes.
+class WalkShared : public WalkProgress {
+ public:
+  WalkShared(int64_t reportBytes, std::mutex& mutex, std::condition_variable& changed, const bool& stop)
+      : WalkProgress(reportBytes), mutex_(mutex), changed_(changed), stop_(stop) {}
+  // Under the lock:
+  int64_t standsAt = 0, state = 0;
+  int64_t end = -1;  // the length the walk found, once it is done
+  bool quit = false;  // the walk is to stop
+
+ private:
+  bool Reported(int64_t at, int64_t walkState) override {
+    {
+      std::lock_guard hold(mutex_);
+      if (quit || stop_) return false;
+      standsAt = at;
+      state = walkState;
+    }
+    changed_.notify_all();
+    return true;
+  }
+  std::mutex& mutex_;
+  std::condition_variable& changed_;
+  const bool& stop_;
+};
+
+}  // namespace
+
+// A walk made ahead runs on a thread of its own, which reads the file while this one copies
+// what the walk has passed, a piece at a time. The work file is made once the walk has
+// passed the least length worth a copy.
+void CopiesAhead::WalkAndCopy(int64_t startOffset, Job& job, std::unique_lock<std::mutex>& lock) {
+  const int64_t limit = job.limit;
+  const WalkedLength walk = job.walk;
+  WalkShared shared(walkReportBytes_, mutex_, changed_, stop_);
+  lock.unlock();
+  std::thread walker([&] {
+    int64_t end = 0;
+    try {
+      end = walk(source_, startOffset, limit, shared);
+    } catch (const std::bad_alloc&) {  // no walk: nothing is copied
+    }
+    {
+      std::lock_guard hold(mutex_);
+      shared.end = std::clamp<int64_t>(end, 0, limit);
+    }
+    changed_.notify_all();
+  });
+  std::unique_ptr<TNewFileStream> file;
+  bool nameTaken = false, failed = false;
+  int64_t copied = 0;
+  lock.lock();
+  for (;;) {
+    const int64_t least = file ? copied + 1 : std::max<int64_t>(minBytes_, 1);
+    changed_.wait(lock, [&] { return stop_ || off_ || job.taken || shared.end >= 0 || shared.standsAt >= least; });
+    const int64_t target = shared.end >= 0 ? shared.end : shared.standsAt;
+    if (stop_ || off_ || job.taken || target < least) break;
+    const int64_t n = std::min(kCopyAheadPieceBytes, target - copied);
+    if (heldBytes_ + n > kCopyAheadBytes) break;
+    heldBytes_ += n;
+    lock.unlock();
+    if (!file) file = CreateCopy(startOffset, job, nameTaken);
+    failed = !file || !CopyPiece(*file, startOffset, copied, n);
+    lock.lock();
+    if (failed) {
+      heldBytes_ -= n;
+      break;
+    }
+    copied += n;
+    job.copied = copied;
+    if (shared.standsAt <= copied) job.copiedTo = {shared.standsAt, shared.state};
+  }
+  shared.quit = true;
+  lock.unlock();
+  walker.join();
+  lock.lock();
+  // What the walk read beyond its end was read ahead, not looked at.
+  lookedTo_ = std::max(lookedTo_, startOffset + shared.end);
+  KeepCopy(job, std::move(file), copied, copied, failed, nameTaken);
+}
+
+// The work file of the job; nameTaken when its name is taken (by something of the user's).
+std::unique_ptr<TNewFileStream> CopiesAhead::CreateCopy(int64_t startOffset, Job& job, bool& nameTaken) {
+  const std::string path = folder_ + "COPY" + SectorName(startOffset) + ".TMP";
+  {
+    std::lock_guard hold(mutex_);
+    job.path = path;
+  }
+  std::unique_ptr<TNewFileStream> file = CreateWorkFile(path);
+  nameTaken = !file && (errno == EEXIST || errno == ELOOP);
+  if (nameTaken) {
+    std::lock_guard hold(mutex_);
+    job.path.clear();
+  }
+  return file;
+}
+
+bool CopiesAhead::CopyPiece(TNewFileStream& file, int64_t startOffset, int64_t copied, int64_t n) {
+  return RoomFor(n) && source_.CopyInto(startOffset + copied, n, file.FileHandle(), copied);
+}
+
+// Under the lock, after the copy: the file holds `copied` of the `reserved` bytes held for it
+// (those of a piece that failed are cut off). A failure other than a name taken stops every
+// copy: the source cannot be copied so (a device), or the disk refuses.
+void CopiesAhead::KeepCopy(Job& job, std::unique_ptr<TNewFileStream> file, int64_t reserved, int64_t copied,
+                           bool failed, bool nameTaken) {
   if (failed && file) {
     try {
-      file->SetSize(copied);  // a piece that failed may have left bytes behind
+      file->SetSize(copied);
     } catch (const std::system_error&) {
       copied = 0;
     }
   }
-  lock.lock();
-  // The source cannot be copied so (a device), or the disk refuses: no more copies.
   if (failed && !nameTaken) off_ = true;
+  heldBytes_ -= reserved - copied;
   job.file = std::move(file);
   job.copied = copied;
-  heldBytes_ -= length - copied;
   job.length = copied;
 }
 
@@ -167,7 +288,9 @@ CopiesAhead::Copy CopiesAhead::Take(int64_t startOffset) {
     it = jobs_.find(startOffset);
     if (it == jobs_.end()) return {};
   }
-  it->second.taken = true;  // a running copy stops after its piece
+  // A running copy stops after its piece; one made along a walk is let finish: it ends where
+  // the file does, and the worker copies faster than the pass could walk.
+  if (!it->second.walk) it->second.taken = true;
   changed_.wait(lock, [&] { return busy_ != startOffset; });
   it = jobs_.find(startOffset);
   if (it == jobs_.end()) return {};
@@ -177,6 +300,9 @@ CopiesAhead::Copy CopiesAhead::Take(int64_t startOffset) {
     copy.File = std::move(job.file);
     copy.Path = job.path;
     copy.Bytes = job.copied;
+    copy.Walk = job.walk;
+    copy.WalkedTo = job.copiedTo.at;
+    copy.WalkState = job.copiedTo.state;
     job.path.clear();
   }
   heldBytes_ -= job.copied;

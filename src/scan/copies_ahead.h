@@ -11,6 +11,13 @@
 // longer than its head said — the pass writes itself, as it would without the copy. Which
 // sectors a file gets and what it holds are therefore decided by the pass alone.
 //
+// Some files state no length: a stream of packets ends where its packets do. For them the
+// worker makes the recogniser's own walk over the packets ahead of the pass (on a thread of
+// its own, while it copies what the walk has passed), and the pass takes the walk up from
+// the last point the copy holds instead of walking those bytes again (Recognition::
+// TakeWalkedAhead). The walk is a function of the bytes alone, so over the same bytes, in
+// the same order, it comes to the same end.
+//
 // A copy costs disk space until the pass reaches it. The worker keeps at least
 // kCopyReserveBytes plus what its copies hold free on the output's file system, holds at
 // most kCopyAheadBytes at a time, and deletes every copy the pass did not take when the
@@ -38,17 +45,48 @@ namespace morvane {
 // a bounded number of headers, whatever the bytes.
 using StatedLength = int64_t (*)(Source& source, int64_t startOffset, int64_t limit);
 
+// A walk made ahead: the recogniser's own walk over the bytes of the file at startOffset,
+// read from source as though the file lay in one piece, none beyond `limit` bytes from the
+// start. It tells `progress` at each record it reaches where it stands (StandsAt): a record
+// begins there, every test the pass's walk makes on the bytes in front of it has passed,
+// and `state` is what that walk carries to there (the clock of the record before, say), so
+// that the pass can go on from there as though it had walked so far itself. Where a test of
+// the pass depends on more than the bytes (the scan's cluster grid), the walk made ahead
+// makes it on every record: it may stop sooner than the pass, never later. It returns the
+// length it found, and stops (returning where it stands) when StandsAt says false.
+class WalkProgress {
+ public:
+  // The place is passed on every `reportBytes` or so, not at every record.
+  explicit WalkProgress(int64_t reportBytes) : reportBytes_(reportBytes) {}
+  bool StandsAt(int64_t at, int64_t state) { return at < next_ || Report(at, state); }
+
+ protected:
+  ~WalkProgress() = default;
+  virtual bool Reported(int64_t at, int64_t state) = 0;
+
+ private:
+  bool Report(int64_t at, int64_t state) {
+    next_ = at + reportBytes_;
+    return Reported(at, state);
+  }
+  const int64_t reportBytes_;
+  int64_t next_ = 0;
+};
+using WalkedLength = int64_t (*)(Source& source, int64_t startOffset, int64_t limit, WalkProgress& progress);
+
 inline constexpr int64_t kCopyAheadMinBytes = int64_t{4} << 20;    // smaller files are not copied ahead
 inline constexpr int64_t kCopyAheadBytes = int64_t{4} << 30;       // most the copies hold at a time
 inline constexpr int64_t kCopyReserveBytes = int64_t{1} << 30;     // free space always left
 inline constexpr int64_t kCopyAheadPieceBytes = int64_t{32} << 20;  // copied at once
 inline constexpr size_t kCopyAheadJobs = 1024;                     // files offered and not taken
+inline constexpr int64_t kWalkReportBytes = int64_t{1} << 20;      // a walk's place is passed on so often
 
 class CopiesAhead {
  public:
   // Copies from source into work files of `folder` (ending in '/'), on one thread, the
-  // files of at least minBytes.
-  CopiesAhead(Source& source, std::string folder, int64_t minBytes = kCopyAheadMinBytes);
+  // files of at least minBytes; walks made ahead pass their place on every walkReportBytes.
+  CopiesAhead(Source& source, std::string folder, int64_t minBytes = kCopyAheadMinBytes,
+              int64_t walkReportBytes = kWalkReportBytes);
   // Stops the worker and deletes every copy not taken.
   ~CopiesAhead();
   CopiesAhead(const CopiesAhead&) = delete;
@@ -57,6 +95,8 @@ class CopiesAhead {
   // The search thread: the file at startOffset, of the kind whose finder is given, may be
   // copied, as far as its head states and no further than limitBytes from its start.
   void Offer(int64_t startOffset, int64_t limitBytes, StatedLength lengthOf);
+  // The same for a file whose end only a walk over it tells.
+  void Offer(int64_t startOffset, int64_t limitBytes, WalkedLength walk);
 
   // What the pass takes over: a work file whose first Bytes bytes are those of the source
   // from the start offset on. Empty (no File) when there is none.
@@ -64,6 +104,10 @@ class CopiesAhead {
     std::unique_ptr<TNewFileStream> File;
     std::string Path;
     int64_t Bytes = 0;
+    // For a walk made ahead: the walk, the last place it stood within those bytes, and the
+    // state it carried there (WalkProgress); WalkedTo 0 when there is none.
+    WalkedLength Walk = nullptr;
+    int64_t WalkedTo = 0, WalkState = 0;
   };
   // The copy of the file at startOffset: a copy still running is stopped where it stands.
   // Copies of files in front of it are left to be taken later.
@@ -79,9 +123,14 @@ class CopiesAhead {
 
  private:
   enum class State { Offered, Copying, Done };
+  struct Place {
+    int64_t at = 0, state = 0;
+  };
   struct Job {
     int64_t limit = 0;
     StatedLength lengthOf = nullptr;
+    WalkedLength walk = nullptr;
+    Place standsAt, copiedTo;  // where the walk stood last, and the last such place copied
     State state = State::Offered;
     std::unique_ptr<TNewFileStream> file;
     std::string path;
@@ -91,13 +140,20 @@ class CopiesAhead {
   using Jobs = std::map<int64_t, Job>;  // by start offset
 
   void Work();
+  void Add(int64_t startOffset, int64_t limitBytes, StatedLength lengthOf, WalkedLength walk);
   void CopyJob(int64_t startOffset, Job& job, std::unique_lock<std::mutex>& lock);
+  void WalkAndCopy(int64_t startOffset, Job& job, std::unique_lock<std::mutex>& lock);
+  std::unique_ptr<TNewFileStream> CreateCopy(int64_t startOffset, Job& job, bool& nameTaken);
+  bool CopyPiece(TNewFileStream& file, int64_t startOffset, int64_t copied, int64_t n);
+  void KeepCopy(Job& job, std::unique_ptr<TNewFileStream> file, int64_t reserved, int64_t copied, bool failed,
+                bool nameTaken);
   bool RoomFor(int64_t bytes) const;
   void Delete(Job& job);
 
   Source& source_;
   const std::string folder_;
   const int64_t minBytes_;
+  const int64_t walkReportBytes_;
   const bool waits_;  // Take waits for the copy to be made (for tests)
   mutable std::mutex mutex_;
   std::condition_variable changed_;

@@ -102,6 +102,9 @@ bool Recognition::TakeCopyAhead() {
   }
   file_ = std::move(copy.File);
   ahead_ = copy.Bytes;
+  walk_ = copy.Walk;
+  walkedTo_ = copy.WalkedTo;
+  walkState_ = copy.WalkState;
   fileReachesFurther_ = true;
   return true;
 }
@@ -116,6 +119,29 @@ bool Recognition::HeldAhead(int64_t at, int64_t count, bool inOrder) {
   }
   ahead_ = std::min(ahead_, at);
   return false;
+}
+
+std::optional<Recognition::WalkedAhead> Recognition::TakeWalkedAhead(WalkedLength walk) {
+  const int64_t at = std::exchange(walkedTo_, 0);
+  if (walk == nullptr || walk != walk_ || !Active() || !WritesFile() || at <= sectorSize_ || at > ahead_ || Length() != sectorSize_ ||
+      inOrder_ != sectorSize_)
+    return std::nullopt;
+  const int64_t first = StartSector() + 1, n = at / sectorSize_ - 1;  // the sectors before the one `at` lies in
+  if (n > 0) {
+    if (readPosition_ != first * sectorSize_ || first + n - 1 > scan_.LastSector ||
+        scan_.SectorMap.UnclaimedRunLength(first, first + n - 1) != n)
+      return std::nullopt;
+    FlushOutput();  // the start sector, which the copy holds
+    if (!WritesFile() || !ClaimRunAndList(first, n)) return std::nullopt;
+    bytesBase_ += n * sectorSize_;
+    inOrder_ = Length();
+    readPosition_ = (first + n) * sectorSize_;
+    furthestSector_ = first + n - 1;
+    scan_.SectorsWorked += n;
+    scan_.BytesCopiedAhead += n * sectorSize_;
+    scan_.ShowCopyProgress(StartSector(), first + n - 1);
+  }
+  return WalkedAhead{at, walkState_};
 }
 
 // Listed first, so that a sector is never claimed without the list knowing of it.

@@ -110,11 +110,13 @@
 #include <map>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "scan/copies_ahead.h"
 #include "scan/scan_context.h"
 #include "scan/sector_map.h"
 #include "storage/bytes.h"
@@ -230,6 +232,18 @@ class Recognition {
   enum class Peek { Read, Beyond, Unknown };
   Peek PeekAhead(int64_t offset, void* buffer, int64_t count);
 
+  // A walk made ahead of the pass over this file by `walk` (see scan/copies_ahead.h), as far
+  // as the copy this File output took over holds it: the place the walk stood and the state it
+  // carried there, once the sectors in front of that place's sector are taken — claimed
+  // without being read or written, for the copy holds them. The walk then goes on from
+  // there as though it had come so far itself. Only while the output is the start sector
+  // alone and those sectors follow it, unclaimed; otherwise (and when there is no such
+  // walk) nothing is taken, and the walk is the pass's own from the start.
+  struct WalkedAhead {
+    int64_t At = 0, State = 0;
+  };
+  std::optional<WalkedAhead> TakeWalkedAhead(WalkedLength walk);
+
   // Choosing the output after the start: a recognition created with Undecided output
   // creates nothing; it can look at FirstBytes() (and copy on, held in memory) and then
   // name its output once. A File output is created then and the bytes held so far are
@@ -330,6 +344,8 @@ class Recognition {
   bool fileFailed_ = false;
   int64_t ahead_ = 0;                // the file holds the source's bytes [start, start + ahead_) (copied ahead)
   bool fileReachesFurther_ = false;  // the file may be longer than Length() (a copy made ahead)
+  WalkedLength walk_ = nullptr;           // the walk made ahead along the copy taken over
+  int64_t walkedTo_ = 0, walkState_ = 0;  // where it stood within the copy, and its state
 
   std::vector<uint8_t> bytes_;  // output bytes [bytesBase_, Length())
   int64_t bytesBase_ = 0;

@@ -26,6 +26,9 @@
 namespace morvane {
 namespace {
 
+// Stream packets the search keeps this close together are taken as one run (one stream).
+constexpr int64_t kPacketRunGapBytes = 0x10000;
+
 bool IsStreamPacket(uint8_t t) {
   return t == ftMpeg2PackClockZero || t == ftMpeg2PackEarly || t == ftMpeg1Pack || t == ftTs192 || t == ftTs188 ||
          t == ftTs192Headers;
@@ -257,8 +260,8 @@ class Driver {
       if (scan_.Options.FreeSpaceOnly) CollectFreeSpace();
       if (scan_.Options.TypeMask & kStreamTypesMask) OpenWorkFiles();
     }
-    // Large files are copied while the search reads on; what the recovery passes do not
-    // take is deleted after them.
+    // Large files are copied while the search reads on; what the passes do not take is
+    // deleted after them.
     std::optional<CopiesAhead> copies;
     if (from == ScanPass::Searching && CopiesAheadPay()) copies.emplace(scan_.SourceHandle(), scan_.Options.OutputFolder);
     struct Unset {
@@ -291,9 +294,9 @@ class Driver {
       RecoveryPass(ScanPass::Recovery, from == ScanPass::Recovery ? saved->Position : lastCandidate);
     if (!Stopped() && from != ScanPass::Streams)
       RecoveryPass(ScanPass::LateJpeg, resumed && from == ScanPass::LateJpeg ? saved->Position : lastCandidate);
+    if (!Stopped() && work_.InUse() && FlushWorkFiles()) StreamPass(from == ScanPass::Streams ? saved->Position : 0);
     scan_.Copies = copies_ = nullptr;
     copies.reset();
-    if (!Stopped() && work_.InUse() && FlushWorkFiles()) StreamPass(from == ScanPass::Streams ? saved->Position : 0);
     // A stopped scan that can be continued keeps its work files for the next run.
     if (keeper_ && Stopped() && !report_.WorkFilesFailed) work_.Leave();
     work_.Remove();
@@ -412,10 +415,20 @@ class Driver {
     } else {
       candidates_.push_back({s, t});
     }
-    if (!CountsAsFound(t, scan_.Options.TypeMask)) return;
-    ++report_.FoundCount;
-    if (copies_ && !late && table_.CopyAhead[t])
-      copies_->Offer(s * scan_.SectorSize(), (scan_.LastSector - s + 1) * scan_.SectorSize(), table_.CopyAhead[t]);
+    if (copies_ && !late) OfferCopy(s, t);
+    if (CountsAsFound(t, scan_.Options.TypeMask)) ++report_.FoundCount;
+  }
+
+  // A file of a selected kind whose head states its length, and the first packet of a run of
+  // packets of a selected stream, may be copied ahead of the passes.
+  void OfferCopy(int64_t s, uint8_t t) {
+    const uint32_t mask = scan_.Options.TypeMask;
+    const int64_t offset = s * scan_.SectorSize(), limit = (scan_.LastSector - s + 1) * scan_.SectorSize();
+    if (table_.CopyAhead[t] && CountsAsFound(t, mask)) copies_->Offer(offset, limit, table_.CopyAhead[t]);
+    if (!table_.WalkAhead[t]) return;
+    const bool runGoesOn = s - lastPacket_ <= kPacketRunGapBytes / scan_.SectorSize();
+    lastPacket_ = s;
+    if (!runGoesOn && ((StreamMask(t) | FoundMask(t)) & mask)) copies_->Offer(offset, limit, table_.WalkAhead[t]);
   }
 
   // Every sector of the range (with a known phase, the first of each cluster), read in large
@@ -794,7 +807,8 @@ class Driver {
   WorkFiles work_;
   std::vector<Candidate> candidates_;
   std::vector<Candidate> lateStream_;  // stream packets the return pass found, in disk order
-  CopiesAhead* copies_ = nullptr;      // while the search and recovery passes run, when they pay
+  CopiesAhead* copies_ = nullptr;      // while the passes run, when they pay
+  int64_t lastPacket_ = INT64_MIN / 2;  // the last stream packet the search kept
   size_t nextLate_ = 0;
   Candidate fileAt_{0, 0};  // the work files' next packet, read ahead of the merge
   bool fileAhead_ = false, fileHas_ = false;

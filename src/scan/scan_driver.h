@@ -48,6 +48,9 @@ struct RecogniserTable {
   // How long a file of the type says it is, for the large files the search pass has copied
   // ahead of the recovery pass (see scan/copies_ahead.h); none for the other types.
   std::array<StatedLength, 256> CopyAhead{};
+  // The walks made ahead, for streams whose end only their packets tell: offered at the first
+  // packet of each run of them the search finds.
+  std::array<WalkedLength, 256> WalkAhead{};
 };
 
 // Names of the work files in the output folder.

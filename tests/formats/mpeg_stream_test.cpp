@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "formats/media/mpeg_ps.h"
 #include "formats/media/mpeg_ts.h"
 #include "formats/raw_card.h"
+#include "scan/copies_ahead.h"
 #include "scan/mpeg_clock.h"
 #include "scan/scan_driver.h"
 #include "support/test_support.h"
@@ -32,25 +35,46 @@ struct Kind {
   const char* sample;
   const char* ext;
   Recogniser recover;
+  WalkedLength walkAhead;
 };
-const Kind kMpg{"mpeg1.mpg", ".MPG", RecoverMpg};
-const Kind kVob{"mpeg2.vob", ".VOB", RecoverVob};
-const Kind kDvd{"dvd.vob", ".VOB", RecoverVob};
-const Kind kTs{"plain.ts", ".TS", RecoverTs};
-const Kind kMts{"camcorder.mts", ".MTS", RecoverM2ts};
+const Kind kMpg{"mpeg1.mpg", ".MPG", RecoverMpg, MpgWalkAhead};
+const Kind kVob{"mpeg2.vob", ".VOB", RecoverVob, VobWalkAhead};
+const Kind kDvd{"dvd.vob", ".VOB", RecoverVob, VobWalkAhead};
+const Kind kTs{"plain.ts", ".TS", RecoverTs, TsWalkAhead};
+const Kind kMts{"camcorder.mts", ".MTS", RecoverM2ts, M2tsWalkAhead};
 // Remuxed without a mux rate: the arrival times jump, the stream is entered at a unit start.
-const Kind kJumping{"jumping_clocks.mts", ".MTS", RecoverM2tsWithJumpingClocks};
+const Kind kJumping{"jumping_clocks.mts", ".MTS", RecoverM2tsWithJumpingClocks, M2tsWithJumpingClocksWalkAhead};
 const std::vector<Kind> kAllKinds = {kMpg, kVob, kDvd, kTs, kMts, kJumping};
 
 struct Card : test::RawCard {
   explicit Card(int64_t sectors, uint32_t sectorsPerCluster = 1, uint32_t sectorSize = 512)
       : RawCard(sectors, sectorsPerCluster, true, sectorSize) {}
+  // With `ahead`, the image is a file and the stream is copied and walked ahead of the
+  // recogniser (its place passed on every 4 KiB), as the search pass's worker does.
+  bool ahead = false;
+  std::function<void()> afterWalk;  // between the walk made ahead and the recogniser
+  ScanContext& Scan() { return ahead ? ContextOverImageFile() : Context(); }
   void Recover(const Kind& k, int64_t sector, bool claimOnly = false) {
-    k.recover(Context(), claimOnly ? std::string() : setup.Options.OutputFolder, claimOnly ? "" : k.ext, sector * ss);
+    ScanContext& scan = Scan();
+    std::optional<CopiesAhead> copies;
+    if (ahead) {
+      copies.emplace(*fileSource, setup.Options.OutputFolder, 0, 4096);
+      copies->Offer(sector * ss, (setup.LastSector + 1 - sector) * ss, k.walkAhead);
+      copies->Settle();
+      scan.Copies = &*copies;
+      if (afterWalk) afterWalk();
+    }
+    k.recover(scan, claimOnly ? std::string() : setup.Options.OutputFolder, claimOnly ? "" : k.ext, sector * ss);
+    scan.Copies = nullptr;
   }
   Bytes Output(int64_t sector, const Kind& k) { return test::ReadFileBytes(File(sector, k.ext)); }
   void Foreign(const std::vector<int64_t>& sectors) {
-    for (int64_t s : sectors) Context().SectorMap.ClaimSector(s);
+    for (int64_t s : sectors) Scan().SectorMap.ClaimSector(s);
+  }
+  // A stream written whole with a walk made ahead is taken up from the walk: its sectors
+  // were neither read nor written again.
+  void ExpectWalkTakenOver(const std::string& what) {
+    if (ahead && test::kImagesCopyIntoFiles) EXPECT_GT(Scan().BytesCopiedAhead, 64 * 1024) << what;
   }
 };
 
@@ -280,7 +304,41 @@ TEST(MpegStreams, StreamsAreFollowedAroundOtherFilesClustersInBothModes) {
       }
       EXPECT_EQ(claims[0], claims[1]) << k.sample << " " << sectorSize;
       EXPECT_EQ(claims[0].size(), own.size() + foreign.size()) << k.sample << " " << sectorSize;
+      // Sectors in the middle of a stream written in one piece that another file took: a walk
+      // made ahead passed over them, the pass steps over them, and ends as it does alone.
+      Bytes outputs[2];
+      for (const bool ahead : {false, true}) {
+        Card t(Sectors(s.size(), sectorSize) + 8, spc, sectorSize);
+        t.ahead = ahead;
+        t.Place(s, 2);
+        const int64_t middle = 2 + Sectors(s.size(), sectorSize) / 2;
+        t.Foreign({middle, middle + 1});
+        t.Recover(k, 2);
+        outputs[ahead] = t.Files().empty() ? Bytes() : t.Output(2, k);
+        claims[ahead] = t.ClaimedSectors();
+      }
+      EXPECT_EQ(outputs[0], outputs[1]) << k.sample << " " << sectorSize;
+      EXPECT_EQ(claims[0], claims[1]) << k.sample << " " << sectorSize;
     }
+  }
+}
+
+// The pass takes a walk made ahead up where it stood, and does not read the bytes in front
+// of that again: bytes of the image changed after the walk are not seen.
+TEST(MpegStreams, APassTakesTheWalkMadeAheadUpWhereItStood) {
+  if (!test::kImagesCopyIntoFiles) GTEST_SKIP() << "image files are not copied into files on this system";
+  for (const Kind& k : kAllKinds) {
+    const Bytes s = Sample(k.sample);
+    Card t(Sectors(s.size()) + 4);
+    t.ahead = true;
+    t.Place(s, 1);
+    t.afterWalk = [&] {
+      std::fstream image(t.imageDir.path() / "card.img", std::ios::in | std::ios::out | std::ios::binary);
+      image.seekp(21 * 512);
+      image.write(std::string(512, '\0').data(), 512);
+    };
+    t.Recover(k, 1);
+    EXPECT_EQ(t.Output(1, k), s) << k.sample;
   }
 }
 
@@ -338,18 +396,21 @@ TEST(MpegStreams, ProgramStreamClockStepsAreTestedOnlyWhereAClusterBegins) {
       {kVob, true, 450000, true, 4},
       {kVob, false, 450000, false, 4},
   };
-  for (const Case& c : cases) {
+  // A walk made ahead tests every pack: where the pass does not, it goes on itself.
+  for (const bool ahead : {false, true}) for (const Case& c : cases) {
     Bytes s = Sample(c.kind.sample);
     const size_t pack = PackWhere(s, kCluster, c.atClusterStart, static_cast<size_t>(c.lead) * 512);
     const PsLayout l = Layout(s);
     const auto step = static_cast<int64_t>(ClockAt(s, l.packs[pack]) - ClockAt(s, l.packs[pack - 1]));
     s = ShiftClocks(s, pack, c.step - step);
     Card t(Sectors(s.size()) + 3 * kSpc, kSpc);
+    t.ahead = ahead;
     const int64_t start = kSpc + c.lead;
     t.Place(s, start);
     t.Recover(c.kind, start);
     const Bytes expected = c.endsThere ? Prefix(s, l.packs[pack]) : s;
-    EXPECT_EQ(t.Output(start, c.kind), expected) << c.kind.sample << " step " << c.step;
+    EXPECT_EQ(t.Output(start, c.kind), expected) << c.kind.sample << " step " << c.step << " ahead " << ahead;
+    if (!c.endsThere && c.atClusterStart) t.ExpectWalkTakenOver(c.kind.sample);
     // The stream's own sectors stay claimed up to the end of its last cluster; what was read
     // beyond that is given back.
     EXPECT_EQ(t.ClaimedCount(), (c.lead + Sectors(expected.size()) + kSpc - 1) / kSpc * kSpc - c.lead)
@@ -459,11 +520,13 @@ TEST(MpegStreams, ArrivalTimesAreTestedModulo2To30WhereAClusterBegins) {
     const Bytes& w = cases.back().stream;
     ASSERT_LT(WordAt(w, kAtCluster) & kArrivalTimeMask, WordAt(w, kAtCluster - 1) & kArrivalTimeMask);
   }
-  for (const Case& c : cases) {
+  for (const bool ahead : {false, true}) for (const Case& c : cases) {
     Card t(Sectors(c.stream.size()) + 4);
+    t.ahead = ahead;
     t.Place(c.stream, 1);
     t.Recover(kMts, 1);
     EXPECT_EQ(t.Output(1, kMts), c.endPacket ? Prefix(c.stream, c.endPacket * kM2tsPacket) : c.stream) << c.what;
+    if (!c.endPacket && std::string(c.what) != "jump inside a cluster") t.ExpectWalkTakenOver(c.what);
   }
 }
 
@@ -487,17 +550,19 @@ TEST(MpegStreams, TransportStreamsEndAtTheFirstPacketThatIsNone) {
       {kJumping, 192 * 100 + 7, 0x00, 192 * 100},     // neither payload nor adaptation field
       {kJumping, 192 * 63 + 4, 0x00, 0xFFFFFFFF},     // 63 packets are too few a run
   };
-  for (const Case& c : cases) {
+  for (const bool ahead : {false, true}) for (const Case& c : cases) {
     Bytes s = c.kind.recover == RecoverTs ? ts : c.kind.recover == RecoverM2ts ? mts : jumping;
     s[c.at] = c.value;
     Card t(Sectors(s.size()) + 4);
+    t.ahead = ahead;
     t.Place(s, 1);
     t.Recover(c.kind, 1);
     if (c.end == 0xFFFFFFFF) {
       EXPECT_TRUE(t.Files().empty()) << c.at;
       EXPECT_EQ(t.ClaimedCount(), 0) << c.at;
     } else {
-      EXPECT_EQ(t.Output(1, c.kind), c.end ? Prefix(s, c.end) : s) << c.at;
+      EXPECT_EQ(t.Output(1, c.kind), c.end ? Prefix(s, c.end) : s) << c.at << " ahead " << ahead;
+      if (c.end > 64 * 1024) t.ExpectWalkTakenOver(std::to_string(c.at));
     }
   }
 }

@@ -96,6 +96,12 @@ std::vector<uint8_t> TiffFarTexts() {
   return test::Cat({h, std::vector<uint8_t>(4, 0)});
 }
 
+std::vector<uint8_t> TsPacketHeads() {
+  std::vector<uint8_t> b(512, 0);
+  for (size_t p : {0, 188, 376}) b[p] = 0x47;
+  return b;
+}
+
 std::vector<HostileKind> HostileKinds() {
   std::vector<uint8_t> asf(24, 0);
   std::copy_n("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16, asf.begin());
@@ -121,6 +127,8 @@ std::vector<HostileKind> HostileKinds() {
       // A JUNK chunk that ends on the next sector's JUNK chunk; the last runs past the range.
       {"AVI JUNK chunks past the range", 1, test::Cat({Bytes("RIFF"), Be32(0), Bytes("AVI JUNK"), {0xF8, 1, 0, 0}})},
       {"MP4 free boxes, no movie", 1, test::Cat({Be32(16), Bytes("ftypisom"), Be32(0), Be32(512), Bytes("free")})},
+      // Three transport packets begin every sector; the third runs into the next, unpacketed.
+      {"transport packets in every sector", 1, TsPacketHeads()},
   };
 }
 
@@ -151,7 +159,7 @@ TEST(HostileGrowth, EveryRecogniserWorksInTimeLinearInTheMedium) {
 // source, before the recovery pass: their reads grow with the medium too.
 TEST(HostileGrowth, CopiesAheadMeasureFilesInTimeLinearInTheMedium) {
   constexpr int64_t kSectors = 2048;
-  auto reads = [](const HostileKind& kind, StatedLength lengthOf, int64_t sectors) {
+  auto reads = [](const HostileKind& kind, auto lengthOf, int64_t sectors) {
     test::RawCard card(sectors);
     for (int64_t s = 0; s < sectors; s += kind.unitSectors) card.Place(kind.piece, s);
     card.ContextOverImageFile();
@@ -168,10 +176,16 @@ TEST(HostileGrowth, CopiesAheadMeasureFilesInTimeLinearInTheMedium) {
     std::copy(kind.piece.begin(), kind.piece.begin() + std::min<size_t>(kind.piece.size(), 512), sector.begin());
     const uint8_t type = ClassifySector(sector.data(), 512, TCameraMode{});
     const StatedLength lengthOf = DefaultRecognisers().CopyAhead[type];
-    if (!lengthOf) continue;
+    const WalkedLength walk = DefaultRecognisers().WalkAhead[type];
     SCOPED_TRACE(kind.name);
-    const int64_t once = reads(kind, lengthOf, kSectors), twice = reads(kind, lengthOf, 2 * kSectors);
-    EXPECT_LE(twice, 2 * once + 2 * kSectors) << once << " reads, then " << twice;
+    if (lengthOf) {
+      const int64_t once = reads(kind, lengthOf, kSectors), twice = reads(kind, lengthOf, 2 * kSectors);
+      EXPECT_LE(twice, 2 * once + 2 * kSectors) << once << " reads, then " << twice;
+    }
+    if (walk) {
+      const int64_t once = reads(kind, walk, kSectors), twice = reads(kind, walk, 2 * kSectors);
+      EXPECT_LE(twice, 2 * once + 2 * kSectors) << once << " reads, then " << twice;
+    }
   }
 }
 

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "formats/media/stream_clusters.h"
+#include "formats/stated_length.h"
 #include "scan/mpeg_clock.h"
 #include "scan/recognition.h"
 #include "scan/recovered_file.h"
@@ -49,9 +50,15 @@ class ProgramStreamWalk {
       : rec_(rec), v_(v), clusters_(scan, rec.StartSector()),
         windowBytes_(kWindowKeepSectors * scan.SectorSize()) {}
 
-  // Follows the stream from its first pack; returns its length.
-  int64_t Run() {
+  // Follows the stream from its first pack (or from the pack where a walk made ahead stood);
+  // returns its length.
+  int64_t Run(WalkedLength ahead) {
     ByteView header = rec_.FirstBytes();
+    if (const auto walked = rec_.TakeWalkedAhead(ahead); walked && walked->At > 0) {
+      offset_ = walked->At;
+      previousClock_ = walked->State;
+      header = HeaderAt();
+    }
     for (;;) {
       if (!Pack(header)) return offset_;
       // Packets up to the next pack header.
@@ -109,8 +116,42 @@ class ProgramStreamWalk {
   std::array<uint8_t, kMaxHeaderRead> header_{};
 };
 
+// The same walk over the source, testing the clock at every pack (the pass tests it where a
+// cluster begins): it stands at each pack with the clock of the one before.
+int64_t WalkProgramStreamAhead(Source& source, int64_t startOffset, int64_t limit, WalkProgress& progress,
+                               const Version& v) {
+  WalkReader reader(source, startOffset, limit);
+  // Up to kMaxHeaderRead bytes at `at`, fewer where the limit comes first.
+  auto headerAt = [&](int64_t at) {
+    const int64_t n = std::min(kMaxHeaderRead, limit - at);
+    const uint8_t* bytes = n > 0 ? reader.Bytes(at, n) : nullptr;
+    return bytes ? ByteView(bytes, static_cast<size_t>(n)) : ByteView();
+  };
+  int64_t offset = 0, previousClock = -1;
+  for (;;) {
+    if (!progress.StandsAt(offset, previousClock)) return offset;
+    ByteView header = headerAt(offset);
+    if (static_cast<int64_t>(header.size()) < v.headerRead || !v.isPack(header)) return offset;
+    const auto clock = static_cast<int64_t>(v.clock(header));
+    if (!ClockContinues(previousClock, clock, v.largestStep) || v.packLength(header) > limit - offset) return offset;
+    previousClock = clock;
+    offset += v.packLength(header);
+    for (;;) {
+      header = headerAt(offset);
+      if (header.size() < 4 || !header.Matches(0, kStartCodePrefix)) return offset;
+      const uint8_t code = header.U8(3);
+      if (code == kPackCode) break;
+      const int64_t length = code == kProgramEndCode ? kProgramEndLength
+                             : header.size() >= kPacketHeaderLength ? kPacketHeaderLength + header.Be16(4)
+                                                                    : -1;
+      if (length < 0 || length > limit - offset) return offset;
+      offset += length;
+    }
+  }
+}
+
 int RecoverProgramStream(ScanContext& scan, const std::string& outputFolder, const std::string& extension,
-                         int64_t startOffset, const Version& v) {
+                         int64_t startOffset, const Version& v, WalkedLength ahead) {
   Recognition rec(scan, startOffset, RecognitionOutput::Undecided());
   if (!rec.Started()) return 0;
   // Only a pack of this version with an early clock begins a stream; a candidate that ends
@@ -121,7 +162,7 @@ int RecoverProgramStream(ScanContext& scan, const std::string& outputFolder, con
   if (!rec.ChooseOutput(writes ? RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset, extension))
                                : RecognitionOutput::ClaimOnly()))
     return 0;
-  const int64_t length = ProgramStreamWalk(rec, scan, v).Run();
+  const int64_t length = ProgramStreamWalk(rec, scan, v).Run(ahead);
   rec.CutToLength(length);
   rec.Commit();
   return 0;
@@ -129,12 +170,20 @@ int RecoverProgramStream(ScanContext& scan, const std::string& outputFolder, con
 
 }  // namespace
 
+int64_t VobWalkAhead(Source& source, int64_t startOffset, int64_t limit, WalkProgress& progress) {
+  return WalkProgramStreamAhead(source, startOffset, limit, progress, kMpeg2);
+}
+
+int64_t MpgWalkAhead(Source& source, int64_t startOffset, int64_t limit, WalkProgress& progress) {
+  return WalkProgramStreamAhead(source, startOffset, limit, progress, kMpeg1);
+}
+
 int RecoverVob(ScanContext& scan, const std::string& outputFolder, const std::string& extension, int64_t startOffset) {
-  return RecoverProgramStream(scan, outputFolder, extension, startOffset, kMpeg2);
+  return RecoverProgramStream(scan, outputFolder, extension, startOffset, kMpeg2, VobWalkAhead);
 }
 
 int RecoverMpg(ScanContext& scan, const std::string& outputFolder, const std::string& extension, int64_t startOffset) {
-  return RecoverProgramStream(scan, outputFolder, extension, startOffset, kMpeg1);
+  return RecoverProgramStream(scan, outputFolder, extension, startOffset, kMpeg1, MpgWalkAhead);
 }
 
 }  // namespace morvane

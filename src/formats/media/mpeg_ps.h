@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <string>
 
+#include "scan/copies_ahead.h"
 #include "scan/scan_context.h"
 
 namespace morvane {
@@ -27,5 +28,10 @@ namespace morvane {
 // is claim-only mode. Always return 0.
 int RecoverVob(ScanContext& scan, const std::string& outputFolder, const std::string& extension, int64_t startOffset);
 int RecoverMpg(ScanContext& scan, const std::string& outputFolder, const std::string& extension, int64_t startOffset);
+
+// The walks made ahead of the pass (scan/copies_ahead.h) for each of them. They follow the
+// clock at every pack, not only where a cluster begins.
+int64_t VobWalkAhead(Source& source, int64_t startOffset, int64_t limit, WalkProgress& progress);
+int64_t MpgWalkAhead(Source& source, int64_t startOffset, int64_t limit, WalkProgress& progress);
 
 }  // namespace morvane

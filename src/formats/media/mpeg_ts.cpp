@@ -3,6 +3,7 @@
 #include <array>
 
 #include "formats/media/stream_clusters.h"
+#include "formats/stated_length.h"
 #include "scan/mpeg_clock.h"
 #include "scan/recognition.h"
 #include "scan/recovered_file.h"
@@ -42,12 +43,17 @@ bool IsPacket(ByteView p, const Layout& l) {
 
 uint32_t ArrivalStep(uint32_t previous, uint32_t word) { return (word - previous) & kArrivalTimeMask; }
 
-// Follows the stream from its fourth packet on; returns its length.
-int64_t WalkPackets(Recognition& rec, const ScanContext& scan, const Layout& l) {
+// Follows the stream from its fourth packet on (or from where a walk made ahead stood);
+// returns its length.
+int64_t WalkPackets(Recognition& rec, const ScanContext& scan, const Layout& l, WalkedLength ahead) {
   const StreamClusters clusters(scan, rec.StartSector());
   const bool claimOnly = rec.OutputKind() == RecognitionOutput::Kind::ClaimOnly;
   uint32_t previous = rec.FirstBytes().Be32((kStartPackets - 1) * l.packetSize);
   int64_t offset = kStartPackets * l.packetSize;
+  if (const auto walked = rec.TakeWalkedAhead(ahead); walked && walked->At > offset) {
+    offset = walked->At;
+    previous = static_cast<uint32_t>(walked->State);
+  }
   int64_t dropped = 0;
   std::array<uint8_t, 8> head{};
   const auto headBytes = static_cast<size_t>(l.syncAt + 4);
@@ -69,8 +75,28 @@ int64_t WalkPackets(Recognition& rec, const ScanContext& scan, const Layout& l) 
   }
 }
 
+// The same walk over the source, testing the arrival time at every packet (the pass tests
+// it where a cluster begins): it stands at each packet with the arrival time of the one
+// before.
+int64_t WalkPacketsAhead(Source& source, int64_t startOffset, int64_t limit, WalkProgress& progress, const Layout& l) {
+  WalkReader reader(source, startOffset, limit);
+  uint32_t previous = 0;
+  for (int64_t offset = 0;; offset += l.packetSize) {
+    if (!progress.StandsAt(offset, previous)) return offset;
+    const uint8_t* packet = reader.Bytes(offset, l.packetSize);
+    if (packet == nullptr) return offset;
+    const ByteView p(packet, static_cast<size_t>(l.syncAt + 4));
+    if (!IsPacket(p, l)) return offset;
+    if (l.arrivalTimes && !l.clocksJump) {
+      const uint32_t word = p.Be32(0);
+      if (offset > 0 && ArrivalStep(previous, word) > kLargestArrivalStep) return offset;
+      previous = word;
+    }
+  }
+}
+
 int RecoverTransportStream(ScanContext& scan, const std::string& outputFolder, const std::string& extension,
-                           int64_t startOffset, const Layout& l) {
+                           int64_t startOffset, const Layout& l, WalkedLength ahead) {
   Recognition rec(scan, startOffset, RecognitionOutput::Undecided());
   if (!rec.Started()) return 0;
   const ByteView first = rec.FirstBytes();
@@ -80,7 +106,7 @@ int RecoverTransportStream(ScanContext& scan, const std::string& outputFolder, c
   if (!rec.ChooseOutput(writes ? RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset, extension))
                                : RecognitionOutput::ClaimOnly()))
     return 0;
-  const int64_t length = WalkPackets(rec, scan, l);
+  const int64_t length = WalkPackets(rec, scan, l, ahead);
   if (length < l.leastPackets * l.packetSize) {
     rec.NoteFate(StartFate::TooShort);
     return 0;
@@ -92,17 +118,30 @@ int RecoverTransportStream(ScanContext& scan, const std::string& outputFolder, c
 
 }  // namespace
 
+int64_t M2tsWalkAhead(Source& source, int64_t startOffset, int64_t limit, WalkProgress& progress) {
+  return WalkPacketsAhead(source, startOffset, limit, progress, kM2ts);
+}
+
+int64_t M2tsWithJumpingClocksWalkAhead(Source& source, int64_t startOffset, int64_t limit, WalkProgress& progress) {
+  return WalkPacketsAhead(source, startOffset, limit, progress, kM2tsClocksJump);
+}
+
+int64_t TsWalkAhead(Source& source, int64_t startOffset, int64_t limit, WalkProgress& progress) {
+  return WalkPacketsAhead(source, startOffset, limit, progress, kTs);
+}
+
 int RecoverM2ts(ScanContext& scan, const std::string& outputFolder, const std::string& extension, int64_t startOffset) {
-  return RecoverTransportStream(scan, outputFolder, extension, startOffset, kM2ts);
+  return RecoverTransportStream(scan, outputFolder, extension, startOffset, kM2ts, M2tsWalkAhead);
 }
 
 int RecoverM2tsWithJumpingClocks(ScanContext& scan, const std::string& outputFolder, const std::string& extension,
                                  int64_t startOffset) {
-  return RecoverTransportStream(scan, outputFolder, extension, startOffset, kM2tsClocksJump);
+  return RecoverTransportStream(scan, outputFolder, extension, startOffset, kM2tsClocksJump,
+                                M2tsWithJumpingClocksWalkAhead);
 }
 
 int RecoverTs(ScanContext& scan, const std::string& outputFolder, const std::string& extension, int64_t startOffset) {
-  return RecoverTransportStream(scan, outputFolder, extension, startOffset, kTs);
+  return RecoverTransportStream(scan, outputFolder, extension, startOffset, kTs, TsWalkAhead);
 }
 
 }  // namespace morvane

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 
+#include "scan/copies_ahead.h"
 #include "scan/scan_context.h"
 
 namespace morvane {
@@ -30,5 +31,11 @@ int RecoverM2ts(ScanContext& scan, const std::string& outputFolder, const std::s
 int RecoverM2tsWithJumpingClocks(ScanContext& scan, const std::string& outputFolder, const std::string& extension,
                                  int64_t startOffset);
 int RecoverTs(ScanContext& scan, const std::string& outputFolder, const std::string& extension, int64_t startOffset);
+
+// The walks made ahead of the pass (scan/copies_ahead.h) for each of them. They follow the
+// arrival times at every packet, not only where a cluster begins.
+int64_t M2tsWalkAhead(Source& source, int64_t startOffset, int64_t limit, WalkProgress& progress);
+int64_t M2tsWithJumpingClocksWalkAhead(Source& source, int64_t startOffset, int64_t limit, WalkProgress& progress);
+int64_t TsWalkAhead(Source& source, int64_t startOffset, int64_t limit, WalkProgress& progress);
 
 }  // namespace morvane
