@@ -153,6 +153,7 @@ RecogniserTable MakeTable() {
   t.WalkAhead[ftTs192Headers] = M2tsWithJumpingClocksWalkAhead;
   t.WalkAhead[ftMpeg2PackClockZero] = t.WalkAhead[ftMpeg2PackEarly] = VobWalkAhead;
   t.WalkAhead[ftMpeg1PackClockZero] = t.WalkAhead[ftMpeg1Pack] = MpgWalkAhead;
+  t.WalkAhead[ftPdf] = PdfWalkAhead;
   t.JpegWaitsForLatePass = IsAviFrame;
   t.LateJpeg = [](ScanContext& scan, int64_t offset) { RecoverJpeg(scan, scan.Options.OutputFolder, offset); };
   t.LateJpegAhead = &JpegCheckAhead();

@@ -80,7 +80,10 @@ void CopiesAhead::Work() {
     changed_.wait(lock, [&] {
       if (stop_) return true;
       if (off_) return false;
-      next = std::find_if(jobs_.begin(), jobs_.end(), [](const auto& j) { return j.second.state == State::Offered; });
+      next = std::find_if(jobs_.begin(), jobs_.end(),
+                          [](const auto& j) { return j.second.state == State::Offered && j.second.hurried; });
+      if (next == jobs_.end())
+        next = std::find_if(jobs_.begin(), jobs_.end(), [](const auto& j) { return j.second.state == State::Offered; });
       return next != jobs_.end();
     });
     if (stop_) return;
@@ -108,7 +111,8 @@ void CopiesAhead::CopyJob(int64_t startOffset, Job& job, std::unique_lock<std::m
   LookingSource looking(source_);
   const int64_t length = std::min(job.lengthOf(looking, startOffset, job.limit), job.limit);
   lock.lock();
-  lookedTo_ = std::max({lookedTo_, looking.furthest - kPeekBytes, startOffset + std::max<int64_t>(length, 0)});
+  if (InDiskOrder(startOffset))
+    lookedTo_ = std::max({lookedTo_, looking.furthest - kPeekBytes, startOffset + std::max<int64_t>(length, 0)});
   if (length < std::max<int64_t>(minBytes_, 1) || heldBytes_ + length > kCopyAheadBytes || stop_ || off_ || job.taken)
     return;
   job.length = length;
@@ -212,8 +216,18 @@ void CopiesAhead::WalkAndCopy(int64_t startOffset, Job& job, std::unique_lock<st
   lock.unlock();
   walker.join();
   lock.lock();
+  // A walk that failed, or ended inside what was copied, keeps no more than it found.
+  if (file && !failed && shared.end < copied) {
+    try {
+      file->SetSize(shared.end);
+      heldBytes_ -= copied - shared.end;
+      copied = shared.end;
+    } catch (const std::system_error&) {
+      failed = true;
+    }
+  }
   // What the walk read beyond its end was read ahead, not looked at.
-  lookedTo_ = std::max(lookedTo_, startOffset + shared.end);
+  if (InDiskOrder(startOffset)) lookedTo_ = std::max(lookedTo_, startOffset + shared.end);
   KeepCopy(job, std::move(file), copied, copied, failed, nameTaken);
 }
 
@@ -256,6 +270,13 @@ void CopiesAhead::KeepCopy(Job& job, std::unique_ptr<TNewFileStream> file, int64
   job.length = copied;
 }
 
+// Under the lock: whether no file in front of the one at startOffset waits to be copied (one
+// the pass asked for is made out of turn, and does not count for lookedTo_).
+bool CopiesAhead::InDiskOrder(int64_t startOffset) const {
+  return std::none_of(jobs_.begin(), jobs_.lower_bound(startOffset),
+                      [](const auto& j) { return j.second.state == State::Offered; });
+}
+
 // Whether the output's file system keeps kCopyReserveBytes and what the copies hold free
 // after `bytes` more.
 bool CopiesAhead::RoomFor(int64_t bytes) const {
@@ -276,21 +297,35 @@ void CopiesAhead::Delete(Job& job) {
   job.path.clear();
 }
 
+// Waits, where the pass is to wait for the job at startOffset, until it is done (or gone, or
+// the copies stopped): always in the tests' mode, and for a walk, which the worker makes and
+// copies faster than the pass could walk; a walk not begun yet is made next.
+void CopiesAhead::WaitForJob(std::unique_lock<std::mutex>& lock, int64_t startOffset) {
+  auto it = jobs_.find(startOffset);
+  if (it == jobs_.end() || !(waits_ || it->second.walk)) return;
+  if (it->second.state == State::Offered && it->second.walk) {
+    it->second.hurried = true;
+    changed_.notify_all();
+  }
+  changed_.wait(lock, [&] {
+    auto job = jobs_.find(startOffset);
+    return off_ || stop_ || job == jobs_.end() || job->second.state == State::Done;
+  });
+}
+
+bool CopiesAhead::Holds(int64_t startOffset) {
+  std::unique_lock lock(mutex_);
+  WaitForJob(lock, startOffset);
+  auto it = jobs_.find(startOffset);
+  return it != jobs_.end() && (it->second.state == State::Copying || it->second.file != nullptr);
+}
+
 CopiesAhead::Copy CopiesAhead::Take(int64_t startOffset) {
   std::unique_lock lock(mutex_);
+  WaitForJob(lock, startOffset);
   auto it = jobs_.find(startOffset);
   if (it == jobs_.end()) return {};
-  if (waits_) {
-    changed_.wait(lock, [&] {
-      auto job = jobs_.find(startOffset);
-      return off_ || job == jobs_.end() || job->second.state == State::Done;
-    });
-    it = jobs_.find(startOffset);
-    if (it == jobs_.end()) return {};
-  }
-  // A running copy stops after its piece; one made along a walk is let finish: it ends where
-  // the file does, and the worker copies faster than the pass could walk.
-  if (!it->second.walk) it->second.taken = true;
+  it->second.taken = true;  // a running copy stops after its piece
   changed_.wait(lock, [&] { return busy_ != startOffset; });
   it = jobs_.find(startOffset);
   if (it == jobs_.end()) return {};

@@ -109,6 +109,9 @@ class CopiesAhead {
     WalkedLength Walk = nullptr;
     int64_t WalkedTo = 0, WalkState = 0;
   };
+  // Whether a copy of the file at startOffset is made, or being made (a file offered and not
+  // yet reached is not).
+  bool Holds(int64_t startOffset);
   // The copy of the file at startOffset: a copy still running is stopped where it stands.
   // Copies of files in front of it are left to be taken later.
   Copy Take(int64_t startOffset);
@@ -136,11 +139,13 @@ class CopiesAhead {
     std::string path;
     int64_t length = 0, copied = 0;
     bool taken = false;  // by the pass, or dropped: a running copy stops
+    bool hurried = false;  // the pass waits for it: made before the others
   };
   using Jobs = std::map<int64_t, Job>;  // by start offset
 
   void Work();
   void Add(int64_t startOffset, int64_t limitBytes, StatedLength lengthOf, WalkedLength walk);
+  void WaitForJob(std::unique_lock<std::mutex>& lock, int64_t startOffset);
   void CopyJob(int64_t startOffset, Job& job, std::unique_lock<std::mutex>& lock);
   void WalkAndCopy(int64_t startOffset, Job& job, std::unique_lock<std::mutex>& lock);
   std::unique_ptr<TNewFileStream> CreateCopy(int64_t startOffset, Job& job, bool& nameTaken);
@@ -148,6 +153,7 @@ class CopiesAhead {
   void KeepCopy(Job& job, std::unique_ptr<TNewFileStream> file, int64_t reserved, int64_t copied, bool failed,
                 bool nameTaken);
   bool RoomFor(int64_t bytes) const;
+  bool InDiskOrder(int64_t startOffset) const;
   void Delete(Job& job);
 
   Source& source_;
@@ -159,7 +165,7 @@ class CopiesAhead {
   std::condition_variable changed_;
   Jobs jobs_;
   int64_t heldBytes_ = 0;  // bytes in copies not taken
-  int64_t lookedTo_ = 0;   // the furthest byte a finder read or a copy reaches (jobs go in disk order)
+  int64_t lookedTo_ = 0;   // the furthest byte a finder read or a copy reaches, of the jobs made in disk order
   int64_t busy_ = -1;      // the start offset of the job the worker copies, outside the lock
   bool stop_ = false, off_ = false;
   std::thread worker_;

@@ -580,12 +580,15 @@ bool Recognition::FinishFile() {
   }
   if (fileFailed_) return false;
   file_.reset();
-  while (!PlaceRecoveredFile(fileName_)) {
+  const std::string partial = PartialFileName(fileName_);
+  std::string name = placeAs_.empty() ? fileName_ : placeAs_;
+  while (!PlaceRecoveredFile(name, partial)) {
     if (!AskRetry()) {
       GiveUpFile();
       return false;
     }
   }
+  fileName_ = name;
   partialExists_ = false;
   return true;
 }

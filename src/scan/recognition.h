@@ -271,6 +271,9 @@ class Recognition {
   // written. The recognition is not ended by this; Commit or the destructor still decide
   // about the claims.
   bool Save(const std::string& fileName, bool countRecovered = true);
+  // A File output is placed under this name at Commit, not under the one it was made under:
+  // for a kind that only the whole file tells.
+  void PlaceAs(std::string fileName) { placeAs_ = std::move(fileName); }
   // The name the file was written under: the name asked for, or the next free one when a
   // file of that name was already there.
   const std::string& WrittenName() const { return fileName_; }
@@ -339,6 +342,7 @@ class Recognition {
   const uint32_t sectorSize_;
   RecognitionOutput::Kind kind_;  // changes once, from Undecided, in ChooseOutput
   std::string fileName_;          // the name asked for, then the free name the file got
+  std::string placeAs_;           // the name to place the file under, when not fileName_
   std::unique_ptr<TNewFileStream> file_;
   bool partialExists_ = false;
   bool fileFailed_ = false;

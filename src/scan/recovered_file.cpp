@@ -238,8 +238,9 @@ bool AdoptAsPartialFile(std::string& fileName, const std::string& workPath) {
   return false;
 }
 
-bool PlaceRecoveredFile(std::string& fileName) {
-  const std::string partial = PartialFileName(fileName);
+bool PlaceRecoveredFile(std::string& fileName) { return PlaceRecoveredFile(fileName, PartialFileName(fileName)); }
+
+bool PlaceRecoveredFile(std::string& fileName, const std::string& partial) {
   for (int n = 0; n < kMaxAlternatives; ++n) {
     // The name reserved at creation first, then the alternatives from the plain name on.
     const std::string name = n == 0 ? fileName : NumberedFileName(fileName, n - 1);

@@ -105,6 +105,8 @@ std::unique_ptr<TNewFileStream> CreatePartialFile(std::string& fileName);
 // `fileName`, never replacing anything; `fileName` becomes the name it got. False with
 // errno when it could not be renamed (the temporary file is then left as it is).
 bool PlaceRecoveredFile(std::string& fileName);
+// The same for the temporary file `partial`, made under another name.
+bool PlaceRecoveredFile(std::string& fileName, const std::string& partial);
 
 // Asks the observer about a file that could not be written, with the system's reason (the
 // errno of the failure, read on entry): true for Retry; Abort also sets RunState to stopped.

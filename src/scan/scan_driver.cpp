@@ -26,8 +26,9 @@
 namespace morvane {
 namespace {
 
-// Stream packets the search keeps this close together are taken as one run (one stream).
-constexpr int64_t kPacketRunGapBytes = 0x10000;
+// Candidates of kinds walked ahead that the search keeps this close together are taken as one
+// run (the packets of one stream).
+constexpr int64_t kWalkedRunGapBytes = 0x10000;
 
 bool IsStreamPacket(uint8_t t) {
   return t == ftMpeg2PackClockZero || t == ftMpeg2PackEarly || t == ftMpeg1Pack || t == ftTs192 || t == ftTs188 ||
@@ -419,15 +420,16 @@ class Driver {
     if (CountsAsFound(t, scan_.Options.TypeMask)) ++report_.FoundCount;
   }
 
-  // A file of a selected kind whose head states its length, and the first packet of a run of
-  // packets of a selected stream, may be copied ahead of the passes.
+  // A file of a selected kind whose head states its length, and the first candidate of a run
+  // of a selected kind walked ahead (a stream's packets, a document), may be copied ahead of
+  // the passes.
   void OfferCopy(int64_t s, uint8_t t) {
     const uint32_t mask = scan_.Options.TypeMask;
     const int64_t offset = s * scan_.SectorSize(), limit = (scan_.LastSector - s + 1) * scan_.SectorSize();
     if (table_.CopyAhead[t] && CountsAsFound(t, mask)) copies_->Offer(offset, limit, table_.CopyAhead[t]);
     if (!table_.WalkAhead[t]) return;
-    const bool runGoesOn = s - lastPacket_ <= kPacketRunGapBytes / scan_.SectorSize();
-    lastPacket_ = s;
+    const bool runGoesOn = s - lastWalked_ <= kWalkedRunGapBytes / scan_.SectorSize();
+    lastWalked_ = s;
     if (!runGoesOn && ((StreamMask(t) | FoundMask(t)) & mask)) copies_->Offer(offset, limit, table_.WalkAhead[t]);
   }
 
@@ -808,7 +810,7 @@ class Driver {
   std::vector<Candidate> candidates_;
   std::vector<Candidate> lateStream_;  // stream packets the return pass found, in disk order
   CopiesAhead* copies_ = nullptr;      // while the passes run, when they pay
-  int64_t lastPacket_ = INT64_MIN / 2;  // the last stream packet the search kept
+  int64_t lastWalked_ = INT64_MIN / 2;  // the last candidate of a kind walked ahead the search kept
   size_t nextLate_ = 0;
   Candidate fileAt_{0, 0};  // the work files' next packet, read ahead of the merge
   bool fileAhead_ = false, fileHas_ = false;

@@ -6,9 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,17 +53,11 @@ struct Card : test::RawCard {
   std::function<void()> afterWalk;  // between the walk made ahead and the recogniser
   ScanContext& Scan() { return ahead ? ContextOverImageFile() : Context(); }
   void Recover(const Kind& k, int64_t sector, bool claimOnly = false) {
-    ScanContext& scan = Scan();
-    std::optional<CopiesAhead> copies;
-    if (ahead) {
-      copies.emplace(*fileSource, setup.Options.OutputFolder, 0, 4096);
-      copies->Offer(sector * ss, (setup.LastSector + 1 - sector) * ss, k.walkAhead);
-      copies->Settle();
-      scan.Copies = &*copies;
-      if (afterWalk) afterWalk();
-    }
-    k.recover(scan, claimOnly ? std::string() : setup.Options.OutputFolder, claimOnly ? "" : k.ext, sector * ss);
-    scan.Copies = nullptr;
+    auto recover = [&](ScanContext& scan) {
+      k.recover(scan, claimOnly ? std::string() : setup.Options.OutputFolder, claimOnly ? "" : k.ext, sector * ss);
+    };
+    if (ahead) WithWalkAhead(k.walkAhead, sector, 4096, afterWalk, recover);
+    else recover(Context());
   }
   Bytes Output(int64_t sector, const Kind& k) { return test::ReadFileBytes(File(sector, k.ext)); }
   void Foreign(const std::vector<int64_t>& sectors) {
@@ -332,11 +324,7 @@ TEST(MpegStreams, APassTakesTheWalkMadeAheadUpWhereItStood) {
     Card t(Sectors(s.size()) + 4);
     t.ahead = true;
     t.Place(s, 1);
-    t.afterWalk = [&] {
-      std::fstream image(t.imageDir.path() / "card.img", std::ios::in | std::ios::out | std::ios::binary);
-      image.seekp(21 * 512);
-      image.write(std::string(512, '\0').data(), 512);
-    };
+    t.afterWalk = [&] { t.OverwriteImageFile(21 * 512, std::string(512, '\0')); };
     t.Recover(k, 1);
     EXPECT_EQ(t.Output(1, k), s) << k.sample;
   }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "filetypes/catalogue.h"
@@ -20,9 +22,17 @@ Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 struct PdfCard : test::RawCard {
   using RawCard::RawCard;
+  // With `ahead`, the document is copied and walked ahead of the recogniser (over the image
+  // as a file, its place passed on every 256 bytes), as the search pass's worker does.
+  bool ahead = false;
+  std::function<void()> afterWalk;
   // The driver passes the folder only when AI/PDF is selected.
-  int Recover(int64_t sector, bool selected = true) {
-    return RecoverPdf(Context(), selected ? setup.Options.OutputFolder : std::string(), sector * 512);
+  void Recover(int64_t sector, bool selected = true) {
+    auto recover = [&](ScanContext& scan) {
+      RecoverPdf(scan, selected ? setup.Options.OutputFolder : std::string(), sector * 512);
+    };
+    if (ahead) WithWalkAhead(PdfWalkAhead, sector, 256, afterWalk, recover);
+    else recover(Context());
   }
   Bytes Written(int64_t sector, const std::string& ext = ".PDF") const { return test::ReadFileBytes(File(sector, ext)); }
 };
@@ -68,8 +78,9 @@ TEST(RecoverPdf, TrailerRules) {
       {"startxref must begin a line", body + "x startxref\n1234\n%%EOF\n", -1},
       {"no trailer at all", body, -1},
   };
-  for (const auto& c : cases) {
+  for (const bool ahead : {false, true}) for (const auto& c : cases) {
     PdfCard t(12);
+    t.ahead = ahead;
     Bytes doc = Text(c.text);
     t.Place(doc, 1);
     t.Recover(1);
@@ -146,14 +157,36 @@ TEST(RecoverPdf, EndOfRangeAndClaimOnly) {
   }
 }
 
+// Also when the document was walked ahead of the pass: with Illustrator's mark in front of
+// where the walk stood, or behind it.
 TEST(RecoverPdf, IllustratorDocumentsAreWrittenAsAi) {
-  const std::string body = Body(300);
-  const Bytes ai = Text(body + "9 0 obj\n<< /AIPrivateData1 10 0 R >>\nendobj\nstartxref\n116\n%%EOF\n");
-  PdfCard t(6);
-  t.Place(ai, 1);
+  const std::string mark = "9 0 obj\n<< /AIPrivateData1 10 0 R >>\nendobj\n", body = Body(3000);
+  const std::string trailer = "startxref\n116\n%%EOF\n";
+  for (const bool ahead : {false, true}) {
+    for (const auto& [text, ext] : std::vector<std::pair<std::string, std::string>>{
+             {body + mark + trailer, ".AI"}, {body.substr(0, 300) + mark + body.substr(300) + trailer, ".AI"},
+             {body + trailer, ".PDF"}}) {
+      PdfCard t(12);
+      t.ahead = ahead;
+      t.Place(Text(text), 1);
+      t.Recover(1);
+      EXPECT_EQ(t.Written(1, ext), Text(text)) << ahead;
+      EXPECT_EQ(t.Files().size(), 1u);
+    }
+  }
+}
+
+// The pass takes the walk made ahead up where it stood, and does not read the bytes in front
+// of that again: a trailer written into the image after the walk is not seen.
+TEST(RecoverPdf, APassTakesTheWalkMadeAheadUpWhereItStood) {
+  if (!test::kImagesCopyIntoFiles) GTEST_SKIP() << "image files are not copied into files on this system";
+  const Bytes doc = Text(Body(6000) + "startxref\n116\n%%EOF\n");
+  PdfCard t(16);
+  t.ahead = true;
+  t.Place(doc, 1);
+  t.afterWalk = [&] { t.OverwriteImageFile(4 * 512, "\nstartxref\n1\n%%EOF\n"); };
   t.Recover(1);
-  EXPECT_EQ(t.Written(1, ".AI"), ai);
-  EXPECT_EQ(t.Files().size(), 1u);
+  EXPECT_EQ(t.Written(1), doc);
 }
 
 TEST(RecoverPdf, ATrailerWithin300MiBEndsTheDocumentAndOneBeyondIsNotWaitedFor) {

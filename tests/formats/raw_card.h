@@ -6,12 +6,15 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "formats/recognisers.h"
+#include "scan/copies_ahead.h"
 #include "scan/progress.h"
 #include "scan/recovered_file.h"
 #include "scan/scan_context.h"
@@ -158,6 +161,26 @@ struct RawCard {
       scan = ScanContext::Create(*fileSource, setup, clock, observer).Scan;
     }
     return *scan;
+  }
+  // Runs `recover` over the image as a file, with the file at `sector` copied and walked
+  // ahead by `walk` as the search pass's worker does (its place passed on every reportBytes);
+  // `afterWalk`, when given, runs in between.
+  void WithWalkAhead(WalkedLength walk, int64_t sector, int64_t reportBytes, const std::function<void()>& afterWalk,
+                     const std::function<void(ScanContext&)>& recover) {
+    ScanContext& s = ContextOverImageFile();
+    CopiesAhead copies(*fileSource, setup.Options.OutputFolder, 0, reportBytes);
+    copies.Offer(sector * ss, (setup.LastSector + 1 - sector) * ss, walk);
+    copies.Settle();
+    s.Copies = &copies;
+    if (afterWalk) afterWalk();
+    recover(s);
+    s.Copies = nullptr;
+  }
+  // Writes bytes over the image file at `offset` (after ContextOverImageFile).
+  void OverwriteImageFile(int64_t offset, const std::string& bytes) const {
+    std::fstream file(imageDir.path() / "card.img", std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(offset);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   }
   ScanReport RunAll() { return RunScan(Context(), setup.Geometry, DefaultRecognisers()); }
   std::string File(int64_t sector, const std::string& ext) const {

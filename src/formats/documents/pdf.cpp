@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "scan/recognition.h"
+#include "scan/copies_ahead.h"
 #include "scan/recovered_file.h"
 #include "storage/bytes.h"
 
@@ -20,19 +21,68 @@ constexpr std::string_view kIllustratorMark = "/AIPrivateData";
 bool IsLineBreak(uint8_t c) { return c == '\r' || c == '\n'; }
 bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 
+// Where Illustrator's mark first begins in [p, e), else e.
+const char* FindMark(const char* p, const char* e) {
+  const auto n = static_cast<ptrdiff_t>(kIllustratorMark.size());
+  while (e - p >= n) {
+    p = static_cast<const char*>(std::memchr(p, kIllustratorMark[0], static_cast<size_t>(e - p - n + 1)));
+    if (p == nullptr) return e;
+    if (std::memcmp(p, kIllustratorMark.data(), kIllustratorMark.size()) == 0) return p;
+    ++p;
+  }
+  return e;
+}
+
 enum class Have { Yes, RangeEnd, Failed };
 
-// A read window over the document as it is loaded: bytes are looked at through it, and
-// sectors are loaded a window's worth ahead when a test needs bytes that are not there yet
-// (those read beyond the document's end are given back when it is cut to its length).
-class DocumentReader {
+// A read window over the document: bytes are looked at through it, and loaded a window's
+// worth at a time when a test needs bytes that are not there yet.
+class Window {
  public:
-  explicit DocumentReader(Recognition& rec) : rec_(rec), window_(kWindowBytes) {}
+  Window() : window_(kWindowBytes) {}
+  uint8_t At(int64_t pos) const { return window_[static_cast<size_t>(pos - start_)]; }
+  // The offset of the first line break at or after pos inside the window, else its end. The
+  // next CR and the next LF are each looked for once (binary streams have long lines, and
+  // each is found fastest on its own).
+  int64_t LineBreakFrom(int64_t pos) {
+    if (nextCr_ < pos) nextCr_ = Next('\r', pos);
+    if (nextLf_ < pos) nextLf_ = Next('\n', pos);
+    return std::min(nextCr_, nextLf_);
+  }
+  bool Holds(int64_t pos, int64_t n) const { return pos >= start_ && pos + n <= end_; }
+  bool HoldsText(int64_t pos, std::string_view text) const {
+    return std::memcmp(window_.data() + (pos - start_), text.data(), text.size()) == 0;
+  }
+
+ protected:
+  // A new window holds [start, start + count).
+  void Loaded(int64_t start, int64_t count) {
+    start_ = start;
+    end_ = start + count;
+    nextCr_ = nextLf_ = -1;
+  }
+  std::vector<uint8_t> window_;
+  int64_t start_ = 0;
+  int64_t end_ = 0;
+
+ private:
+  int64_t Next(uint8_t c, int64_t pos) const {
+    const void* at = std::memchr(window_.data() + (pos - start_), c, static_cast<size_t>(end_ - pos));
+    return at ? start_ + (static_cast<const uint8_t*>(at) - window_.data()) : end_;
+  }
+  int64_t nextCr_ = -1, nextLf_ = -1;  // the next of each in the window from where last asked, or its end
+};
+
+// The document as the pass loads it (sectors read beyond its end are given back when it is
+// cut to its length).
+class DocumentReader : public Window {
+ public:
+  explicit DocumentReader(Recognition& rec) : rec_(rec) {}
 
   // Makes bytes [pos, pos + n) readable through At(). RangeEnd: no unclaimed sector is left
   // in the range; Failed: a read failed or the document grew beyond its limit.
   Have Need(int64_t pos, int64_t n) {
-    if (pos >= start_ && pos + n <= end_) return Have::Yes;
+    if (Holds(pos, n)) return Have::Yes;
     if (rec_.Length() < pos + n) {
       if (pos + n > kMaxPdfBytes) return Have::Failed;
       const CopyStop stop = rec_.CopyAsFarAs(std::min(pos + n + kWindowBytes, kMaxPdfBytes));
@@ -42,36 +92,71 @@ class DocumentReader {
     rec_.DropHeldBytesBefore(pos);
     const int64_t count = std::min(kWindowBytes, rec_.Length() - pos);
     if (!rec_.ReadBack(pos, window_.data(), static_cast<size_t>(count))) return Have::Failed;
-    start_ = pos;
-    end_ = pos + count;
+    Loaded(pos, count);
     return Have::Yes;
   }
-  uint8_t At(int64_t pos) const { return window_[static_cast<size_t>(pos - start_)]; }
-  // The offset of the first line break at or after pos inside the window, else its end.
-  int64_t LineBreakFrom(int64_t pos) const {
-    const uint8_t* p = window_.data() + (pos - start_);
-    const uint8_t* e = window_.data() + (end_ - start_);
-    while (p < e && !IsLineBreak(*p)) ++p;
-    return start_ + (p - window_.data());
-  }
-  // The text at pos, when all of it can be loaded.
-  Have Matches(int64_t pos, std::string_view text, bool* matches) {
-    const Have have = Need(pos, static_cast<int64_t>(text.size()));
-    *matches = have == Have::Yes && std::memcmp(window_.data() + (pos - start_), text.data(), text.size()) == 0;
-    return have;
-  }
+  // Inside a line the scan depends on nothing before pos.
+  bool DeadEnd(int64_t pos) { return rec_.KnownDeadEnd("PDF", pos); }
+  bool Failed() const { return rec_.Failed(); }
+  bool StandsAt(int64_t) { return true; }
 
  private:
   Recognition& rec_;
-  std::vector<uint8_t> window_;
-  int64_t start_ = 0;
-  int64_t end_ = 0;
 };
+
+// The document read straight from the source, for the walk made ahead: it stands at every
+// line start, noting whether Illustrator's mark lies wholly in front of it.
+class SourceDocument : public Window {
+ public:
+  SourceDocument(Source& source, int64_t start, int64_t limit, WalkProgress& progress)
+      : source_(source), origin_(start), limit_(std::min(limit, source.SizeBytes() - start)), progress_(progress) {}
+
+  Have Need(int64_t pos, int64_t n) {
+    if (Holds(pos, n)) return Have::Yes;
+    if (pos + n > kMaxPdfBytes) return Have::Failed;
+    if (pos + n > limit_) return Have::RangeEnd;
+    const int64_t count = std::min(kWindowBytes, limit_ - pos);
+    if (!source_.ReadAt(origin_ + pos, window_.data(), static_cast<size_t>(count))) return Have::Failed;
+    Loaded(pos, count);
+    NoteMark();
+    return Have::Yes;
+  }
+  bool DeadEnd(int64_t) { return false; }
+  bool Failed() const { return false; }
+  bool StandsAt(int64_t pos) {
+    return progress_.StandsAt(pos, mark_ >= 0 && mark_ + static_cast<int64_t>(kIllustratorMark.size()) <= pos);
+  }
+
+ private:
+  // The first mark that begins in the window and was not looked for before.
+  void NoteMark() {
+    if (mark_ >= 0) return;
+    const auto* data = reinterpret_cast<const char*>(window_.data());
+    const int64_t from = std::max(searchedTo_, start_);
+    const char* end = data + (end_ - start_);
+    const char* found = FindMark(data + (from - start_), end);
+    if (found != end) mark_ = start_ + (found - data);
+    searchedTo_ = std::max(searchedTo_, end_ - static_cast<int64_t>(kIllustratorMark.size()) + 1);
+  }
+  Source& source_;
+  const int64_t origin_, limit_;  // where the document starts in the source, and its limit
+  WalkProgress& progress_;
+  int64_t mark_ = -1, searchedTo_ = 0;
+};
+
+// The text at pos, when all of it can be loaded.
+template <class Doc>
+Have Matches(Doc& doc, int64_t pos, std::string_view text, bool* matches) {
+  const Have have = doc.Need(pos, static_cast<int64_t>(text.size()));
+  *matches = have == Have::Yes && doc.HoldsText(pos, text);
+  return have;
+}
 
 // "N G obj" at pos: the start of an object of an incremental update. Bytes that cannot be
 // loaded are no object. The bytes are looked at from pos, so that the read window (and, in
 // claim-only mode, what is held) still begins at pos afterwards.
-bool IsObjectHeader(DocumentReader& doc, int64_t pos) {
+template <class Doc>
+bool IsObjectHeader(Doc& doc, int64_t pos) {
   int64_t n = 0;
   auto next = [&](uint8_t* c) {
     if (doc.Need(pos, n + 1) != Have::Yes) return false;
@@ -91,27 +176,29 @@ bool IsObjectHeader(DocumentReader& doc, int64_t pos) {
 
 enum class State { InLine, LineStart, AfterStartxref, BeforeNumber, InNumber, AfterNumber, AfterEof };
 
-// Scans from byte 20 for the trailer that ends the document; returns its length, or -1.
-int64_t FindDocumentEnd(Recognition& rec) {
-  DocumentReader doc(rec);
-  State state = State::InLine;
+// Scans from pos, in the state given, for the trailer that ends the document; returns its
+// length, or -1.
+template <class Doc>
+int64_t FindDocumentEnd(Doc& doc, int64_t pos, State state) {
   bool numberIsZero = false;
-  int64_t pos = kFirstScanned;
   for (;;) {
     const Have have = doc.Need(pos, 1);
     if (have != Have::Yes) {
       // A document whose last line break is the last byte of the range is whole.
       return have == Have::RangeEnd && state == State::AfterEof ? pos : -1;
     }
-    // Inside a line the scan depends on nothing before pos.
-    if (state == State::InLine && rec.KnownDeadEnd("PDF", pos)) return -1;
+    if (state == State::InLine && doc.DeadEnd(pos)) return -1;
     const uint8_t c = doc.At(pos);
     const bool lineBreak = IsLineBreak(c);
     bool matches = false;
     switch (state) {
       case State::InLine:
-        if (lineBreak) state = State::LineStart;
-        pos = lineBreak ? pos + 1 : doc.LineBreakFrom(pos);
+        if (lineBreak) {
+          state = State::LineStart;
+          if (!doc.StandsAt(++pos)) return -1;
+        } else {
+          pos = doc.LineBreakFrom(pos);
+        }
         break;
       case State::LineStart:
         if (lineBreak) {
@@ -119,7 +206,7 @@ int64_t FindDocumentEnd(Recognition& rec) {
           break;
         }
         // A line too short to be told from "startxref" before the range ends fails too.
-        if (doc.Matches(pos, "startxref", &matches) != Have::Yes) return -1;
+        if (Matches(doc, pos, "startxref", &matches) != Have::Yes) return -1;
         pos += matches ? 9 : 1;
         state = matches ? State::AfterStartxref : State::InLine;
         break;
@@ -145,7 +232,7 @@ int64_t FindDocumentEnd(Recognition& rec) {
           ++pos;
           state = State::InLine;
         } else {
-          if (doc.Matches(pos, "%%EOF", &matches) != Have::Yes) return -1;
+          if (Matches(doc, pos, "%%EOF", &matches) != Have::Yes) return -1;
           pos += matches ? 5 : 1;
           state = matches ? State::AfterEof : State::InLine;
         }
@@ -153,7 +240,7 @@ int64_t FindDocumentEnd(Recognition& rec) {
       case State::AfterEof:
         if (lineBreak) {
           ++pos;
-        } else if (doc.Matches(pos, "xref", &matches) == Have::Failed) {
+        } else if (Matches(doc, pos, "xref", &matches) == Have::Failed) {
           return -1;
         } else if (matches) {
           pos += 4;
@@ -161,7 +248,7 @@ int64_t FindDocumentEnd(Recognition& rec) {
         } else if (IsObjectHeader(doc, pos)) {
           state = State::InLine;
         } else {
-          return rec.Failed() ? -1 : pos;
+          return doc.Failed() ? -1 : pos;
         }
         break;
     }
@@ -170,17 +257,60 @@ int64_t FindDocumentEnd(Recognition& rec) {
 
 bool IsIllustratorDocument(ByteView bytes) {
   const auto* data = reinterpret_cast<const char*>(bytes.data());
-  return std::search(data, data + bytes.size(), kIllustratorMark.begin(), kIllustratorMark.end()) !=
-         data + bytes.size();
+  return FindMark(data, data + bytes.size()) != data + bytes.size();
+}
+
+// Whether Illustrator's mark begins in the output at or after `from`, read back from the file.
+bool MarkInOutput(const Recognition& rec, int64_t from, int64_t length) {
+  const auto overlap = static_cast<int64_t>(kIllustratorMark.size()) - 1;
+  std::vector<uint8_t> piece(static_cast<size_t>(kWindowBytes));
+  for (int64_t at = std::max<int64_t>(from, 0); at + overlap < length; at += kWindowBytes - overlap) {
+    const int64_t n = std::min(kWindowBytes, length - at);
+    if (!rec.ReadBack(at, piece.data(), static_cast<size_t>(n))) return false;
+    if (IsIllustratorDocument(ByteView(piece.data(), static_cast<size_t>(n)))) return true;
+  }
+  return false;
+}
+
+// A document copied ahead of the pass is written into that copy, and the scan for its end
+// takes the walk made ahead up where it stood; its kind is told when its end is known.
+void RecoverCopiedDocument(Recognition& rec, const std::string& outputFolder, int64_t startOffset) {
+  if (!rec.ChooseOutput(RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset, ".PDF")))) return;
+  const auto walked = rec.TakeWalkedAhead(PdfWalkAhead);
+  DocumentReader doc(rec);
+  const int64_t length = walked ? FindDocumentEnd(doc, walked->At, State::LineStart)
+                                : FindDocumentEnd(doc, kFirstScanned, State::InLine);
+  if (length < 0) return;
+  rec.CutToLength(length);
+  const int64_t searched = walked ? walked->At - static_cast<int64_t>(kIllustratorMark.size()) + 1 : 0;
+  if ((walked && walked->State != 0) || MarkInOutput(rec, searched, length))
+    rec.PlaceAs(RecoveredFileName(outputFolder, startOffset, ".AI"));
+  rec.Commit();
 }
 
 }  // namespace
 
+int64_t PdfWalkAhead(Source& source, int64_t startOffset, int64_t limit, WalkProgress& progress) {
+  SourceDocument doc(source, startOffset, limit, progress);
+  bool matches = false;
+  if (Matches(doc, 0, kSignature, &matches) != Have::Yes || !matches) return 0;
+  return FindDocumentEnd(doc, kFirstScanned, State::InLine);
+}
+
 int RecoverPdf(ScanContext& scan, const std::string& outputFolder, int64_t startOffset) {
   const bool writes = !outputFolder.empty();
-  Recognition rec(scan, startOffset, writes ? RecognitionOutput::Memory() : RecognitionOutput::ClaimOnly());
+  const bool copied = writes && scan.Copies && scan.Copies->Holds(startOffset);
+  Recognition rec(scan, startOffset,
+                  copied   ? RecognitionOutput::Undecided()
+                  : writes ? RecognitionOutput::Memory()
+                           : RecognitionOutput::ClaimOnly());
   if (!rec.Started() || !rec.FirstBytes().Matches(0, kSignature)) return 0;
-  const int64_t length = FindDocumentEnd(rec);
+  if (copied) {
+    RecoverCopiedDocument(rec, outputFolder, startOffset);
+    return 0;
+  }
+  DocumentReader doc(rec);
+  const int64_t length = FindDocumentEnd(doc, kFirstScanned, State::InLine);
   if (length < 0) return 0;
   // Sectors read only to see what followed the last trailer are given back.
   rec.CutToLength(length);

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 
+#include "scan/copies_ahead.h"
 #include "scan/scan_context.h"
 
 namespace morvane {
@@ -24,5 +25,10 @@ inline constexpr int64_t kMaxPdfBytes = 0x12C00000;  // 300 MiB loaded without a
 
 // Carves the document starting at startOffset; an empty folder only claims it. Always 0.
 int RecoverPdf(ScanContext& scan, const std::string& outputFolder, int64_t startOffset);
+
+// The walk made ahead of the pass (scan/copies_ahead.h): the same scan for the trailer over
+// the source. It stands at line starts, its state telling whether Illustrator's mark lies
+// wholly in front of them.
+int64_t PdfWalkAhead(Source& source, int64_t startOffset, int64_t limit, WalkProgress& progress);
 
 }  // namespace morvane
