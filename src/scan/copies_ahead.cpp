@@ -14,6 +14,7 @@ namespace morvane {
 namespace {
 
 constexpr int64_t kPeekBytes = 4096;
+constexpr int64_t kWalkReadAheadBytes = int64_t{64} << 10;  // the most a walk reads at once
 
 // The source as a finder reads it, noting how far it looked.
 class LookingSource : public Source {
@@ -80,10 +81,7 @@ void CopiesAhead::Work() {
     changed_.wait(lock, [&] {
       if (stop_) return true;
       if (off_) return false;
-      next = std::find_if(jobs_.begin(), jobs_.end(),
-                          [](const auto& j) { return j.second.state == State::Offered && j.second.hurried; });
-      if (next == jobs_.end())
-        next = std::find_if(jobs_.begin(), jobs_.end(), [](const auto& j) { return j.second.state == State::Offered; });
+      next = std::find_if(jobs_.begin(), jobs_.end(), [](const auto& j) { return j.second.state == State::Offered; });
       return next != jobs_.end();
     });
     if (stop_) return;
@@ -111,8 +109,7 @@ void CopiesAhead::CopyJob(int64_t startOffset, Job& job, std::unique_lock<std::m
   LookingSource looking(source_);
   const int64_t length = std::min(job.lengthOf(looking, startOffset, job.limit), job.limit);
   lock.lock();
-  if (InDiskOrder(startOffset))
-    lookedTo_ = std::max({lookedTo_, looking.furthest - kPeekBytes, startOffset + std::max<int64_t>(length, 0)});
+  lookedTo_ = std::max({lookedTo_, looking.furthest - kPeekBytes, startOffset + std::max<int64_t>(length, 0)});
   if (length < std::max<int64_t>(minBytes_, 1) || heldBytes_ + length > kCopyAheadBytes || stop_ || off_ || job.taken)
     return;
   job.length = length;
@@ -175,11 +172,12 @@ void CopiesAhead::WalkAndCopy(int64_t startOffset, Job& job, std::unique_lock<st
   const int64_t limit = job.limit;
   const WalkedLength walk = job.walk;
   WalkShared shared(walkReportBytes_, mutex_, changed_, stop_);
+  LookingSource looking(source_);
   lock.unlock();
   std::thread walker([&] {
     int64_t end = 0;
     try {
-      end = walk(source_, startOffset, limit, shared);
+      end = walk(looking, startOffset, limit, shared);
     } catch (const std::bad_alloc&) {  // no walk: nothing is copied
     }
     {
@@ -226,8 +224,8 @@ void CopiesAhead::WalkAndCopy(int64_t startOffset, Job& job, std::unique_lock<st
       failed = true;
     }
   }
-  // What the walk read beyond its end was read ahead, not looked at.
-  if (InDiskOrder(startOffset)) lookedTo_ = std::max(lookedTo_, startOffset + shared.end);
+  // A walk reads a piece ahead of what it looks at; one that failed looked as far as it read.
+  lookedTo_ = std::max({lookedTo_, looking.furthest - kWalkReadAheadBytes, startOffset + shared.end});
   KeepCopy(job, std::move(file), copied, copied, failed, nameTaken);
 }
 
@@ -270,13 +268,6 @@ void CopiesAhead::KeepCopy(Job& job, std::unique_ptr<TNewFileStream> file, int64
   job.length = copied;
 }
 
-// Under the lock: whether no file in front of the one at startOffset waits to be copied (one
-// the pass asked for is made out of turn, and does not count for lookedTo_).
-bool CopiesAhead::InDiskOrder(int64_t startOffset) const {
-  return std::none_of(jobs_.begin(), jobs_.lower_bound(startOffset),
-                      [](const auto& j) { return j.second.state == State::Offered; });
-}
-
 // Whether the output's file system keeps kCopyReserveBytes and what the copies hold free
 // after `bytes` more.
 bool CopiesAhead::RoomFor(int64_t bytes) const {
@@ -297,16 +288,12 @@ void CopiesAhead::Delete(Job& job) {
   job.path.clear();
 }
 
-// Waits, where the pass is to wait for the job at startOffset, until it is done (or gone, or
-// the copies stopped): always in the tests' mode, and for a walk, which the worker makes and
-// copies faster than the pass could walk; a walk not begun yet is made next.
+// Waits until the job at startOffset is done (or gone, or the copies stopped): always in the
+// tests' mode, and for a walk being made, which the worker makes and copies faster than the
+// pass could walk. A walk not begun yet is left to the pass.
 void CopiesAhead::WaitForJob(std::unique_lock<std::mutex>& lock, int64_t startOffset) {
   auto it = jobs_.find(startOffset);
-  if (it == jobs_.end() || !(waits_ || it->second.walk)) return;
-  if (it->second.state == State::Offered && it->second.walk) {
-    it->second.hurried = true;
-    changed_.notify_all();
-  }
+  if (it == jobs_.end() || !(waits_ || (it->second.walk && it->second.state == State::Copying))) return;
   changed_.wait(lock, [&] {
     auto job = jobs_.find(startOffset);
     return off_ || stop_ || job == jobs_.end() || job->second.state == State::Done;

@@ -53,7 +53,8 @@ using StatedLength = int64_t (*)(Source& source, int64_t startOffset, int64_t li
 // that the pass can go on from there as though it had walked so far itself. Where a test of
 // the pass depends on more than the bytes (the scan's cluster grid), the walk made ahead
 // makes it on every record: it may stop sooner than the pass, never later. It returns the
-// length it found, and stops (returning where it stands) when StandsAt says false.
+// length it found (or -1 where the pass finds no file), and stops when StandsAt says false.
+// It reads the source at most 64 KiB at a time, in order.
 class WalkProgress {
  public:
   // The place is passed on every `reportBytes` or so, not at every record.
@@ -110,9 +111,10 @@ class CopiesAhead {
     int64_t WalkedTo = 0, WalkState = 0;
   };
   // Whether a copy of the file at startOffset is made, or being made (a file offered and not
-  // yet reached is not).
+  // yet reached is not); one made along a walk is waited for.
   bool Holds(int64_t startOffset);
-  // The copy of the file at startOffset: a copy still running is stopped where it stands.
+  // The copy of the file at startOffset: a copy still running is stopped where it stands, one
+  // made along a walk is waited for (it ends where the file does).
   // Copies of files in front of it are left to be taken later.
   Copy Take(int64_t startOffset);
   // Deletes every copy not taken (and copies no more): true when there was one, so that a
@@ -139,7 +141,6 @@ class CopiesAhead {
     std::string path;
     int64_t length = 0, copied = 0;
     bool taken = false;  // by the pass, or dropped: a running copy stops
-    bool hurried = false;  // the pass waits for it: made before the others
   };
   using Jobs = std::map<int64_t, Job>;  // by start offset
 
@@ -153,7 +154,6 @@ class CopiesAhead {
   void KeepCopy(Job& job, std::unique_ptr<TNewFileStream> file, int64_t reserved, int64_t copied, bool failed,
                 bool nameTaken);
   bool RoomFor(int64_t bytes) const;
-  bool InDiskOrder(int64_t startOffset) const;
   void Delete(Job& job);
 
   Source& source_;
@@ -165,7 +165,7 @@ class CopiesAhead {
   std::condition_variable changed_;
   Jobs jobs_;
   int64_t heldBytes_ = 0;  // bytes in copies not taken
-  int64_t lookedTo_ = 0;   // the furthest byte a finder read or a copy reaches, of the jobs made in disk order
+  int64_t lookedTo_ = 0;   // the furthest byte a finder read or a copy reaches (jobs go in disk order)
   int64_t busy_ = -1;      // the start offset of the job the worker copies, outside the lock
   bool stop_ = false, off_ = false;
   std::thread worker_;

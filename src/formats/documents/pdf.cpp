@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
 
-#include "scan/recognition.h"
 #include "scan/copies_ahead.h"
+#include "scan/recognition.h"
 #include "scan/recovered_file.h"
 #include "storage/bytes.h"
 
@@ -53,6 +54,9 @@ class Window {
   bool HoldsText(int64_t pos, std::string_view text) const {
     return std::memcmp(window_.data() + (pos - start_), text.data(), text.size()) == 0;
   }
+  // Whether Illustrator's mark lies wholly in front of `end`, as far as the windows loaded
+  // from the first one on show (they follow one another without a gap).
+  bool MarkWithin(int64_t end) const { return mark_ >= 0 && mark_ + kMarkBytes <= end; }
 
  protected:
   // A new window holds [start, start + count).
@@ -60,17 +64,30 @@ class Window {
     start_ = start;
     end_ = start + count;
     nextCr_ = nextLf_ = -1;
+    NoteMark();
   }
   std::vector<uint8_t> window_;
   int64_t start_ = 0;
   int64_t end_ = 0;
 
  private:
+  static constexpr auto kMarkBytes = static_cast<int64_t>(kIllustratorMark.size());
   int64_t Next(uint8_t c, int64_t pos) const {
     const void* at = std::memchr(window_.data() + (pos - start_), c, static_cast<size_t>(end_ - pos));
     return at ? start_ + (static_cast<const uint8_t*>(at) - window_.data()) : end_;
   }
+  // The first mark that begins in the window and was not looked for before.
+  void NoteMark() {
+    if (mark_ >= 0) return;
+    const auto* data = reinterpret_cast<const char*>(window_.data());
+    const int64_t from = std::max(searchedTo_, start_);
+    const char* end = data + (end_ - start_);
+    const char* found = FindMark(data + (from - start_), end);
+    if (found != end) mark_ = start_ + (found - data);
+    searchedTo_ = std::max(searchedTo_, end_ - kMarkBytes + 1);
+  }
   int64_t nextCr_ = -1, nextLf_ = -1;  // the next of each in the window from where last asked, or its end
+  int64_t mark_ = -1, searchedTo_ = 0;
 };
 
 // The document as the pass loads it (sectors read beyond its end are given back when it is
@@ -105,7 +122,7 @@ class DocumentReader : public Window {
 };
 
 // The document read straight from the source, for the walk made ahead: it stands at every
-// line start, noting whether Illustrator's mark lies wholly in front of it.
+// line start, its state whether Illustrator's mark lies wholly in front of it.
 class SourceDocument : public Window {
  public:
   SourceDocument(Source& source, int64_t start, int64_t limit, WalkProgress& progress)
@@ -118,30 +135,16 @@ class SourceDocument : public Window {
     const int64_t count = std::min(kWindowBytes, limit_ - pos);
     if (!source_.ReadAt(origin_ + pos, window_.data(), static_cast<size_t>(count))) return Have::Failed;
     Loaded(pos, count);
-    NoteMark();
     return Have::Yes;
   }
   bool DeadEnd(int64_t) { return false; }
   bool Failed() const { return false; }
-  bool StandsAt(int64_t pos) {
-    return progress_.StandsAt(pos, mark_ >= 0 && mark_ + static_cast<int64_t>(kIllustratorMark.size()) <= pos);
-  }
+  bool StandsAt(int64_t pos) { return progress_.StandsAt(pos, MarkWithin(pos)); }
 
  private:
-  // The first mark that begins in the window and was not looked for before.
-  void NoteMark() {
-    if (mark_ >= 0) return;
-    const auto* data = reinterpret_cast<const char*>(window_.data());
-    const int64_t from = std::max(searchedTo_, start_);
-    const char* end = data + (end_ - start_);
-    const char* found = FindMark(data + (from - start_), end);
-    if (found != end) mark_ = start_ + (found - data);
-    searchedTo_ = std::max(searchedTo_, end_ - static_cast<int64_t>(kIllustratorMark.size()) + 1);
-  }
   Source& source_;
   const int64_t origin_, limit_;  // where the document starts in the source, and its limit
   WalkProgress& progress_;
-  int64_t mark_ = -1, searchedTo_ = 0;
 };
 
 // The text at pos, when all of it can be loaded.
@@ -255,37 +258,29 @@ int64_t FindDocumentEnd(Doc& doc, int64_t pos, State state) {
   }
 }
 
-bool IsIllustratorDocument(ByteView bytes) {
-  const auto* data = reinterpret_cast<const char*>(bytes.data());
-  return FindMark(data, data + bytes.size()) != data + bytes.size();
+// Whether Illustrator's mark begins in front of byte kFirstScanned (where the scan for the
+// trailer begins) and ends in front of `length`.
+bool MarkInHead(const Recognition& rec, int64_t length) {
+  const auto* data = reinterpret_cast<const char*>(rec.FirstBytes().data());
+  const auto n = std::min<int64_t>(rec.FirstBytes().size(), kFirstScanned + kIllustratorMark.size() - 1);
+  const char* found = FindMark(data, data + n);
+  return found != data + n && (found - data) + static_cast<int64_t>(kIllustratorMark.size()) <= length;
 }
 
-// Whether Illustrator's mark begins in the output at or after `from`, read back from the file.
-bool MarkInOutput(const Recognition& rec, int64_t from, int64_t length) {
-  const auto overlap = static_cast<int64_t>(kIllustratorMark.size()) - 1;
-  std::vector<uint8_t> piece(static_cast<size_t>(kWindowBytes));
-  for (int64_t at = std::max<int64_t>(from, 0); at + overlap < length; at += kWindowBytes - overlap) {
-    const int64_t n = std::min(kWindowBytes, length - at);
-    if (!rec.ReadBack(at, piece.data(), static_cast<size_t>(n))) return false;
-    if (IsIllustratorDocument(ByteView(piece.data(), static_cast<size_t>(n)))) return true;
-  }
-  return false;
-}
-
-// A document copied ahead of the pass is written into that copy, and the scan for its end
-// takes the walk made ahead up where it stood; its kind is told when its end is known.
-void RecoverCopiedDocument(Recognition& rec, const std::string& outputFolder, int64_t startOffset) {
-  if (!rec.ChooseOutput(RecognitionOutput::File(RecoveredFileName(outputFolder, startOffset, ".PDF")))) return;
-  const auto walked = rec.TakeWalkedAhead(PdfWalkAhead);
+// The scan for the trailer from pos in the state given (from the first line start the walk
+// made ahead, if any, stood at); then the document is cut to its length and named by whether
+// it carries Illustrator's mark.
+bool FindEndAndKind(Recognition& rec, const std::string& outputFolder, int64_t startOffset,
+                    const std::optional<Recognition::WalkedAhead>& walked) {
   DocumentReader doc(rec);
   const int64_t length = walked ? FindDocumentEnd(doc, walked->At, State::LineStart)
                                 : FindDocumentEnd(doc, kFirstScanned, State::InLine);
-  if (length < 0) return;
+  if (length < 0) return false;
+  // Sectors read only to see what followed the last trailer are given back.
   rec.CutToLength(length);
-  const int64_t searched = walked ? walked->At - static_cast<int64_t>(kIllustratorMark.size()) + 1 : 0;
-  if ((walked && walked->State != 0) || MarkInOutput(rec, searched, length))
+  if ((walked && walked->State != 0) || MarkInHead(rec, length) || doc.MarkWithin(length))
     rec.PlaceAs(RecoveredFileName(outputFolder, startOffset, ".AI"));
-  rec.Commit();
+  return true;
 }
 
 }  // namespace
@@ -299,26 +294,21 @@ int64_t PdfWalkAhead(Source& source, int64_t startOffset, int64_t limit, WalkPro
 
 int RecoverPdf(ScanContext& scan, const std::string& outputFolder, int64_t startOffset) {
   const bool writes = !outputFolder.empty();
+  // A document copied ahead of the pass is written into that copy, and the scan for its end
+  // is taken up where the walk made ahead stood; any other is written once its end is known.
   const bool copied = writes && scan.Copies && scan.Copies->Holds(startOffset);
+  const std::string name = writes ? RecoveredFileName(outputFolder, startOffset, ".PDF") : std::string();
   Recognition rec(scan, startOffset,
                   copied   ? RecognitionOutput::Undecided()
-                  : writes ? RecognitionOutput::Memory()
+                  : writes ? RecognitionOutput::FileOnCommit(name)
                            : RecognitionOutput::ClaimOnly());
   if (!rec.Started() || !rec.FirstBytes().Matches(0, kSignature)) return 0;
+  std::optional<Recognition::WalkedAhead> walked;
   if (copied) {
-    RecoverCopiedDocument(rec, outputFolder, startOffset);
-    return 0;
+    if (!rec.ChooseOutput(RecognitionOutput::File(name))) return 0;
+    walked = rec.TakeWalkedAhead(PdfWalkAhead);
   }
-  DocumentReader doc(rec);
-  const int64_t length = FindDocumentEnd(doc, kFirstScanned, State::InLine);
-  if (length < 0) return 0;
-  // Sectors read only to see what followed the last trailer are given back.
-  rec.CutToLength(length);
-  if (writes) {
-    const char* extension = IsIllustratorDocument(rec.Bytes()) ? ".AI" : ".PDF";
-    rec.Save(RecoveredFileName(outputFolder, startOffset, extension));
-  }
-  rec.Commit(false);
+  if (FindEndAndKind(rec, outputFolder, startOffset, walked)) rec.Commit();
   return 0;
 }
 
