@@ -44,6 +44,16 @@ bool ClockContinues(int64_t previous, int64_t clock, int64_t largestStep) {
   return clock > previous && clock - previous <= largestStep;
 }
 
+// The length of the packet whose first bytes (up to kMaxHeaderRead) are given: 0 where they
+// begin a pack instead, -1 where the stream ends (no start code, or too few bytes).
+int64_t PacketLength(ByteView header) {
+  if (header.size() < 4 || !header.Matches(0, kStartCodePrefix)) return -1;
+  const uint8_t code = header.U8(3);
+  if (code == kPackCode) return 0;
+  if (code == kProgramEndCode) return kProgramEndLength;
+  return header.size() >= kPacketHeaderLength ? kPacketHeaderLength + header.Be16(4) : -1;
+}
+
 class ProgramStreamWalk {
  public:
   ProgramStreamWalk(Recognition& rec, const ScanContext& scan, const Version& v)
@@ -64,12 +74,8 @@ class ProgramStreamWalk {
       // Packets up to the next pack header.
       for (;;) {
         header = HeaderAt();
-        if (header.size() < 4 || !header.Matches(0, kStartCodePrefix)) return offset_;
-        const uint8_t code = header.U8(3);
-        if (code == kPackCode) break;
-        const int64_t length = code == kProgramEndCode ? kProgramEndLength
-                               : header.size() >= kPacketHeaderLength ? kPacketHeaderLength + header.Be16(4)
-                                                                      : -1;
+        const int64_t length = PacketLength(header);
+        if (length == 0) break;
         if (length < 0 || !Take(length)) return offset_;
       }
     }
@@ -138,12 +144,8 @@ int64_t WalkProgramStreamAhead(Source& source, int64_t startOffset, int64_t limi
     offset += v.packLength(header);
     for (;;) {
       header = headerAt(offset);
-      if (header.size() < 4 || !header.Matches(0, kStartCodePrefix)) return offset;
-      const uint8_t code = header.U8(3);
-      if (code == kPackCode) break;
-      const int64_t length = code == kProgramEndCode ? kProgramEndLength
-                             : header.size() >= kPacketHeaderLength ? kPacketHeaderLength + header.Be16(4)
-                                                                    : -1;
+      const int64_t length = PacketLength(header);
+      if (length == 0) break;
       if (length < 0 || length > limit - offset) return offset;
       offset += length;
     }
