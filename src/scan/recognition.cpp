@@ -123,14 +123,15 @@ bool Recognition::HeldAhead(int64_t at, int64_t count, bool inOrder) {
 
 std::optional<Recognition::WalkedAhead> Recognition::TakeWalkedAhead(WalkedLength walk) {
   const int64_t at = std::exchange(walkedTo_, 0);
-  if (walk == nullptr || walk != walk_ || !Active() || !WritesFile() || at <= sectorSize_ || at > ahead_ || Length() != sectorSize_ ||
-      inOrder_ != sectorSize_)
+  if (walk == nullptr || walk != walk_ || !Active() || !WritesFile() || at <= sectorSize_ || at > ahead_ ||
+      Length() != sectorSize_ || inOrder_ != sectorSize_ || readPosition_ != startOffset_ + sectorSize_)
     return std::nullopt;
-  const int64_t first = StartSector() + 1, n = at / sectorSize_ - 1;  // the sectors before the one `at` lies in
+  // The walk saw the sectors that follow the start sector, up to the one `at` lies in: the
+  // walk from here on must see them too. Those before that one are taken now.
+  const int64_t first = StartSector() + 1, seen = (at + sectorSize_ - 1) / sectorSize_ - 1, n = at / sectorSize_ - 1;
+  if (first + seen - 1 > scan_.LastSector || scan_.SectorMap.UnclaimedRunLength(first, first + seen - 1) != seen)
+    return std::nullopt;
   if (n > 0) {
-    if (readPosition_ != first * sectorSize_ || first + n - 1 > scan_.LastSector ||
-        scan_.SectorMap.UnclaimedRunLength(first, first + n - 1) != n)
-      return std::nullopt;
     FlushOutput();  // the start sector, which the copy holds
     if (!WritesFile() || !ClaimRunAndList(first, n)) return std::nullopt;
     bytesBase_ += n * sectorSize_;

@@ -187,6 +187,22 @@ TEST(RecoverPdf, APassTakesTheWalkMadeAheadUpWhereItStood) {
   t.afterWalk = [&] { t.OverwriteImageFile(4 * 512, "\nstartxref\n1\n%%EOF\n"); };
   t.Recover(1);
   EXPECT_EQ(t.Written(1), doc);
+  // Not where a sector in front of that place went to another file since: the pass then
+  // walks as it does alone (documents whose trailer lies in the sector behind that one).
+  for (size_t body = 1000; body < 1100; body += 10) {
+    const Bytes small = Text(Body(body) + "startxref\n116\n%%EOF\n");
+    std::vector<int64_t> claims[2];
+    for (const bool ahead : {false, true}) {
+      PdfCard c(16);
+      c.ahead = ahead;
+      c.Place(small, 1);
+      if (ahead) c.ContextOverImageFile();
+      c.Context().SectorMap.ClaimSector(2);
+      c.Recover(1);
+      claims[ahead] = c.ClaimedSectors();
+    }
+    EXPECT_EQ(claims[0], claims[1]) << body;
+  }
 }
 
 TEST(RecoverPdf, ATrailerWithin300MiBEndsTheDocumentAndOneBeyondIsNotWaitedFor) {
