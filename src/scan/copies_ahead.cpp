@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <new>
 #include <system_error>
@@ -294,10 +295,16 @@ void CopiesAhead::Delete(Job& job) {
 void CopiesAhead::WaitForJob(std::unique_lock<std::mutex>& lock, int64_t startOffset) {
   auto it = jobs_.find(startOffset);
   if (it == jobs_.end() || !(waits_ || (it->second.walk && it->second.state == State::Copying))) return;
-  changed_.wait(lock, [&] {
+  auto done = [&] {
     auto job = jobs_.find(startOffset);
     return off_ || stop_ || job == jobs_.end() || job->second.state == State::Done;
-  });
+  };
+  while (!changed_.wait_for(lock, std::chrono::milliseconds(50), done)) {
+    if (stopAsked_ && stopAsked_()) {
+      jobs_.find(startOffset)->second.taken = true;  // the copy stops after its piece
+      return;
+    }
+  }
 }
 
 bool CopiesAhead::Holds(int64_t startOffset) {

@@ -26,6 +26,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -120,6 +121,9 @@ class CopiesAhead {
   // Deletes every copy not taken (and copies no more): true when there was one, so that a
   // write that failed for want of space may be tried again.
   bool DropAll();
+  // The pass waits for a walk being made (Holds, Take) only until `asked` says the scan is to
+  // stop; the copy is then taken as far as it came.
+  void StopWaitingWhen(std::function<bool()> asked) { stopAsked_ = std::move(asked); }
   // Waits until every file offered is copied or passed over.
   void Settle();
   // Notes the work files that exist in the scan's file journal again, so that a scan
@@ -168,6 +172,7 @@ class CopiesAhead {
   int64_t lookedTo_ = 0;   // the furthest byte a finder read or a copy reaches (jobs go in disk order)
   int64_t busy_ = -1;      // the start offset of the job the worker copies, outside the lock
   bool stop_ = false, off_ = false;
+  std::function<bool()> stopAsked_;
   std::thread worker_;
 };
 

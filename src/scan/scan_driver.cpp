@@ -264,7 +264,10 @@ class Driver {
     // Large files are copied while the search reads on; what the passes do not take is
     // deleted after them.
     std::optional<CopiesAhead> copies;
-    if (from == ScanPass::Searching && CopiesAheadPay()) copies.emplace(scan_.SourceHandle(), scan_.Options.OutputFolder);
+    if (from == ScanPass::Searching && CopiesAheadPay()) {
+      copies.emplace(scan_.SourceHandle(), scan_.Options.OutputFolder);
+      copies->StopWaitingWhen([this] { return Stopped(); });
+    }
     struct Unset {
       ScanContext& scan;
       CopiesAhead*& copies;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -99,6 +100,15 @@ int64_t FirstByteSectors(Source& source, int64_t start, int64_t limit) {
   return source.ReadAt(start, &sectors, 1) ? std::min<int64_t>(sectors * 512, limit) : 0;
 }
 
+// A walk that stands at every byte, a millisecond apart: 30 s over 64 sectors.
+int64_t SlowWalk(Source&, int64_t, int64_t limit, WalkProgress& progress) {
+  for (int64_t at = 0; at < limit; ++at) {
+    if (!progress.StandsAt(at, 0)) return at;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return limit;
+}
+
 TEST(CopiesAhead, EachFileIsCopiedOnceAndWhatIsNotTakenIsDeleted) {
   if (!test::kImagesCopyIntoFiles) GTEST_SKIP() << "image files are not copied into files on this system";
   test::TempDir dir;
@@ -162,10 +172,32 @@ TEST(CopiesAhead, EachFileIsCopiedOnceAndWhatIsNotTakenIsDeleted) {
   std::filesystem::remove(planted);
   // A source that cannot copy into files makes none.
   MemorySource memory(image);
-  CopiesAhead copies(memory, out, 1);
-  copies.Offer(0, 64 * 512, FirstByteSectors);
-  copies.Settle();
-  EXPECT_FALSE(copies.Take(0).File);
+  {
+    CopiesAhead copies(memory, out, 1);
+    copies.Offer(0, 64 * 512, FirstByteSectors);
+    copies.Settle();
+    EXPECT_FALSE(copies.Take(0).File);
+    EXPECT_EQ(files(), 0);
+  }
+  // The pass waits for a walk being made only until the scan is to stop.
+  {
+    CopiesAhead copies(*source, out, 1, 1);
+    copies.Offer(0, 64 * 512, SlowWalk);
+    while (files() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));  // being made
+    std::atomic<bool> stop{false};
+    copies.StopWaitingWhen([&] { return stop.load(); });
+    std::thread stopper([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      stop = true;
+    });
+    const auto began = std::chrono::steady_clock::now();
+    CopiesAhead::Copy taken = copies.Take(0);
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5));
+    EXPECT_TRUE(taken.File && taken.Bytes < 64 * 512);
+    taken.File.reset();
+    if (!taken.Path.empty()) RemoveFileInProgress(taken.Path);
+  }
   EXPECT_EQ(files(), 0);
 }
 
