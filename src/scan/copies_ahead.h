@@ -11,11 +11,11 @@
 // longer than its head said — the pass writes itself, as it would without the copy. Which
 // sectors a file gets and what it holds are therefore decided by the pass alone.
 //
-// Some files state no length: a stream of packets ends where its packets do. For them the
-// worker makes the recogniser's own walk over the packets ahead of the pass (on a thread of
-// its own, while it copies what the walk has passed), and the pass takes the walk up from
-// the last point the copy holds instead of walking those bytes again (Recognition::
-// TakeWalkedAhead). The walk is a function of the bytes alone, so over the same bytes, in
+// Some files state no length: a stream of packets ends where its packets do, a PDF after its
+// last trailer. For them the worker makes the recogniser's own walk over the file ahead of the
+// pass (on a thread of its own, while it copies what the walk has passed), and the pass takes
+// the walk up from the last place the copy holds instead of walking those bytes again
+// (Recognition::TakeWalkedAhead). The walk is a function of the bytes alone, so over the same bytes, in
 // the same order, it comes to the same end.
 //
 // A copy costs disk space until the pass reaches it. The worker keeps at least
