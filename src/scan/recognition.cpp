@@ -615,6 +615,10 @@ void Recognition::TakeInventoryName() {
   kind_ = Kind::ClaimOnly;
 }
 
+void Recognition::PlaceAs(std::string fileName) {
+  (inventoryName_.empty() ? placeAs_ : inventoryName_) = std::move(fileName);
+}
+
 bool Recognition::Save(const std::string& fileName, bool countRecovered) {
   if (!Active() || kind_ != Kind::Memory) return false;
   if (scan_.Options.InventoryOnly) {

@@ -272,8 +272,8 @@ class Recognition {
   // about the claims.
   bool Save(const std::string& fileName, bool countRecovered = true);
   // A File output is placed under this name at Commit, not under the one it was made under:
-  // for a kind that only the whole file tells.
-  void PlaceAs(std::string fileName) { placeAs_ = std::move(fileName); }
+  // for a kind that only the whole file tells. An inventory reports it under this name.
+  void PlaceAs(std::string fileName);
   // The name the file was written under: the name asked for, or the next free one when a
   // file of that name was already there.
   const std::string& WrittenName() const { return fileName_; }

@@ -48,8 +48,8 @@ struct RecogniserTable {
   // How long a file of the type says it is, for the large files the search pass has copied
   // ahead of the recovery pass (see scan/copies_ahead.h); none for the other types.
   std::array<StatedLength, 256> CopyAhead{};
-  // The walks made ahead, for streams whose end only their packets tell: offered at the first
-  // packet of each run of them the search finds.
+  // The walks made ahead, for files whose end only a walk through them tells (streams, PDFs):
+  // offered at the first candidate of each run of them the search finds.
   std::array<WalkedLength, 256> WalkAhead{};
 };
 

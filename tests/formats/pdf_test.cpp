@@ -9,6 +9,7 @@
 
 #include "filetypes/catalogue.h"
 #include "formats/raw_card.h"
+#include "scan/observer.h"
 #include "support/test_support.h"
 
 namespace morvane {
@@ -174,6 +175,18 @@ TEST(RecoverPdf, IllustratorDocumentsAreWrittenAsAi) {
       EXPECT_EQ(t.Files().size(), 1u);
     }
   }
+  // An inventory writes nothing and reports the name the file would have had.
+  struct Names : ScanObserver {
+    std::vector<std::string> names;
+    void OnFileRecovered(const RecoveredFileInfo& f) override { names.push_back(f.Name); }
+  } reported;
+  PdfCard t(12);
+  t.observer = &reported;
+  t.setup.Options.InventoryOnly = true;
+  t.Place(Text(body + mark + trailer), 1);
+  t.Recover(1);
+  EXPECT_EQ(reported.names, std::vector<std::string>{t.File(1, ".AI")});
+  EXPECT_TRUE(t.Files().empty());
 }
 
 // The pass takes the walk made ahead up where it stood, and does not read the bytes in front
