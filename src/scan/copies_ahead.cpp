@@ -87,11 +87,13 @@ void CopiesAhead::Work() {
     });
     if (stop_) return;
     busy_ = next->first;
+    copying_ = true;
     next->second.state = State::Copying;
     CopyJob(next->first, next->second, lock);
     next->second.state = State::Done;
     if (!next->second.file) jobs_.erase(next);  // nothing to take
     busy_ = -1;
+    copying_ = false;
     changed_.notify_all();
   }
 }

@@ -24,6 +24,7 @@
 // scan ends (or frees them all at once when a write fails, see DropAll).
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -124,6 +125,8 @@ class CopiesAhead {
   // The pass waits for a walk being made (Holds, Take) only until `asked` says the scan is to
   // stop; the copy is then taken as far as it came.
   void StopWaitingWhen(std::function<bool()> asked) { stopAsked_ = std::move(asked); }
+  // Whether the worker is making a copy now (it then wants a processor of its own).
+  bool Copying() const { return copying_.load(std::memory_order_relaxed); }
   // Waits until every file offered is copied or passed over.
   void Settle();
   // Notes the work files that exist in the scan's file journal again, so that a scan
@@ -171,6 +174,7 @@ class CopiesAhead {
   int64_t heldBytes_ = 0;  // bytes in copies not taken
   int64_t lookedTo_ = 0;   // the furthest byte a finder read or a copy reaches (jobs go in disk order)
   int64_t busy_ = -1;      // the start offset of the job the worker copies, outside the lock
+  std::atomic<bool> copying_{false};  // busy_ >= 0, read without the lock
   bool stop_ = false, off_ = false;
   std::function<bool()> stopAsked_;
   std::thread worker_;

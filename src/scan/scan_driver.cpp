@@ -468,6 +468,8 @@ class Driver {
       return wanted(x) ? ClassifySector(bytes, bps, camera) : uint8_t{ftNone};
     };
     TSearchReader reader(scan_.SourceHandle(), bps, step, classify, scan_.BytesRead);
+    // A copy made meanwhile finishes late when it shares a processor: the search reads on one.
+    if (copies_) reader.GiveWayWhile([copies = copies_] { return copies->Copying(); });
     // A block is read from its first to its last wanted sector; false when it has none.
     auto wantedSpan = [&](int64_t from, int64_t& lo, int64_t& hi) {
       const int64_t end = std::min(last, from + span - 1);

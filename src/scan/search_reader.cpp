@@ -1,8 +1,11 @@
 #include "scan/search_reader.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace morvane {
+
+constexpr auto kGiveWayPoll = std::chrono::milliseconds(5);
 
 TSearchReader::TSearchReader(Source& source, uint32_t sectorSize, int64_t step, SectorClassifier classify,
                              std::atomic<int64_t>& bytesRead)
@@ -116,11 +119,20 @@ void TSearchReader::Read(int64_t first, int64_t count) {
 void TSearchReader::Run() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    int64_t n;
+    int64_t n = -1;
     helperIdle_ = true;
-    wake_.wait(lock, [&] { return stopping_ || (n = NextWaiting()) >= 0; });
+    for (;;) {
+      if (stopping_) return;
+      // While giving way, it looks again now and then (what it gives way to tells nobody).
+      if (giveWay_ && giveWay_()) {
+        wake_.wait_for(lock, kGiveWayPoll);
+      } else if ((n = NextWaiting()) >= 0) {
+        break;
+      } else {
+        wake_.wait(lock);
+      }
+    }
     helperIdle_ = false;
-    if (stopping_) return;
     Work(lock, n, helperBuffer_);
     if (callerWaiting_) {
       lock.unlock();  // so that the caller, once woken, finds the lock free

@@ -67,6 +67,10 @@ class TSearchReader {
   const std::vector<SearchHit>& Hits() const { return Current().hits; }
   // Whether the current block could be read (else it has no hits).
   bool BlockRead() const { return Current().allRead; }
+  // The reader's thread takes no block while `busy` says true (another thread, a copy made
+  // during the search, wants the second processor): the caller then does all the work, and
+  // the search gives up speed the copy gains. Set before the first Queue.
+  void GiveWayWhile(std::function<bool()> busy) { giveWay_ = std::move(busy); }
 
  private:
   enum class State { Waiting, Working, Done };
@@ -98,6 +102,7 @@ class TSearchReader {
   const int64_t blockSectors_;
   const SectorClassifier classify_;
   std::atomic<int64_t>& bytesRead_;
+  std::function<bool()> giveWay_;
   std::array<Block, kSlots> slots_;
   Buffer callerBuffer_, helperBuffer_;
 

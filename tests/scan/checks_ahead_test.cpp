@@ -182,8 +182,10 @@ TEST(CopiesAhead, EachFileIsCopiedOnceAndWhatIsNotTakenIsDeleted) {
   // The pass waits for a walk being made only until the scan is to stop.
   {
     CopiesAhead copies(*source, out, 1, 1);
+    EXPECT_FALSE(copies.Copying());
     copies.Offer(0, 64 * 512, SlowWalk);
     while (files() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));  // being made
+    EXPECT_TRUE(copies.Copying());  // the search gives way to it
     std::atomic<bool> stop{false};
     copies.StopWaitingWhen([&] { return stop.load(); });
     std::thread stopper([&] {
@@ -195,6 +197,7 @@ TEST(CopiesAhead, EachFileIsCopiedOnceAndWhatIsNotTakenIsDeleted) {
     stopper.join();
     EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5));
     EXPECT_TRUE(taken.File && taken.Bytes < 64 * 512);
+    EXPECT_FALSE(copies.Copying());
     taken.File.reset();
     if (!taken.Path.empty()) RemoveFileInProgress(taken.Path);
   }

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -112,6 +114,34 @@ TEST(SearchReader, HitsComeBackInDiskOrderWhoeverReadTheBlock) {
   for (int64_t s : marked)
     if (!blockFailed(s) && !(s > skipFrom + block - 1 && s < skipTo)) expected.push_back(s);
   EXPECT_EQ(got, expected);
+}
+
+// While the reader gives way (a copy is being made), its own thread takes no block, however
+// long the blocks queued wait; once it no longer does, that thread takes them again.
+TEST(SearchReader, ItsThreadTakesNoBlockWhileItGivesWay) {
+  const int64_t blocks = 8;
+  MemorySource source(std::vector<uint8_t>(static_cast<size_t>(blocks * 2048 * 512)));
+  std::atomic<int64_t> bytesRead{0};
+  std::atomic<bool> copying{true};
+  std::mutex mutex;
+  std::set<std::thread::id> readers;
+  TSearchReader reader(source, 512, 2048, [&](int64_t, const uint8_t*) -> uint8_t {
+    std::lock_guard lock(mutex);
+    readers.insert(std::this_thread::get_id());
+    return 0;
+  }, bytesRead);
+  reader.GiveWayWhile([&] { return copying.load(); });
+  const int64_t block = reader.BlockSectors();
+  auto readWithOneQueued = [&](int64_t n) {
+    reader.Read(n * block, block);
+    if (n + 1 < blocks) reader.Queue((n + 1) * block, block);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // time enough for a helper
+  };
+  for (int64_t n = 0; n < blocks / 2; ++n) readWithOneQueued(n);
+  EXPECT_EQ(readers, std::set<std::thread::id>{std::this_thread::get_id()});
+  copying = false;
+  for (int64_t n = blocks / 2; n < blocks; ++n) readWithOneQueued(n);
+  EXPECT_EQ(readers.size(), 2u);
 }
 
 }  // namespace
