@@ -159,15 +159,19 @@ TEST(RecoverPdf, EndOfRangeAndClaimOnly) {
 }
 
 // Also when the document was walked ahead of the pass: with Illustrator's mark in front of
-// where the walk stood, or behind it.
+// where the walk stood, or behind it; and a mark across the end of a window the scan read
+// (the walk reads 64 KiB from the start on, the pass alone 64 KiB from the second sector on).
 TEST(RecoverPdf, IllustratorDocumentsAreWrittenAsAi) {
   const std::string mark = "9 0 obj\n<< /AIPrivateData1 10 0 R >>\nendobj\n", body = Body(3000);
   const std::string trailer = "startxref\n116\n%%EOF\n";
+  const std::string late = "9 0 obj\n<< /Producer (x) /AIPrivateData1 10 0 R >>\nendobj\n";
+  auto across = [&](size_t end) { return Body(end).substr(0, end - 5 - late.find("/AI")) + late; };
   for (const bool ahead : {false, true}) {
     for (const auto& [text, ext] : std::vector<std::pair<std::string, std::string>>{
              {body + mark + trailer, ".AI"}, {body.substr(0, 300) + mark + body.substr(300) + trailer, ".AI"},
+             {across(0x10000) + trailer, ".AI"}, {across(512 + 0x10000) + trailer, ".AI"},
              {body + trailer, ".PDF"}}) {
-      PdfCard t(12);
+      PdfCard t(140);
       t.ahead = ahead;
       t.Place(Text(text), 1);
       t.Recover(1);

@@ -1,6 +1,7 @@
 #include "formats/documents/pdf.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -76,18 +77,40 @@ class Window {
     const void* at = std::memchr(window_.data() + (pos - start_), c, static_cast<size_t>(end_ - pos));
     return at ? start_ + (static_cast<const uint8_t*>(at) - window_.data()) : end_;
   }
-  // The first mark that begins in the window and was not looked for before.
+  // The first mark that begins in the window, or across its start, and was not looked for
+  // before. A window begins where the one before ends or inside it.
   void NoteMark() {
     if (mark_ >= 0) return;
+    NoteMarkAcrossStart();
     const auto* data = reinterpret_cast<const char*>(window_.data());
     const int64_t from = std::max(searchedTo_, start_);
     const char* end = data + (end_ - start_);
     const char* found = FindMark(data + (from - start_), end);
-    if (found != end) mark_ = start_ + (found - data);
+    if (mark_ < 0 && found != end) mark_ = start_ + (found - data);
     searchedTo_ = std::max(searchedTo_, end_ - kMarkBytes + 1);
+    // The window's last bytes, for a mark that goes on in the next one.
+    const int64_t kept = std::min<int64_t>(kMarkBytes - 1, end_ - start_);
+    std::memcpy(tail_.data(), data + (end_ - start_ - kept), static_cast<size_t>(kept));
+    tailFrom_ = end_ - kept;
+    tailEnd_ = end_;
+  }
+  // A mark that begins in the last bytes of the window before and ends in this one.
+  void NoteMarkAcrossStart() {
+    const int64_t from = std::max(searchedTo_, tailFrom_);
+    if (from >= start_ || start_ > tailEnd_) return;
+    std::array<char, 2 * kMarkBytes> joined{};
+    const auto before = static_cast<size_t>(start_ - from);
+    std::memcpy(joined.data(), tail_.data() + (from - tailFrom_), before);
+    const size_t after = static_cast<size_t>(std::min<int64_t>(kMarkBytes - 1, end_ - start_));
+    std::memcpy(joined.data() + before, window_.data(), after);
+    const char* end = joined.data() + before + after;
+    const char* found = FindMark(joined.data(), end);
+    if (found != end && found < joined.data() + before) mark_ = from + (found - joined.data());
   }
   int64_t nextCr_ = -1, nextLf_ = -1;  // the next of each in the window from where last asked, or its end
   int64_t mark_ = -1, searchedTo_ = 0;
+  std::array<char, kMarkBytes - 1> tail_{};
+  int64_t tailFrom_ = 0, tailEnd_ = -1;  // what tail_ holds
 };
 
 // The document as the pass loads it (sectors read beyond its end are given back when it is
