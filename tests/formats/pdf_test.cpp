@@ -68,7 +68,12 @@ TEST(RecoverPdf, TrailerRules) {
     int64_t length;  // expected document length, -1: not recovered
   };
   const std::string body = Body(700);
+  std::string window = Body(60000) + "%";  // a line break that ends the walk's first 64 KiB
+  window.resize(0xFFFF, ' ');
+  window += "\n";
   const std::vector<Case> cases = {
+      {"a trailer at the start of a read window", window + trailer + "junk\n" + trailer,
+       int64_t(window.size() + trailer.size())},
       {"ends after the line breaks behind %%EOF", body + trailer + "junk", int64_t(body.size() + trailer.size())},
       {"a trailer pointing to 0 does not end it", body + "startxref\n0\n%%EOF\n" + body.substr(9) + trailer + "x",
        int64_t(2 * body.size() - 9 + 18 + trailer.size())},
@@ -80,7 +85,7 @@ TEST(RecoverPdf, TrailerRules) {
       {"no trailer at all", body, -1},
   };
   for (const bool ahead : {false, true}) for (const auto& c : cases) {
-    PdfCard t(12);
+    PdfCard t(Sectors(c.text.size()) + 4);
     t.ahead = ahead;
     Bytes doc = Text(c.text);
     t.Place(doc, 1);

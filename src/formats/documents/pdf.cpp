@@ -7,6 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "scan/copies_ahead.h"
 #include "scan/recognition.h"
 #include "scan/recovered_file.h"
@@ -23,14 +27,36 @@ constexpr std::string_view kIllustratorMark = "/AIPrivateData";
 bool IsLineBreak(uint8_t c) { return c == '\r' || c == '\n'; }
 bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 
+// The first p in [from, end - 1) where p[0] is a or b and p[1] is c, else end. Two bytes
+// at a time are far rarer than one: sixteen places are looked at in one step.
+const uint8_t* FindPair(const uint8_t* p, const uint8_t* end, uint8_t a, uint8_t b, uint8_t c) {
+#ifdef __SSE2__
+  const __m128i va = _mm_set1_epi8(static_cast<char>(a)), vb = _mm_set1_epi8(static_cast<char>(b));
+  const __m128i vc = _mm_set1_epi8(static_cast<char>(c));
+  for (; end - p >= 17; p += 16) {
+    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+    const __m128i either = _mm_or_si128(_mm_cmpeq_epi8(first, va), _mm_cmpeq_epi8(first, vb));
+    const int hits = _mm_movemask_epi8(_mm_and_si128(either, _mm_cmpeq_epi8(second, vc)));
+    if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
+  }
+#endif
+  for (; end - p >= 2; ++p)
+    if ((p[0] == a || p[0] == b) && p[1] == c) return p;
+  return end;
+}
+
 // Where Illustrator's mark first begins in [p, e), else e.
 const char* FindMark(const char* p, const char* e) {
   const auto n = static_cast<ptrdiff_t>(kIllustratorMark.size());
-  while (e - p >= n) {
-    p = static_cast<const char*>(std::memchr(p, kIllustratorMark[0], static_cast<size_t>(e - p - n + 1)));
-    if (p == nullptr) return e;
-    if (std::memcmp(p, kIllustratorMark.data(), kIllustratorMark.size()) == 0) return p;
-    ++p;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(p);
+  const auto* end = reinterpret_cast<const uint8_t*>(e);
+  const auto first = static_cast<uint8_t>(kIllustratorMark[0]), second = static_cast<uint8_t>(kIllustratorMark[1]);
+  while (end - bytes >= n) {
+    bytes = FindPair(bytes, end - n + 2, first, first, second);
+    if (end - bytes < n) return e;
+    if (std::memcmp(bytes, kIllustratorMark.data(), kIllustratorMark.size()) == 0) return reinterpret_cast<const char*>(bytes);
+    ++bytes;
   }
   return e;
 }
@@ -50,6 +76,15 @@ class Window {
     if (nextCr_ < pos) nextCr_ = Next('\r', pos);
     if (nextLf_ < pos) nextLf_ = Next('\n', pos);
     return std::min(nextCr_, nextLf_);
+  }
+  // The first line break at or after pos that the letter s follows (a line that may begin
+  // with "startxref"), or the window's last byte when that is a break, else its end.
+  int64_t BreakBeforeSFrom(int64_t pos) const {
+    const uint8_t* data = window_.data();
+    const uint8_t* end = data + (end_ - start_);
+    const uint8_t* found = FindPair(data + (pos - start_), end, '\r', '\n', 's');
+    if (found != end) return start_ + (found - data);
+    return pos < end_ && IsLineBreak(At(end_ - 1)) ? end_ - 1 : end_;
   }
   bool Holds(int64_t pos, int64_t n) const { return pos >= start_ && pos + n <= end_; }
   bool HoldsText(int64_t pos, std::string_view text) const {
@@ -137,6 +172,9 @@ class DocumentReader : public Window {
   }
   // Inside a line the scan depends on nothing before pos.
   bool DeadEnd(int64_t pos) { return rec_.KnownDeadEnd("PDF", pos); }
+  // Inside a line, where the scan stands next: on every line break, since each may be a
+  // dead end.
+  int64_t NextStop(int64_t pos) { return LineBreakFrom(pos); }
   bool Failed() const { return rec_.Failed(); }
   bool StandsAt(int64_t) { return true; }
 
@@ -161,6 +199,9 @@ class SourceDocument : public Window {
     return Have::Yes;
   }
   bool DeadEnd(int64_t) { return false; }
+  // Only a line that begins with "startxref" changes the scan's course: the walk goes from
+  // one line that may to the next (it stands at fewer line starts than the pass).
+  int64_t NextStop(int64_t pos) const { return BreakBeforeSFrom(pos); }
   bool Failed() const { return false; }
   bool StandsAt(int64_t pos) { return progress_.StandsAt(pos, MarkWithin(pos)); }
 
@@ -223,7 +264,7 @@ int64_t FindDocumentEnd(Doc& doc, int64_t pos, State state) {
           state = State::LineStart;
           if (!doc.StandsAt(++pos)) return -1;
         } else {
-          pos = doc.LineBreakFrom(pos);
+          pos = doc.NextStop(pos);
         }
         break;
       case State::LineStart:
