@@ -170,6 +170,7 @@ class Recognition {
   bool Failed() const { return failed_; }
   int64_t StartOffset() const { return startOffset_; }
   int64_t StartSector() const { return startOffset_ / sectorSize_; }
+  uint32_t SectorSize() const { return sectorSize_; }
   // The start sector's bytes, available for the whole recognition.
   ByteView FirstBytes() const { return ByteView(first_.data(), sectorSize_); }
   // Source byte offset of the next sector to consume.

@@ -79,12 +79,13 @@ class Window {
   }
   // The first line break at or after pos that the letter s follows (a line that may begin
   // with "startxref"), or the window's last byte when that is a break, else its end.
-  int64_t BreakBeforeSFrom(int64_t pos) const {
+  int64_t BreakBeforeSFrom(int64_t pos) {
+    if (nextBreakBeforeS_ >= pos) return nextBreakBeforeS_;
     const uint8_t* data = window_.data();
     const uint8_t* end = data + (end_ - start_);
     const uint8_t* found = FindPair(data + (pos - start_), end, '\r', '\n', 's');
-    if (found != end) return start_ + (found - data);
-    return pos < end_ && IsLineBreak(At(end_ - 1)) ? end_ - 1 : end_;
+    if (found != end) return nextBreakBeforeS_ = start_ + (found - data);
+    return nextBreakBeforeS_ = pos < end_ && IsLineBreak(At(end_ - 1)) ? end_ - 1 : end_;
   }
   bool Holds(int64_t pos, int64_t n) const { return pos >= start_ && pos + n <= end_; }
   bool HoldsText(int64_t pos, std::string_view text) const {
@@ -99,7 +100,7 @@ class Window {
   void Loaded(int64_t start, int64_t count) {
     start_ = start;
     end_ = start + count;
-    nextCr_ = nextLf_ = -1;
+    nextCr_ = nextLf_ = nextBreakBeforeS_ = -1;
     NoteMark();
   }
   std::vector<uint8_t> window_;
@@ -142,7 +143,8 @@ class Window {
     const char* found = FindMark(joined.data(), end);
     if (found != end && found < joined.data() + before) mark_ = from + (found - joined.data());
   }
-  int64_t nextCr_ = -1, nextLf_ = -1;  // the next of each in the window from where last asked, or its end
+  // The next of each in the window from where last asked, or its end.
+  int64_t nextCr_ = -1, nextLf_ = -1, nextBreakBeforeS_ = -1;
   int64_t mark_ = -1, searchedTo_ = 0;
   std::array<char, kMarkBytes - 1> tail_{};
   int64_t tailFrom_ = 0, tailEnd_ = -1;  // what tail_ holds
@@ -170,16 +172,27 @@ class DocumentReader : public Window {
     Loaded(pos, count);
     return Have::Yes;
   }
-  // Inside a line the scan depends on nothing before pos.
-  bool DeadEnd(int64_t pos) { return rec_.KnownDeadEnd("PDF", pos); }
-  // Inside a line, where the scan stands next: on every line break, since each may be a
-  // dead end.
-  int64_t NextStop(int64_t pos) { return LineBreakFrom(pos); }
+  // Inside a line the scan depends on nothing before pos. A failed walk is looked for (and
+  // this one noted) where the scan first stands in each sector: on the same line break as
+  // any other walk over the same lines.
+  bool DeadEnd(int64_t pos) {
+    if (pos < nextSector_) return false;
+    nextSector_ = (pos / rec_.SectorSize() + 1) * rec_.SectorSize();
+    return rec_.KnownDeadEnd("PDF", pos);
+  }
+  // Inside a line, where the scan stands next: on a line that may begin with "startxref", or
+  // on the first line break in a sector it has not stood in yet.
+  int64_t NextStop(int64_t pos) {
+    const int64_t maybeTrailer = BreakBeforeSFrom(pos);
+    const int64_t from = std::max(pos, nextSector_);
+    return from >= maybeTrailer ? maybeTrailer : std::min(maybeTrailer, LineBreakFrom(from));
+  }
   bool Failed() const { return rec_.Failed(); }
   bool StandsAt(int64_t) { return true; }
 
  private:
   Recognition& rec_;
+  int64_t nextSector_ = 0;  // the start of the sector after the one the scan last stood in
 };
 
 // The document read straight from the source, for the walk made ahead: it stands at every
@@ -201,7 +214,7 @@ class SourceDocument : public Window {
   bool DeadEnd(int64_t) { return false; }
   // Only a line that begins with "startxref" changes the scan's course: the walk goes from
   // one line that may to the next (it stands at fewer line starts than the pass).
-  int64_t NextStop(int64_t pos) const { return BreakBeforeSFrom(pos); }
+  int64_t NextStop(int64_t pos) { return BreakBeforeSFrom(pos); }
   bool Failed() const { return false; }
   bool StandsAt(int64_t pos) { return progress_.StandsAt(pos, MarkWithin(pos)); }
 
