@@ -5,8 +5,8 @@
 # MiB, as several files of at most 192 and 256 MiB) is copied with cp and scanned with the kind selected (the
 # file written), one after the other, PAIRS times; with CLAIM=1 a scan with the kind left out
 # (the file only claimed) joins each round. Prints, per kind, the median ratio cp time / scan
-# time, its spread over the pairs (lowest and highest), the median times, and the machine's
-# load before and after. The recovered files are checked against the image.
+# time, its spread over the pairs (lowest and highest), the median times and their ratio
+# (steadier where single timings jump), and the machine's load before and after. The recovered files are checked against the image.
 #   bench/copy_vs_cp.sh [build/morvane] [MiB, default 1024] [pairs, default 5]
 #                       [kinds, default mp4,avi,wmv,vob,ts,raw,zip,7z,rar,pdf] [scratch dir]
 # With SYNC=1 the written bytes are flushed inside both timings (sync after cp and after the
@@ -181,7 +181,7 @@ copy() { cp "$work/image.img" "$work/cp.bin"; }
 stats() { sort -g | awk '{ v[NR] = $1 } END { printf "%.3f %.3f %.3f\n", (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2), v[1], v[NR] }'; }
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) processors; ${mib} MiB, $pairs pairs, SYNC=${SYNC:-0}"
-printf "%-5s %8s %8s %8s %8s %16s%s\n" kind cp_s scan_s MB/s "scan/cp" "(spread)" "$([ "${CLAIM:-0}" != 0 ] && echo "   claim_s")"
+printf "%-5s %8s %8s %8s %8s %16s %9s%s\n" kind cp_s scan_s MB/s "cp/scan" "(spread)" "of_medians" "$([ "${CLAIM:-0}" != 0 ] && echo "   claim_s")"
 for kind in ${kinds//,/ }; do
   length=$(make_image "$kind")
   bytes=$(stat -c %s "$work/image.img")
@@ -211,7 +211,7 @@ for kind in ${kinds//,/ }; do
   claim=""
   if [ "${CLAIM:-0}" != 0 ]; then claim=$(cut -d' ' -f3 "$work/times" | stats | awk '{ printf "   %7.3f", $1 }'); fi
   awk -v k="$kind" -v c="${cpt%% *}" -v s="${st%% *}" -v b="$bytes" -v r="$ratio" -v lo="$lo" -v hi="$hi" -v cl="$claim" \
-    'BEGIN { printf "%-5s %8.3f %8.3f %8.0f %8.2f %16s%s\n", k, c, s, b / 1e6 / s, r, sprintf("(%.2f-%.2f)", lo, hi), cl }'
+    'BEGIN { printf "%-5s %8.3f %8.3f %8.0f %8.2f %16s %9.2f%s\n", k, c, s, b / 1e6 / s, r, sprintf("(%.2f-%.2f)", lo, hi), c / s, cl }'
   rm -rf "$work/out" "$work/claim" "$work/image.img"
 done
 echo "load after:  $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -27,8 +27,8 @@ constexpr std::string_view kIllustratorMark = "/AIPrivateData";
 bool IsLineBreak(uint8_t c) { return c == '\r' || c == '\n'; }
 bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 
-// The first p in [from, end - 1) where p[0] is a or b and p[1] is c, else end. Two bytes
-// at a time are far rarer than one: sixteen places are looked at in one step.
+// The first place q in [p, end - 1) where q[0] is a or b and q[1] is c, else end. A pair of
+// bytes is far rarer than one byte: sixteen places are looked at in one step.
 const uint8_t* FindPair(const uint8_t* p, const uint8_t* end, uint8_t a, uint8_t b, uint8_t c) {
 #ifdef __SSE2__
   const __m128i va = _mm_set1_epi8(static_cast<char>(a)), vb = _mm_set1_epi8(static_cast<char>(b));
