@@ -195,7 +195,7 @@ int RunCommandLine(int argc, char** argv) {
                                         "and options): the folder keeps where it stood in morvane-scan.state");
   scan->add_option("--threads", so.threads, "threads of the scan: the search reads on two, the pictures found are checked "
                                            "on all, and large files (streams and PDFs walked as well) are copied from an "
-                                           "image while the search reads on (default: one per processor; 1 does all the "
+                                           "image while the search reads on, on one thread then (default: one per processor; 1 does all the "
                                            "work on one thread); the "
                                            "files and reports are the same for every number")
       ->check(CLI::Range(1, 256));
