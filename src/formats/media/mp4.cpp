@@ -9,6 +9,7 @@
 
 #include "filetypes/catalogue.h"
 #include "formats/pictures/picture_checks.h"
+#include "formats/stated_length.h"
 #include "scan/classifier.h"
 #include "scan/inner_files.h"
 #include "scan/recognition.h"
@@ -288,21 +289,16 @@ class OnePiece {
 // pass.
 class HeadersInPlace {
  public:
-  HeadersInPlace(Source& source, int64_t startOffset, int64_t limit)
-      : source_(source), startOffset_(startOffset), limit_(limit) {}
+  HeadersInPlace(Source& source, int64_t startOffset, int64_t limit) : head_{source, startOffset, limit} {}
   bool KnownDeadEnd(std::string_view, int64_t) const { return false; }
-  bool CopySectorRun(int64_t target) const { return target <= limit_; }
-  bool StepOver(int64_t target) const { return target <= limit_; }
-  CopyStop CopyAsFarAs(int64_t target) const { return target > limit_ ? CopyStop::RangeEnd : CopyStop::Reached; }
-  bool ReadBack(int64_t offset, void* buffer, size_t count) {
-    return ++reads_ <= kMaxReads && offset >= 0 && static_cast<int64_t>(count) <= limit_ - offset &&
-           source_.ReadAt(startOffset_ + offset, buffer, count);
-  }
+  bool CopySectorRun(int64_t target) const { return target <= head_.limit; }
+  bool StepOver(int64_t target) const { return target <= head_.limit; }
+  CopyStop CopyAsFarAs(int64_t target) const { return target > head_.limit ? CopyStop::RangeEnd : CopyStop::Reached; }
+  bool ReadBack(int64_t offset, void* buffer, size_t count) { return ++reads_ <= kMaxReads && head_.Read(offset, buffer, count); }
 
  private:
   static constexpr int kMaxReads = 1 << 16;
-  Source& source_;
-  const int64_t startOffset_, limit_;
+  const HeadReader head_;
   int reads_ = 0;
 };
 
