@@ -6,7 +6,9 @@
 # file written), one after the other, PAIRS times; with CLAIM=1 a scan with the kind left out
 # (the file only claimed) joins each round. Prints, per kind, the median ratio cp time / scan
 # time, its spread over the pairs (lowest and highest), the median times and their ratio
-# (steadier where single timings jump), and the machine's load before and after. The recovered files are checked against the image.
+# (steadier where single timings jump), the median processor seconds (user and system) of cp
+# and of the scan, and the machine's load before and after. The recovered files are checked
+# against the image. On two processors a scan cannot take less than half its processor time.
 #   bench/copy_vs_cp.sh [build/morvane] [MiB, default 1024] [pairs, default 5]
 #                       [kinds, default mp4,avi,wmv,vob,ts,raw,zip,7z,rar,pdf] [scratch dir]
 # With SYNC=1 the written bytes are flushed inside both timings (sync after cp and after the
@@ -169,19 +171,23 @@ PY
 now() { date +%s.%N; }
 flush() { if [ "${SYNC:-0}" != 0 ]; then sync; fi; }
 scan() { "$morvane" scan -q "$work/image.img" -o "$1" --reason repartitioned --fs other --cluster 32K -t "$2" > /dev/null; }
-# timed COMMAND...: prints the seconds the command (and, with SYNC=1, its flush) took.
+# The processor seconds (user and system) that the finished children of the shell whose
+# process is $1 have used.
+used() { awk -v hz="$(getconf CLK_TCK)" '{ print ($16 + $17) / hz }' "/proc/$1/stat"; }
+# timed COMMAND...: prints the seconds the command (and, with SYNC=1, its flush) took, and the
+# processor seconds it used.
 timed() {
-  local t0 t1
+  local t0 t1 u0 me=$BASHPID
   sync
-  t0=$(now); "$@"; flush; t1=$(now)
-  echo "$t1 - $t0" | bc -l
+  u0=$(used "$me"); t0=$(now); "$@"; flush; t1=$(now)
+  echo "$(echo "$t1 - $t0" | bc -l) $(echo "$(used "$me") - $u0" | bc -l)"
 }
 copy() { cp "$work/image.img" "$work/cp.bin"; }
 # The median and the extremes of the numbers on standard input.
 stats() { sort -g | awk '{ v[NR] = $1 } END { printf "%.3f %.3f %.3f\n", (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2), v[1], v[NR] }'; }
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) processors; ${mib} MiB, $pairs pairs, SYNC=${SYNC:-0}"
-printf "%-5s %8s %8s %8s %8s %16s %9s%s\n" kind cp_s scan_s MB/s "cp/scan" "(spread)" "of_medians" "$([ "${CLAIM:-0}" != 0 ] && echo "   claim_s")"
+printf "%-5s %8s %8s %8s %8s %16s %9s %7s %7s%s\n" kind cp_s scan_s MB/s "cp/scan" "(spread)" "of_medians" cp_cpu scan_cpu "$([ "${CLAIM:-0}" != 0 ] && echo "   claim_s")"
 for kind in ${kinds//,/ }; do
   length=$(make_image "$kind")
   bytes=$(stat -c %s "$work/image.img")
@@ -191,7 +197,7 @@ for kind in ${kinds//,/ }; do
     rm -rf "$work/out" "$work/claim"; mkdir "$work/out" "$work/claim"
     c=$(timed copy); rm -f "$work/cp.bin"
     s=$(timed scan "$work/out" "$kind")
-    l=0
+    l="0 0"
     if [ "${CLAIM:-0}" != 0 ]; then l=$(timed scan "$work/claim" png); fi
     echo "$c $s $l" >> "$work/times"
   done
@@ -205,13 +211,17 @@ for kind in ${kinds//,/ }; do
     vob | ts) [ "$got" -ge $((length * 9 / 10)) ] || { echo "$kind: $got bytes written of $length" >&2; exit 1; } ;;
     *) [ "$got" = "$length" ] || { echo "$kind: $got bytes written, not $length" >&2; exit 1; } ;;
   esac
-  read -r ratio lo hi < <(awk '{ print $1 / $2 }' "$work/times" | stats)
+  # Columns of the times: cp's seconds and processor seconds, the scan's, the claiming scan's.
+  read -r ratio lo hi < <(awk '{ print $1 / $3 }' "$work/times" | stats)
   read -r cpt < <(cut -d' ' -f1 "$work/times" | stats)
-  read -r st < <(cut -d' ' -f2 "$work/times" | stats)
+  read -r cpu < <(cut -d' ' -f2 "$work/times" | stats)
+  read -r st < <(cut -d' ' -f3 "$work/times" | stats)
+  read -r su < <(cut -d' ' -f4 "$work/times" | stats)
   claim=""
-  if [ "${CLAIM:-0}" != 0 ]; then claim=$(cut -d' ' -f3 "$work/times" | stats | awk '{ printf "   %7.3f", $1 }'); fi
+  if [ "${CLAIM:-0}" != 0 ]; then claim=$(cut -d' ' -f5 "$work/times" | stats | awk '{ printf "   %7.3f", $1 }'); fi
   awk -v k="$kind" -v c="${cpt%% *}" -v s="${st%% *}" -v b="$bytes" -v r="$ratio" -v lo="$lo" -v hi="$hi" -v cl="$claim" \
-    'BEGIN { printf "%-5s %8.3f %8.3f %8.0f %8.2f %16s %9.2f%s\n", k, c, s, b / 1e6 / s, r, sprintf("(%.2f-%.2f)", lo, hi), c / s, cl }'
+    -v cu="${cpu%% *}" -v su="${su%% *}" \
+    'BEGIN { printf "%-5s %8.3f %8.3f %8.0f %8.2f %16s %9.2f %7.2f %7.2f%s\n", k, c, s, b / 1e6 / s, r, sprintf("(%.2f-%.2f)", lo, hi), c / s, cu, su, cl }'
   rm -rf "$work/out" "$work/claim" "$work/image.img"
 done
 echo "load after:  $(cut -d' ' -f1-3 /proc/loadavg)"
